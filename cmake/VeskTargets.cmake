@@ -1,0 +1,35 @@
+# Helpers shared by every subsystem's CMakeLists.
+
+# Our own code compiles without warnings.
+function(vesk_strict target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# A static library for one subsystem, made of every .cpp beside its
+# CMakeLists. Headers are included as "platform/Foo.h" from src/.
+function(vesk_library name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  vesk_strict(${name})
+endfunction()
+
+# One test executable per *Test.cpp file in the calling directory, so that a
+# test can be built and run on its own. Extra arguments are libraries to link.
+function(vesk_tests)
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+  foreach(source ${test_sources})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    vesk_strict(${name})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main)
+    # Every test runs with syslog off: the default broadcasts on every
+    # interface, which a test machine must never do.
+    set(env "VESK_SYSLOG=off;VESK_BINARY=$<TARGET_FILE:vesk>;VESK_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    if(TARGET vesk-sim)
+      list(APPEND env "VESK_SIM_BINARY=$<TARGET_FILE:vesk-sim>")
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES ENVIRONMENT "${env}")
+  endforeach()
+endfunction()

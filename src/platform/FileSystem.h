@@ -1,0 +1,43 @@
+// Files: whole-file read, atomic whole-file replace, copy, existence and
+// last-write time. Every file the run publishes is replaced atomically: the
+// bytes go to a temporary file in the same directory, are flushed, and the
+// file is renamed over the target, so a reader never sees a partial file and
+// a failed write leaves the old content in place.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/DateTime.h"
+
+namespace platform {
+
+// True when any entry (file, directory, link to either) has this name.
+bool EntryExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+
+// The whole content, or nullopt when the file cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Replaces the file's content atomically. Returns an empty string on success,
+// otherwise the system's reason. No temporary file is left on any path.
+std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+
+// Appends to an existing file (creates it when missing). Returns the reason on
+// failure, empty on success.
+std::string AppendToFile(const std::string& path, std::string_view bytes);
+
+// Copies source over destination atomically (temporary file and rename).
+// Returns the reason on failure, empty on success; the destination is left
+// as it was on failure.
+std::string CopyFileAtomically(const std::string& source, const std::string& destination);
+
+// The last-write time of a non-directory entry in local time, or nullopt.
+std::optional<TDateTime> LastWriteTimeLocal(const std::string& path);
+
+// The text of errno as the system states it.
+std::string SystemErrorText(int error_number);
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+// The five-minute day slot and the slot tag that name archived frames and
+// overlays ("Image-MO150.png", "SESOverlay-MO150.bmp").
+#pragma once
+
+#include <string>
+
+#include "platform/DateTime.h"
+
+namespace zub32 {
+
+// Whole part of (fraction of the local day elapsed * 288.0): 0 to 287.
+int DaySlot(platform::TDateTime value);
+
+// The first two characters of the upper-cased abbreviated day name of the
+// date, then the slot written with at least three digits.
+std::string SlotTag(platform::TDateTime day, int slot);
+
+// The slot tag of the current moment, reading the clock for the day name and
+// for the slot.
+std::string CurrentSlotTag();
+
+}  // namespace zub32

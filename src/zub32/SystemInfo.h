@@ -1,0 +1,26 @@
+// System information helpers: memory, up-time, the program directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "zub32/Records.h"
+
+namespace zub32 {
+
+void GetMemoryStatus(tMemoryStatusRec& Rec);
+void MachineUpTime(tMachineUpTime& Rec);
+// The same arithmetic for a given tick count.
+void MachineUpTimeFromTicks(std::uint32_t ticks, tMachineUpTime& Rec);
+
+// The program directory with a trailing '/' for an empty ExeName: VESK_HOME
+// when set and non-empty, else the executable's own directory.
+std::string GetEXEPath(const std::string& ExeName);
+
+// Makes the program directory the working directory and records it in
+// GlobalSettings.EXEPath; returns the directory or "Error - " + directory.
+std::string SetPathToEXEPath();
+
+std::string BooleanTStr(bool Value, const std::string& TrueText, const std::string& FalseText);
+
+}  // namespace zub32

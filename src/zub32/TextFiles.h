@@ -1,0 +1,41 @@
+// The file and text helpers through which the whole program reads and writes
+// its files and cuts values out of fetched text. Texts are byte strings and
+// may hold zero bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/DateTime.h"
+
+namespace zub32 {
+
+// Writes Text to FileName: 0 written, -1 nothing to write (empty text, the
+// file is not touched), -5 failure (the old content stays in place). Without
+// bAppend the file is replaced atomically.
+std::int32_t StringToFile(const std::string& Text, const std::string& FileName, bool bAppend,
+                          const std::string& CallingFunction);
+
+// The part of Source after the first StartDelim, cut before the first
+// EndDelim that follows it.
+std::string Between(const std::string& Source, const std::string& StartDelim,
+                    const std::string& EndDelim);
+
+// The file's whole content, empty when it is missing or cannot be read.
+std::string FileToBin(const std::string& FileName);
+
+// True when an entry named GlobalSettings.EXEPath + Name exists.
+bool FileExists(const std::string& Name);
+
+// Last-write time in local time, packed as an MS-DOS date and time; -1 when
+// the entry is missing, is a directory or its time cannot be packed.
+std::int32_t MyFileAge(const std::string& FileName);
+
+// Converts a packed MS-DOS date and time back to a date-time.
+platform::TDateTime FileDateToDateTime(std::int32_t packed);
+
+// The locale's short date, a space and the long time; the date alone at
+// midnight; empty for 0.
+std::string StringOfString(platform::TDateTime DateTime);
+
+}  // namespace zub32
