@@ -11,6 +11,7 @@ function(vesk_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
   vesk_strict(${name})
 endfunction()
 
