@@ -19,7 +19,10 @@ struct Endpoint {
 enum class SyslogMode { kBroadcast, kOff, kUnicast };
 
 struct SyslogSetting {
-  SyslogMode mode = SyslogMode::kBroadcast;
+  // Off until a configuration is loaded, so that code running outside a run
+  // (tests, tools) never broadcasts; LoadConfiguration makes broadcast the
+  // default of a run.
+  SyslogMode mode = SyslogMode::kOff;
   std::string host;  // unicast only
   int port = 514;
 };
