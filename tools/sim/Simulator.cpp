@@ -1,0 +1,80 @@
+#include "Simulator.h"
+
+#include <ctime>
+
+#include "LoopPage.h"
+#include "RadarScene.h"
+#include "StationFeed.h"
+
+namespace sim {
+namespace {
+
+// A loop is requested frame by frame, and the next run asks for mostly the
+// same frames again; two loops' worth spares most of the rendering.
+constexpr std::size_t kCachedFrames = 2 * kLoopFrames;
+constexpr std::string_view kServePrefix = "/vesk/";
+
+HttpResponse Ok(std::string content_type, std::string body) {
+  HttpResponse response;
+  response.content_type = std::move(content_type);
+  response.body = std::move(body);
+  response.extra_headers.emplace_back("Cache-Control", "no-cache");
+  return response;
+}
+
+std::string IndexPage(bool serving_files) {
+  std::string page =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>vesk-sim</title></head>\n"
+      "<body>\n<h1>vesk-sim</h1>\n<ul>\n"
+      "<li><a href=\"/products/IDR641.loop.shtml\">radar loop page</a></li>\n"
+      "<li><a href=\"/ses/sysinfo.json\">station feed</a></li>\n";
+  if (serving_files) page += "<li><a href=\"/vesk/index.html\">published loop</a></li>\n";
+  page += "</ul>\n</body></html>\n";
+  return page;
+}
+
+}  // namespace
+
+Simulator::Simulator(const SimOptions& options, FrameSchedule::Clock::time_point start)
+    : schedule_(options.start_frame.value_or(CurrentFrameStep()), options.frame_interval,
+                options.advance_on_request, start) {
+  if (!options.serve_dir.empty()) files_.emplace(options.serve_dir);
+}
+
+HttpResponse Simulator::Handle(const HttpRequest& request) {
+  const std::string& path = request.path;
+  if (path == kLoopPagePath) return LoopPage(request);
+  if (path == kStationFeedPath) return StationFeed(request);
+  if (const std::optional<Minutes> frame = ParseFrameAddress(path)) return Frame(*frame);
+  if (path.starts_with(kServePrefix) && files_) {
+    return files_->Serve(std::string_view(path).substr(kServePrefix.size()));
+  }
+  if (path == "/") return Ok("text/html; charset=utf-8", IndexPage(files_.has_value()));
+  return ErrorResponse(404);
+}
+
+HttpResponse Simulator::LoopPage(const HttpRequest& request) {
+  const std::vector<Minutes> loop = schedule_.Loop(FrameSchedule::Clock::now());
+  // A HEAD request only looks; it does not move the loop on.
+  if (request.method == "GET") schedule_.PageServed();
+  return Ok("text/html; charset=utf-8", BuildLoopPage(loop));
+}
+
+HttpResponse Simulator::Frame(Minutes frame_time) {
+  if (!schedule_.IsPublished(frame_time, FrameSchedule::Clock::now())) return ErrorResponse(404);
+  auto cached = frame_cache_.find(frame_time);
+  if (cached == frame_cache_.end()) {
+    cached = frame_cache_.emplace(frame_time, EncodePng(RenderRadarFrame(frame_time))).first;
+    // The oldest frames are the least likely to be asked for again.
+    while (frame_cache_.size() > kCachedFrames) frame_cache_.erase(frame_cache_.begin());
+  }
+  return Ok("image/png", cached->second);
+}
+
+HttpResponse Simulator::StationFeed(const HttpRequest& request) {
+  const std::uint64_t sequence = feed_sequence_;
+  if (request.method == "GET") ++feed_sequence_;
+  return Ok("application/json", BuildStationFeed(sequence, std::time(nullptr)));
+}
+
+}  // namespace sim

@@ -1,0 +1,35 @@
+// The simulator's routes: the radar source host's loop page and frames, the
+// publishing host's station feed and, optionally, its /vesk/ directory.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "FrameSchedule.h"
+#include "HttpMessage.h"
+#include "SimOptions.h"
+#include "StaticFiles.h"
+
+namespace sim {
+
+class Simulator {
+ public:
+  // Throws std::runtime_error when the serve directory cannot be used.
+  Simulator(const SimOptions& options, FrameSchedule::Clock::time_point start);
+
+  HttpResponse Handle(const HttpRequest& request);
+
+ private:
+  HttpResponse LoopPage(const HttpRequest& request);
+  HttpResponse Frame(Minutes frame_time);
+  HttpResponse StationFeed(const HttpRequest& request);
+
+  FrameSchedule schedule_;
+  std::optional<StaticFiles> files_;
+  std::uint64_t feed_sequence_ = 0;
+  std::map<Minutes, std::string> frame_cache_;  // encoded frames by time
+};
+
+}  // namespace sim
