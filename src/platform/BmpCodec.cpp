@@ -1,0 +1,522 @@
+#include "platform/BmpCodec.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* kInvalidGraphic = "Bitmap image is not valid";
+
+constexpr std::size_t kFileHeaderSize = 14;
+constexpr uint32_t kCoreHeaderSize = 12;
+constexpr uint32_t kInfoHeaderSize = 40;
+// The 40-byte header extended by three masks, and by an alpha mask too.
+constexpr uint32_t kMasksHeaderSize = 52;
+constexpr uint32_t kAlphaMaskHeaderSize = 56;
+constexpr uint32_t kV4HeaderSize = 108;
+constexpr uint32_t kV5HeaderSize = 124;
+
+constexpr uint32_t kCompressionRgb = 0;
+constexpr uint32_t kCompressionRle8 = 1;
+constexpr uint32_t kCompressionRle4 = 2;
+constexpr uint32_t kCompressionBitfields = 3;
+
+// Colour space tag of the 108-byte header: the picture is sRGB.
+constexpr uint32_t kColorSpaceSrgb = 0x73524742;
+
+// A palette longer than this is refused; no depth can index more entries.
+constexpr uint32_t kMaxPaletteEntries = 256;
+
+// The largest file read: the largest picture's pixels (16384 rows of 64 KiB)
+// plus room for headers, a palette and an embedded colour profile.
+constexpr std::size_t kMaxFileBytes = (std::size_t{1} << 30) + (std::size_t{1} << 20);
+
+[[noreturn]] void Invalid() { throw EInvalidGraphic(kInvalidGraphic); }
+
+// Little-endian fields read at absolute offsets, each checked against the
+// end of the data.
+class ByteReader {
+ public:
+  explicit ByteReader(std::string_view bytes) : bytes_(bytes) {}
+
+  std::size_t Size() const { return bytes_.size(); }
+  bool Has(std::size_t offset, std::size_t count) const {
+    return offset <= bytes_.size() && count <= bytes_.size() - offset;
+  }
+  uint8_t U8(std::size_t offset) const {
+    if (!Has(offset, 1)) Invalid();
+    return static_cast<uint8_t>(bytes_[offset]);
+  }
+  uint16_t U16(std::size_t offset) const {
+    if (!Has(offset, 2)) Invalid();
+    return static_cast<uint16_t>(U8(offset) | (U8(offset + 1) << 8));
+  }
+  uint32_t U32(std::size_t offset) const {
+    if (!Has(offset, 4)) Invalid();
+    return uint32_t{U16(offset)} | (uint32_t{U16(offset + 2)} << 16);
+  }
+  int32_t I32(std::size_t offset) const { return static_cast<int32_t>(U32(offset)); }
+  const uint8_t* At(std::size_t offset) const {
+    return reinterpret_cast<const uint8_t*>(bytes_.data()) + offset;
+  }
+
+ private:
+  std::string_view bytes_;
+};
+
+// What the headers say, checked.
+struct Layout {
+  int width = 0;
+  int height = 0;
+  bool top_down = false;
+  int bit_count = 0;
+  uint32_t compression = kCompressionRgb;
+  ChannelMasks masks;
+  std::vector<PaletteEntry> palette;
+  int32_t x_pels_per_meter = 0;
+  int32_t y_pels_per_meter = 0;
+  std::size_t pixel_offset = 0;
+  // The compressed data's length for RLE pictures.
+  std::size_t rle_length = 0;
+};
+
+bool DepthAllowed(int bit_count, bool core) {
+  switch (bit_count) {
+    case 1:
+    case 4:
+    case 8:
+    case 24:
+      return true;
+    case 16:
+    case 32:
+      return !core;
+    default:
+      return false;
+  }
+}
+
+Layout ReadLayout(const ByteReader& in, int max_dimension) {
+  if (in.U8(0) != 'B' || in.U8(1) != 'M') Invalid();
+  // The file-size field at offset 2 is not used: many writers get it wrong,
+  // and every read below is checked against the real length instead.
+  const uint32_t pixel_offset = in.U32(10);
+  const uint32_t header_size = in.U32(kFileHeaderSize);
+  const bool core = header_size == kCoreHeaderSize;
+  if (!core && header_size != kInfoHeaderSize && header_size != kMasksHeaderSize &&
+      header_size != kAlphaMaskHeaderSize && header_size != kV4HeaderSize &&
+      header_size != kV5HeaderSize) {
+    Invalid();
+  }
+  if (!in.Has(kFileHeaderSize, header_size)) Invalid();
+  const std::size_t h = kFileHeaderSize;
+
+  Layout layout;
+  int64_t width = 0;
+  int64_t height = 0;
+  uint16_t planes = 0;
+  uint32_t colors_used = 0;
+  if (core) {
+    width = in.U16(h + 4);
+    height = in.U16(h + 6);
+    planes = in.U16(h + 8);
+    layout.bit_count = in.U16(h + 10);
+  } else {
+    width = in.I32(h + 4);
+    height = in.I32(h + 8);
+    planes = in.U16(h + 12);
+    layout.bit_count = in.U16(h + 14);
+    layout.compression = in.U32(h + 16);
+    layout.x_pels_per_meter = in.I32(h + 24);
+    layout.y_pels_per_meter = in.I32(h + 28);
+    colors_used = in.U32(h + 32);
+  }
+  // The height is widened before its sign is taken, so INT32_MIN is safe.
+  layout.top_down = height < 0;
+  if (height < 0) height = -height;
+  if (width < 1 || height < 1 || width > max_dimension || height > max_dimension ||
+      width > kMaxDimension || height > kMaxDimension) {
+    Invalid();
+  }
+  layout.width = static_cast<int>(width);
+  layout.height = static_cast<int>(height);
+  if (planes != 1 || !DepthAllowed(layout.bit_count, core)) Invalid();
+
+  switch (layout.compression) {
+    case kCompressionRgb:
+      break;
+    case kCompressionRle8:
+      if (layout.bit_count != 8 || layout.top_down) Invalid();
+      break;
+    case kCompressionRle4:
+      if (layout.bit_count != 4 || layout.top_down) Invalid();
+      break;
+    case kCompressionBitfields:
+      if (layout.bit_count != 16 && layout.bit_count != 32) Invalid();
+      break;
+    default:
+      Invalid();
+  }
+
+  std::size_t position = h + header_size;
+  if (layout.compression == kCompressionBitfields) {
+    // The 40-byte header keeps the three masks after itself, the longer
+    // headers inside; only the 56-byte and longer headers have an alpha mask.
+    const std::size_t at = header_size == kInfoHeaderSize ? position : h + kInfoHeaderSize;
+    layout.masks.red = in.U32(at);
+    layout.masks.green = in.U32(at + 4);
+    layout.masks.blue = in.U32(at + 8);
+    if (header_size >= kAlphaMaskHeaderSize) layout.masks.alpha = in.U32(h + kMasksHeaderSize);
+    if (header_size == kInfoHeaderSize) position += 12;
+    if (!MasksAreValid(layout.masks, layout.bit_count)) Invalid();
+  } else {
+    layout.masks = DefaultMasks(layout.bit_count);
+  }
+
+  const std::size_t entry_size = core ? 3 : 4;
+  std::size_t entries = 0;
+  if (layout.bit_count <= 8) {
+    const uint32_t full = uint32_t{1} << layout.bit_count;
+    entries = colors_used == 0 ? full : colors_used;
+    if (entries > full) Invalid();
+    // Core-header files often store fewer entries than the depth allows;
+    // the pixel offset tells how many are there.
+    if (core && pixel_offset >= position && (pixel_offset - position) / entry_size < entries) {
+      entries = (pixel_offset - position) / entry_size;
+    }
+    if (entries == 0) Invalid();
+  } else {
+    if (colors_used > kMaxPaletteEntries) Invalid();
+    entries = colors_used;
+  }
+  if (!in.Has(position, entries * entry_size)) Invalid();
+  layout.palette.reserve(entries);
+  for (std::size_t i = 0; i < entries; ++i) {
+    const std::size_t at = position + i * entry_size;
+    layout.palette.push_back(
+        PaletteEntry{in.U8(at + 2), in.U8(at + 1), in.U8(at), core ? uint8_t{0} : in.U8(at + 3)});
+  }
+  position += entries * entry_size;
+
+  if (pixel_offset < position || pixel_offset > in.Size()) Invalid();
+  layout.pixel_offset = pixel_offset;
+  if (layout.compression == kCompressionRle8 || layout.compression == kCompressionRle4) {
+    const uint32_t size_image = in.U32(h + 20);
+    const std::size_t available = in.Size() - pixel_offset;
+    if (size_image > available) Invalid();
+    layout.rle_length = size_image == 0 ? available : size_image;
+  }
+  return layout;
+}
+
+// Every stored palette index must name an entry of the palette.
+void CheckIndices(const Bitmap& bitmap) {
+  const std::size_t entries = bitmap.Palette().size();
+  if (entries >= (std::size_t{1} << bitmap.BitCount())) return;
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    for (int x = 0; x < bitmap.Width(); ++x) {
+      if (bitmap.PixelValue(x, y) >= entries) Invalid();
+    }
+  }
+}
+
+void DecodeUncompressed(const ByteReader& in, const Layout& layout, Bitmap& bitmap) {
+  const std::size_t stride = bitmap.Stride();
+  const auto height = static_cast<std::size_t>(layout.height);
+  // stride * height is at most 1 GiB, so the product cannot overflow.
+  if (!in.Has(layout.pixel_offset, stride * height)) Invalid();
+  // Bits past the width are dropped so that they never reach a saved file.
+  const std::size_t used_bits = static_cast<std::size_t>(layout.width) * layout.bit_count;
+  const std::size_t full_bytes = used_bits / 8;
+  const auto tail_mask = static_cast<uint8_t>(0xFF00u >> (used_bits % 8));
+  for (std::size_t row = 0; row < height; ++row) {
+    const uint8_t* source = in.At(layout.pixel_offset + row * stride);
+    const int y = static_cast<int>(layout.top_down ? row : height - 1 - row);
+    std::span<uint8_t> target = bitmap.Row(y);
+    std::copy(source, source + full_bytes, target.begin());
+    if (used_bits % 8 != 0) target[full_bytes] = source[full_bytes] & tail_mask;
+  }
+  if (bitmap.IsIndexed()) CheckIndices(bitmap);
+}
+
+// RLE8 and RLE4: pairs of (count, value) runs, and escapes after a zero
+// count: 0 end of line, 1 end of picture, 2 a move right and up, 3..255 that
+// many pixels stored literally, padded to a 16-bit boundary. Rows run from
+// the bottom. Pixels the data skips keep palette index 0.
+void DecodeRle(const ByteReader& in, const Layout& layout, Bitmap& bitmap) {
+  const bool four_bit = layout.compression == kCompressionRle4;
+  const std::size_t entries = bitmap.Palette().size();
+  const std::size_t end = layout.pixel_offset + layout.rle_length;
+  const int64_t width = layout.width;
+  const int64_t height = layout.height;
+  int64_t x = 0;
+  int64_t y = 0;  // counted from the bottom row
+  std::size_t p = layout.pixel_offset;
+
+  const auto put = [&](uint32_t index) {
+    if (index >= entries) Invalid();
+    bitmap.SetPixelValue(static_cast<int>(x), static_cast<int>(height - 1 - y), index);
+    ++x;
+  };
+
+  while (true) {
+    if (end - p < 2) {
+      // Data may end without the end-of-picture mark once every row is done.
+      if (y >= height && p == end) return;
+      Invalid();
+    }
+    const uint8_t count = in.U8(p);
+    const uint8_t value = in.U8(p + 1);
+    p += 2;
+    if (count > 0) {
+      if (y >= height || count > width - x) Invalid();
+      for (int i = 0; i < count; ++i) {
+        put(four_bit ? ((i & 1) == 0 ? value >> 4 : value & 0x0F) : value);
+      }
+      continue;
+    }
+    switch (value) {
+      case 0:
+        if (y >= height) Invalid();
+        x = 0;
+        ++y;
+        break;
+      case 1:
+        return;
+      case 2: {
+        if (end - p < 2) Invalid();
+        const uint8_t dx = in.U8(p);
+        const uint8_t dy = in.U8(p + 1);
+        p += 2;
+        if (dx > width - x || dy >= height - y) Invalid();
+        x += dx;
+        y += dy;
+        break;
+      }
+      default: {
+        const std::size_t data_bytes = four_bit ? (value + 1u) / 2 : value;
+        const std::size_t padded = data_bytes + (data_bytes & 1);
+        if (end - p < padded || y >= height || value > width - x) Invalid();
+        for (int i = 0; i < value; ++i) {
+          const uint8_t byte = in.U8(p + (four_bit ? i / 2 : i));
+          put(four_bit ? ((i & 1) == 0 ? byte >> 4 : byte & 0x0F) : byte);
+        }
+        p += padded;
+        break;
+      }
+    }
+  }
+}
+
+void Put16(std::string& out, uint16_t value) {
+  out.push_back(static_cast<char>(value & 0xFF));
+  out.push_back(static_cast<char>(value >> 8));
+}
+
+void Put32(std::string& out, uint32_t value) {
+  Put16(out, static_cast<uint16_t>(value & 0xFFFF));
+  Put16(out, static_cast<uint16_t>(value >> 16));
+}
+
+std::string OpenErrorMessage(const std::string& path, int error_number) {
+  return "Cannot open file \"" + path + "\". " + SystemErrorText(error_number);
+}
+
+// A descriptor closed when it goes out of scope, unless Close() was called.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports the result: a failed close can mean lost data.
+  int Close() { return close(std::exchange(fd_, -1)); }
+
+ private:
+  int fd_;
+};
+
+// Longest part of the target's name kept in the temporary name, so that the
+// temporary name stays within the file system's limit for one name.
+constexpr std::size_t kMaxTempBaseLength = 200;
+constexpr int kMaxTempNameAttempts = 100;
+
+// Writes the bytes to a temporary file beside the target, makes them durable
+// and renames the file over the target. Returns 0, or the errno of the
+// failure after removing the temporary file. The errno is kept (rather than
+// a worded reason) because the caller's message quotes the system's text.
+int WriteAtomically(const std::string& path, std::string_view bytes) {
+  const std::size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (base.empty()) return EISDIR;
+
+  std::string temp_path;
+  int fd = -1;
+  for (int attempt = 0; attempt < kMaxTempNameAttempts && fd < 0; ++attempt) {
+    temp_path = directory + "." + base.substr(0, kMaxTempBaseLength) + "." +
+                std::to_string(getpid()) + "." + std::to_string(attempt) + ".tmp";
+    // O_EXCL never follows a planted link; 0666 lets the umask decide the
+    // permissions of the new file, as for any file the program creates.
+    fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return errno;
+  }
+  if (fd < 0) return EEXIST;
+  FileDescriptor file(fd);
+  const auto fail = [&](int error_number) {
+    if (file.get() >= 0) file.Close();
+    unlink(temp_path.c_str());
+    return error_number;
+  };
+
+  // A replaced file keeps its permissions, so the web server can still read it.
+  struct stat old_status;
+  if (stat(path.c_str(), &old_status) == 0 && S_ISREG(old_status.st_mode)) {
+    fchmod(file.get(), old_status.st_mode & 07777);
+  }
+  const char* data = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t written = write(file.get(), data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno);
+    }
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  if (fsync(file.get()) != 0) return fail(errno);
+  if (file.Close() != 0) return fail(errno);
+  if (rename(temp_path.c_str(), path.c_str()) != 0) return fail(errno);
+  return 0;
+}
+
+}  // namespace
+
+Bitmap DecodeBmp(std::string_view bytes, int max_dimension) {
+  const ByteReader in(bytes);
+  Layout layout = ReadLayout(in, max_dimension);
+  try {
+    Bitmap bitmap(layout.width, layout.height, layout.bit_count, std::move(layout.palette),
+                  layout.masks);
+    bitmap.SetResolution(layout.x_pels_per_meter, layout.y_pels_per_meter);
+    if (layout.compression == kCompressionRle8 || layout.compression == kCompressionRle4) {
+      DecodeRle(in, layout, bitmap);
+    } else {
+      DecodeUncompressed(in, layout, bitmap);
+    }
+    return bitmap;
+  } catch (const std::bad_alloc&) {
+    Invalid();
+  }
+}
+
+std::string EncodeBmp(const Bitmap& bitmap) {
+  const ChannelMasks& masks = bitmap.Masks();
+  const int bit_count = bitmap.BitCount();
+  const bool bitfields = (bit_count == 16 || bit_count == 32) && masks != DefaultMasks(bit_count);
+  const uint32_t header_size = masks.alpha != 0 ? kV4HeaderSize : kInfoHeaderSize;
+  const std::size_t masks_after_header = bitfields && header_size == kInfoHeaderSize ? 12 : 0;
+  const std::size_t palette_bytes = bitmap.Palette().size() * 4;
+  const std::size_t pixel_offset =
+      kFileHeaderSize + header_size + masks_after_header + palette_bytes;
+  const std::size_t image_bytes = bitmap.Stride() * static_cast<std::size_t>(bitmap.Height());
+  // At most 1 GiB of pixels and a few KiB of headers: fits the 32-bit fields.
+  const std::size_t file_size = pixel_offset + image_bytes;
+
+  std::string out;
+  out.reserve(file_size);
+  out += "BM";
+  Put32(out, static_cast<uint32_t>(file_size));
+  Put32(out, 0);
+  Put32(out, static_cast<uint32_t>(pixel_offset));
+
+  Put32(out, header_size);
+  Put32(out, static_cast<uint32_t>(bitmap.Width()));
+  Put32(out, static_cast<uint32_t>(bitmap.Height()));  // positive: rows bottom-up
+  Put16(out, 1);
+  Put16(out, static_cast<uint16_t>(bit_count));
+  Put32(out, bitfields ? kCompressionBitfields : kCompressionRgb);
+  Put32(out, static_cast<uint32_t>(image_bytes));
+  Put32(out, static_cast<uint32_t>(bitmap.XPelsPerMeter()));
+  Put32(out, static_cast<uint32_t>(bitmap.YPelsPerMeter()));
+  Put32(out, static_cast<uint32_t>(bitmap.Palette().size()));
+  Put32(out, 0);
+  if (header_size == kV4HeaderSize) {
+    Put32(out, masks.red);
+    Put32(out, masks.green);
+    Put32(out, masks.blue);
+    Put32(out, masks.alpha);
+    Put32(out, kColorSpaceSrgb);
+    // Colour end points and gamma, unused with sRGB.
+    out.append(36 + 12, '\0');
+  } else if (bitfields) {
+    Put32(out, masks.red);
+    Put32(out, masks.green);
+    Put32(out, masks.blue);
+  }
+  for (const PaletteEntry& entry : bitmap.Palette()) {
+    out.push_back(static_cast<char>(entry.blue));
+    out.push_back(static_cast<char>(entry.green));
+    out.push_back(static_cast<char>(entry.red));
+    out.push_back(static_cast<char>(entry.reserved));
+  }
+  for (int y = bitmap.Height() - 1; y >= 0; --y) {
+    const std::span<const uint8_t> row = bitmap.Row(y);
+    out.append(reinterpret_cast<const char*>(row.data()), row.size());
+  }
+  return out;
+}
+
+Bitmap LoadBmpFile(const std::string& path) {
+  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) throw EFOpenError(OpenErrorMessage(path, errno));
+  struct stat status;
+  if (fstat(file.get(), &status) != 0) throw EFOpenError(OpenErrorMessage(path, errno));
+  if (S_ISDIR(status.st_mode)) throw EFOpenError(OpenErrorMessage(path, EISDIR));
+  if (S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) > kMaxFileBytes) Invalid();
+
+  std::string bytes;
+  try {
+    if (S_ISREG(status.st_mode)) bytes.reserve(static_cast<std::size_t>(status.st_size));
+    char buffer[65536];
+    while (true) {
+      const ssize_t got = read(file.get(), buffer, sizeof buffer);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        throw EFOpenError(OpenErrorMessage(path, errno));
+      }
+      if (got == 0) break;
+      if (kMaxFileBytes - bytes.size() < static_cast<std::size_t>(got)) Invalid();
+      bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+  } catch (const std::bad_alloc&) {
+    Invalid();
+  }
+  return DecodeBmp(bytes);
+}
+
+void SaveBmpFile(const Bitmap& bitmap, const std::string& path) {
+  const int error_number = WriteAtomically(path, EncodeBmp(bitmap));
+  if (error_number != 0) {
+    throw EFCreateError("Cannot create file \"" + path + "\". " + SystemErrorText(error_number));
+  }
+}
+
+}  // namespace platform

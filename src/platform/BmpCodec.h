@@ -1,0 +1,43 @@
+// Reading and writing BMP files.
+//
+// Read: the 12-byte core header, the 40-byte info header and its longer
+// forms (52, 56, 108 and 124 bytes); 1, 4, 8, 16, 24 and 32 bits per pixel;
+// uncompressed and bit-field pixels, rows stored bottom-up or top-down; RLE8
+// and RLE4 runs. Every field is checked before it is used, so a damaged or
+// hostile file is refused rather than read out of bounds.
+//
+// Write: uncompressed, bottom-up, in the picture's own depth, palette and
+// masks. An RLE picture is therefore saved back uncompressed in the same
+// depth, and a core-header picture with the 40-byte header.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/Bitmap.h"
+
+namespace platform {
+
+// The picture in a BMP file's bytes. Width or height above max_dimension is
+// refused (a fuzzer passes a lower limit to stay fast). Throws
+// EInvalidGraphic "Bitmap image is not valid" for anything that is not a
+// valid, supported BMP, and when memory for the pixels runs out.
+Bitmap DecodeBmp(std::string_view bytes, int max_dimension = kMaxDimension);
+
+// The bytes of a BMP file holding the picture: the 40-byte header (with
+// three masks after it for non-default 16- and 32-bit layouts), or the
+// 108-byte header when the picture has an alpha channel.
+std::string EncodeBmp(const Bitmap& bitmap);
+
+// Reads and decodes a BMP file. Throws EFOpenError
+// `Cannot open file "<path>". <reason>` when it cannot be opened or read,
+// and EInvalidGraphic as DecodeBmp.
+Bitmap LoadBmpFile(const std::string& path);
+
+// Writes the picture to a BMP file atomically: a temporary file in the same
+// directory is written and renamed over the target, so a reader sees the
+// old file or the new one, never a part; nothing is left behind on failure.
+// Throws EFCreateError `Cannot create file "<path>". <reason>`.
+void SaveBmpFile(const Bitmap& bitmap, const std::string& path);
+
+}  // namespace platform
