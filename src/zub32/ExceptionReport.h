@@ -2,6 +2,7 @@
 // summary line.
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "zub32/Records.h"
@@ -16,5 +17,9 @@ std::string SaveExceptionRecAsXML(tExceptionRec Rec);
 // Message, Trace, FileName from GlobalSettings, Beep) and saves it.
 std::string ReportException(const std::string& function, const std::string& class_name,
                             const std::string& message, std::int32_t trace);
+
+// The class name a report shows for a caught error: the catalogue's name for
+// the program's own errors, the type's name for any other.
+std::string ExceptionClassName(const std::exception& error);
 
 }  // namespace zub32

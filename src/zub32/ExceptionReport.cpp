@@ -1,0 +1,226 @@
+#include "zub32/ExceptionReport.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+#include <typeinfo>
+
+#include "platform/DateTime.h"
+#include "platform/Exceptions.h"
+#include "zub32/Config.h"
+#include "zub32/Syslog.h"
+#include "zub32/SystemInfo.h"
+#include "zub32/TextFiles.h"
+
+namespace zub32 {
+namespace {
+
+constexpr std::string_view kDefaultFileNameTemplate = "E!{selfname}-{timestamp}.xml";
+constexpr std::string_view kSelfNamePlaceholder = "{selfname}";
+constexpr std::string_view kTimestampPlaceholder = "{timestamp}";
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::int32_t kSummaryCode = 5003;
+
+// True while the report about the writer's own failure is being written. A
+// failure inside that report is not reported again, which bounds the chain of
+// reports to one nested report.
+bool reporting_own_failure = false;
+
+class OwnFailureScope {
+ public:
+  OwnFailureScope() { reporting_own_failure = true; }
+  ~OwnFailureScope() { reporting_own_failure = false; }
+  OwnFailureScope(const OwnFailureScope&) = delete;
+  OwnFailureScope& operator=(const OwnFailureScope&) = delete;
+};
+
+// Messages and status lines come from the network; escaping keeps them from
+// breaking the document or injecting elements into it. Line breaks stay.
+std::string EscapeXml(std::string_view value) {
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (char c : value) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+void AddLine(std::string& report, std::string_view line) {
+  report += line;
+  report += kLineEnd;
+}
+
+void AddElement(std::string& report, std::string_view name, std::string_view value) {
+  report += '<';
+  report += name;
+  report += '>';
+  report += EscapeXml(value);
+  report += "</";
+  report += name;
+  report += '>';
+  report += kLineEnd;
+}
+
+void ReplaceFirst(std::string& text, std::string_view placeholder, std::string_view value) {
+  const std::size_t at = text.find(placeholder);
+  if (at != std::string::npos) text.replace(at, placeholder.size(), value);
+}
+
+std::string ExpandFileName(const std::string& file_name_template) {
+  std::string name =
+      file_name_template.empty() ? std::string(kDefaultFileNameTemplate) : file_name_template;
+  ReplaceFirst(name, kSelfNamePlaceholder, GlobalSettings.SelfName);
+  if (name.find(kTimestampPlaceholder) != std::string::npos) {
+    ReplaceFirst(name, kTimestampPlaceholder,
+                 platform::FormatDateTime("yyyymmddhhnnsszzz", platform::Now()));
+  }
+  return name;
+}
+
+std::string UsedMemoryText(const tMemoryStatusRec& memory) {
+  return platform::FormatGroupedNumber(100.0 - memory.AvailVirtualPercent, 2) + "% (" +
+         platform::FormatGroupedNumber(
+             static_cast<double>(memory.TotalVirtual - memory.AvailVirtual), 0) +
+         ") ";
+}
+
+std::string SummaryLine(const tExceptionRec& Rec, const std::string& file_name) {
+  return "EXCEPTION:Func=" + Rec.Function + " Trace=" + std::to_string(Rec.Trace) + " File=\"" +
+         file_name + "\" SelfName" + GlobalSettings.SelfName + " Version=" + GlobalSettings.Version;
+}
+
+// The Syslog setting of the run decides where the summary goes.
+void PostSummary(const std::string& summary) {
+  const SyslogSetting& setting = RunConfig.syslog;
+  tSyslogRec message;
+  message.Code = kSummaryCode;
+  message.Message = summary;
+  switch (setting.mode) {
+    case SyslogMode::kOff:
+      return;
+    case SyslogMode::kBroadcast:
+      message.Port = 0;
+      PostSyslogMsg(message, "");
+      return;
+    case SyslogMode::kUnicast:
+      // An empty host would turn the unicast into a broadcast, which this
+      // setting never asked for.
+      if (setting.host.empty()) return;
+      message.Port = setting.port;
+      PostSyslogMsg(message, setting.host);
+      return;
+  }
+}
+
+}  // namespace
+
+std::string ExceptionClassName(const std::exception& error) {
+  if (const auto* own = dynamic_cast<const platform::Exception*>(&error)) return own->ClassName();
+  int status = 0;
+  std::unique_ptr<char, decltype(&std::free)> name(
+      abi::__cxa_demangle(typeid(error).name(), nullptr, nullptr, &status), &std::free);
+  return status == 0 && name ? std::string(name.get()) : std::string(typeid(error).name());
+}
+
+std::string SaveExceptionRecAsXML(tExceptionRec Rec) {
+  tLogRec Log;
+  Log.Trace = 100;
+  CallDepthScope depth;
+  if (GlobalSettings.SelfName.empty()) return "";
+
+  std::string file_name;
+  try {
+    tMemoryStatusRec memory;
+    GetMemoryStatus(memory);
+
+    std::string report;
+    AddLine(report, "<xml>");
+    Log.Trace = 230;
+    AddLine(report, "<Exception>");
+    Log.Trace = 300;
+    AddElement(report, "DateTime",
+               platform::FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", platform::Now()));
+    Log.Trace = 305;
+    tMachineUpTime up_time;
+    MachineUpTime(up_time);
+    AddElement(report, "MachineUpTime", up_time.UpTimeText);
+    AddElement(report, "UsedMemory", UsedMemoryText(memory));
+    Log.Trace = 310;
+    AddElement(report, "SelfName", GlobalSettings.SelfName);
+    Log.Trace = 315;
+    AddElement(report, "Version", GlobalSettings.Version);
+    Log.Trace = 320;
+    AddElement(report, "Function", Rec.Function + ":" + std::to_string(Rec.Trace));
+    AddElement(report, "Trace", std::to_string(Rec.Trace));
+    Log.Trace = 325;
+    AddElement(report, "CallingFunction", Rec.CallingFunction);
+    Log.Trace = 330;
+    AddElement(report, "HostName", GlobalSettings.HostName);
+    Log.Trace = 340;
+    AddElement(report, "ClassName", Rec.ClassName);
+    Log.Trace = 350;
+    AddElement(report, "e.Message", Rec.Message);
+    Log.Trace = 360;
+    AddElement(report, "SQL", Rec.SQL);
+    Log.Trace = 370;
+    AddElement(report, "Notes", Rec.Notes);
+    AddElement(report, "Count", std::to_string(Rec.Count));
+    AddLine(report, "</Exception>");
+    AddLine(report, "</xml>");
+
+    Log.Trace = 380;
+    file_name = ExpandFileName(Rec.FileName);
+
+    Log.Trace = 420;
+    // A report that cannot be written is lost; the summary still goes out.
+    StringToFile(report, GlobalSettings.EXEPath + file_name, false, "");
+
+    // Rec.Beep asks for four tones (200, 400, 800 and 1600 Hz, 50 ms each);
+    // there is no tone device, so none are sounded.
+    Log.Trace = 460;
+
+    Log.Trace = 480;
+    PostSummary(SummaryLine(Rec, file_name));
+  } catch (const std::exception& error) {
+    if (!reporting_own_failure) {
+      OwnFailureScope own_failure;
+      tExceptionRec own = Rec;
+      own.Function = "zub32.SaveExceptionRecAsXML";
+      own.ClassName = ExceptionClassName(error);
+      own.Message = error.what();
+      own.Trace = Log.Trace;
+      own.FileName = GlobalSettings.ExceptionFileName;
+      own.Beep = true;
+      SaveExceptionRecAsXML(own);
+    }
+  }
+  return file_name;
+}
+
+std::string ReportException(const std::string& function, const std::string& class_name,
+                            const std::string& message, std::int32_t trace) {
+  tExceptionRec Rec;
+  Rec.Function = function;
+  Rec.ClassName = class_name;
+  Rec.Message = message;
+  Rec.Trace = trace;
+  Rec.FileName = GlobalSettings.ExceptionFileName;
+  Rec.Beep = true;
+  return SaveExceptionRecAsXML(Rec);
+}
+
+}  // namespace zub32
