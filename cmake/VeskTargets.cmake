@@ -9,6 +9,12 @@ endfunction()
 # CMakeLists. Headers are included as "platform/Foo.h" from src/.
 function(vesk_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    # A subsystem whose code has not landed yet still gives a library to link
+    # against, so that the rest of the tree builds.
+    set(sources ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    file(WRITE ${sources} "// ${name} has no sources yet.\n")
+  endif()
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
@@ -32,5 +38,12 @@ function(vesk_tests)
       list(APPEND env "VESK_SIM_BINARY=$<TARGET_FILE:vesk-sim>")
     endif()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES ENVIRONMENT "${env}")
+    # gtest_discover_tests splits a list-valued property into separate
+    # arguments, so only the first variable above arrives. A script that CTest
+    # includes after the discovered tests sets the whole list on them.
+    set(env_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+    file(GENERATE OUTPUT ${env_script} CONTENT
+      "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT [==[${env}]==])\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_script})
   endforeach()
 endfunction()

@@ -44,6 +44,9 @@ VESK_DECLARE_ERROR(EFOpenError, Exception);
 VESK_DECLARE_ERROR(EFCreateError, Exception);
 // Raster layer: "Bitmap image is not valid".
 VESK_DECLARE_ERROR(EInvalidGraphic, Exception);
+// Fetched content that lacks what the run relies on; the message names what
+// is missing and where.
+VESK_DECLARE_ERROR(EContentError, Exception);
 
 // The HTTP client's family, rooted at EIdException.
 VESK_DECLARE_ERROR(EIdException, Exception);

@@ -22,7 +22,9 @@ bool IsRegularFile(const std::string& path);
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // Replaces the file's content atomically. Returns an empty string on success,
-// otherwise the system's reason. No temporary file is left on any path.
+// otherwise the system's reason. No temporary file is left on any path. A
+// symbolic link is followed (the link stays), and a replaced file keeps its
+// permissions; a new file gets 0666 less the umask.
 std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
 // Appends to an existing file (creates it when missing). Returns the reason on

@@ -4,14 +4,16 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zub32 {
 
 struct Endpoint {
-  std::string host;  // bare host name or address
+  std::string host;  // bare host name or address (an IPv6 address without brackets)
   int port = 80;
   std::string text;  // as configured: "host" or "host:port"
 };
@@ -28,6 +30,9 @@ struct SyslogSetting {
 };
 
 enum class ValueSource { kDefault, kFile, kEnvironment };
+
+// "default", "vesk.ini" or "environment", as --help shows the source.
+std::string SourceText(ValueSource source);
 
 // One key as --help shows it.
 struct ConfigEntry {
@@ -46,8 +51,30 @@ struct Configuration {
   std::vector<std::string> warnings;  // one line per malformed value
 };
 
+// The name of the configuration file in the program directory.
+inline constexpr const char* kConfigFileName = "vesk.ini";
+
+// Parses the text of vesk.ini: Key=Value lines, keys without regard to case
+// (the map's keys are lower-cased), blanks around keys and values trimmed,
+// one pair of double quotes around a value removed; lines whose first
+// non-blank character is '#' or ';' are comments, [section] lines and blank
+// lines are skipped, a later line wins over an earlier one. A line of any
+// other form adds a warning (with its line number) and is skipped.
+std::map<std::string, std::string> ParseIni(std::string_view text,
+                                            std::vector<std::string>& warnings);
+
+// "host" or "host:port" ("[v6-address]" or "[v6-address]:port" for IPv6):
+// a host of letters, digits, '.', '-' and '_', a port from 1 to 65535.
+// nullopt when malformed.
+std::optional<Endpoint> ParseEndpoint(std::string_view text, int default_port);
+
+// "broadcast", "off" (both without regard to case) or host[:port] for
+// unicast, port 514 when absent. nullopt when malformed.
+std::optional<SyslogSetting> ParseSyslog(std::string_view text);
+
 // Reads vesk.ini from program_dir (with trailing '/') and the environment
-// through getenv_fn (std::getenv when empty).
+// through getenv_fn (std::getenv when empty). An environment variable that is
+// set but empty counts as not set.
 Configuration LoadConfiguration(
     const std::string& program_dir,
     const std::function<std::optional<std::string>(const std::string&)>& getenv_fn = {});

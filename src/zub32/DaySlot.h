@@ -11,12 +11,12 @@ namespace zub32 {
 // Whole part of (fraction of the local day elapsed * 288.0): 0 to 287.
 int DaySlot(platform::TDateTime value);
 
-// The first two characters of the upper-cased abbreviated day name of the
-// date, then the slot written with at least three digits.
+// The first two characters of the abbreviated day name of the date (the
+// locale's, ASCII letters upper-cased), then the slot written with at least
+// three digits: "MO150".
 std::string SlotTag(platform::TDateTime day, int slot);
 
-// The slot tag of the current moment, reading the clock for the day name and
-// for the slot.
+// The slot tag of the current moment, from one reading of the clock.
 std::string CurrentSlotTag();
 
 }  // namespace zub32

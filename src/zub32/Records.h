@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "platform/DateTime.h"
@@ -16,7 +17,7 @@ struct tGlobalSettings {
   std::string HostName;           // never assigned: reports show it empty
   std::string ExceptionFileName;  // report file-name template
   std::int32_t CallDepth = 0;
-  std::string EXEPath;            // program directory with a trailing '/'
+  std::string EXEPath;  // program directory with a trailing '/'
   std::int16_t SyslogSequence = 0;
 };
 
@@ -73,5 +74,15 @@ class CallDepthScope {
   CallDepthScope(const CallDepthScope&) = delete;
   CallDepthScope& operator=(const CallDepthScope&) = delete;
 };
+
+// The class name and message of a caught error: the catalogue's own for a
+// platform::Exception, the type name and what() for any other standard error.
+void DescribeException(const std::exception& error, std::string& class_name, std::string& message);
+
+// Reports a caught error as every routine of the unit does: an exception
+// report with the routine's log name and its step marker at the failure.
+// Never throws.
+void ReportFailure(const std::string& function, const std::exception& error,
+                   std::int32_t trace) noexcept;
 
 }  // namespace zub32

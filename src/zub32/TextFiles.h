@@ -31,7 +31,8 @@ bool FileExists(const std::string& Name);
 // the entry is missing, is a directory or its time cannot be packed.
 std::int32_t MyFileAge(const std::string& FileName);
 
-// Converts a packed MS-DOS date and time back to a date-time.
+// Converts a packed MS-DOS date and time back to a date-time (two-second
+// resolution); 0 when the packed value is no valid date and time.
 platform::TDateTime FileDateToDateTime(std::int32_t packed);
 
 // The locale's short date, a space and the long time; the date alone at

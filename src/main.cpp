@@ -1,0 +1,11 @@
+// vesk: one refresh run of the radar loop publication.
+#include <string>
+#include <vector>
+
+#include "refresh/RunDriver.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return refresh::RunMain(arguments);
+}

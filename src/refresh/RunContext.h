@@ -1,0 +1,34 @@
+// The run-wide values of one refresh run, which the run driver owns and
+// hands to each stage.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "http/TIdHTTP.h"
+#include "zub32/Records.h"
+
+namespace refresh {
+
+inline constexpr std::int32_t kDefaultHtmlDelay = 333;
+
+struct RunContext {
+  // Animation step of both loop pages in milliseconds (first parameter).
+  std::int32_t html_delay = kDefaultHtmlDelay;
+  // The loop page being assembled; each page writer replaces it.
+  std::string page_text;
+  // The driver's step marker; 100 for the whole run.
+  zub32::tLogRec Log;
+  // What the top-level handler reports; stages may fill Notes beforehand.
+  zub32::tExceptionRec ExceptionRec;
+  // Created by the radar frame update for all its requests; it lives, with
+  // its connection, until the driver's context goes away at the end of the
+  // run, also after a failure.
+  std::optional<http::TIdHTTP> radar_client;
+  // The radar frame update's result: a new newest frame arrived, so the
+  // station overlay is due.
+  bool frame_changed = false;
+};
+
+}  // namespace refresh

@@ -1,0 +1,198 @@
+#include "refresh/RunDriver.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <limits>
+#include <string_view>
+
+#include "overlay/Generate_SESOverlay.h"
+#include "platform/Console.h"
+#include "platform/FileSystem.h"
+#include "refresh/LoopPage24.h"
+#include "refresh/LoopPage30.h"
+#include "refresh/RadarFrameUpdate.h"
+#include "zub32/Config.h"
+#include "zub32/ExceptionReport.h"
+#include "zub32/Records.h"
+#include "zub32/SystemInfo.h"
+
+namespace refresh {
+namespace {
+
+constexpr std::string_view kEnteredDirectoryError = "Error - ";
+
+void PrintToStandardError(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+bool VeskHomeIsSet() {
+  const char* home = std::getenv("VESK_HOME");
+  return home != nullptr && *home != '\0';
+}
+
+// What each key means, in the order of the configuration's entries.
+std::string KeyDescription(const std::string& key) {
+  if (key == "RadarHost") return "radar source host: host or host:port (port 80 when absent)";
+  if (key == "PublishHost") {
+    return "publishing host: host or host:port, written into the pages as given";
+  }
+  if (key == "Syslog") {
+    return "broadcast (UDP port 514 from every local IPv4 address), off,\n"
+           "      or host[:port] (unicast, port 514 when absent)";
+  }
+  if (key == "Font") return "font file for the overlay text (none: looked up by face name)";
+  return "";
+}
+
+// The top-level handler: the run's remaining steps are skipped, the failure
+// is reported with the driver's name and marker, and the run still ends
+// normally.
+void ReportRunFailure(RunContext& run, const std::exception& error) {
+  try {
+    run.ExceptionRec.Function = "Main()";
+    zub32::DescribeException(error, run.ExceptionRec.ClassName, run.ExceptionRec.Message);
+    run.ExceptionRec.Trace = run.Log.Trace;
+    run.ExceptionRec.Beep = true;
+    run.ExceptionRec.FileName = zub32::GlobalSettings.ExceptionFileName;
+    run.ExceptionRec.FileName = zub32::SaveExceptionRecAsXML(run.ExceptionRec);
+  } catch (const std::exception&) {
+    // The report writer catches its own failures; nothing more can be done
+    // here if reporting itself runs out of memory.
+  }
+}
+
+void LoadRunConfiguration() {
+  zub32::RunConfig = zub32::LoadConfiguration(zub32::GlobalSettings.EXEPath);
+  for (const std::string& warning : zub32::RunConfig.warnings) PrintToStandardError(warning);
+}
+
+}  // namespace
+
+std::int32_t ParseHtmlDelay(const char* parameter) {
+  if (parameter == nullptr) return kDefaultHtmlDelay;
+  std::string_view text(parameter);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return kDefaultHtmlDelay;
+  // Accumulated as a negative number, whose range includes the smallest
+  // 32-bit value.
+  constexpr std::int64_t kLowest = std::numeric_limits<std::int32_t>::min();
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return kDefaultHtmlDelay;
+    value = value * 10 - (c - '0');
+    if (value < kLowest) return kDefaultHtmlDelay;
+  }
+  if (!negative) {
+    value = -value;
+    if (value > std::numeric_limits<std::int32_t>::max()) return kDefaultHtmlDelay;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::string HelpText() {
+  const std::string directory = zub32::GetEXEPath("");
+  const zub32::Configuration config = zub32::LoadConfiguration(directory);
+  std::string text;
+  text += "Usage: vesk [DELAY]\n";
+  text += "       vesk --help | -h\n";
+  text += "       vesk --version\n";
+  text += "\n";
+  text += "Runs one refresh of the weather-radar loop publication in the program\n";
+  text += "directory, prints its progress and exits with 0; a failure leaves the\n";
+  text += "report e!vesk.xml there. A scheduler starts it every few minutes.\n";
+  text += "\n";
+  text += "  DELAY        animation step of the loop pages in milliseconds, a decimal\n";
+  text += "               integer; absent or anything else gives 333\n";
+  text += "  -h, --help   show this help and the configuration in force, then exit\n";
+  text += "  --version    show the version, then exit\n";
+  text += "\n";
+  text += "Program directory: " + directory + "\n";
+  text +=
+      std::string("  ") +
+      (VeskHomeIsSet() ? "from VESK_HOME" : "the executable's directory; VESK_HOME names another") +
+      "\n";
+  text += "  Every file of a run is read and written there.\n";
+  text += "\n";
+  text += "Configuration: an environment variable wins over the key in " +
+          std::string(zub32::kConfigFileName) + "\n";
+  text += "(Key=Value lines in the program directory), which wins over the default.\n";
+  text += "A malformed value is reported and the default is used (for Syslog: off).\n";
+  text += "\n";
+  for (const zub32::ConfigEntry& entry : config.entries) {
+    text += "  " + entry.environment + " / " + entry.key + "=\n";
+    text += "      " + KeyDescription(entry.key) + "\n";
+    text += "      current: " + (entry.value.empty() ? std::string("(not set)") : entry.value) +
+            " (" + zub32::SourceText(entry.source) + ")\n";
+  }
+  if (!config.warnings.empty()) {
+    text += "\nProblems:\n";
+    for (const std::string& warning : config.warnings) text += "  " + warning + "\n";
+  }
+  return text;
+}
+
+int RunMain(const std::vector<std::string>& arguments) {
+  // A closed standard output or a peer that went away must give an error,
+  // not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  const char* first = arguments.empty() ? nullptr : arguments.front().c_str();
+  if (first != nullptr && (arguments.front() == "--help" || arguments.front() == "-h")) {
+    std::fputs(HelpText().c_str(), stdout);
+    return 0;
+  }
+  if (first != nullptr && arguments.front() == "--version") {
+    std::printf("vesk %s\n", kVersion);
+    return 0;
+  }
+  return Run(first);
+}
+
+int Run(const char* first_parameter) {
+  RunContext run;
+  try {
+    run.Log.Trace = 100;
+    const std::string entered = zub32::SetPathToEXEPath();
+    if (entered.compare(0, kEnteredDirectoryError.size(), kEnteredDirectoryError) == 0) {
+      // Without its own directory the run would read and write its files
+      // wherever it was started; nothing is written and nothing is sent.
+      const std::string directory = entered.substr(kEnteredDirectoryError.size());
+      PrintToStandardError(
+          "Cannot enter the program directory \"" + directory + "\" (" +
+          (platform::EntryExists(directory) ? "not an accessible directory" : "it does not exist") +
+          "); check VESK_HOME");
+      return kExitNoProgramDirectory;
+    }
+    zub32::GlobalSettings.ExceptionFileName = kExceptionFileName;
+    zub32::GlobalSettings.SelfName = kSelfName;
+    zub32::GlobalSettings.Version = kVersion;
+    zub32::GlobalSettings.EXEPath = zub32::GetEXEPath("");
+    LoadRunConfiguration();
+
+    run.html_delay = ParseHtmlDelay(first_parameter);
+    platform::WriteLine("HTML delay: " + std::to_string(run.html_delay) + "ms (Param1)");
+    platform::WriteLine(std::string("v") + zub32::GlobalSettings.Version);
+
+    WriteLoopPage30(run);
+    WriteLoopPage24(run);
+
+    run.frame_changed = RadarFrameUpdate(run);
+    if (run.frame_changed) {
+      platform::WriteLine("Calling Generate_SESOverlay...");
+      overlay::Generate_SESOverlay();
+    }
+
+    platform::WriteLine("Done!");
+  } catch (const std::exception& error) {
+    ReportRunFailure(run, error);
+  }
+  return 0;
+}
+
+}  // namespace refresh

@@ -1,0 +1,295 @@
+#include "zub32/Config.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <utility>
+
+#include "platform/FileSystem.h"
+
+namespace zub32 {
+namespace {
+
+constexpr int kDefaultHttpPort = 80;
+constexpr int kDefaultSyslogPort = 514;
+constexpr int kMaxPort = 65535;
+constexpr const char* kDefaultHost = "localhost";
+
+std::string_view Trim(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+bool IsHostNameCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '-' || c == '_';
+}
+
+bool IsIPv6Character(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
+         c == '.';
+}
+
+// A port of one to five decimal digits, 1 to 65535, the whole field.
+std::optional<int> ParsePort(std::string_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  int port = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), port);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
+  if (port < 1 || port > kMaxPort) return std::nullopt;
+  return port;
+}
+
+// A value as found, with where it came from.
+struct RawValue {
+  std::string text;
+  ValueSource source = ValueSource::kDefault;
+  std::string origin;  // "VESK_RADAR_HOST" or "vesk.ini: RadarHost"
+};
+
+class ValueFinder {
+ public:
+  ValueFinder(std::map<std::string, std::string> file_values,
+              std::function<std::optional<std::string>(const std::string&)> getenv_fn)
+      : file_values_(std::move(file_values)), getenv_fn_(std::move(getenv_fn)) {}
+
+  std::optional<RawValue> Find(const std::string& key, const std::string& environment) const {
+    const std::optional<std::string> from_environment = getenv_fn_(environment);
+    if (from_environment && !from_environment->empty()) {
+      return RawValue{std::string(Trim(*from_environment)), ValueSource::kEnvironment, environment};
+    }
+    const auto found = file_values_.find(AsciiLower(key));
+    if (found != file_values_.end()) {
+      return RawValue{found->second, ValueSource::kFile, std::string(kConfigFileName) + ": " + key};
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::map<std::string, std::string> file_values_;
+  std::function<std::optional<std::string>(const std::string&)> getenv_fn_;
+};
+
+std::string Malformed(const RawValue& raw, const std::string& expected,
+                      const std::string& fallback) {
+  return raw.origin + ": \"" + raw.text + "\" is not " + expected + "; using " + fallback;
+}
+
+void LoadEndpoint(const ValueFinder& finder, const std::string& key, const std::string& environment,
+                  Endpoint& endpoint, Configuration& config) {
+  endpoint = Endpoint{kDefaultHost, kDefaultHttpPort, kDefaultHost};
+  ConfigEntry entry{key, environment, endpoint.text, ValueSource::kDefault};
+  if (const std::optional<RawValue> raw = finder.Find(key, environment)) {
+    if (const std::optional<Endpoint> parsed = ParseEndpoint(raw->text, kDefaultHttpPort)) {
+      endpoint = *parsed;
+      entry.value = endpoint.text;
+      entry.source = raw->source;
+    } else {
+      config.warnings.push_back(
+          Malformed(*raw, "a valid host or host:port", std::string("the default ") + kDefaultHost));
+    }
+  }
+  config.entries.push_back(entry);
+}
+
+std::string SyslogText(const SyslogSetting& setting) {
+  switch (setting.mode) {
+    case SyslogMode::kBroadcast:
+      return "broadcast";
+    case SyslogMode::kOff:
+      return "off";
+    case SyslogMode::kUnicast:
+      break;
+  }
+  const bool v6 = setting.host.find(':') != std::string::npos;
+  return (v6 ? "[" + setting.host + "]" : setting.host) + ":" + std::to_string(setting.port);
+}
+
+}  // namespace
+
+Configuration RunConfig;
+
+std::string SourceText(ValueSource source) {
+  switch (source) {
+    case ValueSource::kDefault:
+      return "default";
+    case ValueSource::kFile:
+      return kConfigFileName;
+    case ValueSource::kEnvironment:
+      return "environment";
+  }
+  return "default";
+}
+
+std::map<std::string, std::string> ParseIni(std::string_view text,
+                                            std::vector<std::string>& warnings) {
+  std::map<std::string, std::string> values;
+  // A byte-order mark, as some editors write one, is not part of the first key.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  int line_number = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view raw_line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    ++line_number;
+    const std::string_view line = Trim(raw_line);
+    if (line.empty() || line.front() == '#' || line.front() == ';') continue;
+    if (line.front() == '[' && line.back() == ']') continue;
+    const std::size_t equals = line.find('=');
+    const std::string_view key =
+        equals == std::string_view::npos ? std::string_view() : Trim(line.substr(0, equals));
+    if (key.empty()) {
+      warnings.push_back(std::string(kConfigFileName) + " line " + std::to_string(line_number) +
+                         ": not a Key=Value line; skipped");
+      continue;
+    }
+    std::string_view value = Trim(line.substr(equals + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    values[AsciiLower(key)] = std::string(value);
+  }
+  return values;
+}
+
+std::optional<Endpoint> ParseEndpoint(std::string_view text, int default_port) {
+  text = Trim(text);
+  Endpoint endpoint;
+  endpoint.text = std::string(text);
+  endpoint.port = default_port;
+  std::string_view port_text;
+  bool has_port = false;
+  if (!text.empty() && text.front() == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    const std::string_view address = text.substr(1, close - 1);
+    if (address.empty() || address.find(':') == std::string_view::npos) return std::nullopt;
+    for (char c : address) {
+      if (!IsIPv6Character(c)) return std::nullopt;
+    }
+    endpoint.host = std::string(address);
+    const std::string_view rest = text.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return std::nullopt;
+      port_text = rest.substr(1);
+      has_port = true;
+    }
+  } else {
+    const std::size_t colon = text.find(':');
+    if (colon != std::string_view::npos && text.find(':', colon + 1) != std::string_view::npos) {
+      // Two or more colons: an IPv6 address without brackets, so no port.
+      for (char c : text) {
+        if (!IsIPv6Character(c)) return std::nullopt;
+      }
+      endpoint.host = std::string(text);
+    } else {
+      const std::string_view host = text.substr(0, colon);
+      if (host.empty()) return std::nullopt;
+      for (char c : host) {
+        if (!IsHostNameCharacter(c)) return std::nullopt;
+      }
+      endpoint.host = std::string(host);
+      if (colon != std::string_view::npos) {
+        port_text = text.substr(colon + 1);
+        has_port = true;
+      }
+    }
+  }
+  if (has_port) {
+    const std::optional<int> port = ParsePort(port_text);
+    if (!port) return std::nullopt;
+    endpoint.port = *port;
+  }
+  return endpoint;
+}
+
+std::optional<SyslogSetting> ParseSyslog(std::string_view text) {
+  text = Trim(text);
+  const std::string lower = AsciiLower(text);
+  SyslogSetting setting;
+  if (lower == "broadcast") {
+    setting.mode = SyslogMode::kBroadcast;
+    return setting;
+  }
+  if (lower == "off") {
+    setting.mode = SyslogMode::kOff;
+    return setting;
+  }
+  const std::optional<Endpoint> endpoint = ParseEndpoint(text, kDefaultSyslogPort);
+  if (!endpoint) return std::nullopt;
+  setting.mode = SyslogMode::kUnicast;
+  setting.host = endpoint->host;
+  setting.port = endpoint->port;
+  return setting;
+}
+
+Configuration LoadConfiguration(
+    const std::string& program_dir,
+    const std::function<std::optional<std::string>(const std::string&)>& getenv_fn) {
+  Configuration config;
+  std::function<std::optional<std::string>(const std::string&)> lookup = getenv_fn;
+  if (!lookup) {
+    lookup = [](const std::string& name) -> std::optional<std::string> {
+      const char* value = std::getenv(name.c_str());
+      if (value == nullptr) return std::nullopt;
+      return std::string(value);
+    };
+  }
+
+  std::map<std::string, std::string> file_values;
+  const std::string file = program_dir + kConfigFileName;
+  if (platform::EntryExists(file)) {
+    if (std::optional<std::string> text = platform::ReadWholeFile(file)) {
+      file_values = ParseIni(*text, config.warnings);
+    } else {
+      config.warnings.push_back(file + " cannot be read; using the defaults and the environment");
+    }
+  }
+  const ValueFinder finder(std::move(file_values), lookup);
+
+  LoadEndpoint(finder, "RadarHost", "VESK_RADAR_HOST", config.radar_host, config);
+  LoadEndpoint(finder, "PublishHost", "VESK_PUBLISH_HOST", config.publish_host, config);
+
+  // A run broadcasts its syslog lines unless told otherwise.
+  config.syslog = SyslogSetting{SyslogMode::kBroadcast, "", kDefaultSyslogPort};
+  ConfigEntry syslog_entry{"Syslog", "VESK_SYSLOG", "broadcast", ValueSource::kDefault};
+  if (const std::optional<RawValue> raw = finder.Find("Syslog", "VESK_SYSLOG")) {
+    if (const std::optional<SyslogSetting> parsed = ParseSyslog(raw->text)) {
+      config.syslog = *parsed;
+      syslog_entry.source = raw->source;
+    } else {
+      // A mistyped unicast destination must not turn into a broadcast of the
+      // run's reports to every network the machine is on.
+      config.syslog.mode = SyslogMode::kOff;
+      syslog_entry.source = raw->source;
+      config.warnings.push_back(
+          Malformed(*raw, "broadcast, off or a valid host[:port]", "off for this run"));
+    }
+  }
+  syslog_entry.value = SyslogText(config.syslog);
+  config.entries.push_back(syslog_entry);
+
+  ConfigEntry font_entry{"Font", "VESK_FONT", "", ValueSource::kDefault};
+  if (const std::optional<RawValue> raw = finder.Find("Font", "VESK_FONT")) {
+    if (raw->text.empty()) {
+      config.warnings.push_back(Malformed(*raw, "a font file", "the face lookup"));
+    } else {
+      config.font = raw->text;
+      font_entry.value = raw->text;
+      font_entry.source = raw->source;
+    }
+  }
+  config.entries.push_back(font_entry);
+  return config;
+}
+
+}  // namespace zub32

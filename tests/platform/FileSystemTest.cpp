@@ -1,0 +1,154 @@
+#include "platform/FileSystem.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "support/TempDir.h"
+#include "support/Unprivileged.h"
+
+namespace platform {
+namespace {
+
+using testing_support::TempDir;
+
+std::vector<std::string> Entries(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Lets writes beyond limit bytes fail with EFBIG, as on a full disk, for the
+// lifetime of the object.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t limit) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_handler_ = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lowered = saved_;
+    lowered.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, previous_handler_);
+  }
+
+ private:
+  struct rlimit saved_ {};
+  sighandler_t previous_handler_;
+};
+
+TEST(FileSystemTest, ReplaceWritesWholeContentAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  const std::string bytes("PNG\0\r\n\x1a\xff", 8);
+  EXPECT_EQ(ReplaceFileAtomically(dir.File("a.png"), bytes), "");
+  EXPECT_EQ(dir.Read("a.png"), bytes);
+  dir.Write("b.txt", "a much longer old content");
+  EXPECT_EQ(ReplaceFileAtomically(dir.File("b.txt"), "new"), "");
+  EXPECT_EQ(dir.Read("b.txt"), "new");
+  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.png", "b.txt"}));
+}
+
+TEST(FileSystemTest, ReplaceKeepsPermissionsAndSymbolicLinks) {
+  TempDir dir;
+  dir.Write("page.html", "old");
+  chmod(dir.File("page.html").c_str(), 0640);
+  ASSERT_EQ(symlink("page.html", dir.File("link.html").c_str()), 0);
+  EXPECT_EQ(ReplaceFileAtomically(dir.File("link.html"), "new"), "");
+  struct stat status {};
+  ASSERT_EQ(lstat(dir.File("link.html").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  ASSERT_EQ(stat(dir.File("page.html").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+  EXPECT_EQ(dir.Read("page.html"), "new");
+}
+
+TEST(FileSystemTest, FailedReplaceKeepsOldContentAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  // Missing directory: nothing is created anywhere.
+  EXPECT_NE(ReplaceFileAtomically(dir.File("missing/x.txt"), "x"), "");
+  EXPECT_TRUE(Entries(dir).empty());
+
+  // The target is a directory: the rename fails after the data was written.
+  std::filesystem::create_directory(dir.File("index.html"));
+  EXPECT_NE(ReplaceFileAtomically(dir.File("index.html"), "page"), "");
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"index.html"});
+  std::filesystem::remove(dir.File("index.html"));
+
+  // The disk fills up in the middle of the write.
+  dir.Write("frame.png", "old frame");
+  {
+    FileSizeLimit limit(4);
+    EXPECT_NE(ReplaceFileAtomically(dir.File("frame.png"), "a new frame, longer than four"), "");
+  }
+  EXPECT_EQ(dir.Read("frame.png"), "old frame");
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"frame.png"});
+}
+
+TEST(FileSystemTest, ReplaceInReadOnlyDirectoryFails) {
+  TempDir dir;
+  dir.Write("index.html", "old");
+  chmod(dir.path().c_str(), 0555);
+  const std::optional<bool> failed = testing_support::RunUnprivileged(
+      [&] { return !ReplaceFileAtomically(dir.File("index.html"), "new").empty(); });
+  chmod(dir.path().c_str(), 0700);
+  if (!failed) GTEST_SKIP() << "cannot run without root's rights here";
+  EXPECT_TRUE(*failed);
+  EXPECT_EQ(dir.Read("index.html"), "old");
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"index.html"});
+}
+
+TEST(FileSystemTest, AppendAndCopy) {
+  TempDir dir;
+  EXPECT_EQ(AppendToFile(dir.File("log"), "one"), "");
+  EXPECT_EQ(AppendToFile(dir.File("log"), "two"), "");
+  EXPECT_EQ(dir.Read("log"), "onetwo");
+
+  const std::string bitmap("BM\0\0\x01\x02", 6);
+  dir.Write("overlay.bmp", bitmap);
+  dir.Write("ring0.bmp", "older ring content");
+  EXPECT_EQ(CopyFileAtomically(dir.File("overlay.bmp"), dir.File("ring0.bmp")), "");
+  EXPECT_EQ(dir.Read("ring0.bmp"), bitmap);
+  EXPECT_NE(CopyFileAtomically(dir.File("missing.bmp"), dir.File("ring0.bmp")), "");
+  EXPECT_EQ(dir.Read("ring0.bmp"), bitmap);
+  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"log", "overlay.bmp", "ring0.bmp"}));
+}
+
+TEST(FileSystemTest, ReadWholeFileAndLastWriteTime) {
+  TempDir dir;
+  dir.Write("empty", "");
+  EXPECT_EQ(ReadWholeFile(dir.File("empty")), std::optional<std::string>(""));
+  EXPECT_EQ(ReadWholeFile(dir.File("missing")), std::nullopt);
+  EXPECT_EQ(ReadWholeFile(dir.path()), std::nullopt);
+
+  const struct timespec times[2] = {{1721685090, 0}, {1721685090, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.File("empty").c_str(), times, 0), 0);
+  const std::optional<TDateTime> written = LastWriteTimeLocal(dir.File("empty"));
+  ASSERT_TRUE(written.has_value());
+  time_t seconds = 1721685090;
+  struct tm local {};
+  localtime_r(&seconds, &local);
+  EXPECT_EQ(*written, EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                     local.tm_hour, local.tm_min, local.tm_sec, 0));
+  EXPECT_EQ(LastWriteTimeLocal(dir.path()), std::nullopt);
+  EXPECT_EQ(LastWriteTimeLocal(dir.File("missing")), std::nullopt);
+
+  ASSERT_EQ(symlink("nowhere", dir.File("dangling").c_str()), 0);
+  EXPECT_TRUE(EntryExists(dir.File("dangling")));
+  EXPECT_FALSE(EntryExists(dir.File("missing")));
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,137 @@
+#include "zub32/Config.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/TempDir.h"
+
+namespace zub32 {
+namespace {
+
+using testing_support::TempDir;
+
+using Environment = std::map<std::string, std::string>;
+
+Configuration Load(const TempDir& dir, const Environment& environment) {
+  return LoadConfiguration(dir.path(), [&](const std::string& name) -> std::optional<std::string> {
+    const auto found = environment.find(name);
+    if (found == environment.end()) return std::nullopt;
+    return found->second;
+  });
+}
+
+const ConfigEntry& Entry(const Configuration& config, const std::string& key) {
+  for (const ConfigEntry& entry : config.entries) {
+    if (entry.key == key) return entry;
+  }
+  throw std::runtime_error("no entry " + key);
+}
+
+TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
+  // Outside a run nothing may broadcast.
+  EXPECT_EQ(Configuration{}.syslog.mode, SyslogMode::kOff);
+  EXPECT_EQ(RunConfig.syslog.mode, SyslogMode::kOff);
+
+  TempDir dir;
+  const Configuration config = Load(dir, {});
+  EXPECT_EQ(config.radar_host.text, "localhost");
+  EXPECT_EQ(config.radar_host.port, 80);
+  EXPECT_EQ(config.publish_host.text, "localhost");
+  EXPECT_EQ(config.syslog.mode, SyslogMode::kBroadcast);
+  EXPECT_EQ(config.syslog.port, 514);
+  EXPECT_EQ(config.font, "");
+  EXPECT_TRUE(config.warnings.empty());
+  ASSERT_EQ(config.entries.size(), 4u);
+  for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
+}
+
+TEST(ConfigTest, EnvironmentWinsOverFileWhichWinsOverDefault) {
+  TempDir dir;
+  dir.Write("vesk.ini",
+            "\xEF\xBB\xBF# site settings\r\n"
+            "[hosts]\r\n"
+            "  radarhost = radar.example:8080 \r\n"
+            "PUBLISHHOST=\"www.example.org:8443\"\r\n"
+            "; Syslog=off\r\n"
+            "Colour=blue\r\n"
+            "Font=/usr/share/fonts/a.ttf\r\n");
+  Configuration config = Load(dir, {{"VESK_PUBLISH_HOST", "publish.example"}});
+  EXPECT_EQ(config.radar_host.host, "radar.example");
+  EXPECT_EQ(config.radar_host.port, 8080);
+  EXPECT_EQ(config.radar_host.text, "radar.example:8080");
+  EXPECT_EQ(Entry(config, "RadarHost").source, ValueSource::kFile);
+  EXPECT_EQ(config.publish_host.text, "publish.example");
+  EXPECT_EQ(Entry(config, "PublishHost").source, ValueSource::kEnvironment);
+  EXPECT_EQ(config.syslog.mode, SyslogMode::kBroadcast);  // the commented line counts for nothing
+  EXPECT_EQ(config.font, "/usr/share/fonts/a.ttf");
+  EXPECT_TRUE(config.warnings.empty());
+
+  // A variable that is set but empty counts as not set.
+  config = Load(dir, {{"VESK_PUBLISH_HOST", ""}});
+  EXPECT_EQ(config.publish_host.text, "www.example.org:8443");
+  EXPECT_EQ(config.publish_host.port, 8443);
+  EXPECT_EQ(Entry(config, "PublishHost").source, ValueSource::kFile);
+}
+
+TEST(ConfigTest, MalformedValuesFallBackToTheDefaultWithOneWarningEach) {
+  TempDir dir;
+  dir.Write("vesk.ini", "RadarHost=radar:0\nFont=\njust some words\n");
+  const Configuration config =
+      Load(dir, {{"VESK_PUBLISH_HOST", ":8080"}, {"VESK_SYSLOG", "log:x"}});
+  EXPECT_EQ(config.radar_host.text, "localhost");
+  EXPECT_EQ(config.publish_host.text, "localhost");
+  EXPECT_EQ(Entry(config, "PublishHost").source, ValueSource::kDefault);
+  // A mistyped unicast destination turns syslog off rather than broadcasting.
+  EXPECT_EQ(config.syslog.mode, SyslogMode::kOff);
+  ASSERT_EQ(config.warnings.size(), 5u);
+  EXPECT_NE(config.warnings[0].find("line 3"), std::string::npos) << config.warnings[0];
+  EXPECT_NE(config.warnings[1].find("RadarHost"), std::string::npos) << config.warnings[1];
+  EXPECT_NE(config.warnings[1].find("radar:0"), std::string::npos) << config.warnings[1];
+  EXPECT_NE(config.warnings[2].find("VESK_PUBLISH_HOST"), std::string::npos) << config.warnings[2];
+  EXPECT_NE(config.warnings[3].find("VESK_SYSLOG"), std::string::npos) << config.warnings[3];
+  EXPECT_NE(config.warnings[4].find("Font"), std::string::npos) << config.warnings[4];
+}
+
+TEST(ConfigTest, UnreadableFileIsReported) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("vesk.ini"));
+  const Configuration config = Load(dir, {{"VESK_RADAR_HOST", "radar.example"}});
+  EXPECT_EQ(config.radar_host.text, "radar.example");
+  ASSERT_EQ(config.warnings.size(), 1u);
+  EXPECT_NE(config.warnings[0].find("vesk.ini"), std::string::npos);
+}
+
+TEST(ConfigTest, EndpointForms) {
+  EXPECT_EQ(ParseEndpoint("example.org", 80)->port, 80);
+  EXPECT_EQ(ParseEndpoint("example.org:65535", 80)->port, 65535);
+  EXPECT_EQ(ParseEndpoint("127.0.0.1:8080", 80)->host, "127.0.0.1");
+  const std::optional<Endpoint> v6 = ParseEndpoint("[::1]:8080", 80);
+  ASSERT_TRUE(v6);
+  EXPECT_EQ(v6->host, "::1");
+  EXPECT_EQ(v6->port, 8080);
+  EXPECT_EQ(v6->text, "[::1]:8080");
+  EXPECT_EQ(ParseEndpoint("fe80::1", 80)->host, "fe80::1");
+  for (const char* bad :
+       {"", ":80", "host:", "host:0", "host:65536", "host:+80", "host:8o", "host:123456", "a b",
+        "host/path", "x\"><script>", "[::1", "[]:80", "[::1]x", "[host]:80"}) {
+    EXPECT_FALSE(ParseEndpoint(bad, 80)) << bad;
+  }
+}
+
+TEST(ConfigTest, SyslogForms) {
+  EXPECT_EQ(ParseSyslog("Broadcast")->mode, SyslogMode::kBroadcast);
+  EXPECT_EQ(ParseSyslog("OFF")->mode, SyslogMode::kOff);
+  std::optional<SyslogSetting> unicast = ParseSyslog("127.0.0.1");
+  ASSERT_TRUE(unicast);
+  EXPECT_EQ(unicast->mode, SyslogMode::kUnicast);
+  EXPECT_EQ(unicast->host, "127.0.0.1");
+  EXPECT_EQ(unicast->port, 514);
+  unicast = ParseSyslog("loghost:5514");
+  ASSERT_TRUE(unicast);
+  EXPECT_EQ(unicast->port, 5514);
+  EXPECT_FALSE(ParseSyslog("loghost:99999"));
+}
+
+}  // namespace
+}  // namespace zub32
