@@ -1,0 +1,284 @@
+// Throughput and peak memory of one GET of a large body over loopback, framed
+// by Content-Length and chunked, against a server in a child process (so that
+// its copy of the body does not count against the client's memory). With
+// --curl, curl fetches the same bodies from the same server for comparison.
+//
+// Targets: at least 90% of curl's throughput, and a peak resident size of
+// at most 1.1 times the body (the body is never held twice). Exits 1 when a
+// target is missed. Throughput is compared as the median ratio of client and
+// curl runs taken in pairs: on a shared machine the load drifts, and the two
+// runs of a pair see about the same load.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "http/TIdHTTP.h"
+#include "platform/Exceptions.h"
+
+namespace {
+
+constexpr std::size_t kChunkSize = 16 * 1024;
+constexpr double kMinCurlRatio = 0.90;
+constexpr double kMaxMemoryRatio = 1.10;
+// The server child ends by itself after this long even if nobody stops it.
+constexpr int kServerLifetimeSeconds = 600;
+
+struct Options {
+  std::size_t body_bytes = 256u * 1024 * 1024;
+  int runs = 3;
+  std::string curl;  // path of curl; empty: no comparison
+};
+
+// The body's bytes follow a fixed pattern, so that the client's copy can be
+// checked without keeping a second one.
+char BodyByte(std::size_t index) { return static_cast<char>((index * 131 + index / 4093) & 0xff); }
+
+std::string MakeBody(std::size_t size) {
+  std::string body(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) body[i] = BodyByte(i);
+  return body;
+}
+
+bool BodyIsIntact(const std::string& body, std::size_t size) {
+  if (body.size() != size) return false;
+  for (std::size_t i = 0; i < size; ++i)
+    if (body[i] != BodyByte(i)) return false;
+  return true;
+}
+
+bool SendAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t sent = ::send(fd, data, std::min<std::size_t>(size, 1 << 20), MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    data += sent;
+    size -= static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+// The server child: answers GET /length and GET /chunked with the body, one
+// connection at a time, until the parent closes control_fd or the lifetime
+// ends.
+[[noreturn]] void Serve(int listener, int control_fd, std::size_t body_bytes) {
+  std::string body = MakeBody(body_bytes);
+  std::string length_answer =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+      "Content-Length: " +
+      std::to_string(body_bytes) + "\r\nConnection: close\r\n\r\n" + body;
+  std::string chunked_answer =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+      "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+  chunked_answer.reserve(body_bytes + body_bytes / kChunkSize * 16 + 64);
+  char size_line[32];
+  for (std::size_t offset = 0; offset < body_bytes; offset += kChunkSize) {
+    std::size_t count = std::min(kChunkSize, body_bytes - offset);
+    std::snprintf(size_line, sizeof size_line, "%zx\r\n", count);
+    chunked_answer += size_line;
+    chunked_answer.append(body, offset, count);
+    chunked_answer += "\r\n";
+  }
+  chunked_answer += "0\r\n\r\n";
+  body.clear();
+  body.shrink_to_fit();
+
+  char ready = 'r';
+  (void)!::write(control_fd, &ready, 1);
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(kServerLifetimeSeconds);
+  while (std::chrono::steady_clock::now() < end) {
+    pollfd entries[2] = {{listener, POLLIN, 0}, {control_fd, POLLIN, 0}};
+    if (::poll(entries, 2, 1000) < 0) continue;
+    if (entries[1].revents != 0) break;  // the parent is done (or gone)
+    if ((entries[0].revents & POLLIN) == 0) continue;
+    int fd = ::accept(listener, nullptr, nullptr);
+    if (fd < 0) continue;
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+      ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
+      if (count <= 0) break;
+      head.append(buffer, static_cast<std::size_t>(count));
+    }
+    const std::string& answer =
+        head.find(" /chunked ") != std::string::npos ? chunked_answer : length_answer;
+    if (head.find("\r\n\r\n") != std::string::npos) SendAll(fd, answer.data(), answer.size());
+    ::shutdown(fd, SHUT_WR);
+    while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+    }
+    ::close(fd);
+  }
+  std::_Exit(0);
+}
+
+// The peak resident size of this process so far, in bytes (VmHWM).
+std::size_t PeakResidentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
+  return 0;
+}
+
+// Lets the peak resident size start again from the current one.
+void ResetPeakResident() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
+struct Measurement {
+  double megabytes_per_second = 0;
+  std::size_t peak_bytes = 0;
+};
+
+Measurement MeasureClient(std::uint16_t port, const std::string& path, std::size_t body_bytes) {
+  ResetPeakResident();
+  Measurement result;
+  auto start = std::chrono::steady_clock::now();
+  std::string body;
+  {
+    http::TIdHTTP client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetReadTimeout(30000);
+    body = client.Get(path);
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.peak_bytes = PeakResidentBytes();
+  if (!BodyIsIntact(body, body_bytes)) {
+    std::fprintf(stderr, "HttpGetBench: the body of %s arrived damaged (%zu bytes)\n", path.c_str(),
+                 body.size());
+    std::exit(2);
+  }
+  result.megabytes_per_second = static_cast<double>(body_bytes) / 1e6 / seconds;
+  return result;
+}
+
+// curl's own measure of the same transfer; 0 when it failed.
+double MeasureCurl(const std::string& curl, std::uint16_t port, const std::string& path,
+                   std::size_t body_bytes) {
+  std::string command = "'" + curl +
+                        "' -s -o /dev/null -w '%{size_download} %{time_total}' "
+                        "http://127.0.0.1:" +
+                        std::to_string(port) + path;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return 0;
+  double size = 0, seconds = 0;
+  int fields = std::fscanf(pipe, "%lf %lf", &size, &seconds);
+  ::pclose(pipe);
+  if (fields != 2 || seconds <= 0 || static_cast<std::size_t>(size) != body_bytes) return 0;
+  return size / 1e6 / seconds;
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i];
+    if (argument == "--mb" && i + 1 < argc) {
+      options.body_bytes = std::strtoull(argv[++i], nullptr, 10) * 1024 * 1024;
+    } else if (argument == "--runs" && i + 1 < argc) {
+      options.runs = std::max(1, std::atoi(argv[++i]));
+    } else if (argument == "--curl" && i + 1 < argc) {
+      options.curl = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: HttpGetBench [--mb MIB] [--runs N] [--curl PATH]\n");
+      std::exit(2);
+    }
+  }
+  return options;
+}
+
+// Measures one path; false when a target was missed.
+bool MeasurePath(const Options& options, std::uint16_t port, const std::string& path) {
+  Measurement best;
+  double curl_best = 0;
+  std::vector<double> ratios;
+  for (int run = 0; run < options.runs; ++run) {
+    Measurement m = MeasureClient(port, path, options.body_bytes);
+    best.megabytes_per_second = std::max(best.megabytes_per_second, m.megabytes_per_second);
+    best.peak_bytes = std::max(best.peak_bytes, m.peak_bytes);
+    if (options.curl.empty()) continue;
+    double curl = MeasureCurl(options.curl, port, path, options.body_bytes);
+    curl_best = std::max(curl_best, curl);
+    if (curl > 0) ratios.push_back(m.megabytes_per_second / curl);
+  }
+  const char* name = path.c_str() + 1;
+  double memory_ratio =
+      static_cast<double>(best.peak_bytes) / static_cast<double>(options.body_bytes);
+  bool met = memory_ratio <= kMaxMemoryRatio;
+  std::printf("%-8s client %8.1f MB/s  peak %7.1f MiB (%.3fx body, target <= %.2fx: %s)\n", name,
+              best.megabytes_per_second, static_cast<double>(best.peak_bytes) / 1048576.0,
+              memory_ratio, kMaxMemoryRatio, met ? "met" : "MISSED");
+  if (options.curl.empty()) return met;
+  if (ratios.size() != static_cast<std::size_t>(options.runs)) {
+    std::printf("%-8s curl failed\n", name);
+    return false;
+  }
+  std::sort(ratios.begin(), ratios.end());
+  double median = ratios[ratios.size() / 2];
+  bool ratio_met = median >= kMinCurlRatio;
+  std::printf(
+      "%-8s curl   %8.1f MB/s  client/curl median %.3f of %.3f..%.3f (target >= %.2f: %s)\n", name,
+      curl_best, median, ratios.front(), ratios.back(), kMinCurlRatio,
+      ratio_met ? "met" : "MISSED");
+  return met && ratio_met;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options = ParseOptions(argc, argv);
+
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener < 0 ||
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener, 8) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::perror("HttpGetBench: listen on 127.0.0.1");
+    return 2;
+  }
+  std::uint16_t port = ntohs(address.sin_port);
+
+  // Started before anything else, so that the child inherits no threads and
+  // little memory.
+  int control[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, control) != 0) return 2;
+  pid_t child = ::fork();
+  if (child < 0) return 2;
+  if (child == 0) {
+    ::close(control[0]);
+    Serve(listener, control[1], options.body_bytes);
+  }
+  ::close(control[1]);
+  ::close(listener);
+  char ready = 0;
+  if (::read(control[0], &ready, 1) != 1) {
+    std::fprintf(stderr, "HttpGetBench: the server did not start\n");
+    return 2;
+  }
+
+  std::printf("HttpGetBench: one GET of %zu bytes over loopback, best of %d runs\n",
+              options.body_bytes, options.runs);
+  if (options.curl.empty()) std::printf("curl not given: no throughput comparison\n");
+  bool all_met = true;
+  for (const char* path : {"/length", "/chunked"})
+    all_met = MeasurePath(options, port, path) && all_met;
+
+  ::close(control[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return all_met ? 0 : 1;
+}

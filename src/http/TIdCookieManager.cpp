@@ -1,0 +1,216 @@
+#include "http/TIdCookieManager.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "http/TIdHTTPResponse.h"
+#include "http/TIdHeaderList.h"
+
+namespace http {
+
+namespace {
+
+std::string ToLower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool DomainMatches(const std::string& host, const std::string& domain) {
+  if (host == domain) return true;
+  return host.size() > domain.size() &&
+         host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
+         host[host.size() - domain.size() - 1] == '.';
+}
+
+bool PathMatches(const std::string& request_path, const std::string& cookie_path) {
+  if (request_path.compare(0, cookie_path.size(), cookie_path) != 0) return false;
+  return request_path.size() == cookie_path.size() || cookie_path.back() == '/' ||
+         request_path[cookie_path.size()] == '/';
+}
+
+std::string DefaultPath(const std::string& request_path) {
+  std::size_t last = request_path.rfind('/');
+  if (request_path.empty() || request_path[0] != '/' || last == 0 || last == std::string::npos)
+    return "/";
+  return request_path.substr(0, last);
+}
+
+bool IsIpLiteral(const std::string& host) {
+  return host.find(':') != std::string::npos || std::all_of(host.begin(), host.end(), [](char c) {
+           return std::isdigit(static_cast<unsigned char>(c)) || c == '.';
+         });
+}
+
+// Splits "a; b; c" into its trimmed parts.
+std::vector<std::string_view> SplitAttributes(std::string_view text) {
+  std::vector<std::string_view> parts;
+  while (true) {
+    std::size_t semicolon = text.find(';');
+    parts.push_back(TrimBlanks(text.substr(0, semicolon)));
+    if (semicolon == std::string_view::npos) break;
+    text.remove_prefix(semicolon + 1);
+  }
+  return parts;
+}
+
+int MonthIndex(std::string_view name) {
+  static const char* const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                        "jul", "aug", "sep", "oct", "nov", "dec"};
+  if (name.size() < 3) return -1;
+  for (int i = 0; i < 12; ++i)
+    if (EqualsIgnoreCase(name.substr(0, 3), kMonths[i])) return i;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::chrono::system_clock::time_point> ParseHttpDate(const std::string& text) {
+  // Tokens split at blanks, commas and dashes; the time is the token with
+  // colons, the month the one with letters that names a month, then day and
+  // year in that order among the numbers.
+  std::vector<std::string> tokens;
+  std::string current;
+  for (char c : text + " ") {
+    if (c == ' ' || c == ',' || c == '-' || c == '\t') {
+      if (!current.empty()) tokens.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  int day = -1, month = -1, year = -1, hour = -1, minute = -1, second = -1;
+  for (const std::string& token : tokens) {
+    std::int64_t number = 0;
+    if (token.find(':') != std::string::npos && hour < 0) {
+      std::int64_t h = 0, m = 0, s = 0;
+      std::size_t a = token.find(':'), b = token.find(':', a + 1);
+      if (b == std::string::npos || !ParseDecimal(token.substr(0, a), &h) ||
+          !ParseDecimal(token.substr(a + 1, b - a - 1), &m) ||
+          !ParseDecimal(token.substr(b + 1), &s))
+        return std::nullopt;
+      hour = static_cast<int>(h), minute = static_cast<int>(m), second = static_cast<int>(s);
+    } else if (month < 0 && MonthIndex(token) >= 0) {
+      month = MonthIndex(token);
+    } else if (token.size() <= 4 && ParseDecimal(token, &number) && number >= 0) {
+      if (day < 0 && token.size() <= 2) {
+        day = static_cast<int>(number);
+      } else if (year < 0) {
+        year = static_cast<int>(number);
+      }
+    }
+  }
+  if (day < 1 || day > 31 || month < 0 || year < 0 || hour < 0 || hour > 23 || minute < 0 ||
+      minute > 59 || second < 0 || second > 60)
+    return std::nullopt;
+  if (year < 70)
+    year += 2000;
+  else if (year < 100)
+    year += 1900;
+  std::tm fields{};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  return std::chrono::system_clock::from_time_t(::timegm(&fields));
+}
+
+void TIdCookieManager::AddServerCookie(const std::string& value, const std::string& host,
+                                       const std::string& path, Clock::time_point now) {
+  std::vector<std::string_view> parts = SplitAttributes(value);
+  std::size_t equals = parts[0].find('=');
+  if (equals == std::string_view::npos) return;
+  Cookie cookie;
+  cookie.name = std::string(TrimBlanks(parts[0].substr(0, equals)));
+  cookie.value = std::string(TrimBlanks(parts[0].substr(equals + 1)));
+  if (cookie.name.empty() || cookie.name.size() + cookie.value.size() > kMaxCookieBytes) return;
+
+  std::string request_host = ToLower(host);
+  cookie.domain = request_host;
+  cookie.path = DefaultPath(path);
+  std::optional<Clock::time_point> max_age_expiry;
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    std::string_view part = parts[i];
+    std::size_t eq = part.find('=');
+    std::string_view name = TrimBlanks(part.substr(0, eq));
+    std::string attribute =
+        eq == std::string_view::npos ? std::string() : std::string(TrimBlanks(part.substr(eq + 1)));
+    if (EqualsIgnoreCase(name, "Domain")) {
+      std::string domain = ToLower(attribute);
+      if (!domain.empty() && domain[0] == '.') domain.erase(0, 1);
+      if (domain.empty()) continue;
+      // A server may widen a cookie to its own domain, never to another.
+      if (!DomainMatches(request_host, domain) ||
+          (IsIpLiteral(request_host) && domain != request_host))
+        return;
+      cookie.domain = domain;
+      cookie.host_only = domain == request_host;
+    } else if (EqualsIgnoreCase(name, "Path")) {
+      if (!attribute.empty() && attribute[0] == '/') cookie.path = attribute;
+    } else if (EqualsIgnoreCase(name, "Secure")) {
+      cookie.secure = true;
+    } else if (EqualsIgnoreCase(name, "Max-Age")) {
+      std::int64_t seconds = 0;
+      if (ParseDecimal(attribute, &seconds)) {
+        // Clamped so that the sum cannot overflow; far enough is forever.
+        seconds = std::clamp<std::int64_t>(seconds, 0, std::int64_t{1} << 32);
+        max_age_expiry = now + std::chrono::seconds(seconds);
+      }
+    } else if (EqualsIgnoreCase(name, "Expires")) {
+      if (auto when = ParseHttpDate(attribute)) cookie.expires = *when;
+    }
+  }
+  if (max_age_expiry) cookie.expires = max_age_expiry;
+
+  auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& stored) {
+    return stored.name == cookie.name && stored.domain == cookie.domain &&
+           stored.path == cookie.path;
+  });
+  bool expired = cookie.expires && *cookie.expires <= now;
+  if (same != cookies_.end()) {
+    if (expired) {
+      cookies_.erase(same);
+      return;
+    }
+    cookie.order = same->order;
+    *same = std::move(cookie);
+    return;
+  }
+  if (expired) return;
+  if (cookies_.size() >= kMaxCookies) {
+    cookies_.erase(
+        std::min_element(cookies_.begin(), cookies_.end(),
+                         [](const Cookie& a, const Cookie& b) { return a.order < b.order; }));
+  }
+  cookie.order = next_order_++;
+  cookies_.push_back(std::move(cookie));
+}
+
+std::string TIdCookieManager::CookieHeader(const std::string& host, const std::string& path,
+                                           bool secure, Clock::time_point now) const {
+  std::string request_host = ToLower(host);
+  std::string request_path = path.empty() ? "/" : path;
+  std::vector<const Cookie*> matching;
+  for (const Cookie& cookie : cookies_) {
+    if (cookie.expires && *cookie.expires <= now) continue;
+    if (cookie.secure && !secure) continue;
+    bool host_ok = cookie.host_only ? request_host == cookie.domain
+                                    : DomainMatches(request_host, cookie.domain);
+    if (host_ok && PathMatches(request_path, cookie.path)) matching.push_back(&cookie);
+  }
+  std::stable_sort(matching.begin(), matching.end(), [](const Cookie* a, const Cookie* b) {
+    if (a->path.size() != b->path.size()) return a->path.size() > b->path.size();
+    return a->order < b->order;
+  });
+  std::string header;
+  for (const Cookie* cookie : matching) {
+    if (!header.empty()) header += "; ";
+    header += cookie->name + "=" + cookie->value;
+  }
+  return header;
+}
+
+}  // namespace http

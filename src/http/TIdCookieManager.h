@@ -1,0 +1,59 @@
+// The client's cookie store: keeps the cookies that responses set and gives
+// back the ones that apply to a later request. Host-only and domain cookies,
+// path matching, expiry by Max-Age or Expires, secure cookies only over
+// secure connections.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace http {
+
+class TIdCookieManager {
+ public:
+  using Clock = std::chrono::system_clock;
+
+  // A store holds at most this many cookies (the oldest go first) and takes
+  // none whose name and value together are longer than kMaxCookieBytes.
+  static constexpr std::size_t kMaxCookies = 64;
+  static constexpr std::size_t kMaxCookieBytes = 4096;
+
+  // Takes one "Set-Cookie" or "Set-Cookie2" value from a response to a
+  // request for host and path (the path of the request target, used for the
+  // default cookie path). A cookie whose expiry has passed removes the
+  // stored one of the same name, domain and path.
+  void AddServerCookie(const std::string& value, const std::string& host, const std::string& path,
+                       Clock::time_point now = Clock::now());
+
+  // The "Cookie" header value for a request to host and path: "name=value"
+  // pairs joined by "; ", longer paths first; empty when none applies.
+  std::string CookieHeader(const std::string& host, const std::string& path, bool secure,
+                           Clock::time_point now = Clock::now()) const;
+
+  std::size_t Count() const { return cookies_.size(); }
+
+ private:
+  struct Cookie {
+    std::string name;
+    std::string value;
+    std::string domain;  // lower case, without a leading dot
+    std::string path;
+    bool host_only = true;
+    bool secure = false;
+    std::optional<Clock::time_point> expires;  // none: until the client goes away
+    std::uint64_t order = 0;                   // creation order
+  };
+
+  std::vector<Cookie> cookies_;
+  std::uint64_t next_order_ = 0;
+};
+
+// Reads an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", also with dashes
+// between day, month and year, or a two-digit year) as UTC.
+std::optional<std::chrono::system_clock::time_point> ParseHttpDate(const std::string& text);
+
+}  // namespace http

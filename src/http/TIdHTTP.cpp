@@ -1,0 +1,217 @@
+#include "http/TIdHTTP.h"
+
+#include <utility>
+
+#include "platform/Exceptions.h"
+
+namespace http {
+
+namespace {
+
+// Sets a read time-out for one read and restores the old one afterwards,
+// also when the read fails.
+class ReadTimeoutOverride {
+ public:
+  ReadTimeoutOverride(TIdTCPConnection& connection, int milliseconds)
+      : connection_(connection), saved_(connection.ReadTimeout()) {
+    connection_.SetReadTimeout(milliseconds);
+  }
+  ~ReadTimeoutOverride() { connection_.SetReadTimeout(saved_); }
+  ReadTimeoutOverride(const ReadTimeoutOverride&) = delete;
+  ReadTimeoutOverride& operator=(const ReadTimeoutOverride&) = delete;
+
+ private:
+  TIdTCPConnection& connection_;
+  int saved_;
+};
+
+int ParsePort(const std::string& text) {
+  std::int64_t port = 0;
+  if (!ParseDecimal(text, &port) || port < 0 || port > 65535)
+    throw platform::EIdConnectException("Invalid port \"" + text + "\".");
+  return static_cast<int>(port);
+}
+
+bool ValueIs(const std::string& value, const char* word) {
+  return EqualsIgnoreCase(TrimBlanks(value), word);
+}
+
+}  // namespace
+
+TIdHTTP::TIdHTTP() { url_.Port = std::to_string(port_); }
+
+void TIdHTTP::SetHost(const std::string& host) {
+  host_ = host;
+  url_.Host = host;
+}
+
+void TIdHTTP::SetPort(int port) {
+  port_ = port;
+  url_.Port = std::to_string(port);
+}
+
+std::string TIdHTTP::Get(const std::string& url) {
+  std::string body;
+  std::string target = url;
+  redirect_count_ = 0;
+  try {
+    for (;;) {
+      ++redirect_count_;
+      ResolveTarget(target);
+      PrepareConnection();
+      SendRequest();
+      ReadResponseHeads();
+      NextStep step = DecideNextStep(body, target);
+      if (step == NextStep::kFinish) break;
+      if (step == NextStep::kUndefined) throw platform::EIdException("Undefined situation");
+      body.clear();
+    }
+  } catch (const platform::EIdHTTPProtocolException&) {
+    // The answer was read whole, so the connection is still in step and
+    // the keep-alive decision holds.
+    if (!KeepAlive()) connection_.Disconnect();
+    throw;
+  } catch (...) {
+    // Any other failure may leave unread bytes of this exchange on the
+    // connection, which would be taken for the next answer.
+    connection_.Disconnect();
+    throw;
+  }
+  if (!KeepAlive()) connection_.Disconnect();
+  redirect_count_ = 0;
+  return body;
+}
+
+void TIdHTTP::ResolveTarget(const std::string& target) {
+  TIdURI uri = TIdURI::Parse(target);
+  url_.Path =
+      (!uri.Path.empty() && uri.Path[0] == '/') ? uri.Path : TIdURI::MergePath(url_.Path, uri.Path);
+  url_.Document = uri.Document;
+  url_.Params = uri.Params;
+  if (!uri.Host.empty()) url_.Host = uri.Host;
+  url_.Protocol = uri.Protocol.empty() ? "http" : uri.Protocol;
+  if (!uri.Port.empty()) {
+    url_.Port = uri.Port;
+  } else if (url_.Port.empty() || url_.Port == "0" || url_.Port == "80" || url_.Port == "443") {
+    if (EqualsIgnoreCase(url_.Protocol, "http")) {
+      url_.Port = "80";
+    } else if (EqualsIgnoreCase(url_.Protocol, "https")) {
+      url_.Port = "443";
+    } else {
+      throw platform::EIdUnknownProtocol("");
+    }
+  }
+  request_.RequestTarget = url_.Path + url_.Document + url_.Params;
+  // An IPv6 literal needs its brackets back in the Host line.
+  std::string host = url_.Host.find(':') != std::string::npos ? "[" + url_.Host + "]" : url_.Host;
+  request_.Host = url_.Port == "80" ? host : host + ":" + url_.Port;
+}
+
+void TIdHTTP::PrepareConnection() {
+  int port = ParsePort(url_.Port);
+  if (connection_.Connected() &&
+      (!EqualsIgnoreCase(url_.Host, connected_host_) || port != connected_port_))
+    connection_.Disconnect();
+  host_ = url_.Host;
+  port_ = port;
+  // No secure transport is installed, so an https target is refused before
+  // anything is sent.
+  if (EqualsIgnoreCase(url_.Protocol, "https"))
+    throw platform::EIdIOHandlerPropInvalid("IOHandler value is not valid");
+  if (has_response_ && !KeepAlive()) connection_.Disconnect();
+  connection_.Probe();
+  if (!connection_.Connected()) {
+    connection_.Connect(host_, port_);
+    connected_host_ = host_;
+    connected_port_ = port_;
+    has_response_ = false;
+  }
+}
+
+void TIdHTTP::SendRequest() {
+  request_.ContentLength = -1;
+  request_.BuildHeaders(protocol_version_);
+  if (allow_cookies_ && cookie_manager_) {
+    std::string cookies =
+        cookie_manager_->CookieHeader(url_.Host, url_.Path + url_.Document, false);
+    if (!cookies.empty()) request_.RawHeaders.Add("Cookie: " + cookies);
+  }
+  const char* version = protocol_version_ == TIdHTTPProtocolVersion::pv1_0 ? "1.0" : "1.1";
+  std::string bytes = "GET " + request_.RequestTarget + " HTTP/" + version + "\r\n";
+  bytes += request_.RawHeaders.FoldedText();
+  bytes += "\r\n";
+  connection_.Write(bytes);
+}
+
+void TIdHTTP::ReadResponseHeads() {
+  HeadBudget budget;
+  do {
+    head_cut_ = ReadResponseHead(connection_.Input(), response_, max_line_length_, budget);
+    has_response_ = true;
+    if (allow_cookies_) {
+      if (!cookie_manager_) cookie_manager_.emplace();
+      std::string path = url_.Path + url_.Document;
+      for (const char* name : {"Set-cookie", "Set-cookie2"})
+        for (const std::string& value : response_.RawHeaders.ExtractValues(name))
+          cookie_manager_->AddServerCookie(value, url_.Host, path);
+    }
+  } while (response_.ResponseCode == 100);
+}
+
+TIdHTTP::NextStep TIdHTTP::DecideNextStep(std::string& body, std::string& target) {
+  int code = response_.ResponseCode;
+  bool redirect = (code >= 300 && code <= 399 && code != 304) || !response_.Location.empty();
+  if (redirect) {
+    if (handle_redirects_ && redirect_count_ < redirect_maximum_) {
+      DropBody();
+      target = response_.Location;
+      return NextStep::kFollow;
+    }
+    // Out of redirects, or not following them: the answer is an error, not
+    // an empty success.
+    RaiseProtocolError();
+  }
+  if (code < 200 || code > 299) RaiseProtocolError();
+  if (!connection_.Connected()) return NextStep::kUndefined;
+  BodyDestination destination(body, kMaxBodyBytes);
+  ReadBody(connection_.Input(), response_, destination, max_line_length_);
+  return NextStep::kFinish;
+}
+
+void TIdHTTP::ReadBodyWithTimeout(BodyDestination& destination, int milliseconds) {
+  ReadTimeoutOverride timeout(connection_, milliseconds);
+  ReadBody(connection_.Input(), response_, destination, max_line_length_);
+}
+
+void TIdHTTP::DropBody() {
+  if (!connection_.Connected()) return;
+  try {
+    BodyDestination nowhere(kMaxBodyBytes);
+    ReadBodyWithTimeout(nowhere, kRedirectDropReadTimeout);
+  } catch (const platform::Exception&) {
+    // The failure itself does not matter, but the rest of that body would
+    // be taken for the next answer.
+    connection_.Disconnect();
+  }
+}
+
+void TIdHTTP::RaiseProtocolError() {
+  std::string text;
+  // A head cut short by the peer's close has no body to read.
+  if (!head_cut_) {
+    BodyDestination destination(text, kMaxBodyBytes);
+    ReadBodyWithTimeout(destination, kProtocolErrorReadTimeout);
+  }
+  throw platform::EIdHTTPProtocolException(response_.ResponseCode, response_.ResponseText,
+                                           std::move(text));
+}
+
+bool TIdHTTP::KeepAlive() const {
+  if (!connection_.Connected()) return false;
+  if (protocol_version_ == TIdHTTPProtocolVersion::pv1_1)
+    return !ValueIs(response_.Connection, "close") && !ValueIs(response_.ProxyConnection, "close");
+  return ValueIs(response_.Connection, "keep-alive") ||
+         ValueIs(response_.ProxyConnection, "keep-alive");
+}
+
+}  // namespace http

@@ -1,0 +1,104 @@
+// The blocking HTTP/1.1 GET client. A caller sets the target host, port,
+// read time-out, redirect and cookie switches and the request fields, then
+// GETs paths or absolute http URLs; each GET returns the body bytes or
+// raises one of the EId* classes of platform/Exceptions.h. The client keeps
+// its connection alive between GETs to the same host and port and closes it
+// when it goes away.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "http/BodyDestination.h"
+#include "http/ResponseDecoder.h"
+#include "http/TIdCookieManager.h"
+#include "http/TIdHTTPRequest.h"
+#include "http/TIdHTTPResponse.h"
+#include "http/TIdTCPConnection.h"
+#include "http/TIdURI.h"
+
+namespace http {
+
+class TIdHTTP {
+ public:
+  // Time limits for the reads that only serve an error or a redirect.
+  static constexpr int kProtocolErrorReadTimeout = 2000;
+  static constexpr int kRedirectDropReadTimeout = 4000;
+
+  TIdHTTP();
+  TIdHTTP(const TIdHTTP&) = delete;
+  TIdHTTP& operator=(const TIdHTTP&) = delete;
+
+  // The host to connect to. Setting it also sets the host of the current
+  // target; after a redirect to another host it names that host.
+  const std::string& Host() const { return host_; }
+  void SetHost(const std::string& host);
+  int Port() const { return port_; }
+  void SetPort(int port);
+  // Milliseconds for one wait for data and for a connect; 0: no limit.
+  int ReadTimeout() const { return connection_.ReadTimeout(); }
+  void SetReadTimeout(int milliseconds) { connection_.SetReadTimeout(milliseconds); }
+  bool HandleRedirects() const { return handle_redirects_; }
+  void SetHandleRedirects(bool on) { handle_redirects_ = on; }
+  // The most requests one GET makes while it follows redirects.
+  int RedirectMaximum() const { return redirect_maximum_; }
+  void SetRedirectMaximum(int maximum) { redirect_maximum_ = maximum; }
+  bool AllowCookies() const { return allow_cookies_; }
+  void SetAllowCookies(bool on) { allow_cookies_ = on; }
+  TIdHTTPProtocolVersion ProtocolVersion() const { return protocol_version_; }
+  void SetProtocolVersion(TIdHTTPProtocolVersion version) { protocol_version_ = version; }
+  std::size_t MaxLineLength() const { return max_line_length_; }
+  void SetMaxLineLength(std::size_t length) { max_line_length_ = length; }
+
+  TIdHTTPRequest& Request() { return request_; }
+  const TIdHTTPResponse& Response() const { return response_; }
+  // The current target: where the last request went.
+  const TIdURI& URL() const { return url_; }
+  // Created by the first response while AllowCookies is on; null before.
+  const TIdCookieManager* CookieManager() const {
+    return cookie_manager_ ? &*cookie_manager_ : nullptr;
+  }
+  bool Connected() const { return connection_.Connected(); }
+
+  // GETs a path (resolved against the current target) or an absolute URL
+  // and returns the body, which may be empty and may hold any bytes.
+  std::string Get(const std::string& url);
+
+ private:
+  enum class NextStep { kFollow, kFinish, kUndefined };
+
+  void ResolveTarget(const std::string& target);
+  void PrepareConnection();
+  void SendRequest();
+  void ReadResponseHeads();
+  NextStep DecideNextStep(std::string& body, std::string& target);
+  [[noreturn]] void RaiseProtocolError();
+  // Reads the current response's body with a temporary read time-out.
+  void ReadBodyWithTimeout(BodyDestination& destination, int milliseconds);
+  // Reads and drops a redirect's body; a failure only closes the connection.
+  void DropBody();
+  // The keep-alive decision for the last response head.
+  bool KeepAlive() const;
+
+  TIdTCPConnection connection_;
+  std::string host_;
+  int port_ = 80;
+  bool handle_redirects_ = false;
+  int redirect_maximum_ = 15;
+  bool allow_cookies_ = true;
+  TIdHTTPProtocolVersion protocol_version_ = TIdHTTPProtocolVersion::pv1_1;
+  std::size_t max_line_length_ = kDefaultMaxLineLength;
+
+  TIdURI url_;
+  TIdHTTPRequest request_;
+  TIdHTTPResponse response_;
+  bool has_response_ = false;
+  bool head_cut_ = false;       // the peer closed while the last head was read
+  std::string connected_host_;  // where the open connection goes
+  int connected_port_ = 0;
+  int redirect_count_ = 0;
+  std::optional<TIdCookieManager> cookie_manager_;
+};
+
+}  // namespace http

@@ -1,0 +1,165 @@
+#include "platform/TcpSocket.h"
+
+#include <errno.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "platform/Exceptions.h"
+
+namespace platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ErrnoText(int code) { return std::strerror(code); }
+
+[[noreturn]] void RaiseSocketError(int code) {
+  throw EIdSocketError(SocketErrorMessage(code, ErrnoText(code)));
+}
+
+// Milliseconds left until deadline for poll: -1 without a deadline, never
+// negative otherwise.
+int RemainingMs(const std::optional<Clock::time_point>& deadline) {
+  if (!deadline) return -1;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::optional<Clock::time_point> DeadlineAfter(int timeout_ms) {
+  if (timeout_ms == TcpSocket::kNoTimeout) return std::nullopt;
+  return Clock::now() + std::chrono::milliseconds(timeout_ms);
+}
+
+// Waits for events on fd until the deadline; false when it passed first.
+// Restarts after signals with the time that is left.
+bool WaitFor(int fd, short events, const std::optional<Clock::time_point>& deadline) {
+  for (;;) {
+    pollfd entry{fd, events, 0};
+    int ready = ::poll(&entry, 1, RemainingMs(deadline));
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) RaiseSocketError(errno);
+  }
+}
+
+struct AddrInfoFree {
+  void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
+};
+
+}  // namespace
+
+std::string SocketErrorMessage(int code, const std::string& text) {
+  char head[48];
+  std::snprintf(head, sizeof head, "Socket Error # %d\r\n", code);
+  return head + text;
+}
+
+TcpSocket::~TcpSocket() { Close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+void TcpSocket::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+TcpSocket TcpSocket::Connect(const std::string& host, int port, int timeout_ms) {
+  auto deadline = DeadlineAfter(timeout_ms);
+
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* raw = nullptr;
+  int status = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &raw);
+  if (status != 0) {
+    int code = status == EAI_SYSTEM ? errno : status;
+    std::string text = status == EAI_SYSTEM ? ErrnoText(errno) : ::gai_strerror(status);
+    throw EIdSocketError(SocketErrorMessage(code, text));
+  }
+  std::unique_ptr<addrinfo, AddrInfoFree> list(raw);
+
+  int last_error = EHOSTUNREACH;
+  for (addrinfo* address = list.get(); address != nullptr; address = address->ai_next) {
+    TcpSocket socket(::socket(address->ai_family,
+                              address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                              address->ai_protocol));
+    if (!socket.IsOpen()) {
+      last_error = errno;
+      continue;
+    }
+    if (::connect(socket.fd_, address->ai_addr, address->ai_addrlen) == 0) return socket;
+    if (errno != EINPROGRESS) {
+      last_error = errno;
+      continue;
+    }
+    if (!WaitFor(socket.fd_, POLLOUT, deadline)) throw EIdConnectTimeout("Connect timed out.");
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(socket.fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    if (error == 0) return socket;
+    last_error = error;
+  }
+  throw EIdConnectException(ErrnoText(last_error));
+}
+
+std::optional<std::size_t> TcpSocket::TryReceive(char* buffer, std::size_t max_bytes,
+                                                 int timeout_ms) {
+  if (fd_ < 0) throw EIdNotConnected("Not Connected");
+  std::optional<Clock::time_point> deadline;
+  bool waited = false;
+  for (;;) {
+    // Try first and wait only when nothing is there: a stream that keeps the
+    // socket filled costs one call per block instead of two.
+    ssize_t received = ::recv(fd_, buffer, max_bytes, MSG_DONTWAIT);
+    if (received >= 0) return static_cast<std::size_t>(received);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
+    if (!waited) {
+      deadline = DeadlineAfter(timeout_ms);
+      waited = true;
+    }
+    if (!WaitFor(fd_, POLLIN, deadline)) return std::nullopt;
+  }
+}
+
+std::size_t TcpSocket::Receive(char* buffer, std::size_t max_bytes, int timeout_ms) {
+  auto received = TryReceive(buffer, max_bytes, timeout_ms);
+  if (!received) throw EIdReadTimeout("Read Timeout");
+  return *received;
+}
+
+void TcpSocket::SendAll(const char* data, std::size_t size, int timeout_ms) {
+  if (fd_ < 0) throw EIdNotConnected("Not Connected");
+  std::size_t sent = 0;
+  while (sent < size) {
+    ssize_t count = ::send(fd_, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (count >= 0) {
+      sent += static_cast<std::size_t>(count);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
+    if (!WaitFor(fd_, POLLOUT, DeadlineAfter(timeout_ms))) RaiseSocketError(ETIMEDOUT);
+  }
+}
+
+}  // namespace platform

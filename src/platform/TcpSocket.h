@@ -1,0 +1,58 @@
+// A connected TCP stream socket for the HTTP client: name resolution through
+// getaddrinfo (IPv4 and IPv6), a connect bounded in time, receives bounded in
+// time and a send that writes everything. Failures raise the EId* classes of
+// platform/Exceptions.h with the messages the exception report shows.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+class TcpSocket {
+ public:
+  // A wait of kNoTimeout milliseconds has no limit.
+  static constexpr int kNoTimeout = 0;
+
+  TcpSocket() = default;
+  ~TcpSocket();
+  TcpSocket(TcpSocket&& other) noexcept;
+  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  // Resolves host and connects to the first of its addresses that accepts,
+  // trying them in the resolver's order, all within timeout_ms milliseconds
+  // together (kNoTimeout: no limit). Raises EIdSocketError when the name does
+  // not resolve, EIdConnectTimeout "Connect timed out." when the time runs
+  // out, and EIdConnectException with the system's text when every address
+  // refuses or fails.
+  static TcpSocket Connect(const std::string& host, int port, int timeout_ms);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  void Close();
+
+  // Receives at most max_bytes into buffer, waiting at most timeout_ms for
+  // the first byte (kNoTimeout: no limit). Returns the count received, 0 when
+  // the peer has closed its side, and nullopt when the wait ran out. A reset
+  // or other failure raises EIdSocketError.
+  std::optional<std::size_t> TryReceive(char* buffer, std::size_t max_bytes, int timeout_ms);
+
+  // As TryReceive, but a wait that runs out raises EIdReadTimeout "Read Timeout".
+  std::size_t Receive(char* buffer, std::size_t max_bytes, int timeout_ms);
+
+  // Sends all bytes; each wait for room in the send buffer is bounded by
+  // timeout_ms. Failures raise EIdSocketError.
+  void SendAll(const char* data, std::size_t size, int timeout_ms);
+
+ private:
+  explicit TcpSocket(int fd) : fd_(fd) {}
+
+  int fd_ = -1;
+};
+
+// The message of EIdSocketError: "Socket Error # %d\r\n%s".
+std::string SocketErrorMessage(int code, const std::string& text);
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+// Which cookies the store keeps and which it sends back where.
+#include "http/TIdCookieManager.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using http::TIdCookieManager;
+using Clock = TIdCookieManager::Clock;
+
+TEST(TIdCookieManagerTest, HostOnlyAndDomainCookies) {
+  TIdCookieManager store;
+  store.AddServerCookie("only=1", "www.Example.com", "/");
+  store.AddServerCookie("wide=2; Domain=.example.com", "www.example.com", "/");
+  store.AddServerCookie("foreign=3; Domain=other.com", "www.example.com", "/");
+  store.AddServerCookie("suffix=4; Domain=ample.com", "www.example.com", "/");
+  EXPECT_EQ(store.Count(), 2u);
+  EXPECT_EQ(store.CookieHeader("WWW.EXAMPLE.COM", "/", false), "only=1; wide=2");
+  EXPECT_EQ(store.CookieHeader("img.example.com", "/", false), "wide=2");
+  EXPECT_EQ(store.CookieHeader("badexample.com", "/", false), "");
+  EXPECT_EQ(store.CookieHeader("other.com", "/", false), "");
+}
+
+TEST(TIdCookieManagerTest, PathsSecureAndOrder) {
+  TIdCookieManager store;
+  store.AddServerCookie("root=r", "h", "/index.html");
+  store.AddServerCookie("docs=d; Path=/docs", "h", "/");
+  store.AddServerCookie("dir=x", "h", "/ses/sysinfo.json");  // default path /ses
+  store.AddServerCookie("safe=s; Secure; HttpOnly", "h", "/");
+  EXPECT_EQ(store.CookieHeader("h", "/docs/a", false), "docs=d; root=r");
+  EXPECT_EQ(store.CookieHeader("h", "/docsx", false), "root=r");
+  EXPECT_EQ(store.CookieHeader("h", "/ses/other.json", false), "dir=x; root=r");
+  EXPECT_EQ(store.CookieHeader("h", "/", true), "root=r; safe=s");
+}
+
+TEST(TIdCookieManagerTest, ReplacementAndExpiry) {
+  TIdCookieManager store;
+  Clock::time_point now = Clock::now();
+  store.AddServerCookie("a=1", "h", "/", now);
+  store.AddServerCookie("b=1; Max-Age=10", "h", "/", now);
+  store.AddServerCookie("c=1; Expires=Wed, 21 Oct 2099 07:28:00 GMT", "h", "/", now);
+  store.AddServerCookie("a=2", "h", "/", now);
+  EXPECT_EQ(store.CookieHeader("h", "/", false, now), "a=2; b=1; c=1");
+  EXPECT_EQ(store.CookieHeader("h", "/", false, now + std::chrono::seconds(11)), "a=2; c=1");
+  store.AddServerCookie("a=gone; Max-Age=0", "h", "/", now);
+  store.AddServerCookie("c=gone; expires=Thu, 01-Jan-1970 00:00:01 GMT", "h", "/", now);
+  EXPECT_EQ(store.CookieHeader("h", "/", false, now), "b=1");
+}
+
+TEST(TIdCookieManagerTest, BoundedAgainstFloods) {
+  TIdCookieManager store;
+  store.AddServerCookie("big=" + std::string(TIdCookieManager::kMaxCookieBytes, 'x'), "h", "/");
+  store.AddServerCookie("novalue", "h", "/");
+  EXPECT_EQ(store.Count(), 0u);
+  for (int i = 0; i < 100; ++i) store.AddServerCookie("c" + std::to_string(i) + "=v", "h", "/");
+  EXPECT_EQ(store.Count(), TIdCookieManager::kMaxCookies);
+  // The oldest went first.
+  EXPECT_EQ(store.CookieHeader("h", "/", false).substr(0, 6), "c36=v;");
+}
+
+TEST(TIdCookieManagerTest, HttpDates) {
+  auto expected = Clock::from_time_t(784111777);  // 1994-11-06 08:49:37 UTC
+  EXPECT_EQ(http::ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), expected);
+  EXPECT_EQ(http::ParseHttpDate("Sunday, 06-Nov-94 08:49:37 GMT"), expected);
+  EXPECT_EQ(http::ParseHttpDate("Sun Nov  6 08:49:37 1994"), expected);
+  EXPECT_FALSE(http::ParseHttpDate("yesterday").has_value());
+  EXPECT_FALSE(http::ParseHttpDate("Sun, 06 Nov 1994 25:49:37 GMT").has_value());
+}
+
+}  // namespace

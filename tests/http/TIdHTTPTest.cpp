@@ -1,0 +1,661 @@
+// The GET client against a scripted server on 127.0.0.1: the exact request
+// bytes, connection reuse, redirects, error answers, broken servers, time-outs.
+#include "http/TIdHTTP.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Exceptions.h"
+#include "support/ScriptedServer.h"
+
+namespace {
+
+using http::TIdHTTP;
+using testing_support::ScriptedServer;
+using Script = ScriptedServer::Script;
+
+// The browser identification both callers send: 121 characters, the last a
+// double quote.
+const std::string kUserAgent =
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/126.0.0.0 Safari/537.36 Edg/126.\"";
+
+std::string Ok(const std::string& body, const std::string& headers = "") {
+  return "HTTP/1.1 200 OK\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+std::string Redirect(const std::string& location, const std::string& status = "302 Found") {
+  return "HTTP/1.1 " + status + "\r\nLocation: " + location + "\r\nContent-Length: 4\r\n\r\ndrop";
+}
+
+// One request answered with the given bytes.
+Script Answering(const std::string& answer) {
+  return {ScriptedServer::ReadRequest(), ScriptedServer::Send(answer)};
+}
+
+// A client set up as the program's stages set theirs, aimed at the server.
+void SetUpLikeTheCallers(TIdHTTP& client, const ScriptedServer& server) {
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.SetReadTimeout(5000);
+  client.SetHandleRedirects(true);
+  client.SetAllowCookies(true);
+  client.Request().UserAgent = kUserAgent;
+  client.Request().Connection = "Keep-Alive";
+  client.Request().CacheControl = "no-cache";
+}
+
+// The request line of a recorded head.
+std::string RequestLine(const std::string& head) { return head.substr(0, head.find("\r\n")); }
+
+// Runs the GET and returns the error it raised, by class name and message.
+struct Raised {
+  std::string class_name;
+  std::string message;
+};
+Raised GetFails(TIdHTTP& client, const std::string& url) {
+  try {
+    client.Get(url);
+  } catch (const platform::Exception& error) {
+    return {error.ClassName(), error.Message()};
+  }
+  ADD_FAILURE() << "GET " << url << " did not fail";
+  return {};
+}
+
+// A port on 127.0.0.1 that nothing listens on: bound, then released.
+std::uint16_t UnusedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+TEST(TIdHTTPTest, RequestBytesOfTheCallersSettings) {
+  ScriptedServer server({Answering(Ok("page")), Answering(Ok("x"))});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  EXPECT_EQ(client.Get("/products/IDR641.loop.shtml"), "page");
+  ASSERT_EQ(server.RequestHeads().size(), 1u);
+  EXPECT_EQ(server.RequestHeads()[0],
+            "GET /products/IDR641.loop.shtml HTTP/1.1\r\n"
+            "Connection: Keep-Alive\r\n"
+            "Content-Type: text/html\r\n"
+            "Cache-control: no-cache\r\n"
+            "Host: 127.0.0.1:" +
+                std::to_string(server.Port()) +
+                "\r\n"
+                "Accept: text/html, */*\r\n"
+                "User-Agent: " +
+                kUserAgent + "\r\n\r\n");
+  EXPECT_EQ(client.Host(), "127.0.0.1");
+}
+
+TEST(TIdHTTPTest, EveryRequestFieldInItsPlace) {
+  ScriptedServer server({Answering(Ok(""))});
+  TIdHTTP client;
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.SetReadTimeout(5000);
+  client.SetProtocolVersion(http::TIdHTTPProtocolVersion::pv1_0);
+  http::TIdHTTPRequest& request = client.Request();
+  request.ContentVersion = "cv";
+  request.ContentEncoding = "ce";
+  request.ContentLanguage = "cl";
+  request.ContentType = "ct";
+  request.ContentLength = 99;  // a GET never sends a length
+  request.CacheControl = "cc";
+  request.Date = "d";
+  request.Expires = "e";
+  request.Pragma = "p";
+  request.CustomHeaders.Add("X-One: 1");
+  request.CustomHeaders.Add("X-Two: 2");
+  request.ProxyConnection = "pc";
+  request.Accept = "a";
+  request.AcceptCharSet = "acs";
+  request.AcceptEncoding = "ae";
+  request.AcceptLanguage = "al";
+  request.From = "f";
+  request.Referer = "r";
+  request.UserAgent = "ua";
+  request.LastModified = "lm";
+  request.ContentRangeStart = 5;
+  request.ContentRangeEnd = 9;
+  client.Get("/x?q=1#fragment");
+  ASSERT_EQ(server.RequestHeads().size(), 1u);
+  EXPECT_EQ(server.RequestHeads()[0],
+            "GET /x?q=1 HTTP/1.0\r\n"
+            "Connection: keep-alive\r\n"
+            "Content-Version: cv\r\nContent-Encoding: ce\r\nContent-Language: cl\r\n"
+            "Content-Type: ct\r\nCache-control: cc\r\nDate: d\r\nExpires: e\r\nPragma: p\r\n"
+            "X-One: 1\r\nX-Two: 2\r\nProxy-Connection: pc\r\n"
+            "Host: 127.0.0.1:" +
+                std::to_string(server.Port()) +
+                "\r\n"
+                "Accept: a\r\nAccept-Charset: acs\r\nAccept-Encoding: ae\r\nAccept-Language: al\r\n"
+                "From: f\r\nReferer: r\r\nUser-Agent: ua\r\nIf-Modified-Since: lm\r\n"
+                "Range: bytes=5-9\r\n\r\n");
+}
+
+TEST(TIdHTTPTest, HostLineOmitsPort80) {
+  // Nothing listens on port 80 here; the Host field is computed before the
+  // connect fails.
+  TIdHTTP client;
+  client.SetReadTimeout(2000);
+  try {
+    client.Get("http://127.0.0.1:80/index.html");
+  } catch (const platform::EIdException&) {
+  }
+  EXPECT_EQ(client.Request().Host, "127.0.0.1");
+}
+
+TEST(TIdHTTPTest, LongRequestLinesAreFolded) {
+  ScriptedServer server({Answering(Ok(""))});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  std::string words;
+  for (int i = 0; i < 300; ++i) words += "word" + std::to_string(i % 10) + " ";
+  words.pop_back();
+  client.Request().Referer = words;
+  // A line without a blank to break at goes out whole.
+  client.Request().CustomHeaders.Add("X-Token: " + std::string(1500, 't'));
+  client.Get("/");
+  EXPECT_NE(server.RequestHeads().at(0).find("\r\nX-Token: " + std::string(1500, 't') + "\r\n"),
+            std::string::npos);
+  std::string head = server.RequestHeads().at(0);
+  std::size_t start = head.find("Referer: ");
+  std::string folded = head.substr(start, head.find("\r\nUser-Agent") - start);
+  std::string unfolded;
+  std::size_t begin = 0;
+  for (std::size_t end; (end = folded.find("\r\n", begin)) != std::string::npos; begin = end + 2) {
+    std::string piece = folded.substr(begin, end - begin);
+    EXPECT_LE(piece.size(), 1024u);
+    if (begin > 0) {
+      EXPECT_EQ(piece[0], ' ');
+    }
+    unfolded += piece;
+  }
+  unfolded += folded.substr(begin);
+  EXPECT_NE(folded.find("\r\n "), std::string::npos);
+  EXPECT_EQ(unfolded, "Referer: " + words);
+}
+
+TEST(TIdHTTPTest, KeptAliveConnectionIsReused) {
+  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("one")),
+                          ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("two"))}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  EXPECT_EQ(client.Get("/products/IDR641.loop.shtml"), "one");
+  // An empty URL asks for the current path without document or parameters.
+  EXPECT_EQ(client.Get(""), "two");
+  EXPECT_EQ(server.Accepted(), 1);
+  ASSERT_EQ(server.Requests().size(), 2u);
+  EXPECT_EQ(server.Requests()[1].connection, 0);
+  EXPECT_EQ(RequestLine(server.Requests()[1].head), "GET /products/ HTTP/1.1");
+}
+
+TEST(TIdHTTPTest, ConnectionCloseMeansANewConnection) {
+  ScriptedServer server({Answering(Ok("one", "Connection: close\r\n")), Answering(Ok("two"))});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  EXPECT_EQ(client.Get("/a"), "one");
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(client.Get("/b"), "two");
+  EXPECT_EQ(server.Accepted(), 2);
+}
+
+TEST(TIdHTTPTest, StaleKeptConnectionIsReplaced) {
+  // HTTP/1.0 without "Connection" counts as kept alive; the server then
+  // closes (first run) or resets (second run) it. The next GET finds that
+  // out in its probe and connects again.
+  for (bool reset : {false, true}) {
+    ScriptedServer server({{ScriptedServer::ReadRequest(),
+                            ScriptedServer::Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nhi"),
+                            reset ? ScriptedServer::Reset() : ScriptedServer::Close()},
+                           Answering(Ok("again"))});
+    TIdHTTP client;
+    SetUpLikeTheCallers(client, server);
+    EXPECT_EQ(client.Get("/a"), "hi");
+    EXPECT_TRUE(client.Connected());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(client.Get("/b"), "again") << (reset ? "reset" : "close");
+    EXPECT_EQ(server.Accepted(), 2);
+  }
+}
+
+TEST(TIdHTTPTest, CloseRightAfterTheProbeFailsWithoutRetry) {
+  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("one")),
+                          ScriptedServer::ReadRequest(), ScriptedServer::Close()},
+                         Answering(Ok("later"))});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  EXPECT_EQ(client.Get("/a"), "one");
+  Raised raised = GetFails(client, "/b");
+  EXPECT_EQ(raised.class_name, "EIdConnClosedGracefully");
+  EXPECT_EQ(raised.message, "Connection Closed Gracefully.");
+  EXPECT_EQ(server.Accepted(), 1);
+  // The client stays usable.
+  EXPECT_EQ(client.Get("/c"), "later");
+}
+
+TEST(TIdHTTPTest, InterimContinueIsSkipped) {
+  ScriptedServer server({Answering("HTTP/1.1 100 Continue\r\n\r\n" + Ok("after continue"))});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  EXPECT_EQ(client.Get("/"), "after continue");
+  EXPECT_EQ(client.Response().ResponseCode, 200);
+}
+
+TEST(TIdHTTPTest, BodyFramings) {
+  struct Case {
+    const char* name;
+    std::string answer;
+    std::string body;
+  };
+  std::string binary("\0\x01\xff\r\n\0", 6);
+  const std::vector<Case> cases = {
+      {"length", Ok(binary), binary},
+      {"chunked",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+       "chunked\r\n\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n",
+       "abcdefghijklmnopqrstuvwxyz"},
+      {"Chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
+       "abc"},
+      {"extensions",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+       "chunked\r\n\r\n1a;ext=1\r\nabcdefghijklmnopqrstuvwxyz\r\n"
+       "2 ext\r\n!!\r\n0\r\n\r\n",
+       "abcdefghijklmnopqrstuvwxyz!!"},
+      {"until close", "HTTP/1.0 200 OK\r\n\r\nuntil the end", "until the end"},
+      {"empty", Ok(""), ""},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(
+        {{ScriptedServer::ReadRequest(), ScriptedServer::Send(c.answer), ScriptedServer::Close()}});
+    TIdHTTP client;
+    SetUpLikeTheCallers(client, server);
+    EXPECT_EQ(client.Get("/"), c.body) << c.name;
+  }
+}
+
+TEST(TIdHTTPTest, ResponseSplitIntoSmallPiecesOverTheNetwork) {
+  std::string answer =
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
+  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Trickle(answer, 3, 2)}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  EXPECT_EQ(client.Get("/"), "hello world");
+}
+
+TEST(TIdHTTPTest, LengthBodyCutShortIsAnError) {
+  // Six of ten bytes arrive with the head, then the server closes: a short
+  // body must never pass for a whole one.
+  ScriptedServer server(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n012345"),
+        ScriptedServer::Close()}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  Raised raised = GetFails(client, "/frame.png");
+  EXPECT_EQ(raised.class_name, "EIdConnClosedGracefully");
+  EXPECT_EQ(raised.message, "Connection Closed Gracefully.");
+}
+
+TEST(TIdHTTPTest, NoContentReturnsAtOnceAndKeepsTheConnection) {
+  ScriptedServer server(
+      {{ScriptedServer::ReadRequest(), ScriptedServer::Send("HTTP/1.1 204 No Content\r\n\r\n"),
+        ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("next"))}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  client.SetReadTimeout(0);  // a read after the 204 head would hang
+  EXPECT_EQ(client.Get("/"), "");
+  EXPECT_EQ(client.Get("/n"), "next");
+  EXPECT_EQ(server.Accepted(), 1);
+}
+
+TEST(TIdHTTPTest, ErrorStatusesRaiseTheProtocolError) {
+  struct Case {
+    std::string answer;
+    int code;
+    std::string status_line;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nno such\r\n", 404,
+       "HTTP/1.1 404 Not Found", "no such\r\n"},
+      {"HTTP/1.1 503 Service Unavailable\r\nTransfer-Encoding: "
+       "chunked\r\n\r\n4\r\nbusy\r\n0\r\n\r\n",
+       503, "HTTP/1.1 503 Service Unavailable", "busy"},
+      // Not modified, without a Location, is no redirect; it has no body.
+      {"HTTP/1.1 304 Not Modified\r\n\r\n", 304, "HTTP/1.1 304 Not Modified", ""},
+      {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=x\r\nContent-Length: 0\r\n\r\n",
+       401, "HTTP/1.1 401 Unauthorized", ""},
+      {"HTTP/1.1 407 Proxy\r\nContent-Length: 0\r\n\r\n", 407, "HTTP/1.1 407 Proxy", ""},
+      {"HTTP/1.1 abc\r\nContent-Length: 3\r\n\r\nxyz", -1, "HTTP/1.1 abc", "xyz"},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(c.answer),
+                            ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("fine"))}});
+    TIdHTTP client;
+    SetUpLikeTheCallers(client, server);
+    try {
+      client.Get("/missing");
+      ADD_FAILURE() << c.status_line << ": no error";
+    } catch (const platform::EIdHTTPProtocolException& error) {
+      EXPECT_EQ(error.ClassName(), "EIdHTTPProtocolException");
+      EXPECT_EQ(error.ErrorCode(), c.code);
+      EXPECT_EQ(error.Message(), c.status_line);
+      EXPECT_EQ(error.ErrorMessage(), c.text);
+    }
+    // The error answer was read whole: the kept connection serves on.
+    EXPECT_EQ(client.Get("/next"), "fine") << c.status_line;
+    EXPECT_EQ(server.Accepted(), 1) << c.status_line;
+  }
+}
+
+TEST(TIdHTTPTest, ProtocolErrorReadsItsBodyWithinTwoSeconds) {
+  // With no read time-out of its own, the client would wait for the rest of
+  // the error page until the server goes away; the 2000 ms limit ends it
+  // with a time-out first, which replaces the protocol error.
+  ScriptedServer server(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send("HTTP/1.1 500 Oops\r\nContent-Length: 100\r\n\r\npart"),
+        ScriptedServer::Wait(8000)}},
+      {std::chrono::milliseconds(10000), false});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  client.SetReadTimeout(0);
+  Raised raised = GetFails(client, "/");
+  EXPECT_EQ(raised.class_name, "EIdReadTimeout");
+  EXPECT_EQ(raised.message, "Read Timeout");
+  EXPECT_EQ(client.ReadTimeout(), 0);
+}
+
+TEST(TIdHTTPTest, RedirectsAreFollowed) {
+  ScriptedServer other({Answering(Ok("elsewhere"))});
+  ScriptedServer server(
+      {{ScriptedServer::ReadRequest(), ScriptedServer::Send(Redirect("/other")),
+        ScriptedServer::ReadRequest(),
+        ScriptedServer::Send(Redirect("deeper/../next?x=1", "301 Moved")),
+        ScriptedServer::ReadRequest(),
+        ScriptedServer::Send(
+            Redirect("http://localhost:" + std::to_string(other.Port()) + "/far/page?y=2")),
+        ScriptedServer::ReadRequest()}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  EXPECT_EQ(client.Get("/start/here.html"), "elsewhere");
+  std::vector<std::string> heads = server.RequestHeads();
+  ASSERT_EQ(heads.size(), 3u);
+  EXPECT_EQ(RequestLine(heads[1]), "GET /other HTTP/1.1");
+  EXPECT_EQ(RequestLine(heads[2]), "GET /next?x=1 HTTP/1.1");
+  EXPECT_EQ(server.Accepted(), 1);
+  ASSERT_EQ(other.RequestHeads().size(), 1u);
+  EXPECT_EQ(RequestLine(other.RequestHeads()[0]), "GET /far/page?y=2 HTTP/1.1");
+  EXPECT_NE(
+      other.RequestHeads()[0].find("\r\nHost: localhost:" + std::to_string(other.Port()) + "\r\n"),
+      std::string::npos);
+  EXPECT_EQ(client.Host(), "localhost");
+}
+
+TEST(TIdHTTPTest, SuccessWithLocationIsARedirect) {
+  ScriptedServer server(
+      {{ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("dropped", "Location: /moved\r\n")),
+        ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("kept"))}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  EXPECT_EQ(client.Get("/"), "kept");
+  EXPECT_EQ(RequestLine(server.RequestHeads().at(1)), "GET /moved HTTP/1.1");
+}
+
+TEST(TIdHTTPTest, RedirectLimitCountsRequests) {
+  // Two redirects and an answer fit in three requests; a third redirect is
+  // the protocol error with that answer's status line.
+  ScriptedServer fits({{ScriptedServer::ReadRequest(), ScriptedServer::Send(Redirect("/1")),
+                        ScriptedServer::ReadRequest(), ScriptedServer::Send(Redirect("/2")),
+                        ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("made it"))}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, fits);
+  client.SetRedirectMaximum(3);
+  EXPECT_EQ(client.Get("/0"), "made it");
+
+  Script endless;
+  for (int i = 0; i < 20; ++i) {
+    endless.push_back(ScriptedServer::ReadRequest());
+    endless.push_back(ScriptedServer::Send(Redirect("/loop", "307 Temporary Redirect")));
+  }
+  ScriptedServer loop({endless});
+  TIdHTTP looping;
+  SetUpLikeTheCallers(looping, loop);
+  Raised raised = GetFails(looping, "/loop");
+  EXPECT_EQ(raised.class_name, "EIdHTTPProtocolException");
+  EXPECT_EQ(raised.message, "HTTP/1.1 307 Temporary Redirect");
+  EXPECT_EQ(loop.RequestHeads().size(), 15u);
+}
+
+TEST(TIdHTTPTest, RedirectWithoutFollowingIsAnError) {
+  ScriptedServer server({Answering(Redirect("/elsewhere"))});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  client.SetHandleRedirects(false);
+  try {
+    client.Get("/");
+    ADD_FAILURE() << "no error";
+  } catch (const platform::EIdHTTPProtocolException& error) {
+    EXPECT_EQ(error.ErrorCode(), 302);
+    EXPECT_EQ(error.Message(), "HTTP/1.1 302 Found");
+    EXPECT_EQ(error.ErrorMessage(), "drop");
+  }
+}
+
+TEST(TIdHTTPTest, StalledRedirectBodyIsDroppedAfterFourSeconds) {
+  // The redirect's body never completes; after 4000 ms the client gives up
+  // on it, closes that connection and follows on a new one.
+  ScriptedServer server(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send(
+            "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 50\r\n\r\nxx"),
+        ScriptedServer::Wait(9000)},
+       Answering(Ok("followed"))},
+      {std::chrono::milliseconds(12000), false});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  client.SetReadTimeout(0);
+  EXPECT_EQ(client.Get("/"), "followed");
+  EXPECT_EQ(server.Accepted(), 2);
+  EXPECT_EQ(client.ReadTimeout(), 0);
+}
+
+TEST(TIdHTTPTest, BrokenAnswers) {
+  struct Case {
+    const char* name;
+    Script script;
+    std::string class_name;
+    std::string message;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"over-long status line",
+                   Answering("HTTP/1.1 200 " + std::string(17000, 'x') + "\r\n\r\n"),
+                   "EIdReadLnMaxLineLengthExceeded", "Max line length exceeded."});
+  cases.push_back(
+      {"success head cut by close",
+       {ScriptedServer::ReadRequest(),
+        ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"), ScriptedServer::Close()},
+       "EIdException",
+       "Undefined situation"});
+  cases.push_back({"closed without an answer",
+                   {ScriptedServer::ReadRequest(), ScriptedServer::Close()},
+                   "EIdConnClosedGracefully",
+                   "Connection Closed Gracefully."});
+  cases.push_back({"body larger than the limit",
+                   Answering("HTTP/1.1 200 OK\r\nContent-Length: 300000000\r\n\r\n"),
+                   "EIdException", "Response body exceeds the limit of 268435456 bytes."});
+  cases.push_back({"reset during the body",
+                   {ScriptedServer::ReadRequest(),
+                    ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc"),
+                    ScriptedServer::Wait(100), ScriptedServer::Reset()},
+                   "EIdSocketError",
+                   "Socket Error # 104\r\nConnection reset by peer"});
+  for (Case& c : cases) {
+    ScriptedServer server({c.script});
+    TIdHTTP client;
+    SetUpLikeTheCallers(client, server);
+    Raised raised = GetFails(client, "/");
+    EXPECT_EQ(raised.class_name, c.class_name) << c.name;
+    EXPECT_EQ(raised.message, c.message) << c.name;
+    EXPECT_FALSE(client.Connected()) << c.name;
+  }
+}
+
+TEST(TIdHTTPTest, SilentServerTimesOut) {
+  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Wait(5000)}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  client.SetReadTimeout(200);
+  Raised raised = GetFails(client, "/");
+  EXPECT_EQ(raised.class_name, "EIdReadTimeout");
+  EXPECT_EQ(raised.message, "Read Timeout");
+}
+
+TEST(TIdHTTPTest, RefusedPortFailsToConnect) {
+  TIdHTTP client;
+  client.SetHost("127.0.0.1");
+  client.SetPort(UnusedPort());
+  client.SetReadTimeout(2000);
+  Raised raised = GetFails(client, "/");
+  EXPECT_EQ(raised.class_name, "EIdConnectException");
+  EXPECT_EQ(raised.message, "Connection refused");
+}
+
+TEST(TIdHTTPTest, UnresolvableNameIsASocketError) {
+  TIdHTTP client;
+  client.SetHost("no-such-host.invalid");
+  client.SetReadTimeout(2000);
+  Raised raised = GetFails(client, "/");
+  EXPECT_EQ(raised.class_name, "EIdSocketError");
+  EXPECT_EQ(raised.message.rfind("Socket Error # ", 0), 0u) << raised.message;
+}
+
+TEST(TIdHTTPTest, ConnectTimesOutWhenNobodyAnswers) {
+  // A listener whose backlog is full drops further connection requests, so
+  // a connect to it waits until its time-out.
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    fillers.push_back(filler);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  TIdHTTP client;
+  client.SetHost("127.0.0.1");
+  client.SetPort(ntohs(address.sin_port));
+  client.SetReadTimeout(300);
+  Raised raised = GetFails(client, "/");
+  for (int fd : fillers) ::close(fd);
+  ::close(listener);
+  EXPECT_EQ(raised.class_name, "EIdConnectTimeout");
+  EXPECT_EQ(raised.message, "Connect timed out.");
+}
+
+TEST(TIdHTTPTest, HttpsIsRefusedBeforeAnythingIsSent) {
+  ScriptedServer server({Answering(Ok("plain"))});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  Raised raised =
+      GetFails(client, "https://127.0.0.1:" + std::to_string(server.Port()) + "/secure");
+  EXPECT_EQ(raised.class_name, "EIdIOHandlerPropInvalid");
+  EXPECT_EQ(raised.message, "IOHandler value is not valid");
+  EXPECT_EQ(server.Accepted(), 0);
+
+  // A redirect to https fails the same way.
+  ScriptedServer redirecting({Answering(Redirect("https://127.0.0.1/x"))});
+  TIdHTTP redirected;
+  SetUpLikeTheCallers(redirected, redirecting);
+  EXPECT_EQ(GetFails(redirected, "/").class_name, "EIdIOHandlerPropInvalid");
+}
+
+TEST(TIdHTTPTest, UnknownSchemeIsRefused) {
+  TIdHTTP client;
+  Raised raised = GetFails(client, "ftp://127.0.0.1/file");
+  EXPECT_EQ(raised.class_name, "EIdUnknownProtocol");
+  EXPECT_EQ(raised.message, "");
+}
+
+TEST(TIdHTTPTest, CookiesGoBackToTheSameHost) {
+  ScriptedServer other({Answering(Ok("other"))});
+  ScriptedServer server(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send(
+            Ok("set", "Set-Cookie: session=abc123; Path=/\r\nSet-cookie: theme=dark\r\n")),
+        ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("back")),
+        ScriptedServer::ReadRequest(),
+        ScriptedServer::Send(Redirect("http://localhost:" + std::to_string(other.Port()) + "/"))}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  client.Get("/login");
+  EXPECT_EQ(server.RequestHeads().at(0).find("Cookie"), std::string::npos);
+  client.Get("/page");
+  std::string second = server.RequestHeads().at(1);
+  EXPECT_EQ(second.substr(second.find("User-Agent")),
+            "User-Agent: " + kUserAgent + "\r\nCookie: session=abc123; theme=dark\r\n\r\n");
+  // Another host gets none of them.
+  client.Get("/away");
+  EXPECT_EQ(other.RequestHeads().at(0).find("Cookie"), std::string::npos);
+}
+
+TEST(TIdHTTPTest, RelativePathsResolveAgainstTheCurrentOne) {
+  Script script;
+  for (int i = 0; i < 4; ++i) {
+    script.push_back(ScriptedServer::ReadRequest());
+    script.push_back(ScriptedServer::Send(Ok("")));
+  }
+  ScriptedServer server({script});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  client.Get("/a/b/c.html");
+  client.Get("../d//e/f.html");
+  client.Get("g\\h.txt");
+  client.Get("/");
+  std::vector<std::string> heads = server.RequestHeads();
+  ASSERT_EQ(heads.size(), 4u);
+  EXPECT_EQ(RequestLine(heads[1]), "GET /a/d/e/f.html HTTP/1.1");
+  EXPECT_EQ(RequestLine(heads[2]), "GET /a/d/e/g/h.txt HTTP/1.1");
+  EXPECT_EQ(RequestLine(heads[3]), "GET / HTTP/1.1");
+}
+
+TEST(TIdHTTPTest, ReleasingTheClientClosesItsConnection) {
+  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("x")),
+                          ScriptedServer::ReadRequest()}},
+                        {std::chrono::milliseconds(20000), false});
+  {
+    TIdHTTP client;
+    SetUpLikeTheCallers(client, server);
+    client.Get("/");
+  }
+  // The script's last read ends when the client closes, long before the
+  // server's own lifetime.
+  EXPECT_TRUE(server.WaitForScripts(1, std::chrono::milliseconds(5000)));
+}
+
+}  // namespace

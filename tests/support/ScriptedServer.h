@@ -1,0 +1,119 @@
+// A TCP server on 127.0.0.1 that plays a fixed script on each connection it
+// accepts: read a request head (recording its exact bytes), send bytes, send
+// them slowly, wait, close, reset, or answer a request with bytes computed
+// from it. It stands in for the web hosts in tests: well-behaved, broken or
+// hostile, byte for byte as the test says.
+//
+// The server is bounded in time: after its lifetime it closes everything by
+// itself, and the destructor stops it at once. Every wait inside it is cut
+// short by either.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+class ScriptedServer {
+ public:
+  // Computes an answer from the request head it answers.
+  using Responder = std::function<std::string(const std::string& request_head)>;
+
+  struct Step {
+    enum class Kind { kReadRequest, kSend, kTrickle, kWait, kClose, kReset, kAnswer };
+    Kind kind = Kind::kClose;
+    std::string bytes;
+    std::size_t piece = 0;
+    int milliseconds = 0;
+    Responder responder;
+  };
+  using Script = std::vector<Step>;
+
+  // Reads up to and including the empty line that ends a request head and
+  // records those bytes. A peer that closes first ends the script.
+  static Step ReadRequest();
+  // Sends the bytes in one go.
+  static Step Send(std::string bytes);
+  // Sends the bytes piece bytes at a time with gap_ms between the pieces.
+  static Step Trickle(std::string bytes, std::size_t piece, int gap_ms);
+  static Step Wait(int milliseconds);
+  // Closes the connection gracefully (the peer reads end of stream).
+  static Step Close();
+  // Closes with a reset (SO_LINGER 0): the peer's next read fails.
+  static Step Reset();
+  // ReadRequest, then sends responder(head).
+  static Step Answer(Responder responder);
+
+  struct Options {
+    // The server closes everything and stops after this long.
+    std::chrono::milliseconds lifetime{10000};
+    // Connections beyond the scripts given play the last script again;
+    // otherwise they are closed at once.
+    bool repeat_last_script = false;
+  };
+
+  struct Request {
+    int connection = 0;  // 0 for the first connection accepted
+    std::string head;    // exact bytes, up to and including CR LF CR LF
+  };
+
+  // Binds 127.0.0.1 on an ephemeral port and starts serving. The i-th
+  // accepted connection plays scripts[i]. A connection whose script ends
+  // without Close or Reset is closed gracefully.
+  explicit ScriptedServer(std::vector<Script> scripts);
+  ScriptedServer(std::vector<Script> scripts, Options options);
+  ~ScriptedServer();
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  std::uint16_t Port() const { return port_; }
+  // "http://127.0.0.1:<port>" followed by path.
+  std::string Url(const std::string& path = "/") const;
+
+  // The request heads read so far, in the order they were read.
+  std::vector<Request> Requests() const;
+  std::vector<std::string> RequestHeads() const;
+  // Connections accepted so far.
+  int Accepted() const { return accepted_.load(); }
+
+  // Waits until every script started so far has ended and at least
+  // connections connections were accepted, or timeout passes; true when
+  // they had.
+  bool WaitForScripts(int connections, std::chrono::milliseconds timeout) const;
+
+  // Stops at once: closes the listener and every connection, joins.
+  void Stop();
+
+ private:
+  void AcceptLoop();
+  // Plays script on the accepted socket fd, the index-th connection.
+  void Play(int fd, int index, const Script& script);
+  // Waits for fd to become readable (or writable); false when the server
+  // stops or its lifetime ends first.
+  bool WaitFor(int fd, short events, int max_ms = -1) const;
+  bool Sleep(int milliseconds) const;
+
+  std::vector<Script> scripts_;
+  Options options_;
+  std::chrono::steady_clock::time_point end_of_life_;
+  int listener_ = -1;
+  int stop_pipe_[2] = {-1, -1};
+  std::uint16_t port_ = 0;
+  std::atomic<int> accepted_{0};
+  std::atomic<int> running_{0};
+  std::atomic<bool> stopped_{false};
+
+  mutable std::mutex mutex_;
+  std::vector<Request> requests_;
+  std::vector<std::thread> threads_;
+  std::thread acceptor_;
+};
+
+}  // namespace testing_support
