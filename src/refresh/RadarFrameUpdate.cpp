@@ -1,0 +1,134 @@
+#include "refresh/RadarFrameUpdate.h"
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Console.h"
+#include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
+#include "refresh/FrameLinks.h"
+#include "zub32/Config.h"
+#include "zub32/DaySlot.h"
+#include "zub32/TextFiles.h"
+
+namespace refresh {
+namespace {
+
+constexpr const char* kNewestEntry = "theImageNames[6]";
+
+std::string EntryName(int n) { return "theImageNames[" + std::to_string(n) + "]"; }
+
+// The assignment of the entry up to its ";" (the rest of the page when the
+// ";" is missing); empty when the page has no such entry.
+std::string EntryText(const std::string& page, int n) {
+  return zub32::Between(page, EntryName(n), ";");
+}
+
+// The address between the first two double quotes of an entry's text.
+std::string QuotedAddress(const std::string& entry_text) {
+  return zub32::Between(entry_text, "\"", "\"");
+}
+
+void ConfigureClient(http::TIdHTTP& client) {
+  client.SetHost(zub32::RunConfig.radar_host.host);
+  client.SetPort(zub32::RunConfig.radar_host.port);
+  client.SetReadTimeout(kRadarReadTimeout);
+  client.SetHandleRedirects(true);
+  client.SetAllowCookies(true);
+  client.Request().UserAgent = kRadarUserAgent;
+  client.Request().Connection = "Keep-Alive";
+  client.Request().CacheControl = "no-cache";
+}
+
+// The newest frame's address. A page without one cannot be compared with the
+// last download, so it is a failure rather than a change.
+std::string NewestAddress(const std::string& page) {
+  if (page.empty()) {
+    throw platform::EContentError(std::string("The radar loop page ") + kRadarRequestPath +
+                                  " came back empty");
+  }
+  const std::string entry = EntryText(page, 6);
+  if (entry.empty()) {
+    throw platform::EContentError(std::string("The radar loop page ") + kRadarRequestPath +
+                                  " names no newest frame: it has no " + kNewestEntry + " entry");
+  }
+  std::string address = QuotedAddress(entry);
+  if (address.empty()) {
+    throw platform::EContentError(std::string("The radar loop page ") + kRadarRequestPath +
+                                  " names no newest frame: its " + kNewestEntry +
+                                  " entry holds no quoted address");
+  }
+  return address;
+}
+
+// True when the newest address differs in any byte from the one recorded by
+// the last complete download, or none is recorded.
+bool NewestFrameChanged(const std::string& newest) {
+  if (!platform::EntryExists(kLastImageUriFileName)) return true;
+  return zub32::FileToBin(kLastImageUriFileName) != newest;
+}
+
+// Writes a fetched frame to name; false (with a line saying why) when the
+// file keeps its old content.
+bool SaveFrameFile(const std::string& data, const std::string& name) {
+  const std::int32_t result = zub32::StringToFile(data, name, false, "");
+  if (result == 0) return true;
+  platform::WriteLine(result == -1 ? name + " not saved: the response was empty"
+                                   : name + " not saved: the file could not be written");
+  return false;
+}
+
+// Fetches the frame of entry n into Image(6-n).png and the slot's archive;
+// false when the frame was not saved. Requests that fail raise.
+bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n) {
+  const std::string entry = EntryText(page, n);
+  if (entry.empty()) return true;
+  const std::string sImageURI = QuotedAddress(entry);
+  // An empty address would fetch whatever the client makes of it, never a
+  // frame; it is skipped like a missing entry.
+  if (sImageURI.empty()) return true;
+  const std::string sImageFilename = FrameFileName(6 - n);
+  platform::WriteLine("sImageURI=" + sImageURI);
+  platform::WriteLine("sImageFilename=" + sImageFilename);
+  platform::WriteLine(sImageFilename + ". image0.png is the most recent.");
+  const std::string sImageData = client.Get(sImageURI);
+  platform::WriteLine("Saving " + sImageFilename);
+  const bool saved = SaveFrameFile(sImageData, sImageFilename);
+  // The archive name is built after every frame, so it ends up holding the
+  // last frame saved, normally the newest. An empty frame has been reported
+  // already.
+  if (!sImageData.empty()) SaveFrameFile(sImageData, "Image-" + zub32::CurrentSlotTag() + ".png");
+  return saved;
+}
+
+}  // namespace
+
+bool RadarFrameUpdate(RunContext& run) {
+  http::TIdHTTP& client = run.radar_client.emplace();
+  ConfigureClient(client);
+  const std::string sRequestPath = kRadarRequestPath;
+  run.ExceptionRec.Notes = client.Request().UserAgent;
+
+  platform::WriteLine("Opening http://" + client.Host() + sRequestPath);
+  const std::string sResponse = client.Get(sRequestPath);
+  platform::WriteLine(std::string("Saving response to ") + kRootFileName);
+  zub32::StringToFile(sResponse, kRootFileName, false, "");
+
+  const std::string newest = NewestAddress(sResponse);
+  if (!NewestFrameChanged(newest)) {
+    platform::WriteLine(std::string(" No change to ") + kNewestEntry + " in " + newest);
+    return false;
+  }
+
+  bool all_saved = true;
+  for (int n = 0; n < kLoopEntries; ++n) {
+    if (!FetchFrame(client, sResponse, n)) all_saved = false;
+  }
+  // Recorded only once the whole loop is on disk: a frame that was not saved
+  // makes the next run fetch the loop again.
+  if (all_saved) zub32::StringToFile(newest, kLastImageUriFileName, false, "");
+  KeepLowercaseFrameNames();
+  return true;
+}
+
+}  // namespace refresh

@@ -1,0 +1,34 @@
+// The radar frame update: fetches the radar source's loop page, keeps a copy
+// as root.html and, when the page names a newer frame than the last complete
+// download, fetches the seven frames into Image0.png (newest) to Image6.png
+// and archives the frames under the current five-minute slot.
+#pragma once
+
+#include "refresh/RunContext.h"
+
+namespace refresh {
+
+inline constexpr const char* kRadarRequestPath = "/products/IDR641.loop.shtml";
+// Sent as the User-Agent value, closing double quote included.
+inline constexpr const char* kRadarUserAgent =
+    "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_3) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/83.0.4103.97 Safari/537.36\"";
+inline constexpr int kRadarReadTimeout = 30000;
+inline constexpr const char* kRootFileName = "root.html";
+inline constexpr const char* kLastImageUriFileName = "LastImageURI.txt";
+// The loop's entries theImageNames[0] (oldest) to [6] (newest).
+inline constexpr int kLoopEntries = 7;
+
+// Runs the stage in the working directory with run.radar_client, which it
+// creates for the radar host of zub32::RunConfig, and copies the user agent
+// into run.ExceptionRec.Notes. Returns true when the frames were fetched
+// because the newest one is new.
+//
+// LastImageURI.txt is rewritten only after every frame the page names has
+// been saved, so that an interrupted download is repeated by the next run.
+// A failed request raises the client's error, and a page that names no
+// newest frame raises platform::EContentError before any frame is
+// requested; both leave the stage at once for the driver to report.
+bool RadarFrameUpdate(RunContext& run);
+
+}  // namespace refresh
