@@ -1,0 +1,24 @@
+// The overlay ring "SESOverlay0.bmp" (newest) to "SESOverlay6.bmp" (oldest),
+// which the 30-minute loop page animates.
+#pragma once
+
+#include <string>
+
+namespace overlay {
+
+inline constexpr int kRingSize = 7;
+
+// "SESOverlay<n>.bmp", without directory.
+std::string RingMemberName(int n);
+
+// Turns the ring by one, oldest first: member 5 is copied over member 6, ...,
+// member 0 over member 1, then the archived overlay over member 0, each copy
+// announced by its "Copy <source> -> <destination>" line. Every copy goes
+// through a temporary file and a rename, so a web server reading a member
+// meanwhile gets the old file or the new one, never a part. A copy whose
+// source is missing is passed over; one that fails otherwise leaves its
+// destination as it was and is recorded with zub32::NoteWriteFailure. Throws
+// EOSError when the console cannot be written.
+void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_name);
+
+}  // namespace overlay

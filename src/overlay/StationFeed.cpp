@@ -1,0 +1,25 @@
+#include "overlay/StationFeed.h"
+
+#include "zub32/TextFiles.h"
+
+namespace overlay {
+
+void ConfigureStationClient(http::TIdHTTP& client, const zub32::Endpoint& publish_host) {
+  client.SetHost(publish_host.host);
+  client.SetPort(publish_host.port);
+  client.SetReadTimeout(kStationReadTimeout);
+  client.SetHandleRedirects(true);
+  client.SetAllowCookies(true);
+  client.Request().UserAgent = std::string(kUserAgent);
+  client.Request().Connection = "Keep-Alive";
+  client.Request().CacheControl = "no-cache";
+}
+
+StationInfo CutStationInfo(const std::string& response_text) {
+  StationInfo info;
+  info.temperature = zub32::Between(response_text, kTemperatureStart, kValueEnd);
+  info.wind = zub32::Between(response_text, kWindStart, kValueEnd);
+  return info;
+}
+
+}  // namespace overlay
