@@ -44,7 +44,7 @@ class ExitSteps {
 
 }  // namespace
 
-void Generate_SESOverlay() {
+bool Generate_SESOverlay() {
   zub32::tLogRec Log;
   zub32::tExceptionRec ExceptionRec;
   Log.Trace = 100;
@@ -53,9 +53,10 @@ void Generate_SESOverlay() {
   std::optional<http::TIdHTTP> client;
   std::optional<platform::Bitmap> bitmap;
   ExitSteps exit_steps(Log, bitmap, client);
+  bool drawn = false;
   try {
     client.emplace();
-    ConfigureStationClient(*client, zub32::RunConfig.publish_host);
+    ConfigureStationClient(*client, zub32::RunConfig);
     // A report of any later failure names the client that was used.
     ExceptionRec.Notes = client->Request().UserAgent;
     platform::WriteLine("Opening http://" + client->Host() + kStationFeedPath);
@@ -74,6 +75,7 @@ void Generate_SESOverlay() {
     platform::SaveBmpFile(*bitmap, overlay_name);
     RotateOverlayRing(zub32::GlobalSettings.EXEPath, overlay_name);
     Log.Trace = 300;
+    drawn = true;
   } catch (const platform::Exception& error) {
     // An overlay that could not be saved is also one of the run's failed
     // writes: it is named on the console even where the report cannot be
@@ -89,6 +91,7 @@ void Generate_SESOverlay() {
     ExceptionRec.FileName = zub32::GlobalSettings.ExceptionFileName;
     ExceptionRec.FileName = zub32::SaveExceptionRecAsXML(ExceptionRec);
   }
+  return drawn;
 }
 
 }  // namespace overlay

@@ -14,6 +14,8 @@ inline constexpr const char* kOverlayFunctionName = "Generate_SESOverlay";
 // own classes is caught and left as an exception report, with step marker
 // 100 up to the overlay name and 200 from there to the end of the ring; the
 // caller goes on. Other errors (out of memory) pass on to the caller.
-void Generate_SESOverlay();
+// Returns true when the overlay was saved and turned into the ring, for the
+// run's summary line.
+bool Generate_SESOverlay();
 
 }  // namespace overlay

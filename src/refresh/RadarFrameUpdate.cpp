@@ -32,7 +32,8 @@ std::string QuotedAddress(const std::string& entry_text) {
 void ConfigureClient(http::TIdHTTP& client) {
   client.SetHost(zub32::RunConfig.radar_host.host);
   client.SetPort(zub32::RunConfig.radar_host.port);
-  client.SetReadTimeout(kRadarReadTimeout);
+  client.SetReadTimeout(zub32::RunConfig.read_timeout_ms);
+  client.SetRequestDeadline(zub32::RunConfig.request_deadline_seconds * 1000);
   client.SetHandleRedirects(true);
   client.SetAllowCookies(true);
   client.Request().UserAgent = kRadarUserAgent;
@@ -68,19 +69,18 @@ bool NewestFrameChanged(const std::string& newest) {
   return zub32::FileToBin(kLastImageUriFileName) != newest;
 }
 
-// Writes a fetched frame to name; false (with a line saying why) when the
-// file keeps its old content.
+// Writes a fetched frame (never empty) to name; false (with a line saying
+// why) when the file keeps its old content.
 bool SaveFrameFile(const std::string& data, const std::string& name) {
-  const std::int32_t result = zub32::StringToFile(data, name, false, "");
-  if (result == 0) return true;
-  platform::WriteLine(result == -1 ? name + " not saved: the response was empty"
-                                   : name + " not saved: the file could not be written");
+  if (zub32::StringToFile(data, name, false, "") == 0) return true;
+  platform::WriteLine(name + " not saved: the file could not be written");
   return false;
 }
 
 // Fetches the frame of entry n into Image(6-n).png and the slot's archive;
-// false when the frame was not saved. Requests that fail raise.
-bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n) {
+// false when the frame was not saved, else frames_saved counts it. Requests
+// that fail raise.
+bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, int& frames_saved) {
   const std::string entry = EntryText(page, n);
   if (entry.empty()) return true;
   const std::string sImageURI = QuotedAddress(entry);
@@ -92,12 +92,17 @@ bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n) {
   platform::WriteLine("sImageFilename=" + sImageFilename);
   platform::WriteLine(sImageFilename + ". image0.png is the most recent.");
   const std::string sImageData = client.Get(sImageURI);
+  // An empty answer is no frame: the loop is incomplete, as after a failed
+  // request, and the run reports it.
+  if (sImageData.empty()) {
+    throw platform::EContentError("The frame " + sImageURI + " came back empty");
+  }
   platform::WriteLine("Saving " + sImageFilename);
   const bool saved = SaveFrameFile(sImageData, sImageFilename);
-  // The archive name is built after every frame, so it ends up holding the
-  // last frame saved, normally the newest. An empty frame has been reported
-  // already.
-  if (!sImageData.empty()) SaveFrameFile(sImageData, "Image-" + zub32::CurrentSlotTag() + ".png");
+  if (saved) ++frames_saved;
+  // Only the newest frame goes into the slot's archive: a loop cut short
+  // must not leave an older frame there as the frame of this slot.
+  if (n == kLoopEntries - 1) SaveFrameFile(sImageData, "Image-" + zub32::CurrentSlotTag() + ".png");
   return saved;
 }
 
@@ -122,7 +127,7 @@ bool RadarFrameUpdate(RunContext& run) {
 
   bool all_saved = true;
   for (int n = 0; n < kLoopEntries; ++n) {
-    if (!FetchFrame(client, sResponse, n)) all_saved = false;
+    if (!FetchFrame(client, sResponse, n, run.frames_downloaded)) all_saved = false;
   }
   // Recorded only once the whole loop is on disk: a frame that was not saved
   // makes the next run fetch the loop again.

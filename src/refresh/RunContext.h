@@ -29,6 +29,11 @@ struct RunContext {
   // The radar frame update's result: a new newest frame arrived, so the
   // station overlay is due.
   bool frame_changed = false;
+  // For the run's summary line: the frames saved to Image0.png ...
+  // Image6.png, and whether the station overlay was drawn (empty when it
+  // was not due).
+  int frames_downloaded = 0;
+  std::optional<bool> overlay_drawn;
 };
 
 }  // namespace refresh

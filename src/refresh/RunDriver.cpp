@@ -1,27 +1,34 @@
 #include "refresh/RunDriver.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 #include "overlay/Generate_SESOverlay.h"
 #include "platform/Console.h"
+#include "platform/FileLock.h"
 #include "platform/FileSystem.h"
+#include "refresh/InstallationCheck.h"
 #include "refresh/LoopPage24.h"
 #include "refresh/LoopPage30.h"
 #include "refresh/RadarFrameUpdate.h"
+#include "refresh/RunSummary.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
 #include "zub32/SystemInfo.h"
+#include "zub32/TextFiles.h"
 
 namespace refresh {
 namespace {
 
 constexpr std::string_view kEnteredDirectoryError = "Error - ";
+constexpr const char* kLockFileName = "vesk.lock";
 
 void PrintToStandardError(const std::string& line) {
   std::fprintf(stderr, "%s\n", line.c_str());
@@ -44,6 +51,12 @@ std::string KeyDescription(const std::string& key) {
            "      or host[:port] (unicast, port 514 when absent)";
   }
   if (key == "Font") return "font file for the overlay text (none: looked up by face name)";
+  if (key == "ReadTimeout") {
+    return "milliseconds to wait for data in one read and for a connect, 1 to 3600000";
+  }
+  if (key == "RequestDeadline") {
+    return "seconds one request may take as a whole, redirects included, 1 to 86400";
+  }
   return "";
 }
 
@@ -61,6 +74,78 @@ void ReportRunFailure(RunContext& run, const std::exception& error) {
   } catch (const std::exception&) {
     // The report writer catches its own failures; nothing more can be done
     // here if reporting itself runs out of memory.
+  }
+}
+
+// Takes the run lock in the program directory for the rest of the run. False
+// when another run holds it: a scheduler started this run while the last one
+// was still going, and this one leaves every file to it. A lock file that
+// cannot be made (a read-only directory) does not stop the run.
+bool TakeRunLock(std::optional<platform::FileLock>& lock) {
+  lock.emplace(platform::FileLock::TryExclusive(kLockFileName));
+  switch (lock->GetState()) {
+    case platform::FileLock::State::kAcquired:
+      return true;
+    case platform::FileLock::State::kHeldElsewhere:
+      platform::WriteLine(std::string("Another run holds ") + kLockFileName +
+                          "; this run does nothing.");
+      return false;
+    case platform::FileLock::State::kUnavailable:
+      break;
+  }
+  platform::WriteLine(std::string("Cannot lock ") + kLockFileName + " (" + lock->Reason() +
+                      "); this run goes on without the lock.");
+  return true;
+}
+
+// The files the run could not write are reported together at its end, so
+// that a read-only directory or a full disk shows in the report or, where
+// that cannot be written either, in its syslog line.
+void ReportWriteFailures(const RunContext& run) {
+  try {
+    const std::vector<std::string> failures = zub32::WriteFailures();
+    if (failures.empty()) return;
+    zub32::tExceptionRec rec;
+    rec.Function = "Main()";
+    rec.ClassName = "EFCreateError";
+    rec.Message = std::to_string(failures.size()) +
+                  (failures.size() == 1 ? " file was" : " files were") + " not written: ";
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+      if (i > 0) rec.Message += "; ";
+      rec.Message += failures[i];
+    }
+    rec.Trace = run.Log.Trace;
+    rec.Beep = true;
+    rec.FileName = zub32::GlobalSettings.ExceptionFileName;
+    zub32::SaveExceptionRecAsXML(rec);
+  } catch (const std::exception&) {
+    // As in the top-level handler: nothing more can be done without memory.
+  }
+}
+
+// The run's last line. It goes after everything the run printed, a caught
+// failure included; standard output that cannot take it changes nothing.
+void PrintSummary(const RunContext& run, bool skipped, bool failed,
+                  std::chrono::steady_clock::time_point started) {
+  RunOutcome outcome;
+  outcome.skipped = skipped;
+  outcome.frames_downloaded = run.frames_downloaded;
+  if (run.overlay_drawn) {
+    outcome.overlay = *run.overlay_drawn ? OverlayOutcome::kDrawn : OverlayOutcome::kFailed;
+  }
+  outcome.failed = failed;
+  outcome.failure_class = run.ExceptionRec.ClassName;
+  outcome.failure_message = run.ExceptionRec.Message;
+  outcome.files_not_written = static_cast<int>(zub32::WriteFailures().size());
+  outcome.report_file = zub32::GlobalSettings.ExceptionFileName;
+  outcome.elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+  try {
+    platform::WriteLine(SummaryLine(outcome));
+  } catch (const std::exception&) {
+    // The progress lines before it could not be written either; the report
+    // holds what matters.
   }
 }
 
@@ -101,6 +186,7 @@ std::string HelpText() {
   const zub32::Configuration config = zub32::LoadConfiguration(directory);
   std::string text;
   text += "Usage: vesk [DELAY]\n";
+  text += "       vesk --check\n";
   text += "       vesk --help | -h\n";
   text += "       vesk --version\n";
   text += "\n";
@@ -110,8 +196,16 @@ std::string HelpText() {
   text += "\n";
   text += "  DELAY        animation step of the loop pages in milliseconds, a decimal\n";
   text += "               integer; absent or anything else gives 333\n";
+  text += "  --check      check the program directory, the configuration, the hosts'\n";
+  text += "               names, the background bitmap and the font without running;\n";
+  text += "               writes nothing, sends nothing but name look-ups; exits 1 on\n";
+  text += "               a problem\n";
   text += "  -h, --help   show this help and the configuration in force, then exit\n";
   text += "  --version    show the version, then exit\n";
+  text += "\n";
+  text += "Every run ends with a line \"Summary: ...\". Exit status: 0 for every run,\n";
+  text += "a failed one included; 2 when the program directory cannot be entered.\n";
+  text += "The manual page vesk(1) describes the files and the deployment.\n";
   text += "\n";
   text += "Program directory: " + directory + "\n";
   text +=
@@ -147,6 +241,7 @@ int RunMain(const std::vector<std::string>& arguments) {
     std::fputs(HelpText().c_str(), stdout);
     return 0;
   }
+  if (first != nullptr && arguments.front() == "--check") return RunCheck();
   if (first != nullptr && arguments.front() == "--version") {
     std::printf("vesk %s\n", kVersion);
     return 0;
@@ -155,7 +250,11 @@ int RunMain(const std::vector<std::string>& arguments) {
 }
 
 int Run(const char* first_parameter) {
+  const auto started = std::chrono::steady_clock::now();
   RunContext run;
+  bool failed = false;
+  // Held until the run returns, the failure reports included.
+  std::optional<platform::FileLock> lock;
   try {
     run.Log.Trace = 100;
     const std::string entered = zub32::SetPathToEXEPath();
@@ -168,6 +267,10 @@ int Run(const char* first_parameter) {
           (platform::EntryExists(directory) ? "not an accessible directory" : "it does not exist") +
           "); check VESK_HOME");
       return kExitNoProgramDirectory;
+    }
+    if (!TakeRunLock(lock)) {
+      PrintSummary(run, true, false, started);
+      return 0;
     }
     zub32::GlobalSettings.ExceptionFileName = kExceptionFileName;
     zub32::GlobalSettings.SelfName = kSelfName;
@@ -185,13 +288,16 @@ int Run(const char* first_parameter) {
     run.frame_changed = RadarFrameUpdate(run);
     if (run.frame_changed) {
       platform::WriteLine("Calling Generate_SESOverlay...");
-      overlay::Generate_SESOverlay();
+      run.overlay_drawn = overlay::Generate_SESOverlay();
     }
 
     platform::WriteLine("Done!");
   } catch (const std::exception& error) {
     ReportRunFailure(run, error);
+    failed = true;
   }
+  ReportWriteFailures(run);
+  PrintSummary(run, false, failed, started);
   return 0;
 }
 

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "support/Regex.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -65,9 +65,17 @@ std::vector<std::string> Append(std::vector<std::string> lines,
   return lines;
 }
 
+// Standard output without the summary line that ends every run (tested in
+// SummaryRunTest).
+std::vector<std::string> RunLines(const ProcessResult& result) {
+  std::vector<std::string> lines = result.OutLines();
+  if (!lines.empty() && lines.back().rfind("Summary: ", 0) == 0) lines.pop_back();
+  return lines;
+}
+
 // The lines after both pages were written.
 std::vector<std::string> LinesAfterPages(const ProcessResult& result) {
-  std::vector<std::string> lines = result.OutLines();
+  std::vector<std::string> lines = RunLines(result);
   const auto pages = std::find(lines.begin(), lines.end(), kPagesWritten);
   if (pages == lines.end()) return {"<no \"" + std::string(kPagesWritten) + "\" line>"};
   return std::vector<std::string>(pages + 1, lines.end());
@@ -82,7 +90,7 @@ std::vector<std::string> RadarLines(const ProcessResult& result) {
 }
 
 std::string LastLine(const ProcessResult& result) {
-  const std::vector<std::string> lines = result.OutLines();
+  const std::vector<std::string> lines = RunLines(result);
   return lines.empty() ? std::string() : lines.back();
 }
 

@@ -1,0 +1,190 @@
+#include "refresh/InstallationCheck.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "overlay/OverlayPicture.h"
+#include "platform/Bitmap.h"
+#include "platform/BmpCodec.h"
+#include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
+#include "platform/HostLookup.h"
+#include "platform/TextRenderer.h"
+#include "platform/Udp.h"
+#include "refresh/RunSummary.h"
+#include "zub32/SystemInfo.h"
+
+namespace refresh {
+namespace {
+
+// Long enough for every message the checks quote, short enough for a line.
+constexpr std::size_t kMaxDetail = 160;
+
+std::string Join(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+std::string ErrorText(const platform::Exception& error) {
+  return error.ClassName() + ": " + OneLine(error.Message(), kMaxDetail);
+}
+
+// Where a key's value came from, as --help says it.
+std::string SourceOf(const zub32::Configuration& config, const std::string& key) {
+  for (const zub32::ConfigEntry& entry : config.entries) {
+    if (entry.key == key) return zub32::SourceText(entry.source);
+  }
+  return zub32::SourceText(zub32::ValueSource::kDefault);
+}
+
+CheckResult CheckProgramDirectory(const std::string& directory, const std::string& origin) {
+  const std::string subject = "program directory " + directory + " (" + origin + "): ";
+  struct stat status {};
+  if (::stat(directory.c_str(), &status) != 0) {
+    return {false, subject + "cannot be found (" + std::strerror(errno) + ")"};
+  }
+  if (!S_ISDIR(status.st_mode)) return {false, subject + "is not a directory"};
+  // Every published file is replaced by a rename inside the directory, so
+  // writing and searching it is all a run needs.
+  if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+    return {false, subject + "not writable for this user (" + std::strerror(errno) + ")"};
+  }
+  return {true, subject + "writable"};
+}
+
+void CheckConfiguration(const std::string& directory, const zub32::Configuration& config,
+                        std::vector<CheckResult>& results) {
+  for (const std::string& warning : config.warnings) {
+    results.push_back({false, "configuration: " + OneLine(warning, kMaxDetail)});
+  }
+  if (!config.warnings.empty()) return;
+  const std::string file = directory + zub32::kConfigFileName;
+  results.push_back(
+      {true, std::string("configuration: no malformed values (") +
+                 (platform::EntryExists(file) ? file + " read"
+                                              : std::string("no ") + zub32::kConfigFileName) +
+                 ")"});
+}
+
+CheckResult CheckHost(const std::string& role, const zub32::Endpoint& endpoint,
+                      const std::string& source) {
+  const std::string subject = role + " " + endpoint.text + " (" + source + "): ";
+  const platform::HostAddresses found = platform::LookUpHost(endpoint.host, endpoint.port);
+  if (found.addresses.empty()) {
+    return {false, subject + "does not resolve (" + OneLine(found.error, kMaxDetail) + ")"};
+  }
+  return {true, subject + "resolves to " + Join(found.addresses) + ", port " +
+                    std::to_string(endpoint.port)};
+}
+
+CheckResult CheckSyslog(const zub32::Configuration& config) {
+  const std::string subject = "syslog (" + SourceOf(config, "Syslog") + "): ";
+  try {
+    switch (config.syslog.mode) {
+      case zub32::SyslogMode::kOff:
+        return {true, subject + "off; a failure is only recorded in the report"};
+      case zub32::SyslogMode::kBroadcast: {
+        const std::vector<std::string> addresses = platform::LocalIPv4Addresses();
+        if (addresses.empty()) {
+          return {false, subject + "broadcast, but no interface with an IPv4 address is up"};
+        }
+        return {true, subject + "broadcast to UDP port 514 from " + Join(addresses)};
+      }
+      case zub32::SyslogMode::kUnicast:
+        break;
+    }
+    return {true, subject + config.syslog.host + " resolves to " +
+                      platform::ResolveIPv4(config.syslog.host) + ", UDP port " +
+                      std::to_string(config.syslog.port)};
+  } catch (const platform::Exception& error) {
+    return {false, subject + ErrorText(error)};
+  }
+}
+
+CheckResult CheckBackground(const std::string& directory) {
+  const std::string subject = std::string("background ") + overlay::kBackgroundFile + ": ";
+  const std::string path = directory + overlay::kBackgroundFile;
+  if (!platform::EntryExists(path)) {
+    return {false, subject +
+                       "missing in the program directory; the overlay would show the "
+                       "station text on a plain white picture"};
+  }
+  try {
+    const platform::Bitmap bitmap = platform::LoadBmpFile(path);
+    const std::string size = std::to_string(bitmap.Width()) + " x " +
+                             std::to_string(bitmap.Height()) + ", " +
+                             std::to_string(bitmap.BitCount()) + " bits per pixel";
+    // The three text lines start 50 pixels from the left at rows 418, 434
+    // and 450; a smaller picture cuts them off.
+    if (bitmap.Width() <= overlay::kTextLeft || bitmap.Height() <= overlay::kWindTop) {
+      return {false, subject + size + ": too small, the station text at rows " +
+                         std::to_string(overlay::kStampTop) + " to " +
+                         std::to_string(overlay::kWindTop) + " would be cut off"};
+    }
+    return {true, subject + "valid bitmap, " + size};
+  } catch (const platform::Exception& error) {
+    return {false, subject + ErrorText(error)};
+  }
+}
+
+CheckResult CheckFont(const zub32::Configuration& config) {
+  const platform::FontRequest request = overlay::OverlayFont(config.font);
+  const std::string subject = "font (" + SourceOf(config, "Font") + "): ";
+  try {
+    const std::string& file = platform::TextRenderer::For(request).FontFile();
+    if (!request.file.empty()) return {true, subject + file};
+    return {true, subject + file + ", fontconfig's choice for \"" + request.face + "\"" +
+                      (request.bold ? " bold" : "")};
+  } catch (const platform::Exception& error) {
+    return {false, subject + ErrorText(error)};
+  }
+}
+
+}  // namespace
+
+std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
+                                           const std::string& directory_origin,
+                                           const zub32::Configuration& config) {
+  std::vector<CheckResult> results;
+  results.push_back(CheckProgramDirectory(program_dir, directory_origin));
+  CheckConfiguration(program_dir, config, results);
+  results.push_back(CheckHost("radar host", config.radar_host, SourceOf(config, "RadarHost")));
+  results.push_back(
+      CheckHost("publishing host", config.publish_host, SourceOf(config, "PublishHost")));
+  results.push_back(CheckSyslog(config));
+  results.push_back(CheckBackground(program_dir));
+  results.push_back(CheckFont(config));
+  return results;
+}
+
+std::string CheckLine(const CheckResult& result) {
+  return (result.ok ? "ok    " : "FAIL  ") + result.text;
+}
+
+int RunCheck() {
+  const std::string directory = zub32::GetEXEPath("");
+  const char* home = std::getenv("VESK_HOME");
+  const std::string origin =
+      home != nullptr && *home != '\0' ? "VESK_HOME" : "the executable's directory";
+  const zub32::Configuration config = zub32::LoadConfiguration(directory);
+  int problems = 0;
+  for (const CheckResult& result : CheckInstallation(directory, origin, config)) {
+    if (!result.ok) ++problems;
+    std::printf("%s\n", CheckLine(result).c_str());
+  }
+  if (problems == 0) {
+    std::printf("vesk --check: no problems found\n");
+  } else {
+    std::printf("vesk --check: %d problem%s found\n", problems, problems == 1 ? "" : "s");
+  }
+  std::fflush(stdout);
+  return problems == 0 ? 0 : kExitCheckFailed;
+}
+
+}  // namespace refresh

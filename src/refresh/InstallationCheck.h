@@ -1,0 +1,39 @@
+// vesk --check: whether a refresh run can work here, checked without
+// running one. It reads the configuration, resolves the configured hosts,
+// tests that the program directory is writable, loads the background bitmap
+// and the overlay font, and writes nothing; the only network traffic is name
+// resolution.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "zub32/Config.h"
+
+namespace refresh {
+
+// Exit code of a check that found a problem.
+inline constexpr int kExitCheckFailed = 1;
+
+struct CheckResult {
+  bool ok = true;
+  // What was checked and what was found, one line.
+  std::string text;
+};
+
+// Every check, in a fixed order: program directory, configuration, radar
+// host, publishing host, syslog, background, font. program_dir ends in '/';
+// directory_origin says where it came from ("VESK_HOME").
+std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
+                                           const std::string& directory_origin,
+                                           const zub32::Configuration& config);
+
+// "ok    " or "FAIL  " followed by the result's text.
+std::string CheckLine(const CheckResult& result);
+
+// Runs the checks for the program directory and configuration a run would
+// use, prints a line per check and a closing count, and returns 0 or
+// kExitCheckFailed.
+int RunCheck();
+
+}  // namespace refresh

@@ -1,0 +1,54 @@
+// The line that ends every refresh run: how many frames it downloaded,
+// whether it drew the station overlay, how long it took and, after a
+// failure, what failed. One line, so that a scheduler's log shows each run's
+// outcome at a glance.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace refresh {
+
+// The longest error message the summary line shows; a longer one is cut.
+inline constexpr std::size_t kMaxSummaryMessage = 200;
+
+enum class OverlayOutcome {
+  kNotDue,  // no new frame, or the run failed before the overlay stage
+  kDrawn,   // saved under the slot and turned into the ring
+  kFailed,  // the stage ran and reported its failure itself
+};
+
+struct RunOutcome {
+  // Another run was still going, so this one left every file to it.
+  bool skipped = false;
+  int frames_downloaded = 0;
+  OverlayOutcome overlay = OverlayOutcome::kNotDue;
+  // Set when the top-level handler caught an error.
+  bool failed = false;
+  std::string failure_class;
+  std::string failure_message;
+  // Files the run could not write (each also reported).
+  int files_not_written = 0;
+  // The exception report's file name; empty when none was written.
+  std::string report_file;
+  std::int64_t elapsed_ms = 0;
+};
+
+// "Summary: frames downloaded 7, overlay drawn, 412 ms", or after a failure
+// "Summary: run failed: <class>: <message> (report e!vesk.xml); frames
+// downloaded 0, overlay not drawn, 4 ms". An overlay that failed reads
+// "overlay failed (report e!vesk.xml)"; files that could not be written add
+// "2 files not written (report e!vesk.xml)" before the time. A run that
+// found another one going reads "Summary: skipped, another run is going on;
+// ...".
+std::string SummaryLine(const RunOutcome& outcome);
+
+// The text on one line: every run of blanks and control characters (the
+// CR LF inside socket error messages included) becomes one blank, blanks at
+// either end are dropped, and a text longer than max_length is cut and ends
+// in "...".
+std::string OneLine(std::string_view text, std::size_t max_length);
+
+}  // namespace refresh
