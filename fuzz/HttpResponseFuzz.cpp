@@ -39,7 +39,7 @@ class MemorySource : public http::ByteSource {
   std::size_t offset_ = 0;
 };
 
-// Decodes one answer as the client does (100 Continue heads skipped) and
+// Decodes one answer as the client does (interim 1xx heads skipped) and
 // describes the outcome: status, header count, body, or the error raised.
 std::string Decode(const std::uint8_t* data, std::size_t size, std::size_t piece,
                    std::size_t block) {
@@ -52,7 +52,7 @@ std::string Decode(const std::uint8_t* data, std::size_t size, std::size_t piece
     bool cut = false;
     do {
       cut = http::ReadResponseHead(input, response, http::kDefaultMaxLineLength, budget);
-    } while (response.ResponseCode == 100 && !cut);
+    } while (http::IsInterimStatus(response.ResponseCode) && !cut);
     std::string body;
     {
       http::BodyDestination destination(body, kFuzzBodyLimit);

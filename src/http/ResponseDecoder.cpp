@@ -76,6 +76,10 @@ bool IsChunked(const TIdHTTPResponse& response) {
   return ContainsIgnoreCase(response.TransferEncoding, "chunked");
 }
 
+bool IsInterimStatus(int status_code) {
+  return status_code >= 100 && status_code <= 199 && status_code != 101;
+}
+
 bool HasNoBody(int status_code) {
   return (status_code >= 100 && status_code <= 199) || status_code == 204 || status_code == 304;
 }
@@ -83,13 +87,22 @@ bool HasNoBody(int status_code) {
 void ReadBody(InputBuffer& input, const TIdHTTPResponse& response, BodyDestination& destination,
               std::size_t max_line_length) {
   if (HasNoBody(response.ResponseCode)) return;
+  // A body whose end the head gives two ways cannot be told from the start
+  // of the next answer: taking either would save bytes the server may not
+  // have meant as the body.
+  if (response.ContentLengthConflict)
+    throw platform::EIdException("Response declares conflicting Content-Length values.");
+  bool chunked = IsChunked(response);
+  if (chunked && response.HasContentLength())
+    throw platform::EIdException(
+        "Response declares both a Content-Length and the chunked transfer-coding.");
   if (response.ContentLength > 0) {
     if (static_cast<std::uint64_t>(response.ContentLength) > destination.Remaining())
       destination.RaiseTooLarge();
     auto length = static_cast<std::size_t>(response.ContentLength);
     destination.ExpectTotal(length);
     input.ReadExact(length, destination);
-  } else if (IsChunked(response)) {
+  } else if (chunked) {
     ChunkedDecoder decoder(max_line_length, destination.Remaining(), destination.Limit());
     input.ReadFiltered(decoder, destination);
   } else if (!response.HasContentLength()) {

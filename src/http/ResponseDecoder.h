@@ -40,13 +40,18 @@ bool ReadResponseHead(InputBuffer& input, TIdHTTPResponse& response, std::size_t
 // Whether the body is framed by the chunked transfer-coding.
 bool IsChunked(const TIdHTTPResponse& response);
 
+// Interim answers that a final one follows: 1xx except 101, whose switch of
+// protocols a GET never asks for.
+bool IsInterimStatus(int status_code);
+
 // Answers that never carry a body: 1xx, 204 and 304.
 bool HasNoBody(int status_code);
 
 // Reads the body of response into destination: by Content-Length, chunked,
 // or until the peer closes; nothing for an answer that has no body. A body cut short by a close
-// raises EIdConnClosedGracefully; a chunk-size line that is not a hexadecimal number, or a body
-// larger than the destination's limit, raises EIdException.
+// raises EIdConnClosedGracefully; a chunk-size line that is not a hexadecimal number, a body
+// larger than the destination's limit, conflicting Content-Length values, or a Content-Length
+// together with the chunked coding raise EIdException.
 void ReadBody(InputBuffer& input, const TIdHTTPResponse& response, BodyDestination& destination,
               std::size_t max_line_length);
 

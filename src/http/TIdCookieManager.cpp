@@ -43,6 +43,13 @@ bool IsIpLiteral(const std::string& host) {
          });
 }
 
+bool HasControlByte(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+  });
+}
+
 // Splits "a; b; c" into its trimmed parts.
 std::vector<std::string_view> SplitAttributes(std::string_view text) {
   std::vector<std::string_view> parts;
@@ -127,6 +134,10 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
   cookie.name = std::string(TrimBlanks(parts[0].substr(0, equals)));
   cookie.value = std::string(TrimBlanks(parts[0].substr(equals + 1)));
   if (cookie.name.empty() || cookie.name.size() + cookie.value.size() > kMaxCookieBytes) return;
+  // Control bytes (a lone CR, a zero byte) would travel back inside the
+  // Cookie line of the next request, where a server may take them for the
+  // end of the line.
+  if (HasControlByte(cookie.name) || HasControlByte(cookie.value)) return;
 
   std::string request_host = ToLower(host);
   cookie.domain = request_host;

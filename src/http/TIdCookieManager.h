@@ -18,7 +18,8 @@ class TIdCookieManager {
   using Clock = std::chrono::system_clock;
 
   // A store holds at most this many cookies (the oldest go first) and takes
-  // none whose name and value together are longer than kMaxCookieBytes.
+  // none whose name and value together are longer than kMaxCookieBytes, nor
+  // one whose name or value holds a control byte.
   static constexpr std::size_t kMaxCookies = 64;
   static constexpr std::size_t kMaxCookieBytes = 4096;
 

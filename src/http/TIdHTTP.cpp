@@ -1,5 +1,7 @@
 #include "http/TIdHTTP.h"
 
+#include <chrono>
+#include <optional>
 #include <utility>
 
 #include "platform/Exceptions.h"
@@ -23,6 +25,23 @@ class ReadTimeoutOverride {
  private:
   TIdTCPConnection& connection_;
   int saved_;
+};
+
+// Bounds every wait of one GET by its deadline, and lifts the bound when the
+// GET ends, however it ends.
+class DeadlineScope {
+ public:
+  DeadlineScope(TIdTCPConnection& connection, int milliseconds) : connection_(connection) {
+    if (milliseconds > 0)
+      connection_.SetDeadline(TIdTCPConnection::Clock::now() +
+                              std::chrono::milliseconds(milliseconds));
+  }
+  ~DeadlineScope() { connection_.SetDeadline(std::nullopt); }
+  DeadlineScope(const DeadlineScope&) = delete;
+  DeadlineScope& operator=(const DeadlineScope&) = delete;
+
+ private:
+  TIdTCPConnection& connection_;
 };
 
 int ParsePort(const std::string& text) {
@@ -54,6 +73,7 @@ std::string TIdHTTP::Get(const std::string& url) {
   std::string body;
   std::string target = url;
   redirect_count_ = 0;
+  DeadlineScope deadline(connection_, request_deadline_ms_);
   try {
     for (;;) {
       ++redirect_count_;
@@ -155,7 +175,7 @@ void TIdHTTP::ReadResponseHeads() {
         for (const std::string& value : response_.RawHeaders.ExtractValues(name))
           cookie_manager_->AddServerCookie(value, url_.Host, path);
     }
-  } while (response_.ResponseCode == 100);
+  } while (IsInterimStatus(response_.ResponseCode) && !head_cut_);
 }
 
 TIdHTTP::NextStep TIdHTTP::DecideNextStep(std::string& body, std::string& target) {

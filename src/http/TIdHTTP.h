@@ -39,6 +39,12 @@ class TIdHTTP {
   // Milliseconds for one wait for data and for a connect; 0: no limit.
   int ReadTimeout() const { return connection_.ReadTimeout(); }
   void SetReadTimeout(int milliseconds) { connection_.SetReadTimeout(milliseconds); }
+  // Milliseconds one GET may take as a whole, redirects included; 0: no
+  // limit. Every wait of the GET is bounded by the time it has left, so a
+  // server that paces its bytes just inside ReadTimeout cannot hold it
+  // longer; past it the GET fails with EIdReadTimeout "Read Timeout".
+  int RequestDeadline() const { return request_deadline_ms_; }
+  void SetRequestDeadline(int milliseconds) { request_deadline_ms_ = milliseconds; }
   bool HandleRedirects() const { return handle_redirects_; }
   void SetHandleRedirects(bool on) { handle_redirects_ = on; }
   // The most requests one GET makes while it follows redirects.
@@ -84,6 +90,7 @@ class TIdHTTP {
   TIdTCPConnection connection_;
   std::string host_;
   int port_ = 80;
+  int request_deadline_ms_ = 0;
   bool handle_redirects_ = false;
   int redirect_maximum_ = 15;
   bool allow_cookies_ = true;

@@ -1,6 +1,9 @@
 #include "http/TIdHTTPResponse.h"
 
+#include <algorithm>
 #include <charconv>
+#include <limits>
+#include <optional>
 
 namespace http {
 
@@ -30,6 +33,48 @@ void TIdHTTPResponse::SetStatusLine(std::string line) {
   ResponseText = std::move(line);
 }
 
+namespace {
+
+// One element of a Content-Length value: its number, the largest value for
+// a string of digits too long to hold, nullopt when it is no number.
+std::optional<std::int64_t> LengthElement(std::string_view text) {
+  std::int64_t value = 0;
+  if (ParseDecimal(text, &value)) return value;
+  if (!text.empty() &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::numeric_limits<std::int64_t>::max();
+  return std::nullopt;
+}
+
+}  // namespace
+
+void TIdHTTPResponse::ProcessContentLength() {
+  // Every Content-Length line counts, and a line may hold a comma-separated
+  // list: repeats of one length are that length, two different lengths are
+  // a conflict. Otherwise an element that is no number leaves the length
+  // unknown.
+  ContentLength = -1;
+  ContentLengthConflict = false;
+  std::optional<std::int64_t> length;
+  bool unknown = false;
+  for (const std::string& value : RawHeaders.ExtractValues("Content-Length")) {
+    std::string_view rest = value;
+    for (;;) {
+      std::size_t comma = rest.find(',');
+      std::optional<std::int64_t> element = LengthElement(TrimBlanks(rest.substr(0, comma)));
+      if (!element) {
+        unknown = true;
+      } else {
+        if (length && *length != *element) ContentLengthConflict = true;
+        length = element;
+      }
+      if (comma == std::string_view::npos) break;
+      rest.remove_prefix(comma + 1);
+    }
+  }
+  if (!ContentLengthConflict && !unknown && length && *length >= 0) ContentLength = *length;
+}
+
 void TIdHTTPResponse::ProcessHeaders() {
   Location = RawHeaders.Values("Location");
   Connection = RawHeaders.Values("Connection");
@@ -45,9 +90,7 @@ void TIdHTTPResponse::ProcessHeaders() {
   Expires = RawHeaders.Values("Expires");
   LastModified = RawHeaders.Values("Last-Modified");
   Server = RawHeaders.Values("Server");
-  std::int64_t length = -1;
-  ContentLength = ParseDecimal(RawHeaders.Values("Content-Length"), &length) ? length : -1;
-  if (ContentLength < 0) ContentLength = -1;
+  ProcessContentLength();
   WWWAuthenticate = RawHeaders.ExtractValues("WWW-Authenticate");
   ProxyAuthenticate = RawHeaders.ExtractValues("Proxy-Authenticate");
 }

@@ -29,8 +29,13 @@ struct TIdHTTPResponse {
   std::string Expires;       // as sent
   std::string LastModified;  // as sent
   std::string Server;
-  std::int64_t ContentLength = -1;  // -1 when absent or not a number
+  // -1 when absent, not a number or negative; the largest value for a
+  // number too large to hold, which no body limit admits.
+  std::int64_t ContentLength = -1;
   bool HasContentLength() const { return ContentLength >= 0; }
+  // The head declares two different lengths ("Content-Length: 5" and
+  // "Content-Length: 7", or "5, 7"): no body can be read by it.
+  bool ContentLengthConflict = false;
   std::vector<std::string> WWWAuthenticate;
   std::vector<std::string> ProxyAuthenticate;
 
@@ -40,6 +45,9 @@ struct TIdHTTPResponse {
   void SetStatusLine(std::string line);
   // Fills the fields from RawHeaders.
   void ProcessHeaders();
+
+ private:
+  void ProcessContentLength();
 };
 
 // The status code of a status line: its second blank-separated word as a

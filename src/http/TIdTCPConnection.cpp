@@ -1,12 +1,37 @@
 #include "http/TIdTCPConnection.h"
 
+#include <algorithm>
+
 #include "platform/Exceptions.h"
 
 namespace http {
 
+namespace {
+
+[[noreturn]] void RaiseReadTimeout() { throw platform::EIdReadTimeout("Read Timeout"); }
+
+}  // namespace
+
+bool TIdTCPConnection::DeadlinePassed() const { return deadline_ && Clock::now() >= *deadline_; }
+
+int TIdTCPConnection::WaitLimitMs() const {
+  if (!deadline_) return read_timeout_;
+  const auto left = *deadline_ - Clock::now();
+  if (left <= Clock::duration::zero()) RaiseReadTimeout();
+  // Rounded up: a wait of 0 would mean no limit at all.
+  const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  const int limit = static_cast<int>(std::min<long long>(left_ms, 0x7fffffff));
+  return read_timeout_ == 0 ? limit : std::min(read_timeout_, limit);
+}
+
 void TIdTCPConnection::Connect(const std::string& host, int port) {
   Disconnect();
-  socket_ = platform::TcpSocket::Connect(host, port, WaitLimitMs());
+  try {
+    socket_ = platform::TcpSocket::Connect(host, port, WaitLimitMs());
+  } catch (const platform::EIdConnectTimeout&) {
+    if (DeadlinePassed()) RaiseReadTimeout();
+    throw;
+  }
   input_.Reset();
 }
 
@@ -20,15 +45,23 @@ void TIdTCPConnection::Probe() {
   }
   char byte = 0;
   try {
-    // A quiet connection is still good; anything else is not.
-    if (!socket_.TryReceive(&byte, 1, 1)) return;
+    // A quiet connection is still good; anything else is not. Nothing is
+    // waited for: a byte or the peer's close would already be there.
+    if (!socket_.ReceiveNow(&byte, 1)) return;
   } catch (const platform::EIdSocketError&) {
   }
   Disconnect();
 }
 
 void TIdTCPConnection::Write(const std::string& bytes) {
-  socket_.SendAll(bytes.data(), bytes.size(), WaitLimitMs());
+  try {
+    socket_.SendAll(bytes.data(), bytes.size(), WaitLimitMs());
+  } catch (const platform::EIdSocketError&) {
+    // A send that could not finish before the deadline is the same stall as
+    // a read that could not.
+    if (DeadlinePassed()) RaiseReadTimeout();
+    throw;
+  }
 }
 
 std::size_t TIdTCPConnection::Receive(char* buffer, std::size_t max_bytes) {

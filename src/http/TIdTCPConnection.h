@@ -2,7 +2,9 @@
 // time-out that bounds every wait for bytes.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "http/ByteSource.h"
@@ -41,17 +43,28 @@ class TIdTCPConnection : private ByteSource {
   int ReadTimeout() const { return read_timeout_; }
   void SetReadTimeout(int milliseconds) { read_timeout_ = milliseconds; }
 
+  // A moment after which no wait may end: every connect, send and receive
+  // is bounded by the time left until it as well as by the read time-out,
+  // and a wait cut short by it fails as a read that timed out. nullopt: no
+  // such moment.
+  using Clock = std::chrono::steady_clock;
+  void SetDeadline(std::optional<Clock::time_point> deadline) { deadline_ = deadline; }
+
  private:
-  // The limit of one wait for bytes. Every wait of the connection asks here,
-  // so an overall limit for a whole GET can join the read time-out in this
-  // one place.
-  int WaitLimitMs() const { return read_timeout_; }
+  // The limit of one wait in milliseconds (0: none): the read time-out, or
+  // the time left until the deadline when that is shorter. Raises
+  // EIdReadTimeout once the deadline has passed.
+  int WaitLimitMs() const;
+  // True when the deadline has passed: a wait that ran out then ran out
+  // because of it.
+  bool DeadlinePassed() const;
 
   std::size_t Receive(char* buffer, std::size_t max_bytes) override;
 
   platform::TcpSocket socket_;
   InputBuffer input_{*this, kRecvBufferSize};
   int read_timeout_ = 0;
+  std::optional<Clock::time_point> deadline_;
 };
 
 }  // namespace http

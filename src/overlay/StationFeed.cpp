@@ -4,10 +4,11 @@
 
 namespace overlay {
 
-void ConfigureStationClient(http::TIdHTTP& client, const zub32::Endpoint& publish_host) {
-  client.SetHost(publish_host.host);
-  client.SetPort(publish_host.port);
-  client.SetReadTimeout(kStationReadTimeout);
+void ConfigureStationClient(http::TIdHTTP& client, const zub32::Configuration& config) {
+  client.SetHost(config.publish_host.host);
+  client.SetPort(config.publish_host.port);
+  client.SetReadTimeout(config.read_timeout_ms);
+  client.SetRequestDeadline(config.request_deadline_seconds * 1000);
   client.SetHandleRedirects(true);
   client.SetAllowCookies(true);
   client.Request().UserAgent = std::string(kUserAgent);

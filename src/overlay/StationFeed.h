@@ -21,7 +21,6 @@ inline constexpr const char* kStationFeedFile = "sysinfo.json";
 inline constexpr std::string_view kUserAgent =
     "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_3) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/83.0.4103.97 Safari/537.36\"";
-inline constexpr int kStationReadTimeout = 30000;
 
 inline constexpr const char* kTemperatureStart = "\"currentTemp\":\"";
 inline constexpr const char* kWindStart = "\"currentWind\":\"";
@@ -30,9 +29,10 @@ inline constexpr const char* kWindStart = "\"currentWind\":\"";
 inline constexpr const char* kValueEnd = "\",";
 
 // Applies the station client's settings, in this order: host and port of
-// the publishing host, read time-out, redirects and cookies on, user agent,
-// keep-alive, no caching.
-void ConfigureStationClient(http::TIdHTTP& client, const zub32::Endpoint& publish_host);
+// the publishing host, read time-out and request deadline of the
+// configuration, redirects and cookies on, user agent, keep-alive, no
+// caching.
+void ConfigureStationClient(http::TIdHTTP& client, const zub32::Configuration& config);
 
 struct StationInfo {
   std::string temperature;  // empty when the feed lacks the member

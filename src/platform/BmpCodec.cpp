@@ -1,7 +1,9 @@
 #include "platform/BmpCodec.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <optional>
+#include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -233,21 +238,27 @@ void CheckIndices(const Bitmap& bitmap) {
   }
 }
 
+// Copies the row stored as the file's row'th (counted in storage order) into
+// the picture. Bits past the width are dropped so that they never reach a
+// saved file.
+void CopyStoredRow(const uint8_t* source, std::size_t row, const Layout& layout, Bitmap& bitmap) {
+  const std::size_t used_bits = static_cast<std::size_t>(layout.width) * layout.bit_count;
+  const std::size_t full_bytes = used_bits / 8;
+  const auto tail_mask = static_cast<uint8_t>(0xFF00u >> (used_bits % 8));
+  const auto height = static_cast<std::size_t>(layout.height);
+  const int y = static_cast<int>(layout.top_down ? row : height - 1 - row);
+  std::span<uint8_t> target = bitmap.Row(y);
+  std::copy(source, source + full_bytes, target.begin());
+  if (used_bits % 8 != 0) target[full_bytes] = source[full_bytes] & tail_mask;
+}
+
 void DecodeUncompressed(const ByteReader& in, const Layout& layout, Bitmap& bitmap) {
   const std::size_t stride = bitmap.Stride();
   const auto height = static_cast<std::size_t>(layout.height);
   // stride * height is at most 1 GiB, so the product cannot overflow.
   if (!in.Has(layout.pixel_offset, stride * height)) Invalid();
-  // Bits past the width are dropped so that they never reach a saved file.
-  const std::size_t used_bits = static_cast<std::size_t>(layout.width) * layout.bit_count;
-  const std::size_t full_bytes = used_bits / 8;
-  const auto tail_mask = static_cast<uint8_t>(0xFF00u >> (used_bits % 8));
   for (std::size_t row = 0; row < height; ++row) {
-    const uint8_t* source = in.At(layout.pixel_offset + row * stride);
-    const int y = static_cast<int>(layout.top_down ? row : height - 1 - row);
-    std::span<uint8_t> target = bitmap.Row(y);
-    std::copy(source, source + full_bytes, target.begin());
-    if (used_bits % 8 != 0) target[full_bytes] = source[full_bytes] & tail_mask;
+    CopyStoredRow(in.At(layout.pixel_offset + row * stride), row, layout, bitmap);
   }
   if (bitmap.IsIndexed()) CheckIndices(bitmap);
 }
@@ -357,11 +368,12 @@ class FileDescriptor {
 constexpr std::size_t kMaxTempBaseLength = 200;
 constexpr int kMaxTempNameAttempts = 100;
 
-// Writes the bytes to a temporary file beside the target, makes them durable
-// and renames the file over the target. Returns 0, or the errno of the
-// failure after removing the temporary file. The errno is kept (rather than
-// a worded reason) because the caller's message quotes the system's text.
-int WriteAtomically(const std::string& path, std::string_view bytes) {
+// Writes the pieces, one after the other, to a temporary file beside the
+// target, makes them durable and renames the file over the target. Returns
+// 0, or the errno of the failure after removing the temporary file. The
+// errno is kept (rather than a worded reason) because the caller's message
+// quotes the system's text.
+int WriteAtomically(const std::string& path, std::span<std::string_view> pieces) {
   const std::size_t slash = path.rfind('/');
   const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -390,16 +402,25 @@ int WriteAtomically(const std::string& path, std::string_view bytes) {
   if (stat(path.c_str(), &old_status) == 0 && S_ISREG(old_status.st_mode)) {
     fchmod(file.get(), old_status.st_mode & 07777);
   }
-  const char* data = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t written = write(file.get(), data, left);
+  // Gathered writes of up to IOV_MAX pieces; a short write leaves the rest of
+  // a piece for the next round.
+  std::vector<iovec> batch;
+  std::size_t next = 0;
+  while (next < pieces.size()) {
+    batch.clear();
+    for (std::size_t i = next; i < pieces.size() && batch.size() < IOV_MAX; ++i) {
+      batch.push_back(iovec{const_cast<char*>(pieces[i].data()), pieces[i].size()});
+    }
+    ssize_t written = writev(file.get(), batch.data(), static_cast<int>(batch.size()));
     if (written < 0) {
       if (errno == EINTR) continue;
       return fail(errno);
     }
-    data += written;
-    left -= static_cast<std::size_t>(written);
+    while (next < pieces.size() && static_cast<std::size_t>(written) >= pieces[next].size()) {
+      written -= static_cast<ssize_t>(pieces[next].size());
+      ++next;
+    }
+    if (next < pieces.size()) pieces[next].remove_prefix(static_cast<std::size_t>(written));
   }
   if (fsync(file.get()) != 0) return fail(errno);
   if (file.Close() != 0) return fail(errno);
@@ -427,7 +448,11 @@ Bitmap DecodeBmp(std::string_view bytes, int max_dimension) {
   }
 }
 
-std::string EncodeBmp(const Bitmap& bitmap) {
+namespace {
+
+// Everything of the file before its pixels: both headers, the masks and the
+// palette.
+std::string EncodeBmpHead(const Bitmap& bitmap) {
   const ChannelMasks& masks = bitmap.Masks();
   const int bit_count = bitmap.BitCount();
   const bool bitfields = (bit_count == 16 || bit_count == 32) && masks != DefaultMasks(bit_count);
@@ -441,7 +466,7 @@ std::string EncodeBmp(const Bitmap& bitmap) {
   const std::size_t file_size = pixel_offset + image_bytes;
 
   std::string out;
-  out.reserve(file_size);
+  out.reserve(pixel_offset);
   out += "BM";
   Put32(out, static_cast<uint32_t>(file_size));
   Put32(out, 0);
@@ -477,12 +502,119 @@ std::string EncodeBmp(const Bitmap& bitmap) {
     out.push_back(static_cast<char>(entry.red));
     out.push_back(static_cast<char>(entry.reserved));
   }
-  for (int y = bitmap.Height() - 1; y >= 0; --y) {
-    const std::span<const uint8_t> row = bitmap.Row(y);
-    out.append(reinterpret_cast<const char*>(row.data()), row.size());
-  }
   return out;
 }
+
+// The file's pieces in order: the head, then the rows from the bottom up,
+// straight from the picture's memory.
+std::vector<std::string_view> BmpPieces(const Bitmap& bitmap, const std::string& head) {
+  std::vector<std::string_view> pieces;
+  pieces.reserve(static_cast<std::size_t>(bitmap.Height()) + 1);
+  pieces.push_back(head);
+  for (int y = bitmap.Height() - 1; y >= 0; --y) {
+    const std::span<const uint8_t> row = bitmap.Row(y);
+    pieces.emplace_back(reinterpret_cast<const char*>(row.data()), row.size());
+  }
+  return pieces;
+}
+
+}  // namespace
+
+std::string EncodeBmp(const Bitmap& bitmap) {
+  const std::string head = EncodeBmpHead(bitmap);
+  std::string out;
+  out.reserve(head.size() + bitmap.Stride() * static_cast<std::size_t>(bitmap.Height()));
+  for (std::string_view piece : BmpPieces(bitmap, head)) out.append(piece);
+  return out;
+}
+
+namespace {
+
+// The start of a file read before its layout is known: every header, the
+// masks and the largest palette fit in far less.
+constexpr std::size_t kHeadBytes = 64 * 1024;
+// Uncompressed pixels are read into a buffer of about this size at a time.
+constexpr std::size_t kPixelChunkBytes = 64 * 1024;
+
+// Appends what the file gives until `wanted` bytes were appended or it
+// ends; returns the count appended.
+std::size_t AppendFromFile(int fd, std::string& bytes, std::size_t wanted,
+                           const std::string& path) {
+  char buffer[65536];
+  std::size_t appended = 0;
+  while (appended < wanted) {
+    const ssize_t got = read(fd, buffer, std::min(sizeof buffer, wanted - appended));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw EFOpenError(OpenErrorMessage(path, errno));
+    }
+    if (got == 0) break;
+    if (kMaxFileBytes - bytes.size() < static_cast<std::size_t>(got)) Invalid();
+    bytes.append(buffer, static_cast<std::size_t>(got));
+    appended += static_cast<std::size_t>(got);
+  }
+  return appended;
+}
+
+// Fills data with exactly count bytes: first what is left of `pending`, then
+// from the file. A file that ends first is not a valid picture.
+void ReadExactly(int fd, std::string_view& pending, uint8_t* data, std::size_t count,
+                 const std::string& path) {
+  const std::size_t from_pending = std::min(pending.size(), count);
+  std::copy(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(from_pending), data);
+  pending.remove_prefix(from_pending);
+  std::size_t filled = from_pending;
+  while (filled < count) {
+    const ssize_t got = read(fd, data + filled, count - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw EFOpenError(OpenErrorMessage(path, errno));
+    }
+    if (got == 0) Invalid();
+    filled += static_cast<std::size_t>(got);
+  }
+}
+
+// An uncompressed picture whose pixels start within the head, read from the
+// file in chunks straight into the picture; nullopt for any other layout.
+// A copy of the whole file in memory beside the picture would cost more in
+// fresh pages than the reading does.
+std::optional<Bitmap> LoadStreamed(int fd, const std::string& head, const std::string& path) {
+  const ByteReader in(head);
+  if (!in.Has(0, kFileHeaderSize + 4 + 20)) return std::nullopt;
+  const bool core = in.U32(kFileHeaderSize) == kCoreHeaderSize;
+  const uint32_t compression = core ? kCompressionRgb : in.U32(kFileHeaderSize + 16);
+  if (compression != kCompressionRgb && compression != kCompressionBitfields) return std::nullopt;
+  if (in.U32(10) > head.size()) return std::nullopt;
+  // Every field the layout is made of lies before the pixels, so the head
+  // gives the same layout as the whole file would.
+  Layout layout = ReadLayout(in, kMaxDimension);
+  std::optional<Bitmap> bitmap;
+  std::vector<uint8_t> chunk;
+  try {
+    bitmap.emplace(layout.width, layout.height, layout.bit_count, std::move(layout.palette),
+                   layout.masks);
+    bitmap->SetResolution(layout.x_pels_per_meter, layout.y_pels_per_meter);
+    chunk.resize(std::max(kPixelChunkBytes / bitmap->Stride(), std::size_t{1}) * bitmap->Stride());
+  } catch (const std::bad_alloc&) {
+    Invalid();
+  }
+  const std::size_t stride = bitmap->Stride();
+  const std::size_t rows_per_chunk = chunk.size() / stride;
+  const auto height = static_cast<std::size_t>(layout.height);
+  std::string_view pending = std::string_view(head).substr(layout.pixel_offset);
+  for (std::size_t first = 0; first < height; first += rows_per_chunk) {
+    const std::size_t rows = std::min(rows_per_chunk, height - first);
+    ReadExactly(fd, pending, chunk.data(), rows * stride, path);
+    for (std::size_t i = 0; i < rows; ++i) {
+      CopyStoredRow(chunk.data() + i * stride, first + i, layout, *bitmap);
+    }
+  }
+  if (bitmap->IsIndexed()) CheckIndices(*bitmap);
+  return bitmap;
+}
+
+}  // namespace
 
 Bitmap LoadBmpFile(const std::string& path) {
   const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -494,17 +626,13 @@ Bitmap LoadBmpFile(const std::string& path) {
 
   std::string bytes;
   try {
-    if (S_ISREG(status.st_mode)) bytes.reserve(static_cast<std::size_t>(status.st_size));
-    char buffer[65536];
-    while (true) {
-      const ssize_t got = read(file.get(), buffer, sizeof buffer);
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        throw EFOpenError(OpenErrorMessage(path, errno));
+    if (AppendFromFile(file.get(), bytes, kHeadBytes, path) == kHeadBytes) {
+      if (std::optional<Bitmap> bitmap = LoadStreamed(file.get(), bytes, path)) {
+        return *std::move(bitmap);
       }
-      if (got == 0) break;
-      if (kMaxFileBytes - bytes.size() < static_cast<std::size_t>(got)) Invalid();
-      bytes.append(buffer, static_cast<std::size_t>(got));
+      // Compressed pixels, or pixels far into the file: read it whole.
+      if (S_ISREG(status.st_mode)) bytes.reserve(static_cast<std::size_t>(status.st_size));
+      AppendFromFile(file.get(), bytes, kMaxFileBytes, path);
     }
   } catch (const std::bad_alloc&) {
     Invalid();
@@ -513,7 +641,11 @@ Bitmap LoadBmpFile(const std::string& path) {
 }
 
 void SaveBmpFile(const Bitmap& bitmap, const std::string& path) {
-  const int error_number = WriteAtomically(path, EncodeBmp(bitmap));
+  // The rows are written from the picture itself: a copy of the whole file
+  // in memory would cost more in fresh pages than the writing does.
+  const std::string head = EncodeBmpHead(bitmap);
+  std::vector<std::string_view> pieces = BmpPieces(bitmap, head);
+  const int error_number = WriteAtomically(path, pieces);
   if (error_number != 0) {
     throw EFCreateError("Cannot create file \"" + path + "\". " + SystemErrorText(error_number));
   }

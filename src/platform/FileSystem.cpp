@@ -9,7 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <utility>
 
 namespace platform {
@@ -82,6 +85,56 @@ std::string ResolveTarget(const std::string& path) {
   }
   return path;
 }
+
+// Directories with renames not yet made durable. One flush of a directory
+// makes all its renames durable, so they are flushed together when the
+// process ends rather than once per file.
+class PendingDirectories {
+ public:
+  static PendingDirectories& Instance() {
+    // Never destroyed: the exit handler below may run after static objects
+    // are gone.
+    static PendingDirectories* pending = new PendingDirectories;
+    return *pending;
+  }
+
+  void Add(const std::string& directory) {
+    const std::lock_guard lock(mutex_);
+    if (!exit_handler_) exit_handler_ = std::atexit([] { SyncDirectories(); }) == 0;
+    // Without an exit handler nothing would flush it later: flush it now.
+    if (!exit_handler_) return Flush(directory);
+    directories_.insert(directory);
+  }
+
+  void FlushAll() {
+    std::set<std::string> directories;
+    {
+      const std::lock_guard lock(mutex_);
+      directories.swap(directories_);
+    }
+    // One directory may have been named in several ways ("." and its path).
+    std::set<std::pair<dev_t, ino_t>> flushed;
+    for (const std::string& directory : directories) Flush(directory, &flushed);
+  }
+
+ private:
+  // A failure here loses nothing that is visible now, so it is not reported.
+  static void Flush(const std::string& directory,
+                    std::set<std::pair<dev_t, ino_t>>* flushed = nullptr) {
+    FileDescriptor dir_fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir_fd.valid()) return;
+    struct stat status {};
+    if (flushed != nullptr && ::fstat(dir_fd.get(), &status) == 0 &&
+        !flushed->emplace(status.st_dev, status.st_ino).second) {
+      return;
+    }
+    ::fsync(dir_fd.get());
+  }
+
+  std::mutex mutex_;
+  bool exit_handler_ = false;
+  std::set<std::string> directories_;
+};
 
 void SplitPath(const std::string& path, std::string& directory, std::string& base) {
   const std::size_t slash = path.rfind('/');
@@ -160,10 +213,10 @@ std::string ReplaceViaTemporary(const std::string& path,
   if (::rename(temp_path.c_str(), target.c_str()) != 0) {
     return fail(Describe("Cannot replace", path, errno));
   }
-  // Make the rename itself durable; a failure here loses nothing that is
-  // visible now, so it is not reported.
-  FileDescriptor dir_fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir_fd.valid()) ::fsync(dir_fd.get());
+  // The rename itself becomes durable with the directory's flush at exit.
+  // The bytes are durable already, so a crash before it leaves this name
+  // with the old file or the new one, whole either way.
+  PendingDirectories::Instance().Add(directory);
   return "";
 }
 
@@ -245,6 +298,44 @@ std::string CopyFileAtomically(const std::string& source, const std::string& des
     }
   });
 }
+
+std::string CopyFileByLinkAtomically(const std::string& source, const std::string& destination) {
+  struct stat source_status {};
+  if (::stat(source.c_str(), &source_status) != 0) return Describe("Cannot open", source, errno);
+  if (!S_ISREG(source_status.st_mode)) return CopyFileAtomically(source, destination);
+  const std::string target = ResolveTarget(destination);
+  struct stat target_status {};
+  if (::stat(target.c_str(), &target_status) == 0 && target_status.st_dev == source_status.st_dev &&
+      target_status.st_ino == source_status.st_ino) {
+    return "";  // already the same file
+  }
+  std::string directory, base;
+  SplitPath(target, directory, base);
+  if (base.empty()) return Describe("Cannot write", destination, EISDIR);
+
+  std::string temp_path;
+  bool linked = false;
+  for (int attempt = 0; attempt < kMaxTempNameAttempts && !linked; ++attempt) {
+    temp_path =
+        directory + "/." + base.substr(0, kMaxTempBaseLength) + "." + RandomSuffix() + ".tmp";
+    // A source that is a symbolic link is followed: the new name is the file's.
+    linked =
+        ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, temp_path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!linked && errno != EEXIST) return CopyFileAtomically(source, destination);
+  }
+  if (!linked) return Describe("Cannot create a temporary file for", destination, EEXIST);
+  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
+    const int error_number = errno;
+    ::unlink(temp_path.c_str());
+    return Describe("Cannot replace", destination, error_number);
+  }
+  // The source's bytes are on disk already; only the new name needs making
+  // durable, with the directory's flush at exit.
+  PendingDirectories::Instance().Add(directory);
+  return "";
+}
+
+void SyncDirectories() { PendingDirectories::Instance().FlushAll(); }
 
 std::optional<TDateTime> LastWriteTimeLocal(const std::string& path) {
   struct stat status {};

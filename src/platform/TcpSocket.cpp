@@ -141,6 +141,17 @@ std::optional<std::size_t> TcpSocket::TryReceive(char* buffer, std::size_t max_b
   }
 }
 
+std::optional<std::size_t> TcpSocket::ReceiveNow(char* buffer, std::size_t max_bytes) {
+  if (fd_ < 0) throw EIdNotConnected("Not Connected");
+  for (;;) {
+    ssize_t received = ::recv(fd_, buffer, max_bytes, MSG_DONTWAIT);
+    if (received >= 0) return static_cast<std::size_t>(received);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
+    RaiseSocketError(errno);
+  }
+}
+
 std::size_t TcpSocket::Receive(char* buffer, std::size_t max_bytes, int timeout_ms) {
   auto received = TryReceive(buffer, max_bytes, timeout_ms);
   if (!received) throw EIdReadTimeout("Read Timeout");

@@ -39,6 +39,11 @@ class TcpSocket {
   // or other failure raises EIdSocketError.
   std::optional<std::size_t> TryReceive(char* buffer, std::size_t max_bytes, int timeout_ms);
 
+  // Receives what is already waiting, without waiting: the count received,
+  // 0 when the peer has closed its side, nullopt when nothing is there. A
+  // reset or other failure raises EIdSocketError.
+  std::optional<std::size_t> ReceiveNow(char* buffer, std::size_t max_bytes);
+
   // As TryReceive, but a wait that runs out raises EIdReadTimeout "Read Timeout".
   std::size_t Receive(char* buffer, std::size_t max_bytes, int timeout_ms);
 

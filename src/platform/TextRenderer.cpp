@@ -18,6 +18,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
+#include "platform/FontLookupCache.h"
 
 namespace platform {
 namespace {
@@ -49,11 +50,6 @@ struct FcPatternDeleter {
   void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
 };
 using FcPatternPtr = std::unique_ptr<FcPattern, FcPatternDeleter>;
-
-struct FaceLocation {
-  std::string file;
-  int index = 0;
-};
 
 std::string FreeTypeFailure(const std::string& file, FT_Error error) {
   return "Font file \"" + file + "\" cannot be used (FreeType error " + std::to_string(error) + ")";
@@ -97,8 +93,22 @@ class Registry {
   }
 
   // The file fontconfig offers for the family: the family itself when it
-  // is installed, its configured substitute otherwise.
+  // is installed, its configured substitute otherwise. The answer of an
+  // earlier process is taken from the cache while it holds; loading
+  // fontconfig costs more than the rest of the drawing.
   FaceLocation Find(const std::string& family, bool bold, int pixel_height) {
+    const FontLookupCache cache(FontLookupCache::DefaultPath());
+    const FaceQuestion question{family, bold, pixel_height};
+    if (std::optional<FaceLocation> cached = cache.Find(question)) return *std::move(cached);
+    FaceLocation location = AskFontconfig(family, bold, pixel_height);
+    cache.Store(question, location);
+    return location;
+  }
+
+ private:
+  Registry() = default;
+
+  FaceLocation AskFontconfig(const std::string& family, bool bold, int pixel_height) {
     if (!fontconfig) {
       fontconfig.reset(FcInitLoadConfigAndFonts());
       if (!fontconfig) throw EOSError("fontconfig cannot load its configuration");
@@ -124,9 +134,6 @@ class Registry {
     }
     return location;
   }
-
- private:
-  Registry() = default;
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Single-byte text drawn onto a Bitmap with one font face at one size.
 //
 // The face is found with fontconfig (the requested family, or the
-// substitute fontconfig picks when it is not installed) or taken from a font
+// substitute fontconfig picks when it is not installed; the answer is
+// remembered between processes, see FontLookupCache.h) or taken from a font
 // file named directly, loaded with FreeType once per process and kept.
 // Glyphs are rendered in one colour without anti-aliasing, so that a
 // palettized picture only ever receives its own palette entries.

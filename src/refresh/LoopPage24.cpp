@@ -1,6 +1,8 @@
 #include "refresh/LoopPage24.h"
 
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 
 #include "platform/Console.h"
 #include "platform/DateTime.h"
@@ -179,12 +181,21 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
   page.reserve(kFixedPartBytes + 2 * kSlotsPerDay * kBytesPerArchivedFile);
   AppendHead(page, inputs);
 
+  // Each file is looked at once: the rules and the divs ask about many of
+  // the same files, and asking the file system costs more than a rule.
+  std::unordered_map<std::string, std::int32_t> ages;
+  auto age_of = [&ages](const std::string& name) {
+    const auto [entry, added] = ages.try_emplace(name, -1);
+    if (added) entry->second = zub32::MyFileAge(name);
+    return entry->second;
+  };
+
   // Frame rules. The number advances for every frame present, stale or not,
   // so a stale frame leaves a gap in the numbering.
   int frame_rule = -1;
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
     const std::string name = RuleFileName(slot, FrameName);
-    const std::int32_t packed_time = zub32::MyFileAge(name);
+    const std::int32_t packed_time = age_of(name);
     if (!Exists(packed_time)) {
       write_line(name + " Doesnt Exists!");
       continue;
@@ -200,7 +211,7 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
     const std::string name = RuleFileName(slot, OverlayName);
     ++overlay_rule;
-    const std::int32_t packed_time = zub32::MyFileAge(name);
+    const std::int32_t packed_time = age_of(name);
     if (!Exists(packed_time) || !IsFresh(packed_time)) continue;
     AppendArchiveRule(page, inputs.publish_host, "sesoverlay-box", overlay_rule, "1", name);
   }
@@ -210,7 +221,7 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
   // Divs look every slot up under today's weekday, without a freshness test.
   int frame_div = -1;
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
-    if (Exists(zub32::MyFileAge(FrameName(platform::Now(), slot)))) {
+    if (Exists(age_of(FrameName(platform::Now(), slot)))) {
       ++frame_div;
       const std::string number = std::to_string(frame_div);
       AppendLine(
@@ -222,7 +233,7 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
 
   int overlay_div = -1;
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
-    if (!Exists(zub32::MyFileAge(OverlayName(platform::Now(), slot)))) continue;
+    if (!Exists(age_of(OverlayName(platform::Now(), slot)))) continue;
     ++overlay_div;
     const std::string number = std::to_string(overlay_div);
     AppendLine(page, "      <div id=\"myDivSES" + number + "\" class=\"sesoverlay-box" + number +

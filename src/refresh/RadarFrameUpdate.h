@@ -13,7 +13,6 @@ inline constexpr const char* kRadarRequestPath = "/products/IDR641.loop.shtml";
 inline constexpr const char* kRadarUserAgent =
     "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_3) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/83.0.4103.97 Safari/537.36\"";
-inline constexpr int kRadarReadTimeout = 30000;
 inline constexpr const char* kRootFileName = "root.html";
 inline constexpr const char* kLastImageUriFileName = "LastImageURI.txt";
 // The loop's entries theImageNames[0] (oldest) to [6] (newest).
@@ -26,9 +25,10 @@ inline constexpr int kLoopEntries = 7;
 //
 // LastImageURI.txt is rewritten only after every frame the page names has
 // been saved, so that an interrupted download is repeated by the next run.
-// A failed request raises the client's error, and a page that names no
-// newest frame raises platform::EContentError before any frame is
-// requested; both leave the stage at once for the driver to report.
+// A failed request raises the client's error, a page that names no newest
+// frame raises platform::EContentError before any frame is requested, and
+// an empty frame raises it too; each leaves the stage at once for the
+// driver to report. Only the newest frame is archived under the slot.
 bool RadarFrameUpdate(RunContext& run);
 
 }  // namespace refresh

@@ -1,6 +1,7 @@
 #include "zub32/Config.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <utility>
 
@@ -99,6 +100,27 @@ void LoadEndpoint(const ValueFinder& finder, const std::string& key, const std::
     }
   }
   config.entries.push_back(entry);
+}
+
+// A key holding a whole number from 1 to max: the value in force and its
+// entry; a malformed value keeps the default and adds a warning.
+int LoadCount(const ValueFinder& finder, const std::string& key, const std::string& environment,
+              int default_value, int max, const std::string& unit, Configuration& config) {
+  int value = default_value;
+  ConfigEntry entry{key, environment, std::to_string(default_value), ValueSource::kDefault};
+  if (const std::optional<RawValue> raw = finder.Find(key, environment)) {
+    if (const std::optional<int> parsed = ParseBoundedCount(raw->text, max)) {
+      value = *parsed;
+      entry.value = std::to_string(value);
+      entry.source = raw->source;
+    } else {
+      config.warnings.push_back(
+          Malformed(*raw, "a whole number of " + unit + " from 1 to " + std::to_string(max),
+                    "the default " + std::to_string(default_value)));
+    }
+  }
+  config.entries.push_back(entry);
+  return value;
 }
 
 std::string SyslogText(const SyslogSetting& setting) {
@@ -212,6 +234,19 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text, int default_port) {
   return endpoint;
 }
 
+std::optional<int> ParseBoundedCount(std::string_view text, int max) {
+  text = Trim(text);
+  // At most ten digits keeps the number within 64 bits before the range check.
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < 1 || value > max) return std::nullopt;
+  return static_cast<int>(value);
+}
+
 std::optional<SyslogSetting> ParseSyslog(std::string_view text) {
   text = Trim(text);
   const std::string lower = AsciiLower(text);
@@ -289,6 +324,13 @@ Configuration LoadConfiguration(
     }
   }
   config.entries.push_back(font_entry);
+
+  config.read_timeout_ms =
+      LoadCount(finder, "ReadTimeout", "VESK_READ_TIMEOUT", kDefaultReadTimeoutMs,
+                kMaxReadTimeoutMs, "milliseconds", config);
+  config.request_deadline_seconds =
+      LoadCount(finder, "RequestDeadline", "VESK_REQUEST_DEADLINE", kDefaultRequestDeadlineSeconds,
+                kMaxRequestDeadlineSeconds, "seconds", config);
   return config;
 }
 

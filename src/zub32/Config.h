@@ -42,11 +42,22 @@ struct ConfigEntry {
   ValueSource source = ValueSource::kDefault;
 };
 
+// Time limits of the HTTP clients of both stages.
+inline constexpr int kDefaultReadTimeoutMs = 30000;
+inline constexpr int kMaxReadTimeoutMs = 3600000;
+inline constexpr int kDefaultRequestDeadlineSeconds = 120;
+inline constexpr int kMaxRequestDeadlineSeconds = 86400;
+
 struct Configuration {
   Endpoint radar_host{"localhost", 80, "localhost"};
   Endpoint publish_host{"localhost", 80, "localhost"};
   SyslogSetting syslog;
   std::string font;  // a font file; empty: look the face up with fontconfig
+  // The longest wait for data in one read, and for a connect.
+  int read_timeout_ms = kDefaultReadTimeoutMs;
+  // The longest one GET may take as a whole, redirects included, however
+  // the server paces its bytes.
+  int request_deadline_seconds = kDefaultRequestDeadlineSeconds;
   std::vector<ConfigEntry> entries;
   std::vector<std::string> warnings;  // one line per malformed value
 };
@@ -71,6 +82,10 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text, int default_port);
 // "broadcast", "off" (both without regard to case) or host[:port] for
 // unicast, port 514 when absent. nullopt when malformed.
 std::optional<SyslogSetting> ParseSyslog(std::string_view text);
+
+// A whole decimal number from 1 to max (blanks around it allowed); nullopt
+// for anything else.
+std::optional<int> ParseBoundedCount(std::string_view text, int max);
 
 // Reads vesk.ini from program_dir (with trailing '/') and the environment
 // through getenv_fn (std::getenv when empty). An environment variable that is

@@ -3,6 +3,7 @@
 #include <exception>
 #include <optional>
 
+#include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "zub32/Records.h"
 
@@ -12,6 +13,11 @@ namespace {
 // Limits of the packed MS-DOS date: seven bits of years from 1980.
 constexpr int kFirstPackableYear = 1980;
 constexpr int kLastPackableYear = 2107;
+
+std::vector<std::string>& WriteFailureList() {
+  static std::vector<std::string> failures;
+  return failures;
+}
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -33,11 +39,25 @@ std::int32_t StringToFile(const std::string& Text, const std::string& FileName, 
     const bool append = bAppend && platform::EntryExists(FileName);
     const std::string reason = append ? platform::AppendToFile(FileName, Text)
                                       : platform::ReplaceFileAtomically(FileName, Text);
-    return reason.empty() ? 0 : -5;
+    if (reason.empty()) return 0;
+    NoteWriteFailure(reason);
+    return -5;
   } catch (const std::exception&) {
     return -5;
   }
 }
+
+void NoteWriteFailure(const std::string& reason) {
+  try {
+    WriteFailureList().push_back(reason);
+    platform::WriteLine(reason);
+  } catch (const std::exception&) {
+    // Without memory or a standard output the failure can only go unsaid;
+    // the file itself has kept its old content either way.
+  }
+}
+
+const std::vector<std::string>& WriteFailures() { return WriteFailureList(); }
 
 std::string Between(const std::string& Source, const std::string& StartDelim,
                     const std::string& EndDelim) {

@@ -5,16 +5,26 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/DateTime.h"
 
 namespace zub32 {
 
 // Writes Text to FileName: 0 written, -1 nothing to write (empty text, the
-// file is not touched), -5 failure (the old content stays in place). Without
-// bAppend the file is replaced atomically.
+// file is not touched), -5 failure (the old content stays in place, and the
+// reason goes to NoteWriteFailure). Without bAppend the file is replaced
+// atomically.
 std::int32_t StringToFile(const std::string& Text, const std::string& FileName, bool bAppend,
                           const std::string& CallingFunction);
+
+// Records a write that left a file as it was (or missing): prints the reason,
+// which names the file, as a progress line and keeps it for the run's report,
+// so that a read-only directory or a full disk never passes unnoticed.
+void NoteWriteFailure(const std::string& reason);
+
+// The reasons recorded by NoteWriteFailure in this process, in order.
+const std::vector<std::string>& WriteFailures();
 
 // The part of Source after the first StartDelim, cut before the first
 // EndDelim that follows it.

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <regex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -25,6 +24,7 @@
 #include "platform/DateTime.h"
 #include "refresh/LoopPage24.h"
 #include "refresh/LoopPage30.h"
+#include "support/Regex.h"
 #include "support/TempDir.h"
 #include "zub32/DaySlot.h"
 #include "zub32/Records.h"

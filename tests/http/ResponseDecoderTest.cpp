@@ -116,11 +116,34 @@ TEST(ResponseDecoderTest, HeadFieldsAndContinuationLines) {
 }
 
 TEST(ResponseDecoderTest, ContentLengthThatIsNoNumberMeansUntilClose) {
-  for (const char* value : {"abc", "-5", "12abc", "", "99999999999999999999999"}) {
+  for (const char* value : {"abc", "-5", "12abc", "", "9, x", "+-3"}) {
     Decoded decoded = DecodeWhole(std::string("HTTP/1.1 200 OK\r\nContent-Length: ") + value +
                                   "\r\n\r\nall of it");
     EXPECT_EQ(decoded.response.ContentLength, -1) << value;
     EXPECT_EQ(decoded.body, "all of it") << value;
+  }
+}
+
+TEST(ResponseDecoderTest, RepeatedContentLengthsMustAgree) {
+  // One length given twice, or as a list of repeats, is that length.
+  for (const char* lines :
+       {"Content-Length: 3\r\nContent-Length: 3\r\n", "Content-Length: 3, 3\r\n",
+        "Content-Length: 3,3\r\ncontent-length: 3\r\n"}) {
+    Decoded decoded = DecodeWhole(std::string("HTTP/1.1 200 OK\r\n") + lines + "\r\nabcdef");
+    EXPECT_EQ(decoded.body, "abc") << lines;
+    EXPECT_FALSE(decoded.response.ContentLengthConflict) << lines;
+  }
+  // Two lengths: neither can be trusted to end the body.
+  for (const char* lines :
+       {"Content-Length: 3\r\nContent-Length: 6\r\n", "Content-Length: 3, 6\r\n",
+        "Content-Length: 0\r\nContent-Length: 6\r\n"}) {
+    PieceSource source({std::string("HTTP/1.1 200 OK\r\n") + lines + "\r\nabcdef"});
+    try {
+      Decode(source);
+      ADD_FAILURE() << lines << ": no error";
+    } catch (const platform::EIdException& error) {
+      EXPECT_EQ(error.Message(), "Response declares conflicting Content-Length values.") << lines;
+    }
   }
 }
 
@@ -236,6 +259,14 @@ TEST(ResponseDecoderTest, BrokenAndHostileResponsesFail) {
        "EIdException", "Response body exceeds the limit of 268435456 bytes."},
       {"huge content length", "HTTP/1.1 200 OK\r\nContent-Length: 268435457\r\n\r\n",
        "EIdException", "Response body exceeds the limit of 268435456 bytes."},
+      // A length past 64 bits is still a declared length, far past the limit.
+      {"content length past 64 bits",
+       "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\nall of it",
+       "EIdException", "Response body exceeds the limit of 268435456 bytes."},
+      {"length and chunked together",
+       "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n"
+       "3\r\nabc\r\n0\r\n\r\n",
+       "EIdException", "Response declares both a Content-Length and the chunked transfer-coding."},
       {"close before the status line", "", "EIdConnClosedGracefully",
        "Connection Closed Gracefully."},
       {"over-long header line", "HTTP/1.1 200 OK\r\nX: " + std::string(16382, 'v') + "\r\n\r\n",

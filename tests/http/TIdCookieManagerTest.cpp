@@ -51,6 +51,10 @@ TEST(TIdCookieManagerTest, BoundedAgainstFloods) {
   TIdCookieManager store;
   store.AddServerCookie("big=" + std::string(TIdCookieManager::kMaxCookieBytes, 'x'), "h", "/");
   store.AddServerCookie("novalue", "h", "/");
+  // Control bytes would end up inside the next request's Cookie line.
+  store.AddServerCookie("cr=a\rInjected: 1", "h", "/");
+  store.AddServerCookie(std::string("nul=a\0b", 7), "h", "/");
+  store.AddServerCookie("x\x7f=1", "h", "/");
   EXPECT_EQ(store.Count(), 0u);
   for (int i = 0; i < 100; ++i) store.AddServerCookie("c" + std::to_string(i) + "=v", "h", "/");
   EXPECT_EQ(store.Count(), TIdCookieManager::kMaxCookies);

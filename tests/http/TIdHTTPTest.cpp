@@ -252,12 +252,24 @@ TEST(TIdHTTPTest, CloseRightAfterTheProbeFailsWithoutRetry) {
   EXPECT_EQ(client.Get("/c"), "later");
 }
 
-TEST(TIdHTTPTest, InterimContinueIsSkipped) {
-  ScriptedServer server({Answering("HTTP/1.1 100 Continue\r\n\r\n" + Ok("after continue"))});
+TEST(TIdHTTPTest, InterimAnswersAreSkipped) {
+  // Every 1xx but 101 announces a final answer that follows.
+  ScriptedServer server(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send("HTTP/1.1 100 Continue\r\n\r\n"
+                             "HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n"
+                             "HTTP/1.1 102 Processing\r\n\r\n" +
+                             Ok("after continue")),
+        ScriptedServer::ReadRequest(),
+        ScriptedServer::Send("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n")}});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   EXPECT_EQ(client.Get("/"), "after continue");
   EXPECT_EQ(client.Response().ResponseCode, 200);
+  // A switch of protocols was never asked for: an error, not a wait for more.
+  Raised raised = GetFails(client, "/");
+  EXPECT_EQ(raised.class_name, "EIdHTTPProtocolException");
+  EXPECT_EQ(raised.message, "HTTP/1.1 101 Switching Protocols");
 }
 
 TEST(TIdHTTPTest, BodyFramings) {
@@ -528,6 +540,53 @@ TEST(TIdHTTPTest, SilentServerTimesOut) {
   Raised raised = GetFails(client, "/");
   EXPECT_EQ(raised.class_name, "EIdReadTimeout");
   EXPECT_EQ(raised.message, "Read Timeout");
+}
+
+TEST(TIdHTTPTest, RequestDeadlineCutsATricklingServer) {
+  // One byte every 100 ms never runs into the read time-out; only the
+  // deadline ends the GET, which would otherwise take four seconds.
+  ScriptedServer server(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Trickle(
+            "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'x'), 1, 100)},
+       Answering(Ok("next"))});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  client.SetReadTimeout(1000);
+  client.SetRequestDeadline(600);
+  Raised raised = GetFails(client, "/");
+  EXPECT_EQ(raised.class_name, "EIdReadTimeout");
+  EXPECT_EQ(raised.message, "Read Timeout");
+  EXPECT_FALSE(client.Connected());
+  // Each GET has a deadline of its own.
+  EXPECT_EQ(client.Get("/"), "next");
+  EXPECT_EQ(client.ReadTimeout(), 1000);
+}
+
+TEST(TIdHTTPTest, RequestDeadlineCoversTheWholeRedirectChain) {
+  // Each answer comes well within the read time-out, but the chain takes
+  // longer than the deadline.
+  Script script;
+  for (int i = 0; i < 4; ++i) {
+    script.push_back(ScriptedServer::ReadRequest());
+    script.push_back(ScriptedServer::Wait(300));
+    script.push_back(ScriptedServer::Send(Redirect("/hop" + std::to_string(i))));
+  }
+  script.push_back(ScriptedServer::ReadRequest());
+  script.push_back(ScriptedServer::Send(Ok("end")));
+  for (int deadline : {0, 900}) {
+    ScriptedServer server({script});
+    TIdHTTP client;
+    SetUpLikeTheCallers(client, server);
+    client.SetReadTimeout(1000);
+    client.SetRequestDeadline(deadline);
+    if (deadline == 0) {
+      EXPECT_EQ(client.Get("/"), "end");
+    } else {
+      EXPECT_EQ(GetFails(client, "/").class_name, "EIdReadTimeout");
+      EXPECT_LE(server.RequestHeads().size(), 4u);
+    }
+  }
 }
 
 TEST(TIdHTTPTest, RefusedPortFailsToConnect) {

@@ -477,6 +477,105 @@ TEST(BmpFileTest, SaveReplacesAtomicallyAndLoadsBack) {
   EXPECT_EQ(entries, 1);
 }
 
+// The rows are written straight from the picture in gathered writes of a
+// limited number of pieces; a picture with more rows than one write takes
+// must still come out whole and in order.
+TEST(BmpFileTest, SavedFileHoldsEveryRowOfATallPicture) {
+  testing_support::TempDir dir;
+  Bitmap bitmap(3, 2500, 24);
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    bitmap.PaintPixel(y % 3, y, Rgb{static_cast<uint8_t>(y), static_cast<uint8_t>(y >> 8), 7});
+  }
+  platform::SaveBmpFile(bitmap, dir.File("tall.bmp"));
+  EXPECT_EQ(dir.Read("tall.bmp"), platform::EncodeBmp(bitmap));
+  EXPECT_EQ(platform::LoadBmpFile(dir.File("tall.bmp")), bitmap);
+}
+
+// Files larger than the part read first take another way: uncompressed
+// pixels are read in chunks straight into the picture, anything else whole.
+// Either way a file loads exactly as its bytes decode, or is refused alike.
+TEST(BmpFileTest, LargeFilesLoadAsTheirBytesDecode) {
+  auto pattern = [](std::size_t size) {
+    std::string pixels(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) pixels[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+    return pixels;
+  };
+  std::vector<std::pair<std::string, FileLayout>> cases;
+  FileLayout rgb;
+  rgb.width = 300;
+  rgb.height = 300;
+  rgb.pixels = pattern(900 * 300);
+  cases.emplace_back("24-bit bottom-up", rgb);
+  FileLayout top_down = rgb;
+  top_down.height = -300;
+  cases.emplace_back("24-bit top-down", top_down);
+  FileLayout cut = rgb;
+  cut.pixels.resize(cut.pixels.size() - 100);
+  cases.emplace_back("24-bit cut short", cut);
+  FileLayout mono;  // padding bits and bytes full of ink, to be dropped
+  mono.width = 1001;
+  mono.height = 700;
+  mono.bit_count = 1;
+  mono.palette = RawPalette(2);
+  mono.pixels = std::string(128 * 700, '\xFF');
+  cases.emplace_back("1-bit with padding", mono);
+  FileLayout indexed;
+  indexed.width = 400;
+  indexed.height = 400;
+  indexed.bit_count = 8;
+  indexed.palette = RawPalette(256);
+  indexed.pixels = pattern(400 * 400);
+  cases.emplace_back("8-bit", indexed);
+  FileLayout bad_index = indexed;
+  bad_index.colors_used = 200;
+  bad_index.palette = RawPalette(200);
+  bad_index.pixels = std::string(400 * 400, '\x05');
+  bad_index.pixels[0] = '\xF0';  // the first stored row is the picture's last
+  cases.emplace_back("8-bit index beyond the palette", bad_index);
+  FileLayout fields;
+  fields.width = 200;
+  fields.height = 200;
+  fields.bit_count = 32;
+  fields.compression = 3;
+  fields.masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
+  fields.pixels = pattern(800 * 200);
+  cases.emplace_back("32-bit bit fields", fields);
+  FileLayout far = rgb;  // pixels starting after the part read first
+  far.pixel_offset = 70000;
+  far.pixels = std::string(70000 - 54, '\0') + rgb.pixels;
+  cases.emplace_back("pixels far into the file", far);
+  FileLayout rle;  // literal runs: 250 indices, then the end of the line
+  rle.width = 250;
+  rle.height = 300;
+  rle.bit_count = 8;
+  rle.compression = 1;
+  rle.palette = RawPalette(256);
+  for (int row = 0; row < rle.height; ++row) {
+    rle.pixels += Bytes({0, 250}) + pattern(250) + Bytes({0, 0});
+  }
+  rle.pixels += Bytes({0, 1});
+  cases.emplace_back("RLE8", rle);
+
+  testing_support::TempDir dir;
+  for (const auto& [what, layout] : cases) {
+    const std::string bytes = layout.Build();
+    ASSERT_GT(bytes.size(), 64u * 1024) << what;
+    dir.Write("large.bmp", bytes);
+    std::optional<Bitmap> decoded;
+    try {
+      decoded.emplace(DecodeBmp(bytes));
+    } catch (const platform::EInvalidGraphic&) {
+    }
+    try {
+      const Bitmap loaded = platform::LoadBmpFile(dir.File("large.bmp"));
+      ASSERT_TRUE(decoded) << what << ": loaded, but the bytes do not decode";
+      EXPECT_EQ(loaded, *decoded) << what;
+    } catch (const platform::EInvalidGraphic&) {
+      EXPECT_FALSE(decoded) << what << ": refused, but the bytes decode";
+    }
+  }
+}
+
 TEST(BmpFileTest, FileErrorsNameTheFileAndTheReason) {
   testing_support::TempDir dir;
   const std::string missing = dir.File("missing.bmp");

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -124,6 +125,58 @@ TEST(FileSystemTest, AppendAndCopy) {
   EXPECT_NE(CopyFileAtomically(dir.File("missing.bmp"), dir.File("ring0.bmp")), "");
   EXPECT_EQ(dir.Read("ring0.bmp"), bitmap);
   EXPECT_EQ(Entries(dir), (std::vector<std::string>{"log", "overlay.bmp", "ring0.bmp"}));
+}
+
+ino_t InodeOf(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+// A ring member handed down by a link: the same bytes without a copy, and a
+// separate file again once the source is replaced, as the ring does next.
+TEST(FileSystemTest, CopyByLinkSharesTheFileUntilEitherIsReplaced) {
+  TempDir dir;
+  dir.Write("ring1.bmp", "picture one");
+  dir.Write("ring2.bmp", "picture two");
+  EXPECT_EQ(CopyFileByLinkAtomically(dir.File("ring1.bmp"), dir.File("ring2.bmp")), "");
+  EXPECT_EQ(dir.Read("ring2.bmp"), "picture one");
+  EXPECT_EQ(InodeOf(dir.File("ring2.bmp")), InodeOf(dir.File("ring1.bmp")));
+  EXPECT_EQ(ReplaceFileAtomically(dir.File("ring1.bmp"), "picture zero"), "");
+  EXPECT_EQ(dir.Read("ring2.bmp"), "picture one");
+  // Already the same file, or a missing source: nothing changes.
+  EXPECT_EQ(CopyFileByLinkAtomically(dir.File("ring2.bmp"), dir.File("ring2.bmp")), "");
+  EXPECT_NE(CopyFileByLinkAtomically(dir.File("missing.bmp"), dir.File("ring2.bmp")), "");
+  EXPECT_EQ(dir.Read("ring2.bmp"), "picture one");
+  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"ring1.bmp", "ring2.bmp"}));
+
+  // A destination that is a symbolic link is followed, and the link stays.
+  dir.Write("target.bmp", "old");
+  std::filesystem::create_symlink(dir.File("target.bmp"), dir.File("linked.bmp"));
+  EXPECT_EQ(CopyFileByLinkAtomically(dir.File("ring1.bmp"), dir.File("linked.bmp")), "");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("linked.bmp")));
+  EXPECT_EQ(dir.Read("target.bmp"), "picture zero");
+}
+
+TEST(FileSystemTest, CopyByLinkCopiesAcrossFileSystems) {
+  // A hard link cannot cross file systems; the bytes are copied instead.
+  char shm_template[] = "/dev/shm/vesk-link-test-XXXXXX";
+  if (::mkdtemp(shm_template) == nullptr) GTEST_SKIP() << "no /dev/shm here";
+  const std::string other = shm_template;
+  TempDir dir;
+  struct stat here {};
+  struct stat there {};
+  ::stat(dir.path().c_str(), &here);
+  ::stat(other.c_str(), &there);
+  if (here.st_dev == there.st_dev) {
+    std::filesystem::remove_all(other);
+    GTEST_SKIP() << "the temporary directory is on /dev/shm's file system";
+  }
+  { std::ofstream(other + "/ring0.bmp") << "picture zero"; }
+  dir.Write("ring1.bmp", "picture one");
+  EXPECT_EQ(CopyFileByLinkAtomically(other + "/ring0.bmp", dir.File("ring1.bmp")), "");
+  EXPECT_EQ(dir.Read("ring1.bmp"), "picture zero");
+  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"ring1.bmp"}));
+  std::filesystem::remove_all(other);
 }
 
 TEST(FileSystemTest, ReadWholeFileAndLastWriteTime) {

@@ -22,12 +22,12 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/BmpCodec.h"
+#include "support/Regex.h"
 #include "support/TempDir.h"
 
 namespace {

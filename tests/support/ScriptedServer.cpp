@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,12 +40,27 @@ ScriptedServer::Step ScriptedServer::Send(std::string bytes) {
   return step;
 }
 
+ScriptedServer::Step ScriptedServer::SendAndClose(std::string bytes) {
+  Step step;
+  step.kind = Step::Kind::kSendAndClose;
+  step.bytes = std::move(bytes);
+  return step;
+}
+
 ScriptedServer::Step ScriptedServer::Trickle(std::string bytes, std::size_t piece, int gap_ms) {
   Step step;
   step.kind = Step::Kind::kTrickle;
   step.bytes = std::move(bytes);
   step.piece = std::max<std::size_t>(piece, 1);
   step.milliseconds = gap_ms;
+  return step;
+}
+
+ScriptedServer::Step ScriptedServer::Repeat(std::string bytes, std::uint64_t count) {
+  Step step;
+  step.kind = Step::Kind::kRepeat;
+  step.bytes = std::move(bytes);
+  step.count = count;
   return step;
 }
 
@@ -71,6 +87,13 @@ ScriptedServer::Step ScriptedServer::Answer(Responder responder) {
   Step step;
   step.kind = Step::Kind::kAnswer;
   step.responder = std::move(responder);
+  return step;
+}
+
+ScriptedServer::Step ScriptedServer::Dispatch(Dispatcher dispatcher) {
+  Step step;
+  step.kind = Step::Kind::kDispatch;
+  step.dispatcher = std::move(dispatcher);
   return step;
 }
 
@@ -244,49 +267,72 @@ void ScriptedServer::Play(int fd, int index, const Script& script) {
   };
 
   bool going = true;
-  for (const Step& step : script) {
-    if (!going || fd < 0) break;
-    switch (step.kind) {
-      case Step::Kind::kReadRequest: {
-        std::string head;
-        going = read_head(&head);
-        break;
-      }
-      case Step::Kind::kAnswer: {
-        std::string head;
-        going = read_head(&head);
-        if (going) {
-          std::string answer = step.responder(head);
-          going = send_all(answer.data(), answer.size());
+  // Dispatched steps are played in place, so this calls itself.
+  std::function<void(const Script&)> play_steps = [&](const Script& steps) {
+    for (const Step& step : steps) {
+      if (!going || fd < 0) break;
+      switch (step.kind) {
+        case Step::Kind::kReadRequest: {
+          std::string head;
+          going = read_head(&head);
+          break;
         }
-        break;
-      }
-      case Step::Kind::kSend:
-        going = send_all(step.bytes.data(), step.bytes.size());
-        break;
-      case Step::Kind::kTrickle:
-        for (std::size_t offset = 0; going && offset < step.bytes.size(); offset += step.piece) {
-          if (offset > 0) going = Sleep(step.milliseconds);
-          if (going)
-            going = send_all(step.bytes.data() + offset,
-                             std::min(step.piece, step.bytes.size() - offset));
+        case Step::Kind::kAnswer: {
+          std::string head;
+          going = read_head(&head);
+          if (going) {
+            std::string answer = step.responder(head);
+            going = send_all(answer.data(), answer.size());
+          }
+          break;
         }
-        break;
-      case Step::Kind::kWait:
-        going = Sleep(step.milliseconds);
-        break;
-      case Step::Kind::kClose:
-        close_gracefully();
-        break;
-      case Step::Kind::kReset: {
-        linger option{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
-        ::close(fd);
-        fd = -1;
-        break;
+        case Step::Kind::kDispatch: {
+          std::string head;
+          going = read_head(&head);
+          if (going) play_steps(step.dispatcher(head));
+          break;
+        }
+        case Step::Kind::kSend:
+          going = send_all(step.bytes.data(), step.bytes.size());
+          break;
+        case Step::Kind::kSendAndClose: {
+          // Corked, the last bytes wait for the end of stream, which the
+          // shutdown of the graceful close appends to them.
+          int on = 1;
+          ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+          going = send_all(step.bytes.data(), step.bytes.size());
+          if (going) close_gracefully();
+          break;
+        }
+        case Step::Kind::kTrickle:
+          for (std::size_t offset = 0; going && offset < step.bytes.size(); offset += step.piece) {
+            if (offset > 0) going = Sleep(step.milliseconds);
+            if (going)
+              going = send_all(step.bytes.data() + offset,
+                               std::min(step.piece, step.bytes.size() - offset));
+          }
+          break;
+        case Step::Kind::kRepeat:
+          for (std::uint64_t i = 0; going && i < step.count; ++i)
+            going = send_all(step.bytes.data(), step.bytes.size());
+          break;
+        case Step::Kind::kWait:
+          going = Sleep(step.milliseconds);
+          break;
+        case Step::Kind::kClose:
+          close_gracefully();
+          break;
+        case Step::Kind::kReset: {
+          linger option{1, 0};
+          ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+          ::close(fd);
+          fd = -1;
+          break;
+        }
       }
     }
-  }
+  };
+  play_steps(script);
   if (fd >= 0) {
     if (stopped_.load()) {
       ::close(fd);

@@ -1,7 +1,7 @@
 // A TCP server on 127.0.0.1 that plays a fixed script on each connection it
 // accepts: read a request head (recording its exact bytes), send bytes, send
-// them slowly, wait, close, reset, or answer a request with bytes computed
-// from it. It stands in for the web hosts in tests: well-behaved, broken or
+// them slowly or over and over, wait, close, reset, or answer a request with
+// bytes or steps computed from it. It stands in for the web hosts in tests: well-behaved, broken or
 // hostile, byte for byte as the test says.
 //
 // The server is bounded in time: after its lifetime it closes everything by
@@ -26,23 +26,47 @@ class ScriptedServer {
   // Computes an answer from the request head it answers.
   using Responder = std::function<std::string(const std::string& request_head)>;
 
+  struct Step;
+  using Script = std::vector<Step>;
+  // Computes the steps that answer a request head.
+  using Dispatcher = std::function<Script(const std::string& request_head)>;
+
   struct Step {
-    enum class Kind { kReadRequest, kSend, kTrickle, kWait, kClose, kReset, kAnswer };
+    enum class Kind {
+      kReadRequest,
+      kSend,
+      kSendAndClose,
+      kTrickle,
+      kRepeat,
+      kWait,
+      kClose,
+      kReset,
+      kAnswer,
+      kDispatch
+    };
     Kind kind = Kind::kClose;
     std::string bytes;
     std::size_t piece = 0;
+    std::uint64_t count = 0;
     int milliseconds = 0;
     Responder responder;
+    Dispatcher dispatcher;
   };
-  using Script = std::vector<Step>;
 
   // Reads up to and including the empty line that ends a request head and
   // records those bytes. A peer that closes first ends the script.
   static Step ReadRequest();
   // Sends the bytes in one go.
   static Step Send(std::string bytes);
+  // Sends the bytes and closes gracefully with the end of stream in the
+  // segment of their last bytes, so that the peer never sees the answer
+  // without the close (as it may after Send and Close under load).
+  static Step SendAndClose(std::string bytes);
   // Sends the bytes piece bytes at a time with gap_ms between the pieces.
   static Step Trickle(std::string bytes, std::size_t piece, int gap_ms);
+  // Sends the bytes count times back to back: a stream far longer than
+  // anything held in memory. A peer that goes away ends the script.
+  static Step Repeat(std::string bytes, std::uint64_t count);
   static Step Wait(int milliseconds);
   // Closes the connection gracefully (the peer reads end of stream).
   static Step Close();
@@ -50,6 +74,8 @@ class ScriptedServer {
   static Step Reset();
   // ReadRequest, then sends responder(head).
   static Step Answer(Responder responder);
+  // ReadRequest, then plays the steps dispatcher(head) returns.
+  static Step Dispatch(Dispatcher dispatcher);
 
   struct Options {
     // The server closes everything and stops after this long.

@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include "support/RunProcess.h"
@@ -25,6 +25,26 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kWaitMilliseconds = 10000;
+constexpr std::string_view kListeningPrefix = "vesk-sim listening on 127.0.0.1:";
+
+// The port of the simulator's first line, 0 when the line has another form.
+int ListeningPort(std::string_view line) {
+  if (!line.starts_with(kListeningPrefix)) return 0;
+  line.remove_prefix(kListeningPrefix.size());
+  if (line.empty() || line.size() > 5) return 0;
+  int port = 0;
+  for (char c : line) {
+    if (c < '0' || c > '9') return 0;
+    port = port * 10 + (c - '0');
+  }
+  return port <= 65535 ? port : 0;
+}
+
+// True for "HTTP/1.x 200 ..." status lines.
+bool IsOkStatusLine(std::string_view line) {
+  return line.size() >= 13 && line.starts_with("HTTP/1.") && line[7] >= '0' && line[7] <= '9' &&
+         line.substr(8, 5) == " 200 ";
+}
 
 int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -83,11 +103,7 @@ SimProcess::SimProcess(std::vector<std::string> arguments) {
     if (::read(stdout_fd_, &c, 1) != 1 || c == '\n') break;
     first_line_.push_back(c);
   }
-  std::smatch match;
-  if (std::regex_match(first_line_, match,
-                       std::regex(R"(vesk-sim listening on 127\.0\.0\.1:(\d+))"))) {
-    port_ = std::stoi(match[1]);
-  }
+  port_ = ListeningPort(first_line_);
 }
 
 SimProcess::~SimProcess() {
@@ -109,10 +125,15 @@ std::vector<std::string> SimProcess::RequestedTargets() const {
   std::vector<std::string> targets;
   std::istringstream lines(Log());
   std::string line;
-  const std::regex request(R"(vesk-sim: conn \S+ \S+ (\S+) .*)");
-  std::smatch match;
+  // "vesk-sim: conn ID METHOD TARGET STATUS BYTES"; other lines are the
+  // simulator's own messages.
   while (std::getline(lines, line)) {
-    if (std::regex_match(line, match, request)) targets.push_back(match[1]);
+    std::istringstream words(line);
+    std::vector<std::string> word;
+    for (std::string w; words >> w;) word.push_back(w);
+    if (word.size() >= 6 && word[0] == "vesk-sim:" && word[1] == "conn") {
+      targets.push_back(word[4]);
+    }
   }
   return targets;
 }
@@ -147,8 +168,7 @@ std::optional<std::string> SimProcess::FetchBody(const std::string& path) const 
   ::close(fd);
   const std::size_t end_of_head = answer.find("\r\n\r\n");
   if (!complete || end_of_head == std::string::npos) return std::nullopt;
-  if (!std::regex_match(answer.substr(0, answer.find("\r\n")),
-                        std::regex(R"(HTTP/1\.\d 200 .*)"))) {
+  if (!IsOkStatusLine(std::string_view(answer).substr(0, answer.find("\r\n")))) {
     return std::nullopt;
   }
   return answer.substr(end_of_head + 4);

@@ -41,8 +41,10 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.syslog.mode, SyslogMode::kBroadcast);
   EXPECT_EQ(config.syslog.port, 514);
   EXPECT_EQ(config.font, "");
+  EXPECT_EQ(config.read_timeout_ms, 30000);
+  EXPECT_EQ(config.request_deadline_seconds, 120);
   EXPECT_TRUE(config.warnings.empty());
-  ASSERT_EQ(config.entries.size(), 4u);
+  ASSERT_EQ(config.entries.size(), 6u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -91,6 +93,31 @@ TEST(ConfigTest, MalformedValuesFallBackToTheDefaultWithOneWarningEach) {
   EXPECT_NE(config.warnings[2].find("VESK_PUBLISH_HOST"), std::string::npos) << config.warnings[2];
   EXPECT_NE(config.warnings[3].find("VESK_SYSLOG"), std::string::npos) << config.warnings[3];
   EXPECT_NE(config.warnings[4].find("Font"), std::string::npos) << config.warnings[4];
+}
+
+TEST(ConfigTest, TimeLimitsAreWholeNumbersWithinTheirRange) {
+  TempDir dir;
+  dir.Write("vesk.ini", "ReadTimeout = 750\nRequestDeadline=\"5\"\n");
+  Configuration config = Load(dir, {});
+  EXPECT_EQ(config.read_timeout_ms, 750);
+  EXPECT_EQ(config.request_deadline_seconds, 5);
+  EXPECT_EQ(Entry(config, "ReadTimeout").source, ValueSource::kFile);
+  config = Load(dir, {{"VESK_READ_TIMEOUT", "3600000"}, {"VESK_REQUEST_DEADLINE", "86400"}});
+  EXPECT_EQ(config.read_timeout_ms, 3600000);
+  EXPECT_EQ(config.request_deadline_seconds, 86400);
+  EXPECT_EQ(Entry(config, "RequestDeadline").value, "86400");
+
+  // Zero would mean waiting for ever; fractions, units, signs and numbers
+  // past the range or past 32 bits are all malformed.
+  for (const char* bad : {"0", "-5", "+5", "1.5", "30s", "3600001", "99999999999", "4294967296"}) {
+    config = Load(dir, {{"VESK_READ_TIMEOUT", bad}, {"VESK_REQUEST_DEADLINE", bad}});
+    EXPECT_EQ(config.read_timeout_ms, 30000) << bad;
+    EXPECT_EQ(config.request_deadline_seconds, 120) << bad;
+    EXPECT_EQ(Entry(config, "ReadTimeout").source, ValueSource::kDefault) << bad;
+    ASSERT_EQ(config.warnings.size(), 2u) << bad;
+    EXPECT_NE(config.warnings[0].find("VESK_READ_TIMEOUT"), std::string::npos) << bad;
+    EXPECT_NE(config.warnings[1].find("VESK_REQUEST_DEADLINE"), std::string::npos) << bad;
+  }
 }
 
 TEST(ConfigTest, UnreadableFileIsReported) {

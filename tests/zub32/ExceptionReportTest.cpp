@@ -6,12 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
+#include "support/Regex.h"
 #include "support/TempDir.h"
 #include "support/UdpListener.h"
 #include "zub32/Config.h"

@@ -1,0 +1,523 @@
+// The real binary where the disk lets it down: a program directory that has
+// become read-only, and a small file system that fills up during a run. Every
+// run must end normally, say what it could not write (on the console, and in
+// the report or, where that cannot be written either, its syslog line), and
+// leave each published file with its previous bytes or a complete new
+// version, with no temporary file behind.
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Bitmap.h"
+#include "platform/BmpCodec.h"
+#include "support/RunProcess.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+#include "support/UdpListener.h"
+#include "support/Unprivileged.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::SimProcess;
+using testing_support::TempDir;
+using testing_support::UdpListener;
+
+constexpr const char* kReport = "e!vesk.xml";
+constexpr const char* kDiskFull = "No space left on device";
+constexpr const char* kFiller = "filler.bin";
+// Large enough for a first run with the simulator's frames (about 40 KiB
+// each) and a monochrome background, small enough to fill in a moment.
+constexpr const char* kTmpfsOptions = "size=640k,mode=0755";
+constexpr int kBackgroundSize = 512;
+
+// One entry of a program directory: a file's bytes or a link's target.
+struct Entry {
+  bool link = false;
+  std::string content;
+  friend bool operator==(const Entry&, const Entry&) = default;
+};
+using Snapshot = std::map<std::string, Entry>;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every entry except the test's own filler file.
+Snapshot TakeSnapshot(const std::string& directory) {
+  Snapshot snapshot;
+  for (const auto& item : fs::directory_iterator(directory)) {
+    const std::string name = item.path().filename().string();
+    if (name == kFiller) continue;
+    Entry entry;
+    entry.link = item.is_symlink();
+    entry.content =
+        entry.link ? fs::read_symlink(item.path()).string() : ReadFile(item.path().string());
+    snapshot[name] = std::move(entry);
+  }
+  return snapshot;
+}
+
+std::vector<std::string> TemporaryEntries(const Snapshot& snapshot) {
+  std::vector<std::string> names;
+  for (const auto& [name, entry] : snapshot) {
+    if (name.front() == '.') names.push_back(name);
+  }
+  return names;
+}
+
+bool Printed(const ProcessResult& result, const std::string& line) {
+  const std::vector<std::string> lines = result.OutLines();
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool EndsWith(std::string_view text, std::string_view end) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return text.ends_with(end);
+}
+
+std::vector<std::string> Payloads(const std::vector<testing_support::Datagram>& datagrams) {
+  std::vector<std::string> payloads;
+  for (const auto& datagram : datagrams) payloads.push_back(datagram.payload);
+  return payloads;
+}
+
+bool AnyContains(const std::vector<std::string>& texts, const std::string& part) {
+  return std::any_of(texts.begin(), texts.end(),
+                     [&](const std::string& text) { return text.find(part) != std::string::npos; });
+}
+
+// Length-prefixed fields, for results that a child process hands back
+// through a pipe.
+void Put(std::string& out, std::string_view field) {
+  out += std::to_string(field.size());
+  out += ':';
+  out += field;
+}
+
+class Fields {
+ public:
+  explicit Fields(std::string bytes) : bytes_(std::move(bytes)) {}
+  bool AtEnd() const { return at_ >= bytes_.size(); }
+  // The next field; empty (and at the end) when the bytes run out.
+  std::string Next() {
+    const std::size_t colon = bytes_.find(':', at_);
+    if (colon == std::string::npos) {
+      at_ = bytes_.size();
+      return "";
+    }
+    const std::size_t size = std::stoul(bytes_.substr(at_, colon - at_));
+    std::string field = bytes_.substr(colon + 1, size);
+    at_ = colon + 1 + size;
+    return field;
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t at_ = 0;
+};
+
+void PutResult(std::string& out, const ProcessResult& result) {
+  Put(out, std::to_string(result.exit_code));
+  Put(out, std::to_string(result.signal));
+  Put(out, result.timed_out ? "1" : "0");
+  Put(out, result.out);
+  Put(out, result.err + result.start_error);
+}
+
+int ToInt(const std::string& text) {
+  try {
+    return std::stoi(text);
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+ProcessResult TakeResult(Fields& fields) {
+  ProcessResult result;
+  result.exit_code = ToInt(fields.Next());
+  result.signal = ToInt(fields.Next());
+  result.timed_out = fields.Next() == "1";
+  result.out = fields.Next();
+  result.err = fields.Next();
+  return result;
+}
+
+void PutSnapshot(std::string& out, const Snapshot& snapshot) {
+  Put(out, std::to_string(snapshot.size()));
+  for (const auto& [name, entry] : snapshot) {
+    Put(out, name);
+    Put(out, entry.link ? "l" : "f");
+    Put(out, entry.content);
+  }
+}
+
+Snapshot TakeSnapshotFields(Fields& fields) {
+  Snapshot snapshot;
+  const int count = ToInt(fields.Next());
+  for (int i = 0; i < count && !fields.AtEnd(); ++i) {
+    const std::string name = fields.Next();
+    Entry entry;
+    entry.link = fields.Next() == "l";
+    entry.content = fields.Next();
+    snapshot[name] = std::move(entry);
+  }
+  return snapshot;
+}
+
+bool WriteAllTo(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t count = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    done += static_cast<std::size_t>(count);
+  }
+  return true;
+}
+
+std::string ReadAllFrom(int fd) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return bytes;
+    bytes.append(buffer, static_cast<std::size_t>(count));
+  }
+}
+
+// Runs the program as the user nobody (when the tests run as root), whose
+// rights over the program directory are those its mode gives.
+std::optional<ProcessResult> RunAsNobody(const ProcessOptions& options) {
+  int pipe_fds[2];
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return std::nullopt;
+  std::string packed;
+  // The child writes its whole result before it exits and the parent reads
+  // only then, so the pipe must hold all of it.
+  ::fcntl(pipe_fds[1], F_SETPIPE_SZ, 1 << 20);
+  const std::optional<bool> ran = testing_support::RunUnprivileged([&] {
+    std::string bytes;
+    PutResult(bytes, testing_support::RunProcess(options));
+    return WriteAllTo(pipe_fds[1], bytes);
+  });
+  ::close(pipe_fds[1]);
+  packed = ReadAllFrom(pipe_fds[0]);
+  ::close(pipe_fds[0]);
+  if (!ran.value_or(false)) return std::nullopt;
+  Fields fields(std::move(packed));
+  return TakeResult(fields);
+}
+
+class DiskFaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  }
+
+  // The environment of a run against the simulator from the program
+  // directory home, with syslog lines to syslog_port (0: off).
+  ProcessOptions RunOptions(const std::string& binary, const SimProcess& sim, int syslog_port,
+                            const std::optional<std::string>& home) const {
+    ProcessOptions options;
+    options.binary = binary;
+    options.working_directory = "/";
+    options.environment = {
+        {"LC_ALL", "C"},
+        {"VESK_SYSLOG", syslog_port == 0 ? "off" : "127.0.0.1:" + std::to_string(syslog_port)},
+        {"VESK_HOME", home},
+        {"VESK_FONT", std::nullopt},
+        {"VESK_RADAR_HOST", sim.HostPort()},
+        {"VESK_PUBLISH_HOST", sim.HostPort()}};
+    options.time_limit = std::chrono::seconds(60);
+    return options;
+  }
+
+  TempDir program_;
+};
+
+TEST_F(DiskFaultTest, ReadOnlyProgramDirectoryKeepsEveryFileAndSaysWhy) {
+  // Every loop page names a newer frame, so the second run tries every write
+  // the program makes.
+  SimProcess sim({"--advance-on-request"});
+  ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
+  testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
+  ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
+
+  const ProcessResult first =
+      testing_support::RunProcess(RunOptions(program_.File("vesk"), sim, 0, std::nullopt));
+  ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
+  ASSERT_TRUE(program_.Exists("SESOverlay0.bmp")) << first.out;
+  ASSERT_FALSE(program_.Exists(kReport)) << program_.Read(kReport);
+
+  // Without its lock file the run cannot make one either.
+  fs::remove(program_.File("vesk.lock"));
+  ASSERT_EQ(::chmod(program_.path().c_str(), 0555), 0);
+  const Snapshot before = TakeSnapshot(program_.path());
+
+  UdpListener syslog;
+  const std::optional<ProcessResult> second =
+      RunAsNobody(RunOptions(program_.File("vesk"), sim, syslog.port(), std::nullopt));
+  ASSERT_TRUE(second.has_value()) << "the run as an unprivileged user did not take place";
+  const ProcessResult& result = *second;
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+
+  // Nothing changed, nothing was added, nothing was left behind.
+  EXPECT_EQ(TakeSnapshot(program_.path()), before);
+
+  // The console says what could not be written and why, file by file.
+  const std::vector<std::string> lines = result.OutLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(),
+            "Cannot lock vesk.lock (Permission denied); this run goes on without the lock.");
+  for (const char* name : {"index.html", "index24.html", "root.html", "Image0.png",
+                           "LastImageURI.txt", "sysinfo.json"}) {
+    const std::string line =
+        std::string("Cannot create a temporary file for \"") + name + "\": Permission denied";
+    if (std::string(name) == "LastImageURI.txt") {
+      // Recorded only when every frame was saved, so it is not even tried.
+      EXPECT_FALSE(Printed(result, line)) << result.out;
+    } else {
+      EXPECT_TRUE(Printed(result, line)) << result.out;
+    }
+  }
+  const std::string overlay_line = "Cannot create file \"" + program_.path() + "SESOverlay-";
+  EXPECT_TRUE(AnyContains(lines, overlay_line)) << result.out;
+  EXPECT_TRUE(Printed(result, "Done!")) << result.out;
+  EXPECT_TRUE(Printed(result, "Cannot create a temporary file for \"" + program_.path() + kReport +
+                                  "\": Permission denied"))
+      << result.out;
+
+  // The report cannot be written, so its syslog lines are what reaches the
+  // operator: the overlay's failure and the run's failed writes.
+  const std::vector<std::string> payloads = Payloads(syslog.ReceiveAll());
+  EXPECT_TRUE(AnyContains(payloads, "EXCEPTION:Func=Generate_SESOverlay Trace=200"))
+      << ::testing::PrintToString(payloads);
+  EXPECT_TRUE(AnyContains(payloads, "EXCEPTION:Func=Main() Trace=100"))
+      << ::testing::PrintToString(payloads);
+}
+
+// What a run in the small file system left behind, as the child that mounted
+// it reports.
+struct FullDiskRun {
+  std::size_t free_bytes = 0;  // left free for the run; SIZE_MAX: no filler
+  ProcessResult result;
+  Snapshot after;
+};
+
+// The child's side of FullFileSystemLeavesOldOrNewFilesOnly: mounts a tmpfs
+// over directory in a mount namespace of its own, runs the program once with
+// room to spare and then once for each amount of free space, and writes the
+// results to fd. Returns the process exit code.
+int RunInSmallFileSystem(int fd, const std::string& directory, const SimProcess& sim,
+                         const std::vector<std::size_t>& free_bytes,
+                         const std::vector<int>& syslog_ports) {
+  std::string out;
+  auto skip = [&](const std::string& what) {
+    Put(out, "skip");
+    Put(out, what + ": " + ::strerror(errno));
+    return WriteAllTo(fd, out) ? 0 : 1;
+  };
+  if (::unshare(CLONE_NEWNS) != 0) return skip("unshare(CLONE_NEWNS)");
+  // Mounts made here must not reach the rest of the system.
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    return skip("making the mounts private");
+  }
+  if (::mount("tmpfs", directory.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, kTmpfsOptions) != 0) {
+    return skip("mounting a tmpfs");
+  }
+  Put(out, "mounted");
+
+  // A monochrome map keeps each overlay at 32 KiB.
+  platform::Bitmap background(kBackgroundSize, kBackgroundSize, 1);
+  background.FillRect(0, 0, kBackgroundSize, kBackgroundSize, platform::kWhite);
+  platform::SaveBmpFile(background, directory + "IDR641.background.bmp");
+
+  for (std::size_t k = 0; k < free_bytes.size(); ++k) {
+    const std::string filler = directory + kFiller;
+    if (free_bytes[k] != SIZE_MAX) {
+      struct statvfs status {};
+      ::statvfs(directory.c_str(), &status);
+      const std::size_t available = status.f_bavail * status.f_frsize;
+      std::size_t left = available > free_bytes[k] ? available - free_bytes[k] : 0;
+      const int filler_fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const std::string zeros(65536, '\0');
+      while (left > 0) {
+        const ssize_t count = ::write(filler_fd, zeros.data(), std::min(left, zeros.size()));
+        if (count <= 0) break;
+        left -= static_cast<std::size_t>(count);
+      }
+      ::close(filler_fd);
+    }
+    ProcessOptions options;
+    options.binary = testing_support::VeskBinary();
+    options.working_directory = "/";
+    options.environment = {{"LC_ALL", "C"},
+                           {"VESK_SYSLOG", "127.0.0.1:" + std::to_string(syslog_ports[k])},
+                           {"VESK_HOME", directory},
+                           {"VESK_FONT", std::nullopt},
+                           {"VESK_RADAR_HOST", sim.HostPort()},
+                           {"VESK_PUBLISH_HOST", sim.HostPort()}};
+    options.time_limit = std::chrono::seconds(60);
+    PutResult(out, testing_support::RunProcess(options));
+    PutSnapshot(out, TakeSnapshot(directory));
+    ::unlink(filler.c_str());
+  }
+  return WriteAllTo(fd, out) ? 0 : 1;
+}
+
+// Checks one file the run may have replaced: its old bytes, or a complete
+// new version.
+void ExpectOldOrNew(const std::string& name, const Entry* old, const Entry& now,
+                    const std::set<std::string>& frames) {
+  SCOPED_TRACE(name);
+  if (old != nullptr && *old == now) return;
+  const std::string& bytes = now.content;
+  if (name.size() == 10 && name.starts_with("image")) {
+    // The lower-case names stay links to the frames.
+    EXPECT_TRUE(now.link);
+    EXPECT_EQ(bytes, "I" + name.substr(1));
+  } else if (name.starts_with("Image") && name.ends_with(".png")) {
+    EXPECT_TRUE(frames.count(bytes))
+        << "not a frame the simulator serves, " << bytes.size() << " bytes";
+  } else if (name.starts_with("SESOverlay") && name.ends_with(".bmp")) {
+    try {
+      const platform::Bitmap overlay = platform::DecodeBmp(bytes);
+      EXPECT_EQ(overlay.Width(), kBackgroundSize);
+      EXPECT_EQ(overlay.Height(), kBackgroundSize);
+      EXPECT_EQ(overlay.BitCount(), 1);
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << "not a loadable bitmap: " << error.what();
+    }
+  } else if (name == "index.html" || name == "index24.html" || name == "root.html") {
+    EXPECT_TRUE(EndsWith(bytes, "</html>")) << "a page cut short, " << bytes.size() << " bytes";
+  } else if (name == "LastImageURI.txt") {
+    EXPECT_TRUE(bytes.starts_with("/radar/IDR641.T.") && bytes.ends_with(".png")) << bytes;
+  } else if (name == "sysinfo.json") {
+    EXPECT_TRUE(bytes.starts_with("{") && EndsWith(bytes, "}")) << bytes;
+  } else if (name == kReport) {
+    EXPECT_TRUE(EndsWith(bytes, "</xml>")) << bytes;
+  } else if (name == "vesk.lock") {
+    EXPECT_EQ(bytes, "");
+  } else {
+    ADD_FAILURE() << "changed or added by the run";
+  }
+}
+
+TEST_F(DiskFaultTest, FullFileSystemLeavesOldOrNewFilesOnly) {
+  SimProcess sim({"--advance-on-request"});
+  ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
+  // The first run has room to spare; then the file system is filled to leave
+  // nothing, one page, and room for a page or a frame but not the whole loop.
+  const std::vector<std::size_t> free_bytes = {SIZE_MAX, 0, 4096, 16384, 45056, 98304};
+  std::vector<std::unique_ptr<UdpListener>> listeners;
+  std::vector<int> ports;
+  for (std::size_t k = 0; k < free_bytes.size(); ++k) {
+    listeners.push_back(std::make_unique<UdpListener>());
+    ports.push_back(listeners.back()->port());
+  }
+
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipe_fds[0]);
+    int code = 1;
+    try {
+      code = RunInSmallFileSystem(pipe_fds[1], program_.path(), sim, free_bytes, ports);
+    } catch (...) {
+    }
+    ::_exit(code);
+  }
+  ::close(pipe_fds[1]);
+  Fields fields(ReadAllFrom(pipe_fds[0]));
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: " << status;
+
+  const std::string state = fields.Next();
+  if (state == "skip") GTEST_SKIP() << "no small file system here: " << fields.Next();
+  ASSERT_EQ(state, "mounted");
+  std::vector<FullDiskRun> runs;
+  for (std::size_t k = 0; k < free_bytes.size() && !fields.AtEnd(); ++k) {
+    FullDiskRun run;
+    run.free_bytes = free_bytes[k];
+    run.result = TakeResult(fields);
+    run.after = TakeSnapshotFields(fields);
+    runs.push_back(std::move(run));
+  }
+  ASSERT_EQ(runs.size(), free_bytes.size());
+
+  // Every frame the runs asked for, as the simulator serves it.
+  std::set<std::string> frames;
+  for (const std::string& target : sim.RequestedTargets()) {
+    if (!target.starts_with("/radar/")) continue;
+    const std::optional<std::string> frame = sim.FetchBody(target);
+    if (frame) frames.insert(*frame);
+  }
+
+  const FullDiskRun& first = runs.front();
+  ASSERT_EQ(first.result.exit_code, 0) << first.result.err;
+  ASSERT_FALSE(first.result.out.find(kDiskFull) != std::string::npos) << first.result.out;
+  ASSERT_TRUE(first.after.count("SESOverlay0.bmp")) << first.result.out;
+  ASSERT_FALSE(first.after.count(kReport)) << first.after.at(kReport).content;
+
+  for (std::size_t k = 1; k < runs.size(); ++k) {
+    const FullDiskRun& run = runs[k];
+    const Snapshot& before = runs[k - 1].after;
+    SCOPED_TRACE("run with " + std::to_string(run.free_bytes) + " bytes free");
+    EXPECT_FALSE(run.result.timed_out);
+    EXPECT_EQ(run.result.exit_code, 0) << run.result.err;
+    EXPECT_EQ(TemporaryEntries(run.after), std::vector<std::string>{});
+    for (const auto& [name, entry] : before) {
+      EXPECT_TRUE(run.after.count(name)) << name << " was lost";
+    }
+    for (const auto& [name, entry] : run.after) {
+      const auto old = before.find(name);
+      ExpectOldOrNew(name, old == before.end() ? nullptr : &old->second, entry, frames);
+    }
+
+    // A run either published the new loop or said what it could not write,
+    // in its output and in a syslog line.
+    const bool said_disk_full = run.result.out.find(kDiskFull) != std::string::npos;
+    const std::vector<std::string> payloads = Payloads(listeners[k]->ReceiveAll());
+    if (said_disk_full) {
+      EXPECT_TRUE(AnyContains(payloads, "EXCEPTION:Func=")) << run.result.out;
+    } else {
+      EXPECT_NE(run.after.at("LastImageURI.txt"), before.at("LastImageURI.txt"))
+          << "nothing was said, yet the new loop was not recorded:\n"
+          << run.result.out;
+    }
+    if (run.free_bytes == 0) {
+      EXPECT_TRUE(said_disk_full) << run.result.out;
+    }
+  }
+}
+
+}  // namespace

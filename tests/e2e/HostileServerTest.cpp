@@ -1,0 +1,855 @@
+// The real binary against misbehaving web hosts: for each scenario a scripted
+// loopback server answers one request of a run (the radar loop page, a frame
+// or the station feed) in a broken or hostile way and answers the others
+// well. Every run must exit 0 in time, leave one exception report exactly
+// when something failed, and leave every published file either as it was or
+// replaced whole by the bytes the hosts served: nothing lost, nothing
+// partial, nothing left behind.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Bitmap.h"
+#include "platform/BmpCodec.h"
+#include "support/RunProcess.h"
+#include "support/ScriptedServer.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::ScriptedServer;
+using testing_support::TempDir;
+using Script = ScriptedServer::Script;
+
+constexpr const char* kLoopPath = "/products/IDR641.loop.shtml";
+constexpr const char* kFeedPath = "/ses/sysinfo.json";
+constexpr const char* kMovedPagePath = "/products/moved.shtml";
+constexpr const char* kReport = "e!vesk.xml";
+constexpr const char* kOldNewest = "/radar/IDR641.T.202407222140.png";
+// The frame entry that stands in for "a frame": one in the middle of the
+// loop, so that a failure there leaves some frames new and some old.
+constexpr int kHostileEntry = 3;
+constexpr int kReadTimeoutMs = 500;
+constexpr int kDeadlineSeconds = 3;
+// The hostile streams announce or carry 10 GiB, a MiB at a time; the hosts
+// stop once the client hangs up, a few MiB past its 256 MiB limit at most.
+constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uint64_t kTenGiB = 10240 * kMiB;
+
+std::string FrameAddress(int n) {
+  return "/radar/IDR641.T.20240722215" + std::to_string(n) + ".png";
+}
+
+// Frame bytes with zero bytes, CR LF and bytes above 127, distinct per entry.
+std::string FrameBytes(int n) {
+  std::string bytes("\x89PNG\r\n\x1a\n", 8);
+  bytes += std::string(1, '\0') + "new frame " + std::to_string(n) + "\r\n\xff\xfe";
+  bytes.append(2000 + 100 * static_cast<std::size_t>(n), static_cast<char>('a' + n));
+  return bytes;
+}
+
+std::string LoopPage() {
+  std::string page = "<html><body><script>\n  var theImageNames = new Array();\n";
+  for (int n = 0; n < 7; ++n) {
+    page += "  theImageNames[" + std::to_string(n) + "] = \"" + FrameAddress(n) + "\";\n";
+  }
+  return page + "</script></body></html>\n";
+}
+
+const std::string kFeed = R"({"currentTemp":"21.5","currentWind":"NW 12","updated":"now"})";
+
+std::string Head(const std::string& status, const std::string& headers) {
+  return "HTTP/1.1 " + status + "\r\n" + headers + "\r\n";
+}
+
+std::string Ok(const std::string& body, const std::string& headers = "") {
+  return Head("200 OK", headers + "Content-Length: " + std::to_string(body.size()) + "\r\n") + body;
+}
+
+std::string Redirect(const std::string& location) {
+  return Head("302 Found", "Location: " + location + "\r\nContent-Length: 5\r\n") + "moved";
+}
+
+// A body in the chunked coding, cut into pieces of at most piece bytes,
+// ending with the last chunk unless told otherwise.
+std::string Chunked(const std::string& body, std::size_t piece, bool last_chunk = true,
+                    const std::string& line_end = "\r\n") {
+  std::string coded;
+  for (std::size_t offset = 0; offset < body.size(); offset += piece) {
+    const std::size_t size = std::min(piece, body.size() - offset);
+    char line[32];
+    std::snprintf(line, sizeof line, "%zx", size);
+    coded += line + line_end + body.substr(offset, size) + line_end;
+  }
+  if (last_chunk) coded += "0" + line_end + line_end;
+  return coded;
+}
+
+std::string Half(const std::string& body) { return body.substr(0, body.size() / 2); }
+
+// A literal with its zero bytes.
+template <std::size_t N>
+std::string Bytes(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
+// The slot tag of a moment with English day names, as the program names
+// its archives.
+std::string SlotTag(time_t when) {
+  tm local{};
+  ::localtime_r(&when, &local);
+  static constexpr const char* kDays[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "%s%03d", kDays[local.tm_wday],
+                (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 300);
+  return tag;
+}
+
+// Where the hosts listen, known once every server is up.
+struct Ports {
+  std::atomic<int> radar{0};
+  std::atomic<int> publish{0};
+  std::atomic<int> other{0};
+};
+
+std::string UrlAt(int port, const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+// Builds the steps that follow a request head.
+using Answer = std::function<Script(const Ports&)>;
+
+Answer Sends(std::string bytes) {
+  return [bytes](const Ports&) { return Script{ScriptedServer::Send(bytes)}; };
+}
+Answer Plays(Script script) {
+  return [script](const Ports&) { return script; };
+}
+
+enum class Target { kLoopPage, kFrame, kFeed };
+
+struct Scenario {
+  std::string name;
+  Target target;
+  // The answer to the target's request.
+  Answer answer;
+  // The class of the reported error; empty when the run succeeds.
+  std::string report_class;
+  // Other paths the hosts answer, each on every host.
+  std::map<std::string, Answer> routes;
+  // More checks on what the hosts saw.
+  std::function<void(const ScriptedServer& radar, const ScriptedServer& other)> check;
+  int deadline_seconds = kDeadlineSeconds;
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
+std::string TargetPath(Target target) {
+  switch (target) {
+    case Target::kLoopPage:
+      return kLoopPath;
+    case Target::kFrame:
+      return FrameAddress(kHostileEntry);
+    case Target::kFeed:
+      return kFeedPath;
+  }
+  return "";
+}
+
+std::string RequestTarget(const std::string& head) {
+  const std::size_t start = head.find(' ') + 1;
+  return head.substr(start, head.find(' ', start) - start);
+}
+
+// Every request target the server saw.
+std::vector<std::string> Targets(const ScriptedServer& server) {
+  std::vector<std::string> targets;
+  for (const std::string& head : server.RequestHeads()) targets.push_back(RequestTarget(head));
+  return targets;
+}
+
+// The values of every Cookie line a server received.
+std::vector<std::string> CookieLines(const ScriptedServer& server) {
+  std::vector<std::string> lines;
+  for (const std::string& head : server.RequestHeads()) {
+    for (std::size_t at = head.find("\r\nCookie: "); at != std::string::npos;
+         at = head.find("\r\nCookie: ", at + 1)) {
+      // A folded line goes on after CR LF and a blank.
+      std::size_t end = at + 2;
+      do {
+        end = head.find("\r\n", end + 1);
+      } while (end != std::string::npos && end + 2 < head.size() && head[end + 2] == ' ');
+      lines.push_back(head.substr(at + 2, end - at - 2));
+    }
+  }
+  return lines;
+}
+
+// A header line with its folds (CR LF and a blank) joined again.
+std::string Unfolded(std::string line) {
+  for (std::size_t at = line.find("\r\n "); at != std::string::npos; at = line.find("\r\n ", at))
+    line.erase(at, 2);
+  return line;
+}
+
+bool HasControlByte(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+  });
+}
+
+std::vector<Scenario> Scenarios() {
+  const std::string page = LoopPage();
+  const std::string frame = FrameBytes(kHostileEntry);
+  std::vector<Scenario> all;
+  auto add = [&all](std::string name, Target target, Answer answer, std::string report_class) {
+    Scenario scenario;
+    scenario.name = std::move(name);
+    scenario.target = target;
+    scenario.answer = std::move(answer);
+    scenario.report_class = std::move(report_class);
+    all.push_back(std::move(scenario));
+    return &all.back();
+  };
+  const Target L = Target::kLoopPage;
+  const Target F = Target::kFrame;
+  const Target S = Target::kFeed;
+  // The run succeeds: no report.
+  const std::string ok;
+
+  // Stalls, resets and closes.
+  add("LoopPage_StallBeforeHead", L, Plays({ScriptedServer::Wait(20000)}), "EIdReadTimeout");
+  add("LoopPage_StallInsideHead", L,
+      Plays({ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Le"), ScriptedServer::Wait(20000)}),
+      "EIdReadTimeout");
+  add("LoopPage_StallMidBody", L,
+      Plays({ScriptedServer::Send(
+                 Head("200 OK", "Content-Length: " + std::to_string(page.size()) + "\r\n") +
+                 Half(page)),
+             ScriptedServer::Wait(20000)}),
+      "EIdReadTimeout");
+  add("Frame_StallMidBody", F,
+      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 5000\r\n") + Half(frame)),
+             ScriptedServer::Wait(20000)}),
+      "EIdReadTimeout");
+  add("Feed_StallBeforeHead", S, Plays({ScriptedServer::Wait(20000)}), "EIdReadTimeout");
+  // One byte every 150 ms never trips the read time-out; the request
+  // deadline ends it.
+  add("Frame_TrickleBeyondTheDeadline", F, Plays({ScriptedServer::Trickle(Ok(frame), 1, 150)}),
+      "EIdReadTimeout");
+  add("LoopPage_ResetBeforeHead", L, Plays({ScriptedServer::Reset()}), "EIdSocketError");
+  add("Frame_ResetMidBody", F,
+      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 5000\r\n") + Half(frame)),
+             ScriptedServer::Wait(100), ScriptedServer::Reset()}),
+      "EIdSocketError");
+  add("Feed_ResetMidBody", S,
+      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 500\r\n") + Half(kFeed)),
+             ScriptedServer::Wait(100), ScriptedServer::Reset()}),
+      "EIdSocketError");
+  add("LoopPage_ClosedWithoutAnswer", L, Plays({ScriptedServer::Close()}),
+      "EIdConnClosedGracefully");
+  add("LoopPage_HeadCutByClose", L,
+      Plays({ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"),
+             ScriptedServer::Close()}),
+      "EIdException");
+
+  // Bodies that end too early, twice or never.
+  add("LoopPage_TruncatedContentLength", L,
+      Plays({ScriptedServer::Send(
+                 Head("200 OK", "Content-Length: " + std::to_string(page.size()) + "\r\n") +
+                 Half(page)),
+             ScriptedServer::Close()}),
+      "EIdConnClosedGracefully");
+  add("Frame_TruncatedContentLength", F,
+      Plays({ScriptedServer::Send(
+                 Head("200 OK", "Content-Length: " + std::to_string(frame.size()) + "\r\n") +
+                 Half(frame)),
+             ScriptedServer::Close()}),
+      "EIdConnClosedGracefully");
+  add("Feed_TruncatedContentLength", S,
+      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 100\r\n") + kFeed),
+             ScriptedServer::Close()}),
+      "EIdConnClosedGracefully");
+  add("Frame_DuplicateEqualContentLength", F,
+      Sends(Head("200 OK", "Content-Length: " + std::to_string(frame.size()) +
+                               "\r\nContent-Length: " + std::to_string(frame.size()) + "\r\n") +
+            frame),
+      ok);
+  add("Frame_ConflictingContentLength", F,
+      Sends(Head("200 OK", "Content-Length: 100\r\nContent-Length: " +
+                               std::to_string(frame.size()) + "\r\n") +
+            frame),
+      "EIdException");
+  add("LoopPage_ConflictingContentLengthList", L,
+      Sends(Head("200 OK", "Content-Length: " + std::to_string(page.size()) + ", 20\r\n") + page),
+      "EIdException");
+  // A negative length counts as none: the body runs to the close.
+  add("Frame_NegativeContentLength", F,
+      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: -1\r\n") + frame),
+             ScriptedServer::Close()}),
+      ok);
+  add("Frame_ContentLengthPast64Bits", F,
+      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 99999999999999999999999\r\n") +
+                                  frame),
+             ScriptedServer::Close()}),
+      "EIdException");
+  // 10 GiB announced and streamed; the client refuses at once and hangs
+  // up, which ends the stream after a few MiB.
+  add("Frame_Declared10GiBBody", F,
+      Plays({ScriptedServer::Send(
+                 Head("200 OK", "Content-Length: " + std::to_string(kTenGiB) + "\r\n")),
+             ScriptedServer::Repeat(std::string(kMiB, 'x'), kTenGiB / kMiB)}),
+      "EIdException");
+  add("LoopPage_Chunked10GiBStream", L,
+      Plays(
+          {ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n")),
+           ScriptedServer::Repeat("100000\r\n" + std::string(kMiB, 'x') + "\r\n", kTenGiB / kMiB)}),
+      "EIdException")
+      ->deadline_seconds = 30;
+  add("Feed_UntilClose10GiBStream", S,
+      Plays({ScriptedServer::Send(Head("200 OK", "Connection: close\r\n")),
+             ScriptedServer::Repeat(std::string(kMiB, 'x'), kTenGiB / kMiB)}),
+      "EIdException")
+      ->deadline_seconds = 30;
+  add("Frame_ChunkSizeOverflow", F,
+      Plays({ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n") +
+                                  "ffffffffffffffff\r\n" + frame),
+             ScriptedServer::Close()}),
+      "EIdException");
+  add("Frame_Single10GiBChunk", F,
+      Plays(
+          {ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n") + "280000000\r\n"),
+           ScriptedServer::Repeat(std::string(kMiB, 'x'), kTenGiB / kMiB)}),
+      "EIdException");
+  add("LoopPage_ChunkedWithoutLastChunkThenClose", L,
+      Plays({ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n") +
+                                  Chunked(page, 100, false)),
+             ScriptedServer::Close()}),
+      "EIdConnClosedGracefully");
+  add("Frame_ChunkedWithoutLastChunkThenStall", F,
+      Plays({ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n") +
+                                  Chunked(frame, 700, false)),
+             ScriptedServer::Wait(20000)}),
+      "EIdReadTimeout");
+  add("Frame_ChunkedWithExtensionsAndTrailer", F,
+      Sends(Head("200 OK", "Transfer-Encoding: chunked\r\n") + "10 ; name=value\r\n" +
+            frame.substr(0, 16) + "\r\n" + Chunked(frame.substr(16), 333, false) +
+            "0\r\nX-Trailer: yes\r\n\r\n"),
+      ok);
+  add("Frame_LengthAndChunkedTogether", F,
+      Sends(Head("200 OK", "Content-Length: 20\r\nTransfer-Encoding: chunked\r\n") +
+            Chunked(frame, 500)),
+      "EIdException");
+  add("Frame_SurplusBytesAfterTheBody", F, Sends(Ok(frame) + "HTTP/1.1 200 OK\r\n\r\nstray"), ok);
+
+  // Line ends and head lines of odd forms.
+  add("LoopPage_BareLineFeeds", L,
+      Sends("HTTP/1.1 200 OK\nContent-Length: " + std::to_string(page.size()) + "\n\n" + page), ok);
+  add("Frame_BareLineFeedsChunked", F,
+      Sends("HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n" + Chunked(frame, 1000, true, "\n")),
+      ok);
+  add("LoopPage_HeaderLineWithoutColon", L,
+      Sends(Ok(page, "this line has no colon\r\nX-Fine: yes\r\n")), ok);
+  // Without its colon the length is no length: the body runs to the close.
+  add("Frame_ContentLengthWithoutColon", F,
+      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length 20\r\n") + frame),
+             ScriptedServer::Close()}),
+      ok);
+  add("LoopPage_ContinuationLines", L,
+      Sends(Ok(page, " leading continuation\r\nX-Folded: one\r\n two\r\n\tthree\r\n")), ok);
+  add("Frame_ContentLengthOnAContinuationLine", F,
+      Sends(Head("200 OK", "Content-Length:\r\n " + std::to_string(frame.size()) + "\r\n") + frame),
+      ok);
+  add("LoopPage_NulBytesInHeaders", L, Sends(Ok(page, Bytes("X-Zero: a\0b\r\nX-\0Name: v\r\n"))),
+      ok);
+  add("LoopPage_NulByteInStatusLine", L,
+      Sends(Bytes("HTTP/1.1 200\0 OK\r\nContent-Length: 2\r\n\r\nok")), "EIdHTTPProtocolException");
+
+  // Status lines of every odd form.
+  add("LoopPage_Http10StatusLine", L,
+      Sends("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" +
+            page),
+      ok);
+  add("LoopPage_StatusLineWithoutReason", L,
+      Sends("HTTP/1.1 200\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page),
+      ok);
+  add("LoopPage_Status99", L, Sends("HTTP/1.1 99 Odd\r\nContent-Length: 2\r\n\r\nno"),
+      "EIdHTTPProtocolException");
+  add("LoopPage_GarbageStatusLine", L,
+      Plays({ScriptedServer::Send("\x16\x03\x01 not a status line at all\r\n\r\njunk"),
+             ScriptedServer::Close()}),
+      "EIdHTTPProtocolException");
+  add("LoopPage_EmptyStatusLine", L, Sends("\r\nContent-Length: 0\r\n\r\n"),
+      "EIdHTTPProtocolException");
+  add(
+      "Frame_RepeatedContinue", F,
+      [frame](const Ports&) {
+        std::string interim;
+        for (int i = 0; i < 20; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
+        return Script{ScriptedServer::Send(interim + Ok(frame))};
+      },
+      ok);
+  add("LoopPage_ContinueFlood", L,
+      Plays({ScriptedServer::Repeat("HTTP/1.1 100 Continue\r\n\r\n", 100000),
+             ScriptedServer::Close()}),
+      "EIdException");
+  add("LoopPage_Status101", L,
+      Sends(
+          "HTTP/1.1 101 Switching Protocols\r\nUpgrade: something\r\nConnection: Upgrade\r\n\r\n"),
+      "EIdHTTPProtocolException");
+  add("LoopPage_Status103BeforeTheAnswer", L,
+      Sends("HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n" + Ok(page)), ok);
+  add("LoopPage_Status204WithBody", L,
+      Sends(Head("204 No Content", "Content-Length: 5\r\n") + "hello"), "EContentError");
+  add("Frame_Status204WithBody", F,
+      Sends(Head("204 No Content", "Content-Length: 5\r\n") + "hello"), "EContentError");
+  add("LoopPage_Status304WithBody", L,
+      Sends(Head("304 Not Modified", "Content-Length: 5\r\n") + "hello"),
+      "EIdHTTPProtocolException");
+  add("Frame_EmptyBody", F, Sends(Ok("")), "EContentError");
+  add("Frame_NotFound", F, Sends(Head("404 Not Found", "Content-Length: 9\r\n") + "not here!"),
+      "EIdHTTPProtocolException");
+  // The error page stalls: its read time-out (2 s) is longer than the run's
+  // own, and the stall replaces the protocol error.
+  add("Feed_ServerErrorWithStalledBody", S,
+      Plays({ScriptedServer::Send(Head("500 Internal Server Error", "Content-Length: 100\r\n") +
+                                  "partial"),
+             ScriptedServer::Wait(20000)}),
+      "EIdReadTimeout");
+  add("Feed_BareLineFeeds", S,
+      Sends("HTTP/1.1 200 OK\nContent-Length: " + std::to_string(kFeed.size()) + "\n\n" + kFeed),
+      ok);
+
+  // Redirects.
+  add("LoopPage_RedirectLoop", L, Sends(Redirect(kLoopPath)), "EIdHTTPProtocolException");
+  add("LoopPage_RedirectPingPong", L, Sends(Redirect("/products/other.shtml")),
+      "EIdHTTPProtocolException")
+      ->routes["/products/other.shtml"] = Sends(Redirect(kLoopPath));
+  {
+    Scenario* scenario = add(
+        "LoopPage_RedirectToAnotherPort", L,
+        [](const Ports& ports) {
+          return Script{ScriptedServer::Send(Redirect(UrlAt(ports.other.load(), kLoopPath)))};
+        },
+        ok);
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer& other) {
+      // The frames come from where the page came from.
+      EXPECT_EQ(Targets(radar), std::vector<std::string>{kLoopPath});
+      std::vector<std::string> expected = {kLoopPath};
+      for (int n = 0; n < 7; ++n) expected.push_back(FrameAddress(n));
+      EXPECT_EQ(Targets(other), expected);
+      const std::string head = other.RequestHeads().at(0);
+      EXPECT_NE(head.find("\r\nHost: 127.0.0.1:" + std::to_string(other.Port()) + "\r\n"),
+                std::string::npos)
+          << head;
+    };
+  }
+  {
+    Scenario* scenario = add("LoopPage_RedirectThroughDotDotPath", L,
+                             Sends(Redirect("../radar/../products/moved.shtml")), ok);
+    scenario->routes[kMovedPagePath] = Sends(Ok(page));
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
+      EXPECT_EQ(Targets(radar).at(1), kMovedPagePath);
+    };
+  }
+  {
+    Scenario* scenario = add("LoopPage_RedirectAboveTheRoot", L,
+                             Sends(Redirect("../../../../../products/moved.shtml")), ok);
+    scenario->routes[kMovedPagePath] = Sends(Ok(page));
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
+      EXPECT_EQ(Targets(radar).at(1), kMovedPagePath);
+    };
+  }
+  add(
+      "LoopPage_RedirectToHttps", L,
+      [](const Ports& ports) {
+        return Script{ScriptedServer::Send(
+            Redirect("https://127.0.0.1:" + std::to_string(ports.radar.load()) + kLoopPath))};
+      },
+      "EIdIOHandlerPropInvalid");
+  add("Feed_RedirectToHttps", S, Sends(Redirect("https://127.0.0.1/ses/sysinfo.json")),
+      "EIdIOHandlerPropInvalid");
+  add("LoopPage_RedirectWithoutLocation", L, Sends(Head("302 Found", "Content-Length: 0\r\n")),
+      "EIdHTTPProtocolException");
+  add("Frame_RedirectToAMirror", F, Sends(Redirect("/mirror/frame3.png")), ok)
+      ->routes["/mirror/frame3.png"] = Sends(Ok(frame));
+  add(
+      "Feed_RedirectToTheRadarHost", S,
+      [](const Ports& ports) {
+        return Script{ScriptedServer::Send(Redirect(UrlAt(ports.radar.load(), kFeedPath)))};
+      },
+      ok);
+
+  // Connections that go stale between requests.
+  {
+    Scenario* scenario = add("LoopPage_StaleKeptAliveConnection", L,
+                             Plays({ScriptedServer::SendAndClose(Ok(page))}), ok);
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
+      EXPECT_GE(radar.Accepted(), 2);
+    };
+  }
+  add("LoopPage_Http10AnswerThenClose", L,
+      Plays({ScriptedServer::SendAndClose("HTTP/1.0 200 OK\r\nContent-Length: " +
+                                          std::to_string(page.size()) + "\r\n\r\n" + page)}),
+      ok);
+
+  // Heads far too large.
+  add(
+      "LoopPage_TenThousandHeaderLines", L,
+      [page](const Ports&) {
+        std::string headers;
+        for (int i = 0; i < 10000; ++i) headers += "X-Line-" + std::to_string(i) + ": v\r\n";
+        return Script{ScriptedServer::Send(Ok(page, headers))};
+      },
+      "EIdException");
+  add("Frame_OverlongHeaderLine", F,
+      Sends(Ok(frame, "X-Long: " + std::string(20000, 'v') + "\r\n")),
+      "EIdReadLnMaxLineLengthExceeded");
+
+  // Cookies of every odd kind; none may break the run or come back with
+  // control bytes in it.
+  {
+    std::string cookies =
+        "Set-Cookie: good=1; Path=/\r\n"
+        "Set-Cookie: novalue\r\n"
+        "Set-Cookie: =nameless\r\n"
+        "Set-Cookie: big=" +
+        std::string(5000, 'b') +
+        "\r\n"
+        "Set-Cookie: elsewhere=1; Domain=other.example; Path=/\r\n"
+        "Set-Cookie: badexpiry=1; Expires=someday never; Path=/\r\n"
+        "Set-Cookie: negative=1; Max-Age=-1; Path=/\r\n"
+        "Set-Cookie: forever=1; Max-Age=99999999999999999999; Path=/\r\n"
+        "Set-Cookie: relative=1; Path=no-slash\r\n"
+        "Set-Cookie: secure=1; Secure; Path=/\r\n"
+        "Set-Cookie: ;;;;\r\n"
+        "Set-Cookie: cr=a\rInjected: yes; Path=/\r\n"
+        "Set-Cookie: del=a\x7f; Path=/\r\n"
+        "Set-cookie2: old=style; Version=1\r\n";
+    cookies += Bytes("Set-Cookie: nul=a\0b; Path=/\r\n");
+    Scenario* scenario = add("LoopPage_CookieOddities", L, Sends(Ok(page, cookies)), ok);
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
+      const std::vector<std::string> lines = CookieLines(radar);
+      ASSERT_EQ(lines.size(), 7u);
+      for (const std::string& folded : lines) {
+        const std::string line = Unfolded(folded);
+        EXPECT_FALSE(HasControlByte(line)) << line;
+        EXPECT_NE(line.find("good=1"), std::string::npos) << line;
+        EXPECT_NE(line.find("badexpiry=1"), std::string::npos) << line;
+        EXPECT_NE(line.find("forever=1"), std::string::npos) << line;
+        EXPECT_EQ(line.find("secure="), std::string::npos) << line;
+        EXPECT_EQ(line.find("elsewhere="), std::string::npos) << line;
+        EXPECT_EQ(line.find("negative="), std::string::npos) << line;
+      }
+    };
+  }
+  {
+    Scenario* scenario = add(
+        "Frame_CookieFlood", F,
+        [frame](const Ports&) {
+          std::string cookies;
+          for (int i = 0; i < 900; ++i)
+            cookies += "Set-Cookie: c" + std::to_string(i) + "=" + std::string(1000, 'v') + "\r\n";
+          return Script{ScriptedServer::Send(Ok(frame, cookies))};
+        },
+        ok);
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
+      // The store keeps a bounded number of them.
+      const std::vector<std::string> lines = CookieLines(radar);
+      ASSERT_EQ(lines.size(), 3u);
+      EXPECT_LT(lines.back().size(), 70u * 1010u);
+    };
+  }
+  return all;
+}
+
+// Every regular file of a directory with its bytes; links and the program
+// itself are left out.
+std::map<std::string, std::string> Files(const TempDir& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    if (entry.is_symlink() || !entry.is_regular_file()) continue;
+    const std::string name = entry.path().filename().string();
+    if (name == "vesk") continue;
+    files[name] = dir.Read(name);
+  }
+  return files;
+}
+
+std::set<std::string> Names(const TempDir& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path()))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+// Bytes as a failure message shows them: their size and how they start.
+std::string Shown(const std::string& bytes) {
+  std::string start;
+  for (char c : bytes.substr(0, 24)) {
+    const auto byte = static_cast<unsigned char>(c);
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    start += byte >= 0x20 && byte < 0x7f ? std::string(1, c) : std::string(escaped);
+  }
+  return std::to_string(bytes.size()) + " bytes \"" + start +
+         (bytes.size() > 24 ? "...\" " : "\" ");
+}
+
+// Compares file contents without flooding the output with them.
+#define EXPECT_SAME_BYTES(actual, expected) \
+  EXPECT_TRUE((actual) == (expected)) << Shown(actual) << " instead of " << Shown(expected)
+
+std::string Element(const std::string& report, const std::string& name) {
+  const std::string open = "<" + name + ">";
+  const std::size_t start = report.find(open);
+  if (start == std::string::npos) return "<none>";
+  const std::size_t end = report.find("</" + name + ">", start);
+  return report.substr(start + open.size(), end - start - open.size());
+}
+
+// The hosts of one run: the radar source, the publishing host and another
+// host that redirects may point at, all answering by the scenario.
+class Hosts {
+ public:
+  explicit Hosts(const Scenario& scenario)
+      : scenario_(scenario),
+        radar_(Scripts(Role::kRadar), Options()),
+        publish_(Scripts(Role::kPublish), Options()),
+        other_(Scripts(Role::kOther), Options()) {
+    ports_.radar = radar_.Port();
+    ports_.publish = publish_.Port();
+    ports_.other = other_.Port();
+  }
+
+  const ScriptedServer& radar() const { return radar_; }
+  const ScriptedServer& publish() const { return publish_; }
+  const ScriptedServer& other() const { return other_; }
+
+ private:
+  enum class Role { kRadar, kPublish, kOther };
+
+  std::vector<Script> Scripts(Role role) {
+    Script script;
+    for (int i = 0; i < 64; ++i) {
+      script.push_back(ScriptedServer::Dispatch(
+          [this, role](const std::string& head) { return AnswerTo(role, RequestTarget(head)); }));
+    }
+    return {script};
+  }
+  static ScriptedServer::Options Options() {
+    ScriptedServer::Options options;
+    options.lifetime = std::chrono::seconds(60);
+    options.repeat_last_script = true;
+    return options;
+  }
+
+  // The hostile answer comes only from the host that serves the target;
+  // the others answer that path well, as a redirect may lead there.
+  Script AnswerTo(Role role, const std::string& path) const {
+    const Role hostile = scenario_.target == Target::kFeed ? Role::kPublish : Role::kRadar;
+    if (role == hostile && path == TargetPath(scenario_.target)) return scenario_.answer(ports_);
+    const auto route = scenario_.routes.find(path);
+    if (route != scenario_.routes.end()) return route->second(ports_);
+    if (path == kLoopPath) return {ScriptedServer::Send(Ok(LoopPage()))};
+    if (path == kFeedPath) return {ScriptedServer::Send(Ok(kFeed))};
+    for (int n = 0; n < 7; ++n) {
+      if (path == FrameAddress(n)) return {ScriptedServer::Send(Ok(FrameBytes(n)))};
+    }
+    return {ScriptedServer::Send(Head("404 Not Found", "Content-Length: 9\r\n") + "not here!")};
+  }
+
+  const Scenario& scenario_;
+  Ports ports_;
+  // Last, so that they stop before the rest goes away.
+  ScriptedServer radar_;
+  ScriptedServer publish_;
+  ScriptedServer other_;
+};
+
+class HostileServerTest : public ::testing::TestWithParam<Scenario> {
+ protected:
+  void SetUp() override {
+    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+    testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
+    ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
+    // What earlier runs published: frames, archives of this slot and the
+    // one before, the ring, the last page and feed.
+    const time_t now = ::time(nullptr);
+    for (int i = 0; i < 7; ++i) {
+      program_.Write("Image" + std::to_string(i) + ".png", "old frame " + std::to_string(i));
+      program_.Write("SESOverlay" + std::to_string(i) + ".bmp", "old ring " + std::to_string(i));
+    }
+    for (const std::string& tag : {SlotTag(now - 300), SlotTag(now)}) {
+      program_.Write("Image-" + tag + ".png", "old archived frame " + tag);
+      program_.Write("SESOverlay-" + tag + ".bmp", "old archived overlay " + tag);
+    }
+    program_.Write("LastImageURI.txt", kOldNewest);
+    program_.Write("root.html", "<html>old page</html>");
+    program_.Write("sysinfo.json", R"({"currentTemp":"9.0","currentWind":"S 1","updated":"old"})");
+    before_ = Files(program_);
+  }
+
+  ProcessResult Run(const Hosts& hosts, int deadline_seconds) {
+    ProcessOptions options;
+    options.binary = program_.File("vesk");
+    options.working_directory = elsewhere_.path();
+    options.environment = {
+        {"LC_ALL", "C"},
+        {"VESK_SYSLOG", "off"},
+        {"VESK_HOME", std::nullopt},
+        {"VESK_FONT", std::nullopt},
+        {"VESK_RADAR_HOST", "127.0.0.1:" + std::to_string(hosts.radar().Port())},
+        {"VESK_PUBLISH_HOST", "127.0.0.1:" + std::to_string(hosts.publish().Port())},
+        {"VESK_READ_TIMEOUT", std::to_string(kReadTimeoutMs)},
+        {"VESK_REQUEST_DEADLINE", std::to_string(deadline_seconds)}};
+    // Every GET ends within its deadline, so a run that overruns this is
+    // hanging.
+    options.time_limit = std::chrono::seconds(deadline_seconds + 30);
+    return testing_support::RunProcess(options);
+  }
+
+  // Each published file is as before or holds what the hosts served, and
+  // the files that belong together changed together.
+  void ExpectNothingLostOrPartial(const std::set<std::string>& tags, bool overlay_drawn) {
+    const std::map<std::string, std::string> after = Files(program_);
+    for (const auto& [name, bytes] : before_) {
+      EXPECT_TRUE(after.count(name)) << name << " was lost";
+    }
+    const std::string newest = FrameBytes(6);
+    for (const auto& [name, bytes] : after) {
+      const auto old = before_.find(name);
+      if (old != before_.end() && old->second == bytes) continue;
+      if (name == "index.html" || name == "index24.html" || name == kReport ||
+          name == "vesk.lock") {
+        continue;
+      }
+      if (name == "root.html") {
+        EXPECT_SAME_BYTES(bytes, LoopPage()) << name;
+      } else if (name == "LastImageURI.txt") {
+        EXPECT_EQ(bytes, FrameAddress(6)) << name;
+        // Recorded only with the whole loop on disk.
+        for (int i = 0; i < 7; ++i)
+          EXPECT_SAME_BYTES(after.at("Image" + std::to_string(i) + ".png"), FrameBytes(6 - i)) << i;
+      } else if (name == "sysinfo.json") {
+        EXPECT_EQ(bytes, kFeed) << name;
+      } else if (name.size() == 10 && name.starts_with("Image") && name.ends_with(".png")) {
+        EXPECT_SAME_BYTES(bytes, FrameBytes(6 - (name[5] - '0'))) << name;
+      } else if (name.starts_with("Image-") && name.ends_with(".png")) {
+        EXPECT_TRUE(tags.count(name.substr(6, 5))) << name;
+        EXPECT_SAME_BYTES(bytes, newest) << name << " must hold the newest frame";
+      } else if (name.starts_with("SESOverlay-") && name.ends_with(".bmp")) {
+        EXPECT_TRUE(tags.count(name.substr(11, 5))) << name;
+        EXPECT_TRUE(overlay_drawn) << name;
+        const platform::Bitmap overlay = platform::LoadBmpFile(program_.File(name));
+        const platform::Bitmap background =
+            platform::LoadBmpFile(program_.File("IDR641.background.bmp"));
+        EXPECT_EQ(overlay.Width(), background.Width()) << name;
+        EXPECT_EQ(overlay.Height(), background.Height()) << name;
+      } else if (name.starts_with("SESOverlay") && name.ends_with(".bmp")) {
+        EXPECT_TRUE(overlay_drawn) << name;
+      } else {
+        ADD_FAILURE() << name << " is new or changed and should not be";
+      }
+    }
+    // The ring turned as a whole, its first member the one overlay drawn,
+    // or not at all.
+    if (overlay_drawn) {
+      for (int i = 1; i < 7; ++i) {
+        EXPECT_EQ(after.at("SESOverlay" + std::to_string(i) + ".bmp"),
+                  before_.at("SESOverlay" + std::to_string(i - 1) + ".bmp"))
+            << i;
+      }
+      std::vector<std::string> drawn;
+      for (const auto& [name, bytes] : after) {
+        const auto old = before_.find(name);
+        if (name.starts_with("SESOverlay-") && (old == before_.end() || old->second != bytes))
+          drawn.push_back(bytes);
+      }
+      ASSERT_EQ(drawn.size(), 1u);
+      EXPECT_SAME_BYTES(after.at("SESOverlay0.bmp"), drawn.front());
+    }
+    // Nothing else, no temporary file in particular, is left behind.
+    for (const std::string& name : Names(program_)) {
+      const bool link = name.size() == 10 && name.starts_with("image") && name.ends_with(".png");
+      const bool page = name == "index.html" || name == "index24.html";
+      // Regular files only (no directory a writer made for itself), and no
+      // names the run has no business writing.
+      EXPECT_TRUE(after.count(name) || link || name == "vesk") << name << " was left behind";
+      EXPECT_TRUE(before_.count(name) || link || page || name == kReport || name == "vesk.lock" ||
+                  name == "vesk" || name.starts_with("Image-") || name.starts_with("SESOverlay-"))
+          << name << " was left behind";
+    }
+  }
+
+  TempDir program_;
+  TempDir elsewhere_;
+  std::map<std::string, std::string> before_;
+};
+
+TEST_P(HostileServerTest, RunEndsCleanlyAndKeepsThePublishedFiles) {
+  const Scenario& scenario = GetParam();
+  const time_t start = ::time(nullptr);
+  ProcessResult result;
+  {
+    Hosts hosts(scenario);
+    result = Run(hosts, scenario.deadline_seconds);
+    if (scenario.check) scenario.check(hosts.radar(), hosts.other());
+  }
+  const std::set<std::string> tags = {SlotTag(start), SlotTag(::time(nullptr))};
+
+  ASSERT_TRUE(result.start_error.empty()) << result.start_error;
+  EXPECT_FALSE(result.timed_out) << result.out;
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+
+  const bool fails = !scenario.report_class.empty();
+  const std::string report = program_.Read(kReport);
+  if (fails) {
+    ASSERT_TRUE(program_.Exists(kReport)) << result.out;
+    EXPECT_EQ(Element(report, "ClassName"), scenario.report_class) << report;
+    const std::string function =
+        scenario.target == Target::kFeed ? "Generate_SESOverlay:100" : "Main():100";
+    EXPECT_EQ(Element(report, "Function"), function) << report;
+  } else {
+    EXPECT_FALSE(program_.Exists(kReport)) << report;
+  }
+
+  // A failure of the page or a frame leaves the loop to the next run; one
+  // of the feed only costs the overlay.
+  const bool frames_done = !fails || scenario.target == Target::kFeed;
+  const bool overlay_drawn = !fails;
+  EXPECT_EQ(program_.Read("LastImageURI.txt"), frames_done ? FrameAddress(6) : kOldNewest);
+  if (frames_done) {
+    for (int i = 0; i < 7; ++i)
+      EXPECT_SAME_BYTES(program_.Read("Image" + std::to_string(i) + ".png"), FrameBytes(6 - i))
+          << i;
+    EXPECT_SAME_BYTES(program_.Read("root.html"), LoopPage());
+  }
+  EXPECT_EQ(program_.Read("sysinfo.json") == kFeed, overlay_drawn);
+  EXPECT_EQ(program_.Read("SESOverlay1.bmp") == before_.at("SESOverlay0.bmp"), overlay_drawn);
+  ExpectNothingLostOrPartial(tags, overlay_drawn);
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, HostileServerTest, ::testing::ValuesIn(Scenarios()),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                           return info.param.name;
+                         });
+
+}  // namespace
