@@ -27,14 +27,14 @@ class Exception : public std::exception {
   std::string message_;
 };
 
-#define VESK_DECLARE_ERROR(Name, Base)                                          \
-  class Name : public Base {                                                    \
-   public:                                                                      \
-    explicit Name(std::string message) : Base(#Name, std::move(message)) {}     \
-                                                                                \
-   protected:                                                                   \
-    Name(std::string class_name, std::string message)                           \
-        : Base(std::move(class_name), std::move(message)) {}                    \
+#define VESK_DECLARE_ERROR(Name, Base)                                      \
+  class Name : public Base {                                                \
+   public:                                                                  \
+    explicit Name(std::string message) : Base(#Name, std::move(message)) {} \
+                                                                            \
+   protected:                                                               \
+    Name(std::string class_name, std::string message)                       \
+        : Base(std::move(class_name), std::move(message)) {}                \
   }
 
 // Operating-system failures outside the network and raster layers.
@@ -50,15 +50,15 @@ VESK_DECLARE_ERROR(EContentError, Exception);
 
 // The HTTP client's family, rooted at EIdException.
 VESK_DECLARE_ERROR(EIdException, Exception);
-VESK_DECLARE_ERROR(EIdSocketError, EIdException);            // "Socket Error # %d\r\n%s"
-VESK_DECLARE_ERROR(EIdReadTimeout, EIdException);            // "Read Timeout"
-VESK_DECLARE_ERROR(EIdConnectTimeout, EIdException);         // "Connect timed out."
-VESK_DECLARE_ERROR(EIdConnectException, EIdException);       // the failure text
-VESK_DECLARE_ERROR(EIdConnClosedGracefully, EIdException);   // "Connection Closed Gracefully."
-VESK_DECLARE_ERROR(EIdNotConnected, EIdException);           // "Not Connected"
+VESK_DECLARE_ERROR(EIdSocketError, EIdException);           // "Socket Error # %d\r\n%s"
+VESK_DECLARE_ERROR(EIdReadTimeout, EIdException);           // "Read Timeout"
+VESK_DECLARE_ERROR(EIdConnectTimeout, EIdException);        // "Connect timed out."
+VESK_DECLARE_ERROR(EIdConnectException, EIdException);      // the failure text
+VESK_DECLARE_ERROR(EIdConnClosedGracefully, EIdException);  // "Connection Closed Gracefully."
+VESK_DECLARE_ERROR(EIdNotConnected, EIdException);          // "Not Connected"
 VESK_DECLARE_ERROR(EIdReadLnMaxLineLengthExceeded, EIdException);  // "Max line length exceeded."
-VESK_DECLARE_ERROR(EIdIOHandlerPropInvalid, EIdException);   // "IOHandler value is not valid"
-VESK_DECLARE_ERROR(EIdUnknownProtocol, EIdException);        // empty message
+VESK_DECLARE_ERROR(EIdIOHandlerPropInvalid, EIdException);         // "IOHandler value is not valid"
+VESK_DECLARE_ERROR(EIdUnknownProtocol, EIdException);              // empty message
 VESK_DECLARE_ERROR(EIdProtocolReplyError, EIdException);
 
 // A final status outside 2xx: the status line is the message, the body the
