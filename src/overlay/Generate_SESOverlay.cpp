@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "http/FetchClient.h"
 #include "http/TIdHTTP.h"
 #include "overlay/OverlayPicture.h"
 #include "overlay/OverlayRing.h"
@@ -56,7 +57,7 @@ bool Generate_SESOverlay() {
   bool drawn = false;
   try {
     client.emplace();
-    ConfigureStationClient(*client, zub32::RunConfig);
+    http::ConfigureFetchClient(*client, zub32::RunConfig.publish_host, zub32::RunConfig);
     // A report of any later failure names the client that was used.
     ExceptionRec.Notes = client->Request().UserAgent;
     platform::WriteLine("Opening http://" + client->Host() + kStationFeedPath);

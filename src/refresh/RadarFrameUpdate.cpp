@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "http/FetchClient.h"
 #include "platform/Console.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
@@ -27,18 +28,6 @@ std::string EntryText(const std::string& page, int n) {
 // The address between the first two double quotes of an entry's text.
 std::string QuotedAddress(const std::string& entry_text) {
   return zub32::Between(entry_text, "\"", "\"");
-}
-
-void ConfigureClient(http::TIdHTTP& client) {
-  client.SetHost(zub32::RunConfig.radar_host.host);
-  client.SetPort(zub32::RunConfig.radar_host.port);
-  client.SetReadTimeout(zub32::RunConfig.read_timeout_ms);
-  client.SetRequestDeadline(zub32::RunConfig.request_deadline_seconds * 1000);
-  client.SetHandleRedirects(true);
-  client.SetAllowCookies(true);
-  client.Request().UserAgent = kRadarUserAgent;
-  client.Request().Connection = "Keep-Alive";
-  client.Request().CacheControl = "no-cache";
 }
 
 // The newest frame's address. A page without one cannot be compared with the
@@ -110,7 +99,7 @@ bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, int& fram
 
 bool RadarFrameUpdate(RunContext& run) {
   http::TIdHTTP& client = run.radar_client.emplace();
-  ConfigureClient(client);
+  http::ConfigureFetchClient(client, zub32::RunConfig.radar_host, zub32::RunConfig);
   const std::string sRequestPath = kRadarRequestPath;
   run.ExceptionRec.Notes = client.Request().UserAgent;
 

@@ -9,10 +9,6 @@
 namespace refresh {
 
 inline constexpr const char* kRadarRequestPath = "/products/IDR641.loop.shtml";
-// Sent as the User-Agent value, closing double quote included.
-inline constexpr const char* kRadarUserAgent =
-    "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_3) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/83.0.4103.97 Safari/537.36\"";
 inline constexpr const char* kRootFileName = "root.html";
 inline constexpr const char* kLastImageUriFileName = "LastImageURI.txt";
 // The loop's entries theImageNames[0] (oldest) to [6] (newest).

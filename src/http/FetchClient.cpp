@@ -1,0 +1,20 @@
+#include "http/FetchClient.h"
+
+#include <string>
+
+namespace http {
+
+void ConfigureFetchClient(TIdHTTP& client, const zub32::Endpoint& host,
+                          const zub32::Configuration& config) {
+  client.SetHost(host.host);
+  client.SetPort(host.port);
+  client.SetReadTimeout(config.read_timeout_ms);
+  client.SetRequestDeadline(config.request_deadline_seconds * 1000);
+  client.SetHandleRedirects(true);
+  client.SetAllowCookies(true);
+  client.Request().UserAgent = std::string(kBrowserUserAgent);
+  client.Request().Connection = "Keep-Alive";
+  client.Request().CacheControl = "no-cache";
+}
+
+}  // namespace http
