@@ -38,15 +38,8 @@ using testing_support::FindProgram;
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
 using testing_support::RunProcess;
+using testing_support::RunTool;
 using testing_support::TempDir;
-
-// Runs a system tool with these arguments and the test's environment.
-ProcessResult RunTool(const std::string& binary, std::vector<std::string> args) {
-  ProcessOptions options;
-  options.binary = binary;
-  options.args = std::move(args);
-  return testing_support::RunProcess(options);
-}
 
 constexpr const char* kInstalledBinary = "/usr/bin/vesk";
 constexpr const char* kServedDirectory = "/var/www/vesk";

@@ -29,16 +29,9 @@ namespace {
 
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
+using testing_support::RunTool;
 using testing_support::ScriptedServer;
 using testing_support::TempDir;
-
-// Runs a system tool with these arguments and the test's environment.
-ProcessResult RunTool(const std::string& binary, std::vector<std::string> args) {
-  ProcessOptions options;
-  options.binary = binary;
-  options.args = std::move(args);
-  return testing_support::RunProcess(options);
-}
 
 using Environment = std::map<std::string, std::string>;
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -185,6 +186,13 @@ ProcessResult RunProcess(const ProcessOptions& options) {
     result.signal = WTERMSIG(status);
   }
   return result;
+}
+
+ProcessResult RunTool(const std::string& binary, std::vector<std::string> args) {
+  ProcessOptions options;
+  options.binary = binary;
+  options.args = std::move(args);
+  return RunProcess(options);
 }
 
 std::string VeskBinary() {

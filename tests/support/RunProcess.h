@@ -39,6 +39,10 @@ struct ProcessResult {
 // process group, which is killed as a whole on time-out.
 ProcessResult RunProcess(const ProcessOptions& options);
 
+// Runs a program with these arguments, the test's environment and the
+// default time limit.
+ProcessResult RunTool(const std::string& binary, std::vector<std::string> args);
+
 // The built vesk binary (VESK_BINARY, which CTest sets); empty when unset.
 std::string VeskBinary();
 
