@@ -242,17 +242,13 @@ class DiskFaultTest : public ::testing::Test {
   // directory home, with syslog lines to syslog_port (0: off).
   ProcessOptions RunOptions(const std::string& binary, const SimProcess& sim, int syslog_port,
                             const std::optional<std::string>& home) const {
-    ProcessOptions options;
-    options.binary = binary;
-    options.working_directory = "/";
-    options.environment = {
-        {"LC_ALL", "C"},
-        {"VESK_SYSLOG", syslog_port == 0 ? "off" : "127.0.0.1:" + std::to_string(syslog_port)},
-        {"VESK_HOME", home},
-        {"VESK_FONT", std::nullopt},
-        {"VESK_RADAR_HOST", sim.HostPort()},
-        {"VESK_PUBLISH_HOST", sim.HostPort()}};
-    options.time_limit = std::chrono::seconds(60);
+    ProcessOptions options = testing_support::VeskRunOptions(binary, "/");
+    if (syslog_port != 0) {
+      options.environment["VESK_SYSLOG"] = "127.0.0.1:" + std::to_string(syslog_port);
+    }
+    options.environment["VESK_HOME"] = home;
+    options.environment["VESK_RADAR_HOST"] = sim.HostPort();
+    options.environment["VESK_PUBLISH_HOST"] = sim.HostPort();
     return options;
   }
 
@@ -369,16 +365,11 @@ int RunInSmallFileSystem(int fd, const std::string& directory, const SimProcess&
       }
       ::close(filler_fd);
     }
-    ProcessOptions options;
-    options.binary = testing_support::VeskBinary();
-    options.working_directory = "/";
-    options.environment = {{"LC_ALL", "C"},
-                           {"VESK_SYSLOG", "127.0.0.1:" + std::to_string(syslog_ports[k])},
-                           {"VESK_HOME", directory},
-                           {"VESK_FONT", std::nullopt},
-                           {"VESK_RADAR_HOST", sim.HostPort()},
-                           {"VESK_PUBLISH_HOST", sim.HostPort()}};
-    options.time_limit = std::chrono::seconds(60);
+    ProcessOptions options = testing_support::VeskRunOptions(testing_support::VeskBinary(), "/");
+    options.environment["VESK_SYSLOG"] = "127.0.0.1:" + std::to_string(syslog_ports[k]);
+    options.environment["VESK_HOME"] = directory;
+    options.environment["VESK_RADAR_HOST"] = sim.HostPort();
+    options.environment["VESK_PUBLISH_HOST"] = sim.HostPort();
     PutResult(out, testing_support::RunProcess(options));
     PutSnapshot(out, TakeSnapshot(directory));
     ::unlink(filler.c_str());

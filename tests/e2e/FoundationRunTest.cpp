@@ -30,14 +30,8 @@ class FoundationRunTest : public ::testing::Test {
   }
 
   ProcessResult Run() {
-    ProcessOptions options;
-    options.binary = program_.File("vesk");
-    options.working_directory = elsewhere_.path();
-    options.environment = {{"LC_ALL", "C"},
-                           {"VESK_SYSLOG", "off"},
-                           {"VESK_HOME", std::nullopt},
-                           {"VESK_PUBLISH_HOST", std::nullopt},
-                           {"VESK_RADAR_HOST", std::nullopt}};
+    ProcessOptions options =
+        testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
     options.time_limit = std::chrono::seconds(120);
     return testing_support::RunProcess(options);
   }

@@ -708,18 +708,13 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
   }
 
   ProcessResult Run(const Hosts& hosts, int deadline_seconds) {
-    ProcessOptions options;
-    options.binary = program_.File("vesk");
-    options.working_directory = elsewhere_.path();
-    options.environment = {
-        {"LC_ALL", "C"},
-        {"VESK_SYSLOG", "off"},
-        {"VESK_HOME", std::nullopt},
-        {"VESK_FONT", std::nullopt},
-        {"VESK_RADAR_HOST", "127.0.0.1:" + std::to_string(hosts.radar().Port())},
-        {"VESK_PUBLISH_HOST", "127.0.0.1:" + std::to_string(hosts.publish().Port())},
-        {"VESK_READ_TIMEOUT", std::to_string(kReadTimeoutMs)},
-        {"VESK_REQUEST_DEADLINE", std::to_string(deadline_seconds)}};
+    ProcessOptions options =
+        testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
+    options.environment["VESK_RADAR_HOST"] = "127.0.0.1:" + std::to_string(hosts.radar().Port());
+    options.environment["VESK_PUBLISH_HOST"] =
+        "127.0.0.1:" + std::to_string(hosts.publish().Port());
+    options.environment["VESK_READ_TIMEOUT"] = std::to_string(kReadTimeoutMs);
+    options.environment["VESK_REQUEST_DEADLINE"] = std::to_string(deadline_seconds);
     // Every GET ends within its deadline, so a run that overruns this is
     // hanging.
     options.time_limit = std::chrono::seconds(deadline_seconds + 30);

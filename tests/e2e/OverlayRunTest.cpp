@@ -53,16 +53,10 @@ class OverlayRunTest : public ::testing::Test {
   }
 
   ProcessResult Run(const std::string& radar_host, const std::string& publish_host) {
-    ProcessOptions options;
-    options.binary = program_.File("vesk");
-    options.working_directory = elsewhere_.path();
-    options.environment = {{"LC_ALL", "C"},
-                           {"VESK_SYSLOG", "off"},
-                           {"VESK_HOME", std::nullopt},
-                           {"VESK_FONT", std::nullopt},
-                           {"VESK_RADAR_HOST", radar_host},
-                           {"VESK_PUBLISH_HOST", publish_host}};
-    options.time_limit = std::chrono::seconds(60);
+    ProcessOptions options =
+        testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
+    options.environment["VESK_RADAR_HOST"] = radar_host;
+    options.environment["VESK_PUBLISH_HOST"] = publish_host;
     ProcessResult result = testing_support::RunProcess(options);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 0) << result.err;

@@ -212,15 +212,10 @@ class RadarRunTest : public ::testing::Test {
   }
 
   ProcessResult Run(const std::string& host_port) {
-    ProcessOptions options;
-    options.binary = program_.File("vesk");
-    options.working_directory = elsewhere_.path();
-    options.environment = {{"LC_ALL", "C"},
-                           {"VESK_SYSLOG", "off"},
-                           {"VESK_HOME", std::nullopt},
-                           {"VESK_RADAR_HOST", host_port},
-                           {"VESK_PUBLISH_HOST", host_port}};
-    options.time_limit = std::chrono::seconds(60);
+    ProcessOptions options =
+        testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
+    options.environment["VESK_RADAR_HOST"] = host_port;
+    options.environment["VESK_PUBLISH_HOST"] = host_port;
     ProcessResult result = testing_support::RunProcess(options);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 0) << result.err;

@@ -33,17 +33,13 @@ class SummaryRunTest : public ::testing::Test {
   ProcessResult Vesk(const std::vector<std::string>& args, const std::string& radar_host,
                      const std::string& publish_host,
                      const std::optional<std::string>& syslog = "off") {
-    ProcessOptions options;
-    options.binary = testing_support::VeskBinary();
+    ProcessOptions options =
+        testing_support::VeskRunOptions(testing_support::VeskBinary(), elsewhere_.path());
     options.args = args;
-    options.working_directory = elsewhere_.path();
-    options.environment = {{"LC_ALL", "C"},
-                           {"VESK_SYSLOG", syslog},
-                           {"VESK_HOME", home_.path()},
-                           {"VESK_FONT", std::nullopt},
-                           {"VESK_RADAR_HOST", radar_host},
-                           {"VESK_PUBLISH_HOST", publish_host}};
-    options.time_limit = std::chrono::seconds(60);
+    options.environment["VESK_SYSLOG"] = syslog;
+    options.environment["VESK_HOME"] = home_.path();
+    options.environment["VESK_RADAR_HOST"] = radar_host;
+    options.environment["VESK_PUBLISH_HOST"] = publish_host;
     ProcessResult result = testing_support::RunProcess(options);
     EXPECT_FALSE(result.timed_out);
     return result;

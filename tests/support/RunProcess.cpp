@@ -200,6 +200,22 @@ std::string VeskBinary() {
   return binary != nullptr ? std::string(binary) : std::string();
 }
 
+ProcessOptions VeskRunOptions(const std::string& binary, const std::string& working_directory) {
+  ProcessOptions options;
+  options.binary = binary;
+  options.working_directory = working_directory;
+  options.environment = {{"LC_ALL", "C"},
+                         {"VESK_SYSLOG", "off"},
+                         {"VESK_HOME", std::nullopt},
+                         {"VESK_FONT", std::nullopt},
+                         {"VESK_RADAR_HOST", std::nullopt},
+                         {"VESK_PUBLISH_HOST", std::nullopt},
+                         {"VESK_READ_TIMEOUT", std::nullopt},
+                         {"VESK_REQUEST_DEADLINE", std::nullopt}};
+  options.time_limit = std::chrono::seconds(60);
+  return options;
+}
+
 void CopyExecutable(const std::string& from, const std::string& to) {
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
   std::filesystem::permissions(to, std::filesystem::status(from).permissions());

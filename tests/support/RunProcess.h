@@ -46,6 +46,12 @@ ProcessResult RunTool(const std::string& binary, std::vector<std::string> args);
 // The built vesk binary (VESK_BINARY, which CTest sets); empty when unset.
 std::string VeskBinary();
 
+// Options that run vesk the way every end-to-end test does: syslog off, the
+// C locale, a 60-second limit, and none of the configuration variables a
+// developer's shell may carry (program directory, hosts, font, time limits),
+// so that only what the test then sets applies.
+ProcessOptions VeskRunOptions(const std::string& binary, const std::string& working_directory);
+
 // Copies a file and keeps its permission bits; throws on failure.
 void CopyExecutable(const std::string& from, const std::string& to);
 
