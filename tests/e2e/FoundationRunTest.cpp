@@ -30,6 +30,7 @@ class FoundationRunTest : public ::testing::Test {
   }
 
   ProcessResult Run() {
+    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
     ProcessOptions options =
         testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
     options.time_limit = std::chrono::seconds(120);

@@ -708,6 +708,7 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
   }
 
   ProcessResult Run(const Hosts& hosts, int deadline_seconds) {
+    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
     ProcessOptions options =
         testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
     options.environment["VESK_RADAR_HOST"] = "127.0.0.1:" + std::to_string(hosts.radar().Port());

@@ -53,6 +53,7 @@ class OverlayRunTest : public ::testing::Test {
   }
 
   ProcessResult Run(const std::string& radar_host, const std::string& publish_host) {
+    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
     ProcessOptions options =
         testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
     options.environment["VESK_RADAR_HOST"] = radar_host;

@@ -212,6 +212,7 @@ class RadarRunTest : public ::testing::Test {
   }
 
   ProcessResult Run(const std::string& host_port) {
+    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
     ProcessOptions options =
         testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
     options.environment["VESK_RADAR_HOST"] = host_port;

@@ -64,6 +64,7 @@ class RunLockTest : public ::testing::Test {
   }
 
   ProcessOptions Options(const std::string& host_port) const {
+    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
     ProcessOptions options =
         testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
     options.environment["VESK_RADAR_HOST"] = host_port;
