@@ -25,6 +25,7 @@
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
+#include "support/SlotTag.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -33,6 +34,7 @@ namespace fs = std::filesystem;
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
 using testing_support::ScriptedServer;
+using testing_support::SlotTag;
 using testing_support::TempDir;
 using Script = ScriptedServer::Script;
 
@@ -106,18 +108,6 @@ std::string Half(const std::string& body) { return body.substr(0, body.size() / 
 template <std::size_t N>
 std::string Bytes(const char (&text)[N]) {
   return std::string(text, N - 1);
-}
-
-// The slot tag of a moment with English day names, as the program names
-// its archives.
-std::string SlotTag(time_t when) {
-  tm local{};
-  ::localtime_r(&when, &local);
-  static constexpr const char* kDays[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
-  char tag[16];
-  std::snprintf(tag, sizeof tag, "%s%03d", kDays[local.tm_wday],
-                (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 300);
-  return tag;
 }
 
 // Where the hosts listen, known once every server is up.

@@ -17,6 +17,7 @@
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
+#include "support/SlotTag.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -39,18 +40,8 @@ constexpr const char* kFeed = R"({"currentTemp":"21.5","currentWind":"NW 12"})";
 
 std::string ImageFile(int index) { return "Image" + std::to_string(index) + ".png"; }
 
-// The slot tag of this moment with English day names: two letters of the
-// weekday and the five-minute slot of the local day, zero-filled to three.
-std::string SlotTagNow() {
-  const time_t now = ::time(nullptr);
-  tm local{};
-  ::localtime_r(&now, &local);
-  static constexpr const char* kDays[] = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
-  char tag[16];
-  std::snprintf(tag, sizeof tag, "%s%03d", kDays[local.tm_wday],
-                (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 300);
-  return tag;
-}
+// The slot tag of this moment.
+std::string SlotTagNow() { return testing_support::SlotTag(::time(nullptr)); }
 
 // The lines the radar update prints for one frame of entry n.
 std::vector<std::string> FrameLines(const std::string& address, int n) {
