@@ -3,7 +3,9 @@
 // search, so the delimiters below are the whole contract with the feed.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace overlay {
 
@@ -17,6 +19,11 @@ inline constexpr const char* kWindStart = "\"currentWind\":\"";
 // the delimiter's first character and so stays out of the text.
 inline constexpr const char* kValueEnd = "\",";
 
+// The longest text kept of a value: far more than a line of the overlay
+// shows, so what is drawn does not change, while a feed of any size is never
+// copied whole.
+inline constexpr std::size_t kMaxStationTextBytes = 4096;
+
 struct StationInfo {
   std::string temperature;  // empty when the feed lacks the member
   std::string wind;
@@ -24,7 +31,8 @@ struct StationInfo {
 
 // The texts of the first "currentTemp" and "currentWind" members, byte for
 // byte as the feed has them (escape sequences included). A value not
-// followed by `",` runs to the end of the feed.
+// followed by `",` runs to the end of the feed; each text is cut after
+// kMaxStationTextBytes.
 StationInfo CutStationInfo(const std::string& response_text);
 
 }  // namespace overlay

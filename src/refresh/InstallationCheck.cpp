@@ -17,6 +17,7 @@
 #include "platform/TextRenderer.h"
 #include "platform/Udp.h"
 #include "refresh/RunSummary.h"
+#include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
 
 namespace refresh {
@@ -32,7 +33,7 @@ std::string Join(const std::vector<std::string>& items) {
 }
 
 std::string ErrorText(const platform::Exception& error) {
-  return error.ClassName() + ": " + OneLine(error.Message(), kMaxDetail);
+  return error.ClassName() + ": " + zub32::OneLine(error.Message(), kMaxDetail);
 }
 
 // Where a key's value came from, as --help says it.
@@ -61,7 +62,7 @@ CheckResult CheckProgramDirectory(const std::string& directory, const std::strin
 void CheckConfiguration(const std::string& directory, const zub32::Configuration& config,
                         std::vector<CheckResult>& results) {
   for (const std::string& warning : config.warnings) {
-    results.push_back({false, "configuration: " + OneLine(warning, kMaxDetail)});
+    results.push_back({false, "configuration: " + zub32::OneLine(warning, kMaxDetail)});
   }
   if (!config.warnings.empty()) return;
   const std::string file = directory + zub32::kConfigFileName;
@@ -77,7 +78,7 @@ CheckResult CheckHost(const std::string& role, const zub32::Endpoint& endpoint,
   const std::string subject = role + " " + endpoint.text + " (" + source + "): ";
   const platform::HostAddresses found = platform::LookUpHost(endpoint.host, endpoint.port);
   if (found.addresses.empty()) {
-    return {false, subject + "does not resolve (" + OneLine(found.error, kMaxDetail) + ")"};
+    return {false, subject + "does not resolve (" + zub32::OneLine(found.error, kMaxDetail) + ")"};
   }
   return {true, subject + "resolves to " + Join(found.addresses) + ", port " +
                     std::to_string(endpoint.port)};

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "http/FetchClient.h"
 #include "platform/Console.h"
@@ -20,14 +21,15 @@ constexpr const char* kNewestEntry = "theImageNames[6]";
 std::string EntryName(int n) { return "theImageNames[" + std::to_string(n) + "]"; }
 
 // The assignment of the entry up to its ";" (the rest of the page when the
-// ";" is missing); empty when the page has no such entry.
-std::string EntryText(const std::string& page, int n) {
-  return zub32::Between(page, EntryName(n), ";");
+// ";" is missing); empty when the page has no such entry. A view into the
+// page: a page without the ";" is not copied for it.
+std::string_view EntryText(const std::string& page, int n) {
+  return zub32::BetweenView(page, EntryName(n), ";");
 }
 
 // The address between the first two double quotes of an entry's text.
-std::string QuotedAddress(const std::string& entry_text) {
-  return zub32::Between(entry_text, "\"", "\"");
+std::string QuotedAddress(std::string_view entry_text) {
+  return std::string(zub32::BetweenView(entry_text, "\"", "\""));
 }
 
 // The newest frame's address. A page without one cannot be compared with the
@@ -37,7 +39,7 @@ std::string NewestAddress(const std::string& page) {
     throw platform::EContentError(std::string("The radar loop page ") + kRadarRequestPath +
                                   " came back empty");
   }
-  const std::string entry = EntryText(page, 6);
+  const std::string_view entry = EntryText(page, 6);
   if (entry.empty()) {
     throw platform::EContentError(std::string("The radar loop page ") + kRadarRequestPath +
                                   " names no newest frame: it has no " + kNewestEntry + " entry");
@@ -70,7 +72,7 @@ bool SaveFrameFile(const std::string& data, const std::string& name) {
 // false when the frame was not saved, else frames_saved counts it. Requests
 // that fail raise.
 bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, int& frames_saved) {
-  const std::string entry = EntryText(page, n);
+  const std::string_view entry = EntryText(page, n);
   if (entry.empty()) return true;
   const std::string sImageURI = QuotedAddress(entry);
   // An empty address would fetch whatever the client makes of it, never a

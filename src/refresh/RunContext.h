@@ -7,6 +7,7 @@
 #include <string>
 
 #include "http/TIdHTTP.h"
+#include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
 
 namespace refresh {
@@ -34,6 +35,11 @@ struct RunContext {
   // was not due).
   int frames_downloaded = 0;
   std::optional<bool> overlay_drawn;
+  // What became of the reports of the run's failure, of the overlay's and
+  // of the files not written, for the summary line.
+  zub32::ReportOutcome failure_report;
+  zub32::ReportOutcome overlay_report;
+  zub32::ReportOutcome write_report;
 };
 
 }  // namespace refresh

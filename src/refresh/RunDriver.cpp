@@ -71,6 +71,7 @@ void ReportRunFailure(RunContext& run, const std::exception& error) {
     run.ExceptionRec.Beep = true;
     run.ExceptionRec.FileName = zub32::GlobalSettings.ExceptionFileName;
     run.ExceptionRec.FileName = zub32::SaveExceptionRecAsXML(run.ExceptionRec);
+    run.failure_report = zub32::LastReportOutcome();
   } catch (const std::exception&) {
     // The report writer catches its own failures; nothing more can be done
     // here if reporting itself runs out of memory.
@@ -98,10 +99,11 @@ bool TakeRunLock(std::optional<platform::FileLock>& lock) {
   return true;
 }
 
-// The files the run could not write are reported together at its end, so
-// that a read-only directory or a full disk shows in the report or, where
-// that cannot be written either, in its syslog line.
-void ReportWriteFailures(const RunContext& run) {
+// The files the run could not write are reported together once its steps
+// are done, so that a read-only directory or a full disk shows in the report
+// or, where that cannot be written or holds an earlier failure, in its
+// syslog line. Each file was named on the console when it failed.
+void ReportWriteFailures(RunContext& run) {
   try {
     const std::vector<std::string> failures = zub32::WriteFailures();
     if (failures.empty()) return;
@@ -118,6 +120,7 @@ void ReportWriteFailures(const RunContext& run) {
     rec.Beep = true;
     rec.FileName = zub32::GlobalSettings.ExceptionFileName;
     zub32::SaveExceptionRecAsXML(rec);
+    run.write_report = zub32::LastReportOutcome();
   } catch (const std::exception&) {
     // As in the top-level handler: nothing more can be done without memory.
   }
@@ -137,7 +140,9 @@ void PrintSummary(const RunContext& run, bool skipped, bool failed,
   outcome.failure_class = run.ExceptionRec.ClassName;
   outcome.failure_message = run.ExceptionRec.Message;
   outcome.files_not_written = static_cast<int>(zub32::WriteFailures().size());
-  outcome.report_file = zub32::GlobalSettings.ExceptionFileName;
+  outcome.failure_report = run.failure_report;
+  outcome.overlay_report = run.overlay_report;
+  outcome.write_report = run.write_report;
   outcome.elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - started)
                            .count();
@@ -253,6 +258,7 @@ int Run(const char* first_parameter) {
   const auto started = std::chrono::steady_clock::now();
   RunContext run;
   bool failed = false;
+  bool writes_reported = false;
   // Held until the run returns, the failure reports included.
   std::optional<platform::FileLock> lock;
   try {
@@ -272,6 +278,9 @@ int Run(const char* first_parameter) {
       PrintSummary(run, true, false, started);
       return 0;
     }
+    // Each run's first report replaces the last run's; later failures of
+    // this run leave it in place.
+    zub32::BeginRunReports();
     zub32::GlobalSettings.ExceptionFileName = kExceptionFileName;
     zub32::GlobalSettings.SelfName = kSelfName;
     zub32::GlobalSettings.Version = kVersion;
@@ -289,14 +298,19 @@ int Run(const char* first_parameter) {
     if (run.frame_changed) {
       platform::WriteLine("Calling Generate_SESOverlay...");
       run.overlay_drawn = overlay::Generate_SESOverlay();
+      if (!*run.overlay_drawn) run.overlay_report = zub32::LastReportOutcome();
     }
 
+    // Before "Done!", so that a report that cannot be written is named
+    // there; nothing but the summary follows it.
+    ReportWriteFailures(run);
+    writes_reported = true;
     platform::WriteLine("Done!");
   } catch (const std::exception& error) {
     ReportRunFailure(run, error);
+    if (!writes_reported) ReportWriteFailures(run);
     failed = true;
   }
-  ReportWriteFailures(run);
   PrintSummary(run, false, failed, started);
   return 0;
 }

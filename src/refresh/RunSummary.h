@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
+
+#include "zub32/ExceptionReport.h"
 
 namespace refresh {
 
@@ -31,8 +32,11 @@ struct RunOutcome {
   std::string failure_message;
   // Files the run could not write (each also reported).
   int files_not_written = 0;
-  // The exception report's file name; empty when none was written.
-  std::string report_file;
+  // What became of the reports of the run's failure, of the overlay's
+  // failure and of the files not written.
+  zub32::ReportOutcome failure_report;
+  zub32::ReportOutcome overlay_report;
+  zub32::ReportOutcome write_report;
   std::int64_t elapsed_ms = 0;
 };
 
@@ -40,15 +44,10 @@ struct RunOutcome {
 // "Summary: run failed: <class>: <message> (report e!vesk.xml); frames
 // downloaded 0, overlay not drawn, 4 ms". An overlay that failed reads
 // "overlay failed (report e!vesk.xml)"; files that could not be written add
-// "2 files not written (report e!vesk.xml)" before the time. A run that
-// found another one going reads "Summary: skipped, another run is going on;
-// ...".
+// "2 files not written (report e!vesk.xml)" before the time. Each failure
+// names its report only when that was written, and says "(report not
+// written: <reason>)" otherwise. A run that found another one going reads
+// "Summary: skipped, another run is going on; ...".
 std::string SummaryLine(const RunOutcome& outcome);
-
-// The text on one line: every run of blanks and control characters (the
-// CR LF inside socket error messages included) becomes one blank, blanks at
-// either end are dropped, and a text longer than max_length is cut and ends
-// in "...".
-std::string OneLine(std::string_view text, std::size_t max_length);
 
 }  // namespace refresh

@@ -4,12 +4,15 @@
 
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <typeinfo>
 
+#include "platform/Console.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "zub32/Config.h"
+#include "zub32/PrintableText.h"
 #include "zub32/Syslog.h"
 #include "zub32/SystemInfo.h"
 #include "zub32/TextFiles.h"
@@ -22,6 +25,8 @@ constexpr std::string_view kSelfNamePlaceholder = "{selfname}";
 constexpr std::string_view kTimestampPlaceholder = "{timestamp}";
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::int32_t kSummaryCode = 5003;
+// The longest message a line about an unreported failure shows.
+constexpr std::size_t kMaxPrintedMessage = 200;
 
 // True while the report about the writer's own failure is being written. A
 // failure inside that report is not reported again, which bounds the chain of
@@ -36,8 +41,22 @@ class OwnFailureScope {
   OwnFailureScope& operator=(const OwnFailureScope&) = delete;
 };
 
+// The reports of the current run: the paths written so far, and what became
+// of the last one.
+struct RunReports {
+  std::set<std::string> written_paths;
+  ReportOutcome last;
+};
+
+RunReports& Reports() {
+  static RunReports reports;
+  return reports;
+}
+
 // Messages and status lines come from the network; escaping keeps them from
-// breaking the document or injecting elements into it. Line breaks stay.
+// breaking the document or injecting elements into it, and writing every
+// other byte as "\xHH" keeps the file well-formed UTF-8 without control
+// characters, which XML does not allow.
 std::string EscapeXml(std::string_view value) {
   std::string escaped;
   escaped.reserve(value.size());
@@ -56,7 +75,7 @@ std::string EscapeXml(std::string_view value) {
         escaped += c;
     }
   }
-  return escaped;
+  return PrintableBytes(escaped);
 }
 
 void AddLine(std::string& report, std::string_view line) {
@@ -126,7 +145,33 @@ void PostSummary(const std::string& summary) {
   }
 }
 
+// Writes the report unless this run already wrote one to the same file,
+// which then keeps the run's first failure.
+void WriteReport(const tExceptionRec& Rec, const std::string& report, ReportOutcome& outcome) {
+  const std::string path = GlobalSettings.EXEPath + outcome.file_name;
+  RunReports& reports = Reports();
+  if (reports.written_paths.count(path) != 0) {
+    outcome.reason = outcome.file_name + " holds an earlier failure";
+    platform::WriteLine("Failure not reported in " + outcome.file_name +
+                        ", which holds an earlier one: " + Rec.Function + ":" +
+                        std::to_string(Rec.Trace) + " " + Rec.ClassName + ": " +
+                        OneLine(Rec.Message, kMaxPrintedMessage));
+    return;
+  }
+  if (StringToFile(report, path, false, "") == 0) {
+    reports.written_paths.insert(path);
+    outcome.written = true;
+    return;
+  }
+  const std::vector<std::string>& failures = WriteFailures();
+  outcome.reason = failures.empty() ? "the file could not be written" : failures.back();
+}
+
 }  // namespace
+
+const ReportOutcome& LastReportOutcome() { return Reports().last; }
+
+void BeginRunReports() { Reports() = RunReports(); }
 
 std::string ExceptionClassName(const std::exception& error) {
   if (const auto* own = dynamic_cast<const platform::Exception*>(&error)) return own->ClassName();
@@ -140,7 +185,12 @@ std::string SaveExceptionRecAsXML(tExceptionRec Rec) {
   tLogRec Log;
   Log.Trace = 100;
   CallDepthScope depth;
-  if (GlobalSettings.SelfName.empty()) return "";
+  ReportOutcome outcome;
+  if (GlobalSettings.SelfName.empty()) {
+    outcome.reason = "no program name is set";
+    Reports().last = outcome;
+    return "";
+  }
 
   std::string file_name;
   try {
@@ -186,8 +236,10 @@ std::string SaveExceptionRecAsXML(tExceptionRec Rec) {
     file_name = ExpandFileName(Rec.FileName);
 
     Log.Trace = 420;
-    // A report that cannot be written is lost; the summary still goes out.
-    StringToFile(report, GlobalSettings.EXEPath + file_name, false, "");
+    // A report that cannot be written is lost; the summary still goes out,
+    // and the outcome tells the run's summary line why.
+    outcome.file_name = file_name;
+    WriteReport(Rec, report, outcome);
 
     // Rec.Beep asks for four tones (200, 400, 800 and 1600 Hz, 50 ms each);
     // there is no tone device, so none are sounded.
@@ -196,18 +248,24 @@ std::string SaveExceptionRecAsXML(tExceptionRec Rec) {
     Log.Trace = 480;
     PostSummary(SummaryLine(Rec, file_name));
   } catch (const std::exception& error) {
+    if (!outcome.written) {
+      outcome.file_name = file_name;
+      outcome.reason = "the report failed: " + std::string(error.what());
+    }
     if (!reporting_own_failure) {
       OwnFailureScope own_failure;
       tExceptionRec own = Rec;
       own.Function = "zub32.SaveExceptionRecAsXML";
-      own.ClassName = ExceptionClassName(error);
-      own.Message = error.what();
+      DescribeException(error, own.ClassName, own.Message);
       own.Trace = Log.Trace;
       own.FileName = GlobalSettings.ExceptionFileName;
       own.Beep = true;
       SaveExceptionRecAsXML(own);
     }
   }
+  // The outcome is this report's, not that of a nested one about its own
+  // failure.
+  Reports().last = outcome;
   return file_name;
 }
 

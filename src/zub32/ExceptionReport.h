@@ -9,9 +9,26 @@
 
 namespace zub32 {
 
+// What became of the report a failure asked for.
+struct ReportOutcome {
+  std::string file_name;  // without directory; empty when no report was asked for
+  bool written = false;
+  std::string reason;  // why it was not written
+};
+
 // Writes the report for Rec and posts its summary; returns the report's file
 // name without directory, or empty when GlobalSettings.SelfName is empty.
+// The first report a run writes to a file is kept: a later failure of the
+// run that names the same file is printed as one line and posted, but does
+// not replace it.
 std::string SaveExceptionRecAsXML(tExceptionRec Rec);
+
+// The outcome of the last SaveExceptionRecAsXML call.
+const ReportOutcome& LastReportOutcome();
+
+// Forgets the reports written so far, so that the next run's first report
+// replaces an older run's.
+void BeginRunReports();
 
 // Fills a record for a caught error in the usual way (Function, ClassName,
 // Message, Trace, FileName from GlobalSettings, Beep) and saves it.

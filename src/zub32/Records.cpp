@@ -1,5 +1,6 @@
 #include "zub32/Records.h"
 
+#include "platform/Exceptions.h"
 #include "zub32/ExceptionReport.h"
 
 namespace zub32 {
@@ -8,7 +9,10 @@ tGlobalSettings GlobalSettings;
 
 void DescribeException(const std::exception& error, std::string& class_name, std::string& message) {
   class_name = ExceptionClassName(error);
-  message = error.what();
+  // The program's own errors keep every byte of their message, zero bytes
+  // included; what() would end it at the first one.
+  const auto* own = dynamic_cast<const platform::Exception*>(&error);
+  message = own != nullptr ? own->Message() : std::string(error.what());
 }
 
 void ReportFailure(const std::string& function, const std::exception& error,

@@ -59,21 +59,24 @@ void NoteWriteFailure(const std::string& reason) {
 
 const std::vector<std::string>& WriteFailures() { return WriteFailureList(); }
 
+std::string_view BetweenView(std::string_view Source, std::string_view StartDelim,
+                             std::string_view EndDelim) {
+  std::size_t start = 0;
+  if (!StartDelim.empty()) {
+    const std::size_t found = Source.find(StartDelim);
+    if (found == std::string_view::npos) return {};
+    start = found + StartDelim.size();
+  }
+  // Searching Source from the start on is searching the remainder.
+  const std::size_t end = EndDelim.empty() ? std::string_view::npos : Source.find(EndDelim, start);
+  return Source.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
 std::string Between(const std::string& Source, const std::string& StartDelim,
                     const std::string& EndDelim) {
   std::string result;
   try {
-    std::size_t start = 0;
-    if (!StartDelim.empty()) {
-      const std::size_t found = Source.find(StartDelim);
-      if (found == std::string::npos) return result;
-      start = found + StartDelim.size();
-    }
-    result = Source.substr(start);
-    if (!EndDelim.empty()) {
-      const std::size_t end = result.find(EndDelim);
-      if (end != std::string::npos) result.resize(end);
-    }
+    result = BetweenView(Source, StartDelim, EndDelim);
   } catch (const std::exception& error) {
     ReportFailure("zub32.Between", error, 0);
   }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -30,6 +31,11 @@ const std::vector<std::string>& WriteFailures();
 // EndDelim that follows it.
 std::string Between(const std::string& Source, const std::string& StartDelim,
                     const std::string& EndDelim);
+
+// Between without a copy: the part as a view into Source, for cuts out of
+// large fetched texts whose rest must not be copied.
+std::string_view BetweenView(std::string_view Source, std::string_view StartDelim,
+                             std::string_view EndDelim);
 
 // The file's whole content, empty when it is missing or cannot be read.
 std::string FileToBin(const std::string& FileName);

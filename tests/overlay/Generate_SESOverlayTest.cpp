@@ -24,6 +24,7 @@
 #include "support/UdpListener.h"
 #include "support/Unprivileged.h"
 #include "zub32/Config.h"
+#include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
 
 namespace {
@@ -123,6 +124,8 @@ class Generate_SESOverlayTest : public ::testing::Test {
   std::vector<std::string> RunStage(const ScriptedServer& server) {
     const int port = server.Port();
     zub32::RunConfig.publish_host = {"127.0.0.1", port, "127.0.0.1:" + std::to_string(port)};
+    // Each call stands for the stage of a new run.
+    zub32::BeginRunReports();
     ::testing::internal::CaptureStdout();
     overlay::Generate_SESOverlay();
     const std::string out = ::testing::internal::GetCapturedStdout();

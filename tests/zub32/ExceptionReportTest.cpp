@@ -49,6 +49,7 @@ std::vector<std::string> FilesIn(const std::string& directory) {
 class ExceptionReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    BeginRunReports();
     saved_settings_ = GlobalSettings;
     saved_syslog_ = RunConfig.syslog;
     GlobalSettings.ExceptionFileName = "e!vesk.xml";
@@ -134,12 +135,17 @@ TEST_F(ExceptionReportTest, WritesEveryLineWithCrLfAndPostsTheSummary) {
   EXPECT_FALSE(listener_.Receive(200).has_value()) << "the summary is sent once";
 }
 
-TEST_F(ExceptionReportTest, EscapesMarkupInValuesAndKeepsLineBreaks) {
+TEST_F(ExceptionReportTest, EscapesMarkupAndEveryUnprintableByte) {
   GlobalSettings.Version = "1&2";
-  ReportException("Main()", "EIdException", "bad <b>&amp;</b>\r\nsecond line", 120);
+  // A status line from a hostile peer: markup, a line break, a zero byte
+  // (the message goes on after it), an escape sequence and bytes that are
+  // not UTF-8.
+  ReportException("Main()", "EIdException",
+                  std::string("bad <b>&amp;</b>\r\nsecond\0line\x1b[2J\x80\xff\tend", 39), 120);
 
   const std::string text = dir_.Read("e!vesk.xml");
-  EXPECT_NE(text.find("<e.Message>bad &lt;b&gt;&amp;amp;&lt;/b&gt;\r\nsecond line</e.Message>\r\n"),
+  EXPECT_NE(text.find("<e.Message>bad &lt;b&gt;&amp;amp;&lt;/b&gt;\\x0D\\x0Asecond\\x00line"
+                      "\\x1B[2J\\x80\\xFF\tend</e.Message>\r\n"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("<Version>1&amp;2</Version>\r\n"), std::string::npos) << text;
@@ -148,6 +154,28 @@ TEST_F(ExceptionReportTest, EscapesMarkupInValuesAndKeepsLineBreaks) {
   const auto summary = listener_.Receive();
   ASSERT_TRUE(summary.has_value());
   EXPECT_NE(summary->payload.find("Version=1&2 "), std::string::npos) << summary->payload;
+}
+
+TEST_F(ExceptionReportTest, KeepsTheRunsFirstReportAndSaysWhyLaterOnesAreNotWritten) {
+  tExceptionRec first = MainFailure();
+  EXPECT_EQ(SaveExceptionRecAsXML(first), "e!vesk.xml");
+  EXPECT_TRUE(LastReportOutcome().written);
+  tExceptionRec later = MainFailure();
+  later.ClassName = "EFCreateError";
+  later.Message = "1 file was not written";
+  EXPECT_EQ(SaveExceptionRecAsXML(later), "e!vesk.xml");
+  EXPECT_FALSE(LastReportOutcome().written);
+  EXPECT_EQ(LastReportOutcome().reason, "e!vesk.xml holds an earlier failure");
+  EXPECT_NE(dir_.Read("e!vesk.xml").find("HTTP/1.1 404 Not Found"), std::string::npos);
+  // Both failures are posted.
+  EXPECT_TRUE(listener_.Receive().has_value());
+  EXPECT_TRUE(listener_.Receive().has_value());
+
+  // A new run starts afresh.
+  BeginRunReports();
+  EXPECT_EQ(SaveExceptionRecAsXML(later), "e!vesk.xml");
+  EXPECT_TRUE(LastReportOutcome().written);
+  EXPECT_NE(dir_.Read("e!vesk.xml").find("1 file was not written"), std::string::npos);
 }
 
 TEST_F(ExceptionReportTest, ExpandsOnlyTheFirstOfEachPlaceholder) {
@@ -194,6 +222,9 @@ TEST_F(ExceptionReportTest, UnwritableDirectoryStillReturnsTheNameAndPostsTheSum
     GlobalSettings.EXEPath = place;
     EXPECT_EQ(SaveExceptionRecAsXML(MainFailure()), "e!vesk.xml") << place;
     EXPECT_FALSE(std::filesystem::exists(place + "e!vesk.xml")) << place;
+    EXPECT_FALSE(LastReportOutcome().written);
+    EXPECT_NE(LastReportOutcome().reason.find("e!vesk.xml\": "), std::string::npos)
+        << LastReportOutcome().reason;
     const auto summary = listener_.Receive();
     ASSERT_TRUE(summary.has_value()) << place;
     EXPECT_NE(summary->payload.find("File=\"e!vesk.xml\""), std::string::npos);
