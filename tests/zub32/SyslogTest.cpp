@@ -104,8 +104,9 @@ TEST_F(SyslogTest, UnicastFailureIsReportedWithItsMarker) {
   const std::string report = dir_.Read("e!vesk.xml");
   EXPECT_NE(report.find("<Function>zub32.UnicastUDPPacket:200</Function>"), std::string::npos)
       << report;
+  // The message's own CR LF is written as escapes, as every control byte.
   EXPECT_NE(report.find("<ClassName>EIdSocketError</ClassName>\r\n<e.Message>Socket Error # " +
-                        std::to_string(EMSGSIZE) + "\r\n"),
+                        std::to_string(EMSGSIZE) + "\\x0D\\x0A"),
             std::string::npos)
       << report;
 
