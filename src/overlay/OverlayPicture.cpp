@@ -18,7 +18,7 @@ platform::Bitmap LoadBackground() {
   // Any entry of that name is meant as the background; one that cannot be
   // read is reported rather than silently replaced by a white picture.
   if (platform::EntryExists(kBackgroundFile)) {
-    platform::Bitmap bitmap = platform::LoadBmpFile(kBackgroundFile);
+    platform::Bitmap bitmap = platform::LoadBmpFile(kBackgroundFile, kMaxBackgroundPixelBytes);
     platform::WriteLine(std::string("BMP loaded from ") + kBackgroundFile + ".");
     return bitmap;
   }

@@ -2,6 +2,7 @@
 // station text, each on an opaque white cell.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "overlay/StationFeed.h"
@@ -12,6 +13,9 @@ namespace overlay {
 
 // The background, read from the working directory.
 inline constexpr const char* kBackgroundFile = "IDR641.background.bmp";
+// The most memory a background's pixels may take (an 8192 by 2048 picture
+// at 32 bits): a larger one is refused as not a valid bitmap.
+inline constexpr std::size_t kMaxBackgroundPixelBytes = std::size_t{64} << 20;
 // Side of the white picture used when there is no background.
 inline constexpr int kNewPictureSize = 512;
 inline constexpr int kNewPictureBitCount = 24;

@@ -10,12 +10,12 @@ namespace {
 // Moving a member one place down the ring gives the next member the file
 // itself rather than a copy of its bytes: the member it came from is
 // replaced right after, so every member is a separate file again once the
-// rotation is done, and no picture is written twice. The new overlay is
-// copied, so that the archived one stays a file of its own.
-void CopyMember(const std::string& source, const std::string& destination, bool shift) {
-  if (!platform::EntryExists(source)) return;
-  const std::string reason = shift ? platform::CopyFileByLinkAtomically(source, destination)
-                                   : platform::CopyFileAtomically(source, destination);
+// rotation is done, and no picture is written twice. Only a regular file
+// counts as a member: anything else at its name (a link above all) is
+// treated as missing, so nothing is read or linked through it.
+void ShiftMember(const std::string& source, const std::string& destination) {
+  if (!platform::IsRegularEntry(source)) return;
+  const std::string reason = platform::CopyFileByLinkAtomically(source, destination);
   if (!reason.empty()) zub32::NoteWriteFailure(reason);
 }
 
@@ -24,6 +24,16 @@ void CopyMember(const std::string& source, const std::string& destination, bool 
 std::string RingMemberName(int n) { return "SESOverlay" + std::to_string(n) + ".bmp"; }
 
 void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_name) {
+  // The new member 0 is a copy, so that the archived overlay stays a file of
+  // its own. It is made first: when it cannot be (a full disk), the ring
+  // keeps its members as they were rather than shifting them with nothing
+  // new to show, and that failure is recorded.
+  platform::StagedFile newest =
+      platform::StagedFile::Copy(overlay_name, exe_path + RingMemberName(0));
+  if (!newest.Reason().empty()) {
+    zub32::NoteWriteFailure(newest.Reason());
+    return;
+  }
   // In the first runs the older members do not exist yet, which is no
   // failure. A member that cannot be replaced keeps showing its previous
   // picture until a later run succeeds; that failure is recorded.
@@ -31,10 +41,11 @@ void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_n
     const std::string source = RingMemberName(n - 1);
     const std::string destination = RingMemberName(n);
     platform::WriteLine("Copy " + source + " -> " + destination);
-    CopyMember(exe_path + source, exe_path + destination, true);
+    ShiftMember(exe_path + source, exe_path + destination);
   }
   platform::WriteLine("Copy " + overlay_name + " -> " + RingMemberName(0));
-  CopyMember(overlay_name, exe_path + RingMemberName(0), false);
+  const std::string reason = newest.Commit();
+  if (!reason.empty()) zub32::NoteWriteFailure(reason);
 }
 
 }  // namespace overlay

@@ -13,12 +13,15 @@ std::string RingMemberName(int n);
 
 // Turns the ring by one, oldest first: member 5 is copied over member 6, ...,
 // member 0 over member 1, then the archived overlay over member 0, each copy
-// announced by its "Copy <source> -> <destination>" line. Every copy goes
-// through a temporary file and a rename, so a web server reading a member
-// meanwhile gets the old file or the new one, never a part. A copy whose
-// source is missing is passed over; one that fails otherwise leaves its
-// destination as it was and is recorded with zub32::NoteWriteFailure. Throws
-// EOSError when the console cannot be written.
+// announced by its "Copy <source> -> <destination>" line. The new member 0
+// is prepared before anything moves: when it cannot be, no member changes
+// and no line is printed but the failure's. Every copy goes through a
+// temporary file and a rename, so a web server reading a member meanwhile
+// gets the old file or the new one, never a part. A member that is missing,
+// or is not a regular file, is passed over; a copy that fails otherwise
+// leaves its destination as it was. Failures are recorded with
+// zub32::NoteWriteFailure. Throws EOSError when the console cannot be
+// written.
 void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_name);
 
 }  // namespace overlay

@@ -1,9 +1,7 @@
 #include "platform/BmpCodec.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileSystem.h"
 
 namespace platform {
@@ -252,6 +251,29 @@ void CopyStoredRow(const uint8_t* source, std::size_t row, const Layout& layout,
   if (used_bits % 8 != 0) target[full_bytes] = source[full_bytes] & tail_mask;
 }
 
+// The bytes the pixels take, in the file when stored uncompressed and in
+// memory either way: rows padded to four bytes.
+std::size_t PixelBytes(const Layout& layout) {
+  const auto width = static_cast<std::size_t>(layout.width);
+  const auto bits = static_cast<std::size_t>(layout.bit_count);
+  return (width * bits + 31) / 32 * 4 * static_cast<std::size_t>(layout.height);
+}
+
+// Refuses, before anything is allocated, a picture whose pixels would take
+// more than max_pixel_bytes, and an uncompressed one whose pixels would not
+// fit in the file_bytes of the file from the pixel offset on: a small file
+// cannot make the reader reserve memory it will never fill.
+void CheckPixelMemory(const Layout& layout, std::size_t file_bytes, std::size_t max_pixel_bytes) {
+  const std::size_t pixel_bytes = PixelBytes(layout);
+  if (pixel_bytes > max_pixel_bytes) Invalid();
+  const bool compressed =
+      layout.compression == kCompressionRle8 || layout.compression == kCompressionRle4;
+  if (!compressed &&
+      (file_bytes < layout.pixel_offset || file_bytes - layout.pixel_offset < pixel_bytes)) {
+    Invalid();
+  }
+}
+
 void DecodeUncompressed(const ByteReader& in, const Layout& layout, Bitmap& bitmap) {
   const std::size_t stride = bitmap.Stride();
   const auto height = static_cast<std::size_t>(layout.height);
@@ -346,93 +368,12 @@ std::string OpenErrorMessage(const std::string& path, int error_number) {
   return "Cannot open file \"" + path + "\". " + SystemErrorText(error_number);
 }
 
-// A descriptor closed when it goes out of scope, unless Close() was called.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports the result: a failed close can mean lost data.
-  int Close() { return close(std::exchange(fd_, -1)); }
-
- private:
-  int fd_;
-};
-
-// Longest part of the target's name kept in the temporary name, so that the
-// temporary name stays within the file system's limit for one name.
-constexpr std::size_t kMaxTempBaseLength = 200;
-constexpr int kMaxTempNameAttempts = 100;
-
-// Writes the pieces, one after the other, to a temporary file beside the
-// target, makes them durable and renames the file over the target. Returns
-// 0, or the errno of the failure after removing the temporary file. The
-// errno is kept (rather than a worded reason) because the caller's message
-// quotes the system's text.
-int WriteAtomically(const std::string& path, std::span<std::string_view> pieces) {
-  const std::size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (base.empty()) return EISDIR;
-
-  std::string temp_path;
-  int fd = -1;
-  for (int attempt = 0; attempt < kMaxTempNameAttempts && fd < 0; ++attempt) {
-    temp_path = directory + "." + base.substr(0, kMaxTempBaseLength) + "." +
-                std::to_string(getpid()) + "." + std::to_string(attempt) + ".tmp";
-    // O_EXCL never follows a planted link; 0666 lets the umask decide the
-    // permissions of the new file, as for any file the program creates.
-    fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return errno;
-  }
-  if (fd < 0) return EEXIST;
-  FileDescriptor file(fd);
-  const auto fail = [&](int error_number) {
-    if (file.get() >= 0) file.Close();
-    unlink(temp_path.c_str());
-    return error_number;
-  };
-
-  // A replaced file keeps its permissions, so the web server can still read it.
-  struct stat old_status;
-  if (stat(path.c_str(), &old_status) == 0 && S_ISREG(old_status.st_mode)) {
-    fchmod(file.get(), old_status.st_mode & 07777);
-  }
-  // Gathered writes of up to IOV_MAX pieces; a short write leaves the rest of
-  // a piece for the next round.
-  std::vector<iovec> batch;
-  std::size_t next = 0;
-  while (next < pieces.size()) {
-    batch.clear();
-    for (std::size_t i = next; i < pieces.size() && batch.size() < IOV_MAX; ++i) {
-      batch.push_back(iovec{const_cast<char*>(pieces[i].data()), pieces[i].size()});
-    }
-    ssize_t written = writev(file.get(), batch.data(), static_cast<int>(batch.size()));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return fail(errno);
-    }
-    while (next < pieces.size() && static_cast<std::size_t>(written) >= pieces[next].size()) {
-      written -= static_cast<ssize_t>(pieces[next].size());
-      ++next;
-    }
-    if (next < pieces.size()) pieces[next].remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (fsync(file.get()) != 0) return fail(errno);
-  if (file.Close() != 0) return fail(errno);
-  if (rename(temp_path.c_str(), path.c_str()) != 0) return fail(errno);
-  return 0;
-}
-
 }  // namespace
 
-Bitmap DecodeBmp(std::string_view bytes, int max_dimension) {
+Bitmap DecodeBmp(std::string_view bytes, int max_dimension, std::size_t max_pixel_bytes) {
   const ByteReader in(bytes);
   Layout layout = ReadLayout(in, max_dimension);
+  CheckPixelMemory(layout, bytes.size(), max_pixel_bytes);
   try {
     Bitmap bitmap(layout.width, layout.height, layout.bit_count, std::move(layout.palette),
                   layout.masks);
@@ -579,7 +520,8 @@ void ReadExactly(int fd, std::string_view& pending, uint8_t* data, std::size_t c
 // file in chunks straight into the picture; nullopt for any other layout.
 // A copy of the whole file in memory beside the picture would cost more in
 // fresh pages than the reading does.
-std::optional<Bitmap> LoadStreamed(int fd, const std::string& head, const std::string& path) {
+std::optional<Bitmap> LoadStreamed(int fd, const std::string& head, std::size_t file_bytes,
+                                   std::size_t max_pixel_bytes, const std::string& path) {
   const ByteReader in(head);
   if (!in.Has(0, kFileHeaderSize + 4 + 20)) return std::nullopt;
   const bool core = in.U32(kFileHeaderSize) == kCoreHeaderSize;
@@ -589,6 +531,7 @@ std::optional<Bitmap> LoadStreamed(int fd, const std::string& head, const std::s
   // Every field the layout is made of lies before the pixels, so the head
   // gives the same layout as the whole file would.
   Layout layout = ReadLayout(in, kMaxDimension);
+  CheckPixelMemory(layout, file_bytes, max_pixel_bytes);
   std::optional<Bitmap> bitmap;
   std::vector<uint8_t> chunk;
   try {
@@ -616,38 +559,47 @@ std::optional<Bitmap> LoadStreamed(int fd, const std::string& head, const std::s
 
 }  // namespace
 
-Bitmap LoadBmpFile(const std::string& path) {
-  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) throw EFOpenError(OpenErrorMessage(path, errno));
+Bitmap LoadBmpFile(const std::string& path, std::size_t max_pixel_bytes) {
+  // Opened without waiting, so that a FIFO or a device at the name cannot
+  // hold the run; anything but a regular file is refused before a byte is
+  // read.
+  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid()) throw EFOpenError(OpenErrorMessage(path, errno));
   struct stat status;
   if (fstat(file.get(), &status) != 0) throw EFOpenError(OpenErrorMessage(path, errno));
   if (S_ISDIR(status.st_mode)) throw EFOpenError(OpenErrorMessage(path, EISDIR));
-  if (S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) > kMaxFileBytes) Invalid();
+  if (!S_ISREG(status.st_mode)) {
+    throw EFOpenError("Cannot open file \"" + path + "\". Not a regular file");
+  }
+  if (static_cast<uint64_t>(status.st_size) > kMaxFileBytes) Invalid();
+  const auto file_bytes = static_cast<std::size_t>(status.st_size);
 
   std::string bytes;
   try {
     if (AppendFromFile(file.get(), bytes, kHeadBytes, path) == kHeadBytes) {
-      if (std::optional<Bitmap> bitmap = LoadStreamed(file.get(), bytes, path)) {
+      if (std::optional<Bitmap> bitmap =
+              LoadStreamed(file.get(), bytes, file_bytes, max_pixel_bytes, path)) {
         return *std::move(bitmap);
       }
       // Compressed pixels, or pixels far into the file: read it whole.
-      if (S_ISREG(status.st_mode)) bytes.reserve(static_cast<std::size_t>(status.st_size));
+      bytes.reserve(file_bytes);
       AppendFromFile(file.get(), bytes, kMaxFileBytes, path);
     }
   } catch (const std::bad_alloc&) {
     Invalid();
   }
-  return DecodeBmp(bytes);
+  return DecodeBmp(bytes, kMaxDimension, max_pixel_bytes);
 }
 
 void SaveBmpFile(const Bitmap& bitmap, const std::string& path) {
   // The rows are written from the picture itself: a copy of the whole file
   // in memory would cost more in fresh pages than the writing does.
   const std::string head = EncodeBmpHead(bitmap);
-  std::vector<std::string_view> pieces = BmpPieces(bitmap, head);
-  const int error_number = WriteAtomically(path, pieces);
-  if (error_number != 0) {
-    throw EFCreateError("Cannot create file \"" + path + "\". " + SystemErrorText(error_number));
+  const std::vector<std::string_view> pieces = BmpPieces(bitmap, head);
+  StagedFile staged = StagedFile::Write(path, pieces);
+  if (!staged.Commit().empty()) {
+    throw EFCreateError("Cannot create file \"" + path + "\". " +
+                        SystemErrorText(staged.ErrorNumber()));
   }
 }
 

@@ -11,6 +11,7 @@
 // depth, and a core-header picture with the 40-byte header.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,21 +19,28 @@
 
 namespace platform {
 
+// The most pixel memory any picture may take: 16384 rows of 64 KiB.
+inline constexpr std::size_t kMaxPixelBytes = std::size_t{1} << 30;
+
 // The picture in a BMP file's bytes. Width or height above max_dimension is
-// refused (a fuzzer passes a lower limit to stay fast). Throws
-// EInvalidGraphic "Bitmap image is not valid" for anything that is not a
-// valid, supported BMP, and when memory for the pixels runs out.
-Bitmap DecodeBmp(std::string_view bytes, int max_dimension = kMaxDimension);
+// refused (a fuzzer passes a lower limit to stay fast), and so is a picture
+// whose pixels would take more than max_pixel_bytes, or an uncompressed one
+// whose pixels the bytes do not hold, before any memory is taken for them.
+// Throws EInvalidGraphic "Bitmap image is not valid" for anything that is
+// not a valid, supported BMP, and when memory for the pixels runs out.
+Bitmap DecodeBmp(std::string_view bytes, int max_dimension = kMaxDimension,
+                 std::size_t max_pixel_bytes = kMaxPixelBytes);
 
 // The bytes of a BMP file holding the picture: the 40-byte header (with
 // three masks after it for non-default 16- and 32-bit layouts), or the
 // 108-byte header when the picture has an alpha channel.
 std::string EncodeBmp(const Bitmap& bitmap);
 
-// Reads and decodes a BMP file. Throws EFOpenError
-// `Cannot open file "<path>". <reason>` when it cannot be opened or read,
+// Reads and decodes a regular BMP file (a link to one is followed). Throws
+// EFOpenError `Cannot open file "<path>". <reason>` when it cannot be opened
+// or read or is not a regular file (a FIFO or device is never waited on),
 // and EInvalidGraphic as DecodeBmp.
-Bitmap LoadBmpFile(const std::string& path);
+Bitmap LoadBmpFile(const std::string& path, std::size_t max_pixel_bytes = kMaxPixelBytes);
 
 // Writes the picture to a BMP file atomically: a temporary file in the same
 // directory is written and renamed over the target, so a reader sees the

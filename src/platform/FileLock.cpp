@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
@@ -15,11 +16,20 @@ FileLock FileLock::TryExclusive(const std::string& path) {
   // Opened for reading only: flock does not need write access, so a lock
   // file that belongs to another user, or lies in a directory that has become
   // read-only, still serves as long as it can be read.
+  // A link at the name is not followed, so no file is ever created or
+  // locked elsewhere through one, and a FIFO there is not waited on.
   int fd = -1;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                0666);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ELOOP) return FileLock(-1, State::kUnavailable, "a symbolic link");
   if (fd < 0) return FileLock(-1, State::kUnavailable, SystemErrorText(errno));
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return FileLock(-1, State::kUnavailable, "not a regular file");
+  }
 
   int result = 0;
   do {

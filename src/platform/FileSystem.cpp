@@ -7,43 +7,21 @@
 #include <string.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
+
+#include "platform/FileDescriptor.h"
 
 namespace platform {
 namespace {
-
-// A descriptor closed when the object goes away, unless Close() was called.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-      if (fd_ >= 0) ::close(fd_);
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and reports the result: a failed close can mean lost data.
-  int Close() { return ::close(std::exchange(fd_, -1)); }
-
- private:
-  int fd_;
-};
 
 // Longest part of the target's name kept in a temporary name, so that the
 // temporary name stays within the file system's limit for one name.
@@ -75,15 +53,47 @@ int WriteAll(int fd, std::string_view bytes) {
   return 0;
 }
 
-// The file a write to path lands in: a symbolic link is followed, so that
-// replacing the file keeps the link.
-std::string ResolveTarget(const std::string& path) {
-  struct stat link_status {};
-  if (::lstat(path.c_str(), &link_status) == 0 && S_ISLNK(link_status.st_mode)) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+// Writes the pieces, one after the other, in gathered writes of up to
+// IOV_MAX pieces; a short write leaves the rest of a piece for the next
+// round. Returns 0 or the errno of the failure.
+int WritePieces(int fd, std::span<const std::string_view> all) {
+  std::vector<std::string_view> pieces(all.begin(), all.end());
+  std::vector<iovec> batch;
+  std::size_t next = 0;
+  while (next < pieces.size()) {
+    batch.clear();
+    for (std::size_t i = next; i < pieces.size() && batch.size() < IOV_MAX; ++i) {
+      batch.push_back(iovec{const_cast<char*>(pieces[i].data()), pieces[i].size()});
+    }
+    ssize_t written = ::writev(fd, batch.data(), static_cast<int>(batch.size()));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    while (next < pieces.size() && static_cast<std::size_t>(written) >= pieces[next].size()) {
+      written -= static_cast<ssize_t>(pieces[next].size());
+      ++next;
+    }
+    if (next < pieces.size()) pieces[next].remove_prefix(static_cast<std::size_t>(written));
   }
-  return path;
+  return 0;
+}
+
+// Opens a file to read only when it is a regular file: the open never waits
+// (for the writer of a FIFO, say) and a link at the name itself is refused
+// when follow_links is false. Returns the descriptor, or an invalid one and
+// the errno in error_number (EINVAL for an entry that is not a regular file,
+// ELOOP for a link that is not followed).
+FileDescriptor OpenRegularFile(const std::string& path, bool follow_links, struct stat& status,
+                               int& error_number) {
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW);
+  FileDescriptor fd(::open(path.c_str(), flags));
+  error_number = fd.valid() ? 0 : errno;
+  if (fd.valid() && ::fstat(fd.get(), &status) != 0) error_number = errno;
+  if (error_number == 0 && !S_ISREG(status.st_mode)) {
+    error_number = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+  }
+  return error_number == 0 ? std::move(fd) : FileDescriptor();
 }
 
 // Directories with renames not yet made durable. One flush of a directory
@@ -164,60 +174,38 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-// Creates a temporary file beside the target, fills it with fill(fd), makes
-// it durable and renames it over the target. On any failure the temporary
-// file is removed and the target keeps its old content.
-std::string ReplaceViaTemporary(const std::string& path,
-                                const std::function<std::string(int fd)>& fill) {
-  if (path.empty()) return "Cannot write a file without a name";
-  const std::string target = ResolveTarget(path);
-  std::string directory, base;
-  SplitPath(target, directory, base);
-  if (base.empty()) return Describe("Cannot write", path, EISDIR);
-
-  std::string temp_path;
-  FileDescriptor fd;
-  for (int attempt = 0; attempt < kMaxTempNameAttempts && !fd.valid(); ++attempt) {
+// Makes a new, empty temporary file beside path; on failure returns an
+// invalid descriptor and sets reason and error_number.
+FileDescriptor CreateTemporary(const std::string& path, const std::string& directory,
+                               const std::string& base, std::string& temp_path, std::string& reason,
+                               int& error_number) {
+  for (int attempt = 0; attempt < kMaxTempNameAttempts; ++attempt) {
     temp_path =
         directory + "/." + base.substr(0, kMaxTempBaseLength) + "." + RandomSuffix() + ".tmp";
-    // Created with 0666 so that the process's umask decides the permissions
-    // of a new file, as for any file the program creates.
-    fd = FileDescriptor(::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!fd.valid() && errno != EEXIST) {
-      return Describe("Cannot create a temporary file for", path, errno);
-    }
+    // O_EXCL never follows a planted link. 0666 lets the process's umask
+    // decide the permissions of a new file, as for any file the program
+    // creates.
+    FileDescriptor fd(::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.valid()) return fd;
+    if (errno != EEXIST) break;
   }
-  if (!fd.valid()) return Describe("Cannot create a temporary file for", path, EEXIST);
+  error_number = errno;
+  reason = Describe("Cannot create a temporary file for", path, error_number);
+  temp_path.clear();
+  return FileDescriptor();
+}
 
-  auto fail = [&](std::string reason) {
-    if (fd.valid()) fd.Close();
-    ::unlink(temp_path.c_str());
-    return reason;
-  };
-
-  // A replaced file keeps its permissions and, where the process may set
-  // them, its owner, so that the web server can still read it.
+// A replaced regular file keeps its permissions and, where the process may
+// set them, its owner, so that the web server can still read it. Anything
+// else at the name (a link above all) lends the new file nothing.
+void KeepOwnerAndMode(int fd, const std::string& path) {
   struct stat old_status {};
-  if (::stat(target.c_str(), &old_status) == 0 && S_ISREG(old_status.st_mode)) {
-    ::fchmod(fd.get(), old_status.st_mode & 07777);
-    if (::fchown(fd.get(), old_status.st_uid, old_status.st_gid) != 0) {
-      // Only a privileged process may give a file away; the new file then
-      // stays with the process's own user, which is what wrote it.
-    }
+  if (::lstat(path.c_str(), &old_status) != 0 || !S_ISREG(old_status.st_mode)) return;
+  ::fchmod(fd, old_status.st_mode & 07777);
+  if (::fchown(fd, old_status.st_uid, old_status.st_gid) != 0) {
+    // Only a privileged process may give a file away; the new file then
+    // stays with the process's own user, which is what wrote it.
   }
-
-  std::string reason = fill(fd.get());
-  if (!reason.empty()) return fail(reason);
-  if (::fsync(fd.get()) != 0) return fail(Describe("Cannot flush", path, errno));
-  if (fd.Close() != 0) return fail(Describe("Cannot close", path, errno));
-  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
-    return fail(Describe("Cannot replace", path, errno));
-  }
-  // The rename itself becomes durable with the directory's flush at exit.
-  // The bytes are durable already, so a crash before it leaves this name
-  // with the old file or the new one, whole either way.
-  PendingDirectories::Instance().Add(directory);
-  return "";
 }
 
 }  // namespace
@@ -237,16 +225,22 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return std::nullopt;
+bool IsRegularEntry(const std::string& path) {
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) return std::nullopt;
+  return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
+  struct stat status {};
+  int error_number = 0;
+  const FileDescriptor fd = OpenRegularFile(path, true, status, error_number);
+  if (!fd.valid()) return std::nullopt;
+  const auto size = static_cast<std::size_t>(std::max<off_t>(status.st_size, 0));
+  if (size > max_bytes) return std::nullopt;
   std::string content;
-  if (status.st_size > 0) {
-    content.reserve(
-        std::min<std::size_t>(static_cast<std::size_t>(status.st_size), kMaxInitialReserve));
-  }
+  // The size is only a hint: the file may grow while it is read, up to the
+  // limit.
+  content.reserve(std::min(size, kMaxInitialReserve));
   char buffer[kCopyBufferSize];
   for (;;) {
     const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
@@ -255,21 +249,145 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
       return std::nullopt;
     }
     if (count == 0) break;
+    if (max_bytes - content.size() < static_cast<std::size_t>(count)) return std::nullopt;
     content.append(buffer, static_cast<std::size_t>(count));
   }
   return content;
 }
 
-std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
-  return ReplaceViaTemporary(path, [&](int fd) -> std::string {
-    const int error_number = WriteAll(fd, bytes);
-    return error_number == 0 ? "" : Describe("Cannot write", path, error_number);
+StagedFile::~StagedFile() { Discard(); }
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : path_(std::move(other.path_)),
+      directory_(std::move(other.directory_)),
+      temp_path_(std::exchange(other.temp_path_, std::string())),
+      reason_(std::move(other.reason_)),
+      error_number_(other.error_number_) {}
+
+StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    path_ = std::move(other.path_);
+    directory_ = std::move(other.directory_);
+    temp_path_ = std::exchange(other.temp_path_, std::string());
+    reason_ = std::move(other.reason_);
+    error_number_ = other.error_number_;
+  }
+  return *this;
+}
+
+void StagedFile::Discard() {
+  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+  temp_path_.clear();
+}
+
+void StagedFile::Fail(std::string reason, int error_number) {
+  Discard();
+  reason_ = std::move(reason);
+  error_number_ = error_number;
+}
+
+StagedFile StagedFile::Make(const std::string& path, const Filler& fill) {
+  StagedFile staged;
+  staged.path_ = path;
+  if (path.empty()) {
+    staged.Fail("Cannot write a file without a name", ENOENT);
+    return staged;
+  }
+  std::string base;
+  SplitPath(path, staged.directory_, base);
+  if (base.empty()) {
+    staged.Fail(Describe("Cannot write", path, EISDIR), EISDIR);
+    return staged;
+  }
+  std::string reason;
+  int error_number = 0;
+  FileDescriptor fd =
+      CreateTemporary(path, staged.directory_, base, staged.temp_path_, reason, error_number);
+  if (!fd.valid()) {
+    staged.Fail(reason, error_number);
+    return staged;
+  }
+  KeepOwnerAndMode(fd.get(), path);
+  auto [fill_reason, fill_error] = fill(fd.get());
+  if (!fill_reason.empty()) {
+    staged.Fail(std::move(fill_reason), fill_error);
+  } else if (::fsync(fd.get()) != 0) {
+    staged.Fail(Describe("Cannot flush", path, errno), errno);
+  } else if (fd.Close() != 0) {
+    staged.Fail(Describe("Cannot close", path, errno), errno);
+  } else {
+    staged.reason_.clear();
+  }
+  return staged;
+}
+
+StagedFile StagedFile::Write(const std::string& path, std::span<const std::string_view> pieces) {
+  return Make(path, [&](int fd) -> std::pair<std::string, int> {
+    const int error_number = WritePieces(fd, pieces);
+    if (error_number == 0) return {"", 0};
+    return {Describe("Cannot write", path, error_number), error_number};
   });
 }
 
+StagedFile StagedFile::Copy(const std::string& source, const std::string& destination) {
+  struct stat status {};
+  int error_number = 0;
+  const FileDescriptor in = OpenRegularFile(source, false, status, error_number);
+  if (!in.valid()) {
+    StagedFile staged;
+    staged.path_ = destination;
+    staged.Fail(error_number == EINVAL || error_number == ELOOP
+                    ? "Cannot read \"" + source + "\": Not a regular file"
+                    : Describe("Cannot open", source, error_number),
+                error_number);
+    return staged;
+  }
+  return Make(destination, [&](int out) -> std::pair<std::string, int> {
+    char buffer[kCopyBufferSize];
+    for (;;) {
+      const ssize_t count = ::read(in.get(), buffer, sizeof buffer);
+      if (count < 0) {
+        if (errno == EINTR) continue;
+        return {Describe("Cannot read", source, errno), errno};
+      }
+      if (count == 0) return {"", 0};
+      const int error_number =
+          WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(count)));
+      if (error_number != 0)
+        return {Describe("Cannot write", destination, error_number), error_number};
+    }
+  });
+}
+
+std::string StagedFile::Commit() {
+  if (!reason_.empty()) return reason_;
+  if (::rename(temp_path_.c_str(), path_.c_str()) != 0) {
+    const int error_number = errno;
+    Fail(Describe("Cannot replace", path_, error_number), error_number);
+    return reason_;
+  }
+  temp_path_.clear();
+  reason_ = "Already committed";
+  // The rename itself becomes durable with the directory's flush at exit.
+  // The bytes are durable already, so a crash before it leaves this name
+  // with the old file or the new one, whole either way.
+  PendingDirectories::Instance().Add(directory_);
+  return "";
+}
+
+std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+  const std::string_view pieces[] = {bytes};
+  return StagedFile::Write(path, pieces).Commit();
+}
+
 std::string AppendToFile(const std::string& path, std::string_view bytes) {
-  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  FileDescriptor fd(::open(
+      path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
   if (!fd.valid()) return Describe("Cannot open", path, errno);
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0) return Describe("Cannot open", path, errno);
+  if (!S_ISREG(status.st_mode)) return "Cannot write \"" + path + "\": Not a regular file";
   const int error_number = WriteAll(fd.get(), bytes);
   if (error_number != 0) return Describe("Cannot write", path, error_number);
   if (::fsync(fd.get()) != 0) return Describe("Cannot flush", path, errno);
@@ -278,39 +396,21 @@ std::string AppendToFile(const std::string& path, std::string_view bytes) {
 }
 
 std::string CopyFileAtomically(const std::string& source, const std::string& destination) {
-  FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in.valid()) return Describe("Cannot open", source, errno);
-  struct stat status {};
-  if (::fstat(in.get(), &status) != 0) return Describe("Cannot read", source, errno);
-  if (S_ISDIR(status.st_mode)) return Describe("Cannot read", source, EISDIR);
-  return ReplaceViaTemporary(destination, [&](int out) -> std::string {
-    char buffer[kCopyBufferSize];
-    for (;;) {
-      const ssize_t count = ::read(in.get(), buffer, sizeof buffer);
-      if (count < 0) {
-        if (errno == EINTR) continue;
-        return Describe("Cannot read", source, errno);
-      }
-      if (count == 0) return "";
-      const int error_number =
-          WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(count)));
-      if (error_number != 0) return Describe("Cannot write", destination, error_number);
-    }
-  });
+  return StagedFile::Copy(source, destination).Commit();
 }
 
 std::string CopyFileByLinkAtomically(const std::string& source, const std::string& destination) {
   struct stat source_status {};
-  if (::stat(source.c_str(), &source_status) != 0) return Describe("Cannot open", source, errno);
+  if (::lstat(source.c_str(), &source_status) != 0) return Describe("Cannot open", source, errno);
   if (!S_ISREG(source_status.st_mode)) return CopyFileAtomically(source, destination);
-  const std::string target = ResolveTarget(destination);
   struct stat target_status {};
-  if (::stat(target.c_str(), &target_status) == 0 && target_status.st_dev == source_status.st_dev &&
+  if (::lstat(destination.c_str(), &target_status) == 0 &&
+      target_status.st_dev == source_status.st_dev &&
       target_status.st_ino == source_status.st_ino) {
     return "";  // already the same file
   }
   std::string directory, base;
-  SplitPath(target, directory, base);
+  SplitPath(destination, directory, base);
   if (base.empty()) return Describe("Cannot write", destination, EISDIR);
 
   std::string temp_path;
@@ -318,13 +418,20 @@ std::string CopyFileByLinkAtomically(const std::string& source, const std::strin
   for (int attempt = 0; attempt < kMaxTempNameAttempts && !linked; ++attempt) {
     temp_path =
         directory + "/." + base.substr(0, kMaxTempBaseLength) + "." + RandomSuffix() + ".tmp";
-    // A source that is a symbolic link is followed: the new name is the file's.
-    linked =
-        ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, temp_path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    // Without AT_SYMLINK_FOLLOW the new name is the source entry's own,
+    // which was checked to be a regular file, never a link's target.
+    linked = ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, temp_path.c_str(), 0) == 0;
     if (!linked && errno != EEXIST) return CopyFileAtomically(source, destination);
   }
   if (!linked) return Describe("Cannot create a temporary file for", destination, EEXIST);
-  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
+  // The source may have been swapped for something else since it was
+  // checked; the name made is then not put in place.
+  struct stat linked_status {};
+  if (::lstat(temp_path.c_str(), &linked_status) != 0 || !S_ISREG(linked_status.st_mode)) {
+    ::unlink(temp_path.c_str());
+    return "Cannot read \"" + source + "\": Not a regular file";
+  }
+  if (::rename(temp_path.c_str(), destination.c_str()) != 0) {
     const int error_number = errno;
     ::unlink(temp_path.c_str());
     return Describe("Cannot replace", destination, error_number);
@@ -339,7 +446,7 @@ void SyncDirectories() { PendingDirectories::Instance().FlushAll(); }
 
 std::optional<TDateTime> LastWriteTimeLocal(const std::string& path) {
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) return std::nullopt;
+  if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   return UnixToLocalDateTime(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
 }
 

@@ -8,9 +8,13 @@
 // take a name back to its old, whole file.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/DateTime.h"
 
@@ -19,24 +23,79 @@ namespace platform {
 // True when any entry (file, directory, link to either) has this name.
 bool EntryExists(const std::string& path);
 bool IsDirectory(const std::string& path);
+// True for a regular file, or a link to one.
 bool IsRegularFile(const std::string& path);
+// True for a regular file itself: a link is not one, whatever it points at.
+bool IsRegularEntry(const std::string& path);
 
-// The whole content, or nullopt when the file cannot be opened or read.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// The largest file ReadWholeFile reads unless told otherwise.
+inline constexpr std::size_t kMaxWholeFileBytes = std::size_t{1} << 30;
 
-// Replaces the file's content atomically. Returns an empty string on success,
-// otherwise the system's reason. No temporary file is left on any path. A
-// symbolic link is followed (the link stays), and a replaced file keeps its
-// permissions; a new file gets 0666 less the umask.
+// The whole content of a regular file (a link to one is followed), or
+// nullopt when there is no regular file of that name, it cannot be read or
+// it holds more than max_bytes. A FIFO, device or socket is refused without
+// opening it for long: the open does not wait for a writer, and nothing is
+// read from it.
+std::optional<std::string> ReadWholeFile(const std::string& path,
+                                         std::size_t max_bytes = kMaxWholeFileBytes);
+
+// A new content for one name, written to a temporary file beside it and made
+// durable, but not yet in place: Commit() renames it over the name. One that
+// is never committed is removed when the object goes away, so a step that
+// fails half-way leaves no trace. A link at the name is replaced, never
+// followed; a replaced regular file keeps its permissions and, where the
+// process may set it, its owner; a new file gets 0666 less the umask.
+class StagedFile {
+ public:
+  StagedFile() = default;
+  ~StagedFile();
+  StagedFile(StagedFile&& other) noexcept;
+  StagedFile& operator=(StagedFile&& other) noexcept;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  // Writes the pieces, one after the other, as the new content of path.
+  static StagedFile Write(const std::string& path, std::span<const std::string_view> pieces);
+  // Copies a regular file (not a link) as the new content of destination.
+  static StagedFile Copy(const std::string& source, const std::string& destination);
+
+  // Empty while the content waits for its rename; otherwise why staging
+  // failed.
+  const std::string& Reason() const { return reason_; }
+  // The errno behind a failure, 0 when there is none.
+  int ErrorNumber() const { return error_number_; }
+
+  // Renames the content over its name. Returns the reason on failure (that
+  // of the staging when that failed), empty on success; the name keeps its
+  // old file on failure.
+  std::string Commit();
+
+ private:
+  // Writes the new content to fd; returns the reason and errno of a failure.
+  using Filler = std::function<std::pair<std::string, int>(int fd)>;
+  static StagedFile Make(const std::string& path, const Filler& fill);
+  void Fail(std::string reason, int error_number);
+  void Discard();
+
+  std::string path_;
+  std::string directory_;
+  std::string temp_path_;
+  std::string reason_ = "Nothing was staged";
+  int error_number_ = 0;
+};
+
+// Replaces the file's content atomically (StagedFile::Write, then Commit).
+// Returns an empty string on success, otherwise the system's reason. No
+// temporary file is left on any path.
 std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
-// Appends to an existing file (creates it when missing). Returns the reason on
-// failure, empty on success.
+// Appends to an existing regular file (creates it when missing; a link is
+// not followed). Returns the reason on failure, empty on success.
 std::string AppendToFile(const std::string& path, std::string_view bytes);
 
-// Copies source over destination atomically (temporary file and rename).
-// Returns the reason on failure, empty on success; the destination is left
-// as it was on failure.
+// Copies a regular file (not a link) over destination atomically. Returns
+// the reason on failure, empty on success; the destination is left as it
+// was on failure.
 std::string CopyFileAtomically(const std::string& source, const std::string& destination);
 
 // As CopyFileAtomically, but where the file system allows it without copying
@@ -47,16 +106,17 @@ std::string CopyFileAtomically(const std::string& source, const std::string& des
 // to a copy where a hard link cannot be made (another file system, no hard
 // links). The source's bytes are taken as they are on disk: this program made
 // them durable when it wrote them. The destination then has the source's
-// permissions. Returns the
-// reason on failure, empty on success; the destination is left as it was on
-// failure.
+// permissions. A source that is not a regular file (a link included) is
+// refused. Returns the reason on failure, empty on success; the destination
+// is left as it was on failure.
 std::string CopyFileByLinkAtomically(const std::string& source, const std::string& destination);
 
 // Makes every rename done so far durable: flushes each directory a file was
 // replaced in. Runs by itself when the process ends normally.
 void SyncDirectories();
 
-// The last-write time of a non-directory entry in local time, or nullopt.
+// The last-write time of a regular file (not a link) in local time, or
+// nullopt.
 std::optional<TDateTime> LastWriteTimeLocal(const std::string& path);
 
 // The text of errno as the system states it.

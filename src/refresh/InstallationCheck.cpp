@@ -117,7 +117,7 @@ CheckResult CheckBackground(const std::string& directory) {
                        "station text on a plain white picture"};
   }
   try {
-    const platform::Bitmap bitmap = platform::LoadBmpFile(path);
+    const platform::Bitmap bitmap = platform::LoadBmpFile(path, overlay::kMaxBackgroundPixelBytes);
     const std::string size = std::to_string(bitmap.Width()) + " x " +
                              std::to_string(bitmap.Height()) + ", " +
                              std::to_string(bitmap.BitCount()) + " bits per pixel";

@@ -283,7 +283,7 @@ Configuration LoadConfiguration(
   std::map<std::string, std::string> file_values;
   const std::string file = program_dir + kConfigFileName;
   if (platform::EntryExists(file)) {
-    if (std::optional<std::string> text = platform::ReadWholeFile(file)) {
+    if (std::optional<std::string> text = platform::ReadWholeFile(file, kMaxConfigFileBytes)) {
       file_values = ParseIni(*text, config.warnings);
     } else {
       config.warnings.push_back(file + " cannot be read; using the defaults and the environment");

@@ -3,6 +3,7 @@
 // fatal: the default is used and a warning line names the key.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <optional>
@@ -64,6 +65,9 @@ struct Configuration {
 
 // The name of the configuration file in the program directory.
 inline constexpr const char* kConfigFileName = "vesk.ini";
+// A longer configuration file, or one that is not a regular file, is not
+// read.
+inline constexpr std::size_t kMaxConfigFileBytes = 64 * 1024;
 
 // Parses the text of vesk.ini: Key=Value lines, keys without regard to case
 // (the map's keys are lower-cased), blanks around keys and values trimmed,

@@ -85,7 +85,7 @@ std::string Between(const std::string& Source, const std::string& StartDelim,
 
 std::string FileToBin(const std::string& FileName) {
   try {
-    std::optional<std::string> content = platform::ReadWholeFile(FileName);
+    std::optional<std::string> content = platform::ReadWholeFile(FileName, kMaxFileToBinBytes);
     return content ? std::move(*content) : std::string();
   } catch (const std::exception&) {
     return std::string();

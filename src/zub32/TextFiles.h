@@ -3,6 +3,7 @@
 // may hold zero bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,14 +38,20 @@ std::string Between(const std::string& Source, const std::string& StartDelim,
 std::string_view BetweenView(std::string_view Source, std::string_view StartDelim,
                              std::string_view EndDelim);
 
-// The file's whole content, empty when it is missing or cannot be read.
+// The most FileToBin reads: it serves the run's own small record files.
+inline constexpr std::size_t kMaxFileToBinBytes = 64 * 1024;
+
+// The file's whole content, empty when it is missing, cannot be read, is not
+// a regular file (a FIFO or device is never waited on) or holds more than
+// kMaxFileToBinBytes.
 std::string FileToBin(const std::string& FileName);
 
 // True when an entry named GlobalSettings.EXEPath + Name exists.
 bool FileExists(const std::string& Name);
 
 // Last-write time in local time, packed as an MS-DOS date and time; -1 when
-// the entry is missing, is a directory or its time cannot be packed.
+// the entry is missing, is not a regular file (a directory, a link) or its
+// time cannot be packed.
 std::int32_t MyFileAge(const std::string& FileName);
 
 // Converts a packed MS-DOS date and time back to a date-time (two-second

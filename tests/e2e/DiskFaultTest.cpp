@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -91,6 +92,12 @@ std::vector<std::string> TemporaryEntries(const Snapshot& snapshot) {
 bool Printed(const ProcessResult& result, const std::string& line) {
   const std::vector<std::string> lines = result.OutLines();
   return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// A regular file itself, not a link to one.
+bool IsRegular(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool EndsWith(std::string_view text, std::string_view end) {
@@ -318,6 +325,97 @@ TEST_F(DiskFaultTest, ReadOnlyProgramDirectoryKeepsEveryFileAndSaysWhy) {
   EXPECT_TRUE(AnyContains(payloads, "EXCEPTION:Func=Main() Trace=100"))
       << ::testing::PrintToString(payloads);
 }
+
+// What a hostile neighbour plants at a name of the program directory.
+enum class Plant { kLinkToOutsideFile, kDanglingLink, kFifo };
+
+struct PlantRow {
+  const char* name;
+  Plant plant;
+  const char* row_name;
+};
+
+const PlantRow kPlantRows[] = {
+    {"index.html", Plant::kLinkToOutsideFile, "IndexHtml_LinkToOutsideFile"},
+    {"index24.html", Plant::kDanglingLink, "Index24Html_DanglingLink"},
+    {"root.html", Plant::kLinkToOutsideFile, "RootHtml_LinkToOutsideFile"},
+    {"Image3.png", Plant::kLinkToOutsideFile, "Image3Png_LinkToOutsideFile"},
+    {"Image0.png", Plant::kDanglingLink, "Image0Png_DanglingLink"},
+    {"SESOverlay0.bmp", Plant::kLinkToOutsideFile, "SESOverlay0Bmp_LinkToOutsideFile"},
+    {"SESOverlay1.bmp", Plant::kLinkToOutsideFile, "SESOverlay1Bmp_LinkToOutsideFile"},
+    {"sysinfo.json", Plant::kDanglingLink, "SysinfoJson_DanglingLink"},
+    {"LastImageURI.txt", Plant::kLinkToOutsideFile, "LastImageURITxt_LinkToOutsideFile"},
+    {"LastImageURI.txt", Plant::kFifo, "LastImageURITxt_Fifo"},
+    {"vesk.lock", Plant::kLinkToOutsideFile, "VeskLock_LinkToOutsideFile"},
+    {"vesk.lock", Plant::kDanglingLink, "VeskLock_DanglingLink"},
+    {"vesk.ini", Plant::kFifo, "VeskIni_Fifo"},
+};
+
+class PlantedEntryTest : public DiskFaultTest, public ::testing::WithParamInterface<PlantRow> {};
+
+// A link or FIFO planted at a name the run reads or writes, after a first
+// run: the second run ends normally and in time, replaces a published name
+// by a regular file of its own, and never reads, writes or creates anything
+// through the link; a FIFO is not waited on.
+TEST_P(PlantedEntryTest, IsReplacedNeverFollowed) {
+  const PlantRow& row = GetParam();
+  SimProcess sim({"--advance-on-request"});
+  ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
+  TempDir outside;
+  testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
+  ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
+  const ProcessResult first =
+      testing_support::RunProcess(RunOptions(program_.File("vesk"), sim, 0, program_.path()));
+  ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
+  ASSERT_TRUE(program_.Exists("SESOverlay0.bmp")) << first.out;
+
+  const std::string path = program_.File(row.name);
+  const std::string target = outside.File("target");
+  fs::remove(path);
+  if (row.plant == Plant::kFifo) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  } else {
+    if (row.plant == Plant::kLinkToOutsideFile) {
+      outside.Write("target", "outside bytes");
+      ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    }
+    fs::create_symlink(target, path);
+  }
+
+  ProcessOptions options = RunOptions(program_.File("vesk"), sim, 0, program_.path());
+  options.time_limit = std::chrono::seconds(20);
+  const ProcessResult result = testing_support::RunProcess(options);
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+  EXPECT_FALSE(program_.Exists(kReport)) << program_.Read(kReport);
+  // The new loop was published.
+  EXPECT_TRUE(Printed(result, "Saving Image0.png")) << result.out;
+  EXPECT_TRUE(IsRegular(program_.File("LastImageURI.txt")));
+
+  if (row.plant == Plant::kLinkToOutsideFile) {
+    EXPECT_EQ(outside.Read("target"), "outside bytes");
+    struct stat status {};
+    ASSERT_EQ(::stat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+  } else if (row.plant == Plant::kDanglingLink) {
+    EXPECT_FALSE(fs::exists(target)) << "created through the link";
+  }
+  const std::string name = row.name;
+  if (name == "vesk.lock") {
+    EXPECT_EQ(result.OutLines().front(),
+              "Cannot lock vesk.lock (a symbolic link); this run goes on without the lock.");
+    EXPECT_TRUE(fs::is_symlink(path));
+  } else if (name == "vesk.ini") {
+    EXPECT_NE(result.err.find("vesk.ini cannot be read"), std::string::npos) << result.err;
+  } else {
+    EXPECT_TRUE(IsRegular(path)) << "still not a regular file";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PlantedEntryTest, ::testing::ValuesIn(kPlantRows),
+                         [](const ::testing::TestParamInfo<PlantRow>& info) {
+                           return std::string(info.param.row_name);
+                         });
 
 // What a run in the small file system left behind, as the child that mounted
 // it reports.

@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "overlay/OverlayRing.h"
 #include "platform/Bitmap.h"
 #include "platform/BmpCodec.h"
 #include "platform/DateTime.h"
 #include "platform/TextRenderer.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 #include "support/UdpListener.h"
@@ -416,16 +418,15 @@ TEST_F(Generate_SESOverlayTest, FailedCopiesArePassedOverAndKeepTheirDestination
   dir_.Write("SESOverlay6.bmp", "stale");
   const std::vector<std::string> lines = RunStage(Ok(kFeed));
 
-  // 5 -> 6 lacks a source, which is no failure; 3 -> 4 reads a directory and
-  // 2 -> 3 cannot replace one, which are named; the rows after them are
-  // still done.
-  ASSERT_EQ(lines.size(), 12u);
+  // 5 -> 6 lacks a source and 3 -> 4 has a directory for one, which is no
+  // member either; 2 -> 3 cannot replace it, which is named; the rows after
+  // it are still done.
+  ASSERT_EQ(lines.size(), 11u);
   EXPECT_EQ(lines[3], "Copy SESOverlay5.bmp -> SESOverlay6.bmp");
   EXPECT_EQ(lines[4], "Copy SESOverlay4.bmp -> SESOverlay5.bmp");
   EXPECT_EQ(lines[5], "Copy SESOverlay3.bmp -> SESOverlay4.bmp");
-  EXPECT_EQ(lines[6], "Cannot read \"" + dir_.File("SESOverlay3.bmp") + "\": Is a directory");
-  EXPECT_EQ(lines[7], "Copy SESOverlay2.bmp -> SESOverlay3.bmp");
-  EXPECT_EQ(lines[8], "Cannot replace \"" + dir_.File("SESOverlay3.bmp") + "\": Is a directory");
+  EXPECT_EQ(lines[6], "Copy SESOverlay2.bmp -> SESOverlay3.bmp");
+  EXPECT_EQ(lines[7], "Cannot replace \"" + dir_.File("SESOverlay3.bmp") + "\": Is a directory");
   EXPECT_EQ(dir_.Read("SESOverlay6.bmp"), "stale");
   EXPECT_EQ(dir_.Read("SESOverlay5.bmp"), "four");
   EXPECT_EQ(dir_.Read("SESOverlay4.bmp"), "four");
@@ -438,6 +439,29 @@ TEST_F(Generate_SESOverlayTest, FailedCopiesArePassedOverAndKeepTheirDestination
             (std::set<std::string>{"sysinfo.json", kOverlayFile, "SESOverlay0.bmp",
                                    "SESOverlay1.bmp", "SESOverlay2.bmp", "SESOverlay3.bmp",
                                    "SESOverlay4.bmp", "SESOverlay5.bmp", "SESOverlay6.bmp"}));
+}
+
+// On a disk too full for the new member 0 the ring does not turn: an old
+// overlay is never shown twice while the new one is missing.
+TEST_F(Generate_SESOverlayTest, RingKeepsEveryMemberWhenTheNewOneCannotBeWritten) {
+  std::set<std::string> names = {kOverlayFile};
+  for (int n = 0; n < overlay::kRingSize; ++n) {
+    dir_.Write(overlay::RingMemberName(n), "member " + std::to_string(n));
+    names.insert(overlay::RingMemberName(n));
+  }
+  dir_.Write(kOverlayFile, std::string(8192, 'x'));
+  ::testing::internal::CaptureStdout();
+  {
+    const testing_support::FileSizeLimit limit(4096);
+    overlay::RotateOverlayRing(dir_.path(), dir_.File(kOverlayFile));
+  }
+  const std::vector<std::string> lines = Lines(::testing::internal::GetCapturedStdout());
+  EXPECT_EQ(lines, std::vector<std::string>{"Cannot write \"" + dir_.File("SESOverlay0.bmp") +
+                                            "\": File too large"});
+  for (int n = 0; n < overlay::kRingSize; ++n) {
+    EXPECT_EQ(dir_.Read(overlay::RingMemberName(n)), "member " + std::to_string(n));
+  }
+  EXPECT_EQ(Entries(), names);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "platform/BmpCodec.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -446,6 +448,32 @@ TEST(BmpDecodeTest, HostileHeadersAreRefused) {
   ExpectInvalid(four.Build(), "4-bit index beyond the palette");
 }
 
+// A header that declares more pixels than its file holds, or than the
+// caller allows, is refused before memory is taken for them: the peak memory
+// of the process stays far below the gigabyte the 54-byte file declares.
+TEST(BmpDecodeTest, DeclaredPixelsAreWeighedBeforeAnyMemoryIsTaken) {
+  FileLayout huge;
+  huge.width = 16384;
+  huge.height = 16384;
+  huge.bit_count = 32;
+  const std::string file = huge.Build();
+  ASSERT_EQ(file.size(), 54u);
+  testing_support::TempDir dir;
+  dir.Write("huge.bmp", file);
+  ExpectInvalid(file, "1 GiB of pixels in 54 bytes");
+  EXPECT_THROW(platform::LoadBmpFile(dir.File("huge.bmp")), platform::EInvalidGraphic);
+  struct rusage usage {};
+  ASSERT_EQ(getrusage(RUSAGE_SELF, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "KiB at the peak";
+
+  // 2 x 2 at 24 bits take two rows of 8 bytes.
+  FileLayout small;
+  small.pixels = std::string(16, '\0');
+  dir.Write("small.bmp", small.Build());
+  EXPECT_THROW(platform::LoadBmpFile(dir.File("small.bmp"), 15), platform::EInvalidGraphic);
+  EXPECT_EQ(platform::LoadBmpFile(dir.File("small.bmp"), 16).Width(), 2);
+}
+
 TEST(BmpDecodeTest, LargestSizeIsAccepted) {
   // 16384 pixels at 1 bit are 2048 bytes per row.
   FileLayout wide;
@@ -591,6 +619,15 @@ TEST(BmpFileTest, FileErrorsNameTheFileAndTheReason) {
   } catch (const platform::EFOpenError& error) {
     EXPECT_EQ(error.Message(), "Cannot open file \"" + dir.path() + "\". Is a directory");
   }
+  // A FIFO is refused at once, not waited on.
+  ASSERT_EQ(mkfifo(dir.File("fifo.bmp").c_str(), 0600), 0);
+  try {
+    platform::LoadBmpFile(dir.File("fifo.bmp"));
+    ADD_FAILURE() << "FIFO loaded";
+  } catch (const platform::EFOpenError& error) {
+    EXPECT_EQ(error.Message(),
+              "Cannot open file \"" + dir.File("fifo.bmp") + "\". Not a regular file");
+  }
   dir.Write("text.bmp", "not a picture");
   EXPECT_THROW(platform::LoadBmpFile(dir.File("text.bmp")), platform::EInvalidGraphic);
 
@@ -610,7 +647,7 @@ TEST(BmpFileTest, FileErrorsNameTheFileAndTheReason) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"taken.bmp", "text.bmp"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"fifo.bmp", "taken.bmp", "text.bmp"}));
 }
 
 // Files kept from fuzzing the decoder: each must be refused cleanly

@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,14 +9,17 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <vector>
 
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 #include "support/Unprivileged.h"
 
 namespace platform {
 namespace {
 
+using testing_support::FileSizeLimit;
 using testing_support::TempDir;
 
 std::vector<std::string> Entries(const TempDir& dir) {
@@ -29,27 +30,6 @@ std::vector<std::string> Entries(const TempDir& dir) {
   std::sort(names.begin(), names.end());
   return names;
 }
-
-// Lets writes beyond limit bytes fail with EFBIG, as on a full disk, for the
-// lifetime of the object.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t limit) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_handler_ = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lowered = saved_;
-    lowered.rlim_cur = limit;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, previous_handler_);
-  }
-
- private:
-  struct rlimit saved_ {};
-  sighandler_t previous_handler_;
-};
 
 TEST(FileSystemTest, ReplaceWritesWholeContentAndLeavesNoTemporaryFile) {
   TempDir dir;
@@ -62,18 +42,93 @@ TEST(FileSystemTest, ReplaceWritesWholeContentAndLeavesNoTemporaryFile) {
   EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.png", "b.txt"}));
 }
 
-TEST(FileSystemTest, ReplaceKeepsPermissionsAndSymbolicLinks) {
+TEST(FileSystemTest, ReplaceKeepsPermissionsOfARegularFile) {
   TempDir dir;
   dir.Write("page.html", "old");
   chmod(dir.File("page.html").c_str(), 0640);
-  ASSERT_EQ(symlink("page.html", dir.File("link.html").c_str()), 0);
-  EXPECT_EQ(ReplaceFileAtomically(dir.File("link.html"), "new"), "");
+  EXPECT_EQ(ReplaceFileAtomically(dir.File("page.html"), "new"), "");
   struct stat status {};
-  ASSERT_EQ(lstat(dir.File("link.html").c_str(), &status), 0);
-  EXPECT_TRUE(S_ISLNK(status.st_mode));
   ASSERT_EQ(stat(dir.File("page.html").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0640u);
   EXPECT_EQ(dir.Read("page.html"), "new");
+}
+
+// Every writer puts a new regular file in place of a link at its name: the
+// link's target, in or out of the directory, is neither written, created nor
+// lends its mode.
+TEST(FileSystemTest, WritersReplaceLinksAndNeverWriteThroughThem) {
+  const std::pair<const char*, std::function<std::string(const TempDir&)>> writers[] = {
+      {"replace", [](const TempDir& d) { return ReplaceFileAtomically(d.File("name"), "new"); }},
+      {"copy",
+       [](const TempDir& d) { return CopyFileAtomically(d.File("source"), d.File("name")); }},
+      {"copy by link",
+       [](const TempDir& d) { return CopyFileByLinkAtomically(d.File("source"), d.File("name")); }},
+  };
+  for (const auto& [what, write] : writers) {
+    for (const bool dangling : {false, true}) {
+      SCOPED_TRACE(std::string(what) + (dangling ? ", dangling link" : ", link to a file"));
+      TempDir dir, outside;
+      dir.Write("source", "new");
+      if (!dangling) {
+        outside.Write("secret", "kept");
+        chmod(outside.File("secret").c_str(), 0600);
+      }
+      ASSERT_EQ(symlink(outside.File("secret").c_str(), dir.File("name").c_str()), 0);
+      EXPECT_EQ(write(dir), "");
+      EXPECT_TRUE(IsRegularEntry(dir.File("name")));
+      EXPECT_EQ(dir.Read("name"), "new");
+      struct stat status {};
+      ASSERT_EQ(stat(dir.File("name").c_str(), &status), 0);
+      EXPECT_NE(status.st_mode & 0777, 0600u);
+      EXPECT_EQ(outside.Read("secret"), dangling ? "<missing>" : "kept");
+    }
+  }
+  // Appending refuses a link, and a copy refuses a source that is one.
+  TempDir dir, outside;
+  outside.Write("secret", "kept");
+  ASSERT_EQ(symlink(outside.File("secret").c_str(), dir.File("link").c_str()), 0);
+  EXPECT_NE(AppendToFile(dir.File("link"), "more"), "");
+  EXPECT_EQ(CopyFileAtomically(dir.File("link"), dir.File("copy")),
+            "Cannot read \"" + dir.File("link") + "\": Not a regular file");
+  EXPECT_NE(CopyFileByLinkAtomically(dir.File("link"), dir.File("copy")), "");
+  EXPECT_EQ(outside.Read("secret"), "kept");
+  EXPECT_FALSE(dir.Exists("copy"));
+}
+
+// A FIFO, a directory, a file past the limit and a link are read as no file
+// (or followed, for the link), at once and without reading from them.
+TEST(FileSystemTest, ReadsTakeRegularFilesWithinTheirLimitOnly) {
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  dir.Write("small", "12345");
+  ASSERT_EQ(symlink("small", dir.File("link").c_str()), 0);
+  EXPECT_EQ(ReadWholeFile(dir.File("fifo")), std::nullopt);
+  EXPECT_EQ(ReadWholeFile(dir.File("small"), 4), std::nullopt);
+  EXPECT_EQ(ReadWholeFile(dir.File("small"), 5), std::optional<std::string>("12345"));
+  EXPECT_EQ(ReadWholeFile(dir.File("link")), std::optional<std::string>("12345"));
+  EXPECT_NE(CopyFileAtomically(dir.File("fifo"), dir.File("copy")), "");
+  EXPECT_FALSE(IsRegularEntry(dir.File("fifo")));
+  EXPECT_FALSE(IsRegularEntry(dir.File("link")));
+  EXPECT_EQ(LastWriteTimeLocal(dir.File("link")), std::nullopt);
+  EXPECT_EQ(LastWriteTimeLocal(dir.File("fifo")), std::nullopt);
+}
+
+// A staged file is invisible until committed and leaves nothing behind when
+// dropped.
+TEST(FileSystemTest, StagedFileAppearsOnlyWhenCommitted) {
+  TempDir dir;
+  dir.Write("ring0.bmp", "old");
+  const std::string_view pieces[] = {"n", "ew"};
+  {
+    StagedFile dropped = StagedFile::Write(dir.File("ring0.bmp"), pieces);
+    EXPECT_EQ(dropped.Reason(), "");
+  }
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"ring0.bmp"});
+  StagedFile staged = StagedFile::Write(dir.File("ring0.bmp"), pieces);
+  EXPECT_EQ(dir.Read("ring0.bmp"), "old");
+  EXPECT_EQ(staged.Commit(), "");
+  EXPECT_EQ(dir.Read("ring0.bmp"), "new");
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"ring0.bmp"});
 }
 
 TEST(FileSystemTest, FailedReplaceKeepsOldContentAndLeavesNoTemporaryFile) {
@@ -148,13 +203,6 @@ TEST(FileSystemTest, CopyByLinkSharesTheFileUntilEitherIsReplaced) {
   EXPECT_NE(CopyFileByLinkAtomically(dir.File("missing.bmp"), dir.File("ring2.bmp")), "");
   EXPECT_EQ(dir.Read("ring2.bmp"), "picture one");
   EXPECT_EQ(Entries(dir), (std::vector<std::string>{"ring1.bmp", "ring2.bmp"}));
-
-  // A destination that is a symbolic link is followed, and the link stays.
-  dir.Write("target.bmp", "old");
-  std::filesystem::create_symlink(dir.File("target.bmp"), dir.File("linked.bmp"));
-  EXPECT_EQ(CopyFileByLinkAtomically(dir.File("ring1.bmp"), dir.File("linked.bmp")), "");
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("linked.bmp")));
-  EXPECT_EQ(dir.Read("target.bmp"), "picture zero");
 }
 
 TEST(FileSystemTest, CopyByLinkCopiesAcrossFileSystems) {
