@@ -17,4 +17,11 @@ void ConfigureFetchClient(TIdHTTP& client, const zub32::Endpoint& host,
   client.Request().CacheControl = "no-cache";
 }
 
+std::string OpeningAddress(const TIdHTTP& client, std::string_view path) {
+  const std::string& host = client.Host();
+  std::string address = "http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host);
+  if (client.Port() != 80) address += ":" + std::to_string(client.Port());
+  return address + std::string(path);
+}
+
 }  // namespace http
