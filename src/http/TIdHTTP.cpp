@@ -30,14 +30,20 @@ class ReadTimeoutOverride {
   int saved_;
 };
 
-// Bounds every wait of one GET by its deadline, and lifts the bound when the
-// GET ends, however it ends.
+// Bounds every wait of one GET by its deadline and the run's, and lifts the
+// bound when the GET ends, however it ends.
 class DeadlineScope {
  public:
-  DeadlineScope(TIdTCPConnection& connection, int milliseconds) : connection_(connection) {
-    if (milliseconds > 0)
-      connection_.SetDeadline(TIdTCPConnection::Clock::now() +
-                              std::chrono::milliseconds(milliseconds));
+  using Clock = TIdTCPConnection::Clock;
+  DeadlineScope(TIdTCPConnection& connection, int milliseconds,
+                std::optional<Clock::time_point> run_deadline)
+      : connection_(connection) {
+    std::optional<Clock::time_point> deadline = run_deadline;
+    if (milliseconds > 0) {
+      const Clock::time_point own = Clock::now() + std::chrono::milliseconds(milliseconds);
+      deadline = deadline ? std::min(*deadline, own) : own;
+    }
+    connection_.SetDeadline(deadline);
   }
   ~DeadlineScope() { connection_.SetDeadline(std::nullopt); }
   DeadlineScope(const DeadlineScope&) = delete;
@@ -99,7 +105,7 @@ std::string TIdHTTP::Get(const std::string& url) {
   std::string body;
   std::string target = url;
   redirect_count_ = 0;
-  DeadlineScope deadline(connection_, request_deadline_ms_);
+  DeadlineScope deadline(connection_, request_deadline_ms_, run_deadline_);
   try {
     for (;;) {
       ++redirect_count_;

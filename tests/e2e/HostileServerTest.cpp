@@ -160,6 +160,9 @@ struct Scenario {
   std::string page;
   // Part of the reported message, when it matters.
   std::string report_message;
+  // More settings of the run, and the longest it may take (0: no bound).
+  std::map<std::string, std::string> environment;
+  int max_run_seconds = 0;
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
@@ -680,6 +683,21 @@ std::vector<Scenario> Scenarios() {
       for (const std::string& line : lines) EXPECT_EQ(line, "Cookie: far=1");
     };
   }
+  {
+    // Each answer comes just inside the request deadline, but the run's own
+    // deadline ends the run long before nine of them are through.
+    auto slow = [](const std::string& bytes) {
+      return Plays({ScriptedServer::Trickle(bytes, bytes.size() / 16 + 1, 150)});
+    };
+    Scenario* scenario =
+        add("AllHosts_EachAnswerJustInsideTheRequestDeadline", L, slow(Ok(page)), "EIdReadTimeout");
+    for (int n = 0; n < 7; ++n) scenario->routes[FrameAddress(n)] = slow(Ok(FrameBytes(n)));
+    scenario->routes[kFeedPath] = slow(Ok(kFeed));
+    scenario->environment["VESK_RUN_DEADLINE"] = "5";
+    scenario->report_message = "Read Timeout";
+    scenario->max_run_seconds = 10;
+  }
+
   // Failures that reach the report with bytes no XML reader takes, and a
   // failure that must not be hidden by a later one of the same run.
   add("LoopPage_StatusLineWithControlAndHighBytes", L,
@@ -847,6 +865,7 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
         "127.0.0.1:" + std::to_string(hosts.publish().Port());
     options.environment["VESK_READ_TIMEOUT"] = std::to_string(kReadTimeoutMs);
     options.environment["VESK_REQUEST_DEADLINE"] = std::to_string(deadline_seconds);
+    for (const auto& [name, value] : GetParam().environment) options.environment[name] = value;
     // Every GET ends within its deadline, so a run that overruns this is
     // hanging.
     options.time_limit = std::chrono::seconds(deadline_seconds + 30);
@@ -942,6 +961,9 @@ TEST_P(HostileServerTest, RunEndsCleanlyAndKeepsThePublishedFiles) {
   {
     Hosts hosts(scenario);
     result = Run(hosts, scenario.deadline_seconds);
+    if (scenario.max_run_seconds > 0) {
+      EXPECT_LE(::time(nullptr) - start, scenario.max_run_seconds);
+    }
     if (scenario.check) scenario.check(hosts.radar(), hosts.other());
   }
   const std::set<std::string> tags = {SlotTag(start), SlotTag(::time(nullptr))};

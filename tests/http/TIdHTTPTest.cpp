@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "platform/HostLookup.h"
 #include "support/ScriptedServer.h"
 
 namespace {
@@ -607,6 +608,36 @@ TEST(TIdHTTPTest, UnresolvableNameIsASocketError) {
   Raised raised = GetFails(client, "/");
   EXPECT_EQ(raised.class_name, "EIdSocketError");
   EXPECT_EQ(raised.message.rfind("Socket Error # ", 0), 0u) << raised.message;
+}
+
+TEST(TIdHTTPTest, HangingResolverIsBoundedByEveryTimeLimit) {
+  constexpr auto kHang = std::chrono::milliseconds(1000);
+  platform::SetResolverForTesting([kHang](const std::string&, int) {
+    std::this_thread::sleep_for(kHang);
+    return platform::HostAddresses{};
+  });
+  const struct {
+    int read_timeout_ms;
+    int request_deadline_ms;
+    bool run_deadline;
+    const char* class_name;
+  } kCases[] = {{200, 0, false, "EIdConnectTimeout"},
+                {5000, 200, false, "EIdReadTimeout"},
+                {5000, 0, true, "EIdReadTimeout"}};
+  for (const auto& c : kCases) {
+    TIdHTTP client;
+    client.SetHost("resolver.example");
+    client.SetReadTimeout(c.read_timeout_ms);
+    client.SetRequestDeadline(c.request_deadline_ms);
+    if (c.run_deadline)
+      client.SetRunDeadline(TIdHTTP::Clock::now() + std::chrono::milliseconds(200));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(GetFails(client, "/").class_name, c.class_name);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kHang / 2);
+  }
+  // The helper threads end before the real resolver is back.
+  std::this_thread::sleep_for(kHang);
+  platform::SetResolverForTesting({});
 }
 
 TEST(TIdHTTPTest, ConnectTimesOutWhenNobodyAnswers) {
