@@ -1,5 +1,6 @@
 #include "http/FetchClient.h"
 
+#include <chrono>
 #include <string>
 
 namespace http {
@@ -10,11 +11,20 @@ void ConfigureFetchClient(TIdHTTP& client, const zub32::Endpoint& host,
   client.SetPort(host.port);
   client.SetReadTimeout(config.read_timeout_ms);
   client.SetRequestDeadline(config.request_deadline_seconds * 1000);
+  if (config.run_started)
+    client.SetRunDeadline(*config.run_started + std::chrono::seconds(config.run_deadline_seconds));
   client.SetHandleRedirects(true);
   client.SetAllowCookies(true);
   client.Request().UserAgent = std::string(kBrowserUserAgent);
   client.Request().Connection = "Keep-Alive";
   client.Request().CacheControl = "no-cache";
+}
+
+std::string OpeningAddress(const TIdHTTP& client, std::string_view path) {
+  const std::string& host = client.Host();
+  std::string address = "http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host);
+  if (client.Port() != 80) address += ":" + std::to_string(client.Port());
+  return address + std::string(path);
 }
 
 }  // namespace http

@@ -2,6 +2,7 @@
 // frames, and the station feed on the publishing host.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "http/TIdHTTP.h"
@@ -20,5 +21,9 @@ inline constexpr std::string_view kBrowserUserAgent =
 // client's defaults.
 void ConfigureFetchClient(TIdHTTP& client, const zub32::Endpoint& host,
                           const zub32::Configuration& config);
+
+// "http://" host, ":" port unless it is 80, and path: where the client's
+// next GET of path goes, as the stages' "Opening" lines show it.
+std::string OpeningAddress(const TIdHTTP& client, std::string_view path);
 
 }  // namespace http

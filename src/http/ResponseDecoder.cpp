@@ -92,6 +92,8 @@ void ReadBody(InputBuffer& input, const TIdHTTPResponse& response, BodyDestinati
   // have meant as the body.
   if (response.ContentLengthConflict)
     throw platform::EIdException("Response declares conflicting Content-Length values.");
+  if (response.ContentLengthMalformed)
+    throw platform::EIdException("Response declares a malformed Content-Length value.");
   bool chunked = IsChunked(response);
   if (chunked && response.HasContentLength())
     throw platform::EIdException(

@@ -50,8 +50,8 @@ bool HasNoBody(int status_code);
 // Reads the body of response into destination: by Content-Length, chunked,
 // or until the peer closes; nothing for an answer that has no body. A body cut short by a close
 // raises EIdConnClosedGracefully; a chunk-size line that is not a hexadecimal number, a body
-// larger than the destination's limit, conflicting Content-Length values, or a Content-Length
-// together with the chunked coding raise EIdException.
+// larger than the destination's limit, conflicting or malformed Content-Length values, or a
+// Content-Length together with the chunked coding raise EIdException.
 void ReadBody(InputBuffer& input, const TIdHTTPResponse& response, BodyDestination& destination,
               std::size_t max_line_length);
 

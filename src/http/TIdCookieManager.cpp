@@ -1,9 +1,9 @@
 #include "http/TIdCookieManager.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cctype>
+
+#include "platform/DateTime.h"
 
 #include "http/TIdHTTPResponse.h"
 #include "http/TIdHeaderList.h"
@@ -44,10 +44,7 @@ bool IsIpLiteral(const std::string& host) {
 }
 
 bool HasControlByte(const std::string& text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7f;
-  });
+  return std::any_of(text.begin(), text.end(), IsControlByte);
 }
 
 // Splits "a; b; c" into its trimmed parts.
@@ -71,9 +68,18 @@ int MonthIndex(std::string_view name) {
   return -1;
 }
 
+constexpr int kMaxYear = 9999;
+constexpr std::int64_t kSecondsPerDay = 86400;
+// Max-Age past this counts as this: about 136 years, far enough for ever.
+constexpr std::int64_t kMaxAgeSeconds = std::int64_t{1} << 32;
+
+std::int64_t UnixSeconds(TIdCookieManager::Clock::time_point when) {
+  return std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
+}
+
 }  // namespace
 
-std::optional<std::chrono::system_clock::time_point> ParseHttpDate(const std::string& text) {
+std::optional<std::int64_t> ParseHttpDate(const std::string& text) {
   // Tokens split at blanks, commas and dashes; the time is the token with
   // colons, the month the one with letters that names a month, then day and
   // year in that order among the numbers.
@@ -88,6 +94,7 @@ std::optional<std::chrono::system_clock::time_point> ParseHttpDate(const std::st
     }
   }
   int day = -1, month = -1, year = -1, hour = -1, minute = -1, second = -1;
+  bool short_year = false;
   for (const std::string& token : tokens) {
     std::int64_t number = 0;
     if (token.find(':') != std::string::npos && hour < 0) {
@@ -95,7 +102,8 @@ std::optional<std::chrono::system_clock::time_point> ParseHttpDate(const std::st
       std::size_t a = token.find(':'), b = token.find(':', a + 1);
       if (b == std::string::npos || !ParseDecimal(token.substr(0, a), &h) ||
           !ParseDecimal(token.substr(a + 1, b - a - 1), &m) ||
-          !ParseDecimal(token.substr(b + 1), &s))
+          !ParseDecimal(token.substr(b + 1), &s) || h < 0 || h > 23 || m < 0 || m > 59 || s < 0 ||
+          s > 60)
         return std::nullopt;
       hour = static_cast<int>(h), minute = static_cast<int>(m), second = static_cast<int>(s);
     } else if (month < 0 && MonthIndex(token) >= 0) {
@@ -105,24 +113,18 @@ std::optional<std::chrono::system_clock::time_point> ParseHttpDate(const std::st
         day = static_cast<int>(number);
       } else if (year < 0) {
         year = static_cast<int>(number);
+        short_year = token.size() <= 2;
       }
     }
   }
-  if (day < 1 || day > 31 || month < 0 || year < 0 || hour < 0 || hour > 23 || minute < 0 ||
-      minute > 59 || second < 0 || second > 60)
-    return std::nullopt;
-  if (year < 70)
-    year += 2000;
-  else if (year < 100)
-    year += 1900;
-  std::tm fields{};
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_sec = second;
-  return std::chrono::system_clock::from_time_t(::timegm(&fields));
+  if (day < 1 || day > 31 || month < 0 || year < 0 || hour < 0) return std::nullopt;
+  // Only a two-digit year is a year of the last or this century: "0100" is
+  // the year 100.
+  if (short_year) year += year < 70 ? 2000 : 1900;
+  if (year < 1 || year > kMaxYear) return std::nullopt;
+  const std::int64_t days =
+      platform::DaysFromCivil(year, static_cast<unsigned>(month + 1), static_cast<unsigned>(day));
+  return days * kSecondsPerDay + hour * 3600 + minute * 60 + second;
 }
 
 void TIdCookieManager::AddServerCookie(const std::string& value, const std::string& host,
@@ -142,7 +144,8 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
   std::string request_host = ToLower(host);
   cookie.domain = request_host;
   cookie.path = DefaultPath(path);
-  std::optional<Clock::time_point> max_age_expiry;
+  const std::int64_t now_seconds = UnixSeconds(now);
+  std::optional<std::int64_t> max_age_expiry;
   for (std::size_t i = 1; i < parts.size(); ++i) {
     std::string_view part = parts[i];
     std::size_t eq = part.find('=');
@@ -166,9 +169,8 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
     } else if (EqualsIgnoreCase(name, "Max-Age")) {
       std::int64_t seconds = 0;
       if (ParseDecimal(attribute, &seconds)) {
-        // Clamped so that the sum cannot overflow; far enough is forever.
-        seconds = std::clamp<std::int64_t>(seconds, 0, std::int64_t{1} << 32);
-        max_age_expiry = now + std::chrono::seconds(seconds);
+        // Clamped so that the sum cannot overflow.
+        max_age_expiry = now_seconds + std::clamp<std::int64_t>(seconds, 0, kMaxAgeSeconds);
       }
     } else if (EqualsIgnoreCase(name, "Expires")) {
       if (auto when = ParseHttpDate(attribute)) cookie.expires = *when;
@@ -180,7 +182,7 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
     return stored.name == cookie.name && stored.domain == cookie.domain &&
            stored.path == cookie.path;
   });
-  bool expired = cookie.expires && *cookie.expires <= now;
+  bool expired = cookie.expires && *cookie.expires <= now_seconds;
   if (same != cookies_.end()) {
     if (expired) {
       cookies_.erase(same);
@@ -202,21 +204,36 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
 
 std::string TIdCookieManager::CookieHeader(const std::string& host, const std::string& path,
                                            bool secure, Clock::time_point now) const {
+  const std::int64_t now_seconds = UnixSeconds(now);
   std::string request_host = ToLower(host);
   std::string request_path = path.empty() ? "/" : path;
   std::vector<const Cookie*> matching;
   for (const Cookie& cookie : cookies_) {
-    if (cookie.expires && *cookie.expires <= now) continue;
+    if (cookie.expires && *cookie.expires <= now_seconds) continue;
     if (cookie.secure && !secure) continue;
     bool host_ok = cookie.host_only ? request_host == cookie.domain
                                     : DomainMatches(request_host, cookie.domain);
     if (host_ok && PathMatches(request_path, cookie.path)) matching.push_back(&cookie);
   }
-  std::stable_sort(matching.begin(), matching.end(), [](const Cookie* a, const Cookie* b) {
+  // The newest first into the budget: the ones that no longer fit are the
+  // oldest.
+  std::sort(matching.begin(), matching.end(),
+            [](const Cookie* a, const Cookie* b) { return a->order > b->order; });
+  std::size_t used = 0;
+  std::size_t kept = 0;
+  for (const Cookie* cookie : matching) {
+    const std::size_t size = cookie->name.size() + 1 + cookie->value.size() + (kept ? 2 : 0);
+    if (used + size > kMaxHeaderBytes) break;
+    used += size;
+    ++kept;
+  }
+  matching.resize(kept);
+  std::sort(matching.begin(), matching.end(), [](const Cookie* a, const Cookie* b) {
     if (a->path.size() != b->path.size()) return a->path.size() > b->path.size();
     return a->order < b->order;
   });
   std::string header;
+  header.reserve(used);
   for (const Cookie* cookie : matching) {
     if (!header.empty()) header += "; ";
     header += cookie->name + "=" + cookie->value;

@@ -22,6 +22,10 @@ class TIdCookieManager {
   // one whose name or value holds a control byte.
   static constexpr std::size_t kMaxCookies = 64;
   static constexpr std::size_t kMaxCookieBytes = 4096;
+  // The longest "Cookie" value sent back, so that the line with its name
+  // stays within 8 KiB: servers refuse longer header lines, and a folded
+  // one is read as two.
+  static constexpr std::size_t kMaxHeaderBytes = 8192 - sizeof("Cookie: ") + 1;
 
   // Takes one "Set-Cookie" or "Set-Cookie2" value from a response to a
   // request for host and path (the path of the request target, used for the
@@ -31,7 +35,8 @@ class TIdCookieManager {
                        Clock::time_point now = Clock::now());
 
   // The "Cookie" header value for a request to host and path: "name=value"
-  // pairs joined by "; ", longer paths first; empty when none applies.
+  // pairs joined by "; ", longer paths first; empty when none applies. At
+  // most kMaxHeaderBytes: past that the oldest cookies are left out.
   std::string CookieHeader(const std::string& host, const std::string& path, bool secure,
                            Clock::time_point now = Clock::now()) const;
 
@@ -45,8 +50,10 @@ class TIdCookieManager {
     std::string path;
     bool host_only = true;
     bool secure = false;
-    std::optional<Clock::time_point> expires;  // none: until the client goes away
-    std::uint64_t order = 0;                   // creation order
+    // Whole seconds since the Unix epoch, which hold any year from 1 to
+    // 9999; none: until the client goes away.
+    std::optional<std::int64_t> expires;
+    std::uint64_t order = 0;  // creation order
   };
 
   std::vector<Cookie> cookies_;
@@ -54,7 +61,8 @@ class TIdCookieManager {
 };
 
 // Reads an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", also with dashes
-// between day, month and year, or a two-digit year) as UTC.
-std::optional<std::chrono::system_clock::time_point> ParseHttpDate(const std::string& text);
+// between day, month and year, or a two-digit year) as UTC, in whole seconds
+// since the Unix epoch (negative before it). Any year from 1 to 9999.
+std::optional<std::int64_t> ParseHttpDate(const std::string& text);
 
 }  // namespace http

@@ -1,10 +1,13 @@
 #include "http/TIdHTTP.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <utility>
 
 #include "platform/Exceptions.h"
+#include "zub32/PrintableText.h"
 
 namespace http {
 
@@ -27,14 +30,20 @@ class ReadTimeoutOverride {
   int saved_;
 };
 
-// Bounds every wait of one GET by its deadline, and lifts the bound when the
-// GET ends, however it ends.
+// Bounds every wait of one GET by its deadline and the run's, and lifts the
+// bound when the GET ends, however it ends.
 class DeadlineScope {
  public:
-  DeadlineScope(TIdTCPConnection& connection, int milliseconds) : connection_(connection) {
-    if (milliseconds > 0)
-      connection_.SetDeadline(TIdTCPConnection::Clock::now() +
-                              std::chrono::milliseconds(milliseconds));
+  using Clock = TIdTCPConnection::Clock;
+  DeadlineScope(TIdTCPConnection& connection, int milliseconds,
+                std::optional<Clock::time_point> run_deadline)
+      : connection_(connection) {
+    std::optional<Clock::time_point> deadline = run_deadline;
+    if (milliseconds > 0) {
+      const Clock::time_point own = Clock::now() + std::chrono::milliseconds(milliseconds);
+      deadline = deadline ? std::min(*deadline, own) : own;
+    }
+    connection_.SetDeadline(deadline);
   }
   ~DeadlineScope() { connection_.SetDeadline(std::nullopt); }
   DeadlineScope(const DeadlineScope&) = delete;
@@ -44,11 +53,34 @@ class DeadlineScope {
   TIdTCPConnection& connection_;
 };
 
+constexpr int kMaxPort = 65535;
+constexpr const char* kDefaultHttpPort = "80";
+constexpr const char* kDefaultHttpsPort = "443";
+
 int ParsePort(const std::string& text) {
   std::int64_t port = 0;
-  if (!ParseDecimal(text, &port) || port < 0 || port > 65535)
-    throw platform::EIdConnectException("Invalid port \"" + text + "\".");
+  // Digits only: a sign is no part of a port.
+  const bool digits = !text.empty() && std::all_of(text.begin(), text.end(),
+                                                   [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || !ParseDecimal(text, &port) || port > kMaxPort)
+    throw platform::EIdConnectException("Invalid port \"" + zub32::PrintableBytes(text) + "\".");
   return static_cast<int>(port);
+}
+
+// The address as an error message quotes it, every unprintable byte visible.
+std::string Quoted(const std::string& address) {
+  return "\"" + zub32::PrintableBytes(address) + "\"";
+}
+
+// A target goes into the request line, so a control byte in it (a CR or LF
+// above all) would end that line early and start one the server obeys.
+void RefuseControlBytes(const std::string& address) {
+  const auto bad = std::find_if(address.begin(), address.end(), IsControlByte);
+  if (bad == address.end()) return;
+  char code[8];
+  std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned char>(*bad));
+  throw platform::EIdException(std::string("Control byte ") + code + " in the address " +
+                               Quoted(address));
 }
 
 bool ValueIs(const std::string& value, const char* word) {
@@ -73,7 +105,7 @@ std::string TIdHTTP::Get(const std::string& url) {
   std::string body;
   std::string target = url;
   redirect_count_ = 0;
-  DeadlineScope deadline(connection_, request_deadline_ms_);
+  DeadlineScope deadline(connection_, request_deadline_ms_, run_deadline_);
   try {
     for (;;) {
       ++redirect_count_;
@@ -103,28 +135,37 @@ std::string TIdHTTP::Get(const std::string& url) {
 }
 
 void TIdHTTP::ResolveTarget(const std::string& target) {
+  RefuseControlBytes(target);
   TIdURI uri = TIdURI::Parse(target);
+  // Only http (and https, refused when the connection is prepared) is
+  // followed: another scheme, with or without "//", names something that is
+  // no web page, whatever port it gives.
+  const std::string scheme = uri.Protocol.empty() ? TIdURI::SchemeOf(target) : uri.Protocol;
+  const bool https = EqualsIgnoreCase(scheme, "https");
+  if (!scheme.empty() && !https && !EqualsIgnoreCase(scheme, "http"))
+    throw platform::EIdUnknownProtocol("Scheme \"" + zub32::PrintableBytes(scheme) +
+                                       "\" not supported: " + zub32::PrintableBytes(target));
+  if (!scheme.empty() && (uri.Protocol.empty() || !TIdURI::IsValidHost(uri.Host)))
+    throw platform::EIdException("Invalid host " + Quoted(uri.Host) + " in the address " +
+                                 Quoted(target));
   url_.Path =
       (!uri.Path.empty() && uri.Path[0] == '/') ? uri.Path : TIdURI::MergePath(url_.Path, uri.Path);
   url_.Document = uri.Document;
   url_.Params = uri.Params;
-  if (!uri.Host.empty()) url_.Host = uri.Host;
-  url_.Protocol = uri.Protocol.empty() ? "http" : uri.Protocol;
-  if (!uri.Port.empty()) {
-    url_.Port = uri.Port;
-  } else if (url_.Port.empty() || url_.Port == "0" || url_.Port == "80" || url_.Port == "443") {
-    if (EqualsIgnoreCase(url_.Protocol, "http")) {
-      url_.Port = "80";
-    } else if (EqualsIgnoreCase(url_.Protocol, "https")) {
-      url_.Port = "443";
-    } else {
-      throw platform::EIdUnknownProtocol("");
-    }
+  if (!scheme.empty()) {
+    // An absolute address names its own port or its scheme's, never the
+    // port of the request before it.
+    url_.Host = uri.Host;
+    url_.Protocol = https ? "https" : "http";
+    url_.Port = !uri.Port.empty() ? uri.Port : https ? kDefaultHttpsPort : kDefaultHttpPort;
+  } else {
+    url_.Protocol = "http";
+    if (url_.Port.empty() || url_.Port == "0") url_.Port = kDefaultHttpPort;
   }
-  request_.RequestTarget = url_.Path + url_.Document + url_.Params;
+  request_.RequestTarget = TIdURI::EncodeTarget(url_.Path + url_.Document + url_.Params);
   // An IPv6 literal needs its brackets back in the Host line.
   std::string host = url_.Host.find(':') != std::string::npos ? "[" + url_.Host + "]" : url_.Host;
-  request_.Host = url_.Port == "80" ? host : host + ":" + url_.Port;
+  request_.Host = url_.Port == kDefaultHttpPort ? host : host + ":" + url_.Port;
 }
 
 void TIdHTTP::PrepareConnection() {
@@ -151,14 +192,20 @@ void TIdHTTP::PrepareConnection() {
 void TIdHTTP::SendRequest() {
   request_.ContentLength = -1;
   request_.BuildHeaders(protocol_version_);
-  if (allow_cookies_ && cookie_manager_) {
-    std::string cookies =
-        cookie_manager_->CookieHeader(url_.Host, url_.Path + url_.Document, false);
-    if (!cookies.empty()) request_.RawHeaders.Add("Cookie: " + cookies);
-  }
   const char* version = protocol_version_ == TIdHTTPProtocolVersion::pv1_0 ? "1.0" : "1.1";
   std::string bytes = "GET " + request_.RequestTarget + " HTTP/" + version + "\r\n";
   bytes += request_.RawHeaders.FoldedText();
+  if (allow_cookies_ && cookie_manager_) {
+    std::string cookies =
+        cookie_manager_->CookieHeader(url_.Host, url_.Path + url_.Document, false);
+    if (!cookies.empty()) {
+      // One line, never folded: the store keeps it short enough, and
+      // servers that take no continuation lines would read a folded one
+      // as two.
+      request_.RawHeaders.Add("Cookie: " + cookies);
+      bytes += request_.RawHeaders[request_.RawHeaders.Count() - 1] + "\r\n";
+    }
+  }
   bytes += "\r\n";
   connection_.Write(bytes);
 }

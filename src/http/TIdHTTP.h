@@ -45,6 +45,12 @@ class TIdHTTP {
   // longer; past it the GET fails with EIdReadTimeout "Read Timeout".
   int RequestDeadline() const { return request_deadline_ms_; }
   void SetRequestDeadline(int milliseconds) { request_deadline_ms_ = milliseconds; }
+  // A moment after which no GET of this client may go on, whatever its own
+  // deadline leaves: past it the current GET fails with EIdReadTimeout
+  // "Read Timeout" as a stalled read does. nullopt: none.
+  using Clock = TIdTCPConnection::Clock;
+  std::optional<Clock::time_point> RunDeadline() const { return run_deadline_; }
+  void SetRunDeadline(std::optional<Clock::time_point> deadline) { run_deadline_ = deadline; }
   bool HandleRedirects() const { return handle_redirects_; }
   void SetHandleRedirects(bool on) { handle_redirects_ = on; }
   // The most requests one GET makes while it follows redirects.
@@ -91,6 +97,7 @@ class TIdHTTP {
   std::string host_;
   int port_ = 80;
   int request_deadline_ms_ = 0;
+  std::optional<Clock::time_point> run_deadline_;
   bool handle_redirects_ = false;
   int redirect_maximum_ = 15;
   bool allow_cookies_ = true;

@@ -35,15 +35,19 @@ void TIdHTTPResponse::SetStatusLine(std::string line) {
 
 namespace {
 
+bool AllDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // One element of a Content-Length value: its number, the largest value for
-// a string of digits too long to hold, nullopt when it is no number.
+// a string of digits too long to hold, nullopt when it is no number. Only
+// digits count: a sign is read one way here and another way elsewhere.
 std::optional<std::int64_t> LengthElement(std::string_view text) {
+  if (!AllDigits(text)) return std::nullopt;
   std::int64_t value = 0;
   if (ParseDecimal(text, &value)) return value;
-  if (!text.empty() &&
-      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return std::numeric_limits<std::int64_t>::max();
-  return std::nullopt;
+  return std::numeric_limits<std::int64_t>::max();
 }
 
 }  // namespace
@@ -51,17 +55,23 @@ std::optional<std::int64_t> LengthElement(std::string_view text) {
 void TIdHTTPResponse::ProcessContentLength() {
   // Every Content-Length line counts, and a line may hold a comma-separated
   // list: repeats of one length are that length, two different lengths are
-  // a conflict. Otherwise an element that is no number leaves the length
-  // unknown.
+  // a conflict. A lone value that is no number leaves the length unknown;
+  // one that sits beside another value, or one with a "+" sign that a
+  // lenient reader would take for a length, is malformed.
   ContentLength = -1;
   ContentLengthConflict = false;
+  ContentLengthMalformed = false;
   std::optional<std::int64_t> length;
+  std::size_t elements = 0;
   bool unknown = false;
   for (const std::string& value : RawHeaders.ExtractValues("Content-Length")) {
     std::string_view rest = value;
     for (;;) {
       std::size_t comma = rest.find(',');
-      std::optional<std::int64_t> element = LengthElement(TrimBlanks(rest.substr(0, comma)));
+      const std::string_view text = TrimBlanks(rest.substr(0, comma));
+      ++elements;
+      if (!text.empty() && text[0] == '+') ContentLengthMalformed = true;
+      std::optional<std::int64_t> element = LengthElement(text);
       if (!element) {
         unknown = true;
       } else {
@@ -72,7 +82,9 @@ void TIdHTTPResponse::ProcessContentLength() {
       rest.remove_prefix(comma + 1);
     }
   }
-  if (!ContentLengthConflict && !unknown && length && *length >= 0) ContentLength = *length;
+  if (unknown && elements > 1) ContentLengthMalformed = true;
+  if (!ContentLengthConflict && !ContentLengthMalformed && !unknown && length)
+    ContentLength = *length;
 }
 
 void TIdHTTPResponse::ProcessHeaders() {

@@ -36,6 +36,9 @@ struct TIdHTTPResponse {
   // The head declares two different lengths ("Content-Length: 5" and
   // "Content-Length: 7", or "5, 7"): no body can be read by it.
   bool ContentLengthConflict = false;
+  // A Content-Length value is signed ("+5"), or one of several values is
+  // no number: readers could disagree on where the body ends.
+  bool ContentLengthMalformed = false;
   std::vector<std::string> WWWAuthenticate;
   std::vector<std::string> ProxyAuthenticate;
 

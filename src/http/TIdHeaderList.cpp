@@ -95,4 +95,9 @@ std::string TIdHeaderList::FoldedText() const {
   return text;
 }
 
+bool IsControlByte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7f;
+}
+
 }  // namespace http

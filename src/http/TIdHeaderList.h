@@ -44,5 +44,7 @@ class TIdHeaderList {
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 bool ContainsIgnoreCase(std::string_view text, std::string_view part);
 std::string_view TrimBlanks(std::string_view text);
+// 0x00-0x1F and 0x7F: bytes that may end a line or act on a terminal.
+bool IsControlByte(char c);
 
 }  // namespace http

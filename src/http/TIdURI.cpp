@@ -5,6 +5,21 @@
 
 namespace http {
 
+namespace {
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsHexDigit(char c) {
+  return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool NeedsEncoding(unsigned char byte) {
+  if (byte <= 0x20 || byte >= 0x7f) return true;
+  return std::string_view("\"<>\\^`{|}").find(static_cast<char>(byte)) != std::string_view::npos;
+}
+
+}  // namespace
+
 TIdURI TIdURI::Parse(std::string url) {
   TIdURI uri;
   std::replace(url.begin(), url.end(), '\\', '/');
@@ -72,6 +87,43 @@ std::string TIdURI::MergePath(const std::string& current, const std::string& rel
   std::string merged = "/";
   for (const std::string& segment : segments) merged += segment + "/";
   return merged;
+}
+
+std::string TIdURI::SchemeOf(std::string_view text) {
+  if (text.empty() || !IsAsciiLetter(text[0])) return {};
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ':') return std::string(text.substr(0, i));
+    if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '+' && c != '-' && c != '.') return {};
+  }
+  return {};
+}
+
+bool TIdURI::IsValidHost(std::string_view host) {
+  if (host.empty() || host.size() > kMaxHostLength) return false;
+  if (host.find(':') != std::string_view::npos)
+    return std::all_of(host.begin(), host.end(),
+                       [](char c) { return IsHexDigit(c) || c == ':' || c == '.'; });
+  return std::all_of(host.begin(), host.end(), [](char c) {
+    return IsAsciiLetter(c) || IsAsciiDigit(c) || c == '.' || c == '-' || c == '_';
+  });
+}
+
+std::string TIdURI::EncodeTarget(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (NeedsEncoding(byte)) {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0x0f];
+    } else {
+      encoded += c;
+    }
+  }
+  return encoded;
 }
 
 }  // namespace http

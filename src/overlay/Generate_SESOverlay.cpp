@@ -60,7 +60,7 @@ bool Generate_SESOverlay() {
     http::ConfigureFetchClient(*client, zub32::RunConfig.publish_host, zub32::RunConfig);
     // A report of any later failure names the client that was used.
     ExceptionRec.Notes = client->Request().UserAgent;
-    platform::WriteLine("Opening http://" + client->Host() + kStationFeedPath);
+    platform::WriteLine("Opening " + http::OpeningAddress(*client, kStationFeedPath));
     const std::string response_text = client->Get(kStationFeedPath);
     // An empty body is not written, so the last good copy stays.
     zub32::StringToFile(response_text, kStationFeedFile, false, "");

@@ -11,9 +11,7 @@
 #include <utility>
 
 namespace platform {
-namespace {
 
-// Days from 1970-01-01 to a proleptic Gregorian date (negative before).
 std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
   year -= month <= 2 ? 1 : 0;
   const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
@@ -22,6 +20,8 @@ std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
   const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
   return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
 }
+
+namespace {
 
 void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
   days += 719468;

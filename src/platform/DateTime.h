@@ -42,6 +42,10 @@ DateTimeParts DecodeDateTime(TDateTime value);
 // the value to the nearest millisecond.
 std::int64_t MillisecondOfDay(TDateTime value);
 
+// Days from 1970-01-01 to a proleptic Gregorian date (negative before);
+// month and day from 1.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
+
 // Converts seconds since the Unix epoch, as the file system keeps them, to a
 // local date-time.
 TDateTime UnixToLocalDateTime(std::int64_t seconds, std::int64_t nanoseconds);

@@ -1,7 +1,6 @@
 #include "platform/TcpSocket.h"
 
 #include <errno.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -10,10 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <utility>
 
 #include "platform/Exceptions.h"
+#include "platform/HostLookup.h"
 
 namespace platform {
 
@@ -52,10 +51,6 @@ bool WaitFor(int fd, short events, const std::optional<Clock::time_point>& deadl
   }
 }
 
-struct AddrInfoFree {
-  void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
-};
-
 }  // namespace
 
 std::string SocketErrorMessage(int code, const std::string& text) {
@@ -84,29 +79,23 @@ void TcpSocket::Close() {
 TcpSocket TcpSocket::Connect(const std::string& host, int port, int timeout_ms) {
   auto deadline = DeadlineAfter(timeout_ms);
 
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* raw = nullptr;
-  int status = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &raw);
-  if (status != 0) {
-    int code = status == EAI_SYSTEM ? errno : status;
-    std::string text = status == EAI_SYSTEM ? ErrnoText(errno) : ::gai_strerror(status);
-    throw EIdSocketError(SocketErrorMessage(code, text));
-  }
-  std::unique_ptr<addrinfo, AddrInfoFree> list(raw);
+  // The name is resolved within the connect's own time: a resolver that
+  // hangs is a connect that times out.
+  const HostAddresses found = LookUpHost(host, port, deadline);
+  if (found.timed_out) throw EIdConnectTimeout("Connect timed out.");
+  if (found.endpoints.empty())
+    throw EIdSocketError(SocketErrorMessage(found.error_code, found.error));
 
   int last_error = EHOSTUNREACH;
-  for (addrinfo* address = list.get(); address != nullptr; address = address->ai_next) {
-    TcpSocket socket(::socket(address->ai_family,
-                              address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                              address->ai_protocol));
+  for (const SocketAddress& address : found.endpoints) {
+    TcpSocket socket(::socket(address.family, address.socket_type | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                              address.protocol));
     if (!socket.IsOpen()) {
       last_error = errno;
       continue;
     }
-    if (::connect(socket.fd_, address->ai_addr, address->ai_addrlen) == 0) return socket;
+    const auto* peer = reinterpret_cast<const sockaddr*>(&address.address);
+    if (::connect(socket.fd_, peer, address.length) == 0) return socket;
     if (errno != EINPROGRESS) {
       last_error = errno;
       continue;

@@ -1,5 +1,5 @@
 // A connected TCP stream socket for the HTTP client: name resolution through
-// getaddrinfo (IPv4 and IPv6), a connect bounded in time, receives bounded in
+// platform/HostLookup.h (IPv4 and IPv6), a connect bounded in time, receives bounded in
 // time and a send that writes everything. Failures raise the EId* classes of
 // platform/Exceptions.h with the messages the exception report shows.
 #pragma once
@@ -24,10 +24,9 @@ class TcpSocket {
 
   // Resolves host and connects to the first of its addresses that accepts,
   // trying them in the resolver's order, all within timeout_ms milliseconds
-  // together (kNoTimeout: no limit). Raises EIdSocketError when the name does
-  // not resolve, EIdConnectTimeout "Connect timed out." when the time runs
-  // out, and EIdConnectException with the system's text when every address
-  // refuses or fails.
+  // together, name resolution included (kNoTimeout: no limit). Raises EIdSocketError when the name
+  // does not resolve, EIdConnectTimeout "Connect timed out." when the time runs out, and
+  // EIdConnectException with the system's text when every address refuses or fails.
   static TcpSocket Connect(const std::string& host, int port, int timeout_ms);
 
   bool IsOpen() const { return fd_ >= 0; }

@@ -105,7 +105,7 @@ bool RadarFrameUpdate(RunContext& run) {
   const std::string sRequestPath = kRadarRequestPath;
   run.ExceptionRec.Notes = client.Request().UserAgent;
 
-  platform::WriteLine("Opening http://" + client.Host() + sRequestPath);
+  platform::WriteLine("Opening " + http::OpeningAddress(client, sRequestPath));
   const std::string sResponse = client.Get(sRequestPath);
   platform::WriteLine(std::string("Saving response to ") + kRootFileName);
   zub32::StringToFile(sResponse, kRootFileName, false, "");

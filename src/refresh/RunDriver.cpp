@@ -57,6 +57,9 @@ std::string KeyDescription(const std::string& key) {
   if (key == "RequestDeadline") {
     return "seconds one request may take as a whole, redirects included, 1 to 86400";
   }
+  if (key == "RunDeadline") {
+    return "seconds all requests of a run may take together, from its start, 1 to 86400";
+  }
   return "";
 }
 
@@ -286,6 +289,9 @@ int Run(const char* first_parameter) {
     zub32::GlobalSettings.Version = kVersion;
     zub32::GlobalSettings.EXEPath = zub32::GetEXEPath("");
     LoadRunConfiguration();
+    // The run's deadline counts from its start, as its elapsed time in the
+    // summary does.
+    zub32::RunConfig.run_started = started;
 
     run.html_delay = ParseHtmlDelay(first_parameter);
     platform::WriteLine("HTML delay: " + std::to_string(run.html_delay) + "ms (Param1)");

@@ -331,6 +331,9 @@ Configuration LoadConfiguration(
   config.request_deadline_seconds =
       LoadCount(finder, "RequestDeadline", "VESK_REQUEST_DEADLINE", kDefaultRequestDeadlineSeconds,
                 kMaxRequestDeadlineSeconds, "seconds", config);
+  config.run_deadline_seconds =
+      LoadCount(finder, "RunDeadline", "VESK_RUN_DEADLINE", kDefaultRunDeadlineSeconds,
+                kMaxRunDeadlineSeconds, "seconds", config);
   return config;
 }
 

@@ -3,6 +3,7 @@
 // fatal: the default is used and a warning line names the key.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -48,6 +49,8 @@ inline constexpr int kDefaultReadTimeoutMs = 30000;
 inline constexpr int kMaxReadTimeoutMs = 3600000;
 inline constexpr int kDefaultRequestDeadlineSeconds = 120;
 inline constexpr int kMaxRequestDeadlineSeconds = 86400;
+inline constexpr int kDefaultRunDeadlineSeconds = 240;
+inline constexpr int kMaxRunDeadlineSeconds = 86400;
 
 struct Configuration {
   Endpoint radar_host{"localhost", 80, "localhost"};
@@ -59,6 +62,13 @@ struct Configuration {
   // The longest one GET may take as a whole, redirects included, however
   // the server paces its bytes.
   int request_deadline_seconds = kDefaultRequestDeadlineSeconds;
+  // The longest all GETs of one run may take together, counted from the
+  // start of the run: a run of many requests, each just inside its own
+  // deadline, still ends before the next scheduled one.
+  int run_deadline_seconds = kDefaultRunDeadlineSeconds;
+  // When the run began; the run driver sets it. Unset outside a run: then
+  // only each request's own deadline applies.
+  std::optional<std::chrono::steady_clock::time_point> run_started;
   std::vector<ConfigEntry> entries;
   std::vector<std::string> warnings;  // one line per malformed value
 };

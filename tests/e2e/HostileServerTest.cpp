@@ -73,6 +73,13 @@ std::string LoopPage() {
   return page + "</script></body></html>\n";
 }
 
+// The loop page with the address of one entry replaced.
+std::string PageWith(int entry, const std::string& address) {
+  std::string page = LoopPage();
+  const std::string old = "\"" + FrameAddress(entry) + "\"";
+  return page.replace(page.find(old), old.size(), "\"" + address + "\"");
+}
+
 const std::string kFeed = R"({"currentTemp":"21.5","currentWind":"NW 12","updated":"now"})";
 
 std::string Head(const std::string& status, const std::string& headers) {
@@ -149,6 +156,13 @@ struct Scenario {
   std::function<void(const TempDir& program)> prepare;
   // More checks on the run's output.
   std::function<void(const ProcessResult& result)> check_output;
+  // The loop page the radar host serves, when not LoopPage().
+  std::string page;
+  // Part of the reported message, when it matters.
+  std::string report_message;
+  // More settings of the run, and the longest it may take (0: no bound).
+  std::map<std::string, std::string> environment;
+  int max_run_seconds = 0;
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
@@ -568,8 +582,122 @@ std::vector<Scenario> Scenarios() {
       const std::vector<std::string> lines = CookieLines(radar);
       ASSERT_EQ(lines.size(), 3u);
       EXPECT_LT(lines.back().size(), 70u * 1010u);
+      for (const std::string& line : lines) {
+        EXPECT_LE(line.size(), 8192u);
+        EXPECT_EQ(line.find("\r\n"), std::string::npos);
+        EXPECT_NE(line.find("c899="), std::string::npos);
+      }
     };
   }
+  // Addresses that would smuggle a request, lead off the web, or to a port
+  // nobody named.
+  auto targets_are = [](std::vector<std::string> expected) {
+    return [expected](const ScriptedServer& radar, const ScriptedServer& other) {
+      EXPECT_EQ(Targets(radar), expected);
+      EXPECT_EQ(other.Accepted(), 0);
+    };
+  };
+  std::vector<std::string> page_and_three_frames = {kLoopPath};
+  for (int n = 0; n < kHostileEntry; ++n) page_and_three_frames.push_back(FrameAddress(n));
+  const struct {
+    const char* name;
+    std::string address;
+    std::string message;
+  } kBadFrameAddresses[] = {
+      {"LoopPage_FrameAddressWithCrLf", "/radar/a\r\nGET /smuggled HTTP/1.1\r\nX: y.png",
+       R"(Control byte 0x0D in the address "/radar/a\x0D\x0AGET /smuggled HTTP/1.1\x0D\x0AX: y.png")"},
+      {"LoopPage_FrameAddressWithNul", Bytes("/radar/a\0b.png"),
+       R"(Control byte 0x00 in the address "/radar/a\x00b.png")"},
+  };
+  for (const auto& bad : kBadFrameAddresses) {
+    const std::string hostile_page = PageWith(kHostileEntry, bad.address);
+    Scenario* scenario = add(bad.name, L, Sends(Ok(hostile_page)), "EIdException");
+    scenario->page = hostile_page;
+    scenario->report_message = bad.message;
+    scenario->check = targets_are(page_and_three_frames);
+  }
+  {
+    const std::string spaced_page = PageWith(kHostileEntry, "/radar/new frame\xc3\xa9.png");
+    Scenario* scenario =
+        add("LoopPage_FrameAddressWithSpaceAndHighByte", L, Sends(Ok(spaced_page)), ok);
+    scenario->page = spaced_page;
+    scenario->routes["/radar/new%20frame%C3%A9.png"] = Sends(Ok(frame));
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
+      EXPECT_EQ(Targets(radar).at(kHostileEntry + 1), "/radar/new%20frame%C3%A9.png");
+    };
+  }
+  const struct {
+    const char* name;
+    std::string location;
+    std::string report_class;
+    std::string message;
+  } kBadLocations[] = {
+      {"LoopPage_LocationWithCrAndInjectedLine", "/products/moved.shtml\rInjected: yes",
+       "EIdException",
+       R"(Control byte 0x0D in the address "/products/moved.shtml\x0DInjected: yes")"},
+      {"LoopPage_LocationWithNul", Bytes("/products/moved\0.shtml"), "EIdException",
+       R"(Control byte 0x00 in the address "/products/moved\x00.shtml")"},
+      {"LoopPage_RedirectToFile", "file:///etc/passwd", "EIdUnknownProtocol",
+       R"(Scheme "file" not supported: file:///etc/passwd)"},
+      {"LoopPage_RedirectToData", "data:text/plain,hello", "EIdUnknownProtocol",
+       R"(Scheme "data" not supported: data:text/plain,hello)"},
+      // Port 80 of 127.0.0.1, where nothing listens in a test: the port of
+      // the page's host would have answered.
+      {"LoopPage_RedirectWithoutPort", std::string("http://127.0.0.1") + kLoopPath,
+       "EIdConnectException", "Connection refused"},
+  };
+  for (const auto& bad : kBadLocations) {
+    Scenario* scenario = add(bad.name, L, Sends(Redirect(bad.location)), bad.report_class);
+    scenario->report_message = bad.message;
+    scenario->check = targets_are({kLoopPath});
+  }
+  {
+    Scenario* scenario = add(
+        "LoopPage_RedirectToFtp", L,
+        [](const Ports& ports) {
+          return Script{ScriptedServer::Send(
+              Redirect("ftp://127.0.0.1:" + std::to_string(ports.other.load()) + "/products/x"))};
+        },
+        "EIdUnknownProtocol");
+    scenario->report_message = R"(Scheme "ftp" not supported: ftp://127.0.0.1:)";
+    scenario->check = targets_are({kLoopPath});
+  }
+  {
+    Scenario* scenario =
+        add("LoopPage_LocationWithSpace", L, Sends(Redirect("/products/moved page.shtml")), ok);
+    scenario->routes["/products/moved%20page.shtml"] = Sends(Ok(page));
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
+      EXPECT_EQ(Targets(radar).at(1), "/products/moved%20page.shtml");
+    };
+  }
+  {
+    Scenario* scenario =
+        add("LoopPage_CookieExpiresInYears9999And0100", L,
+            Sends(Ok(page,
+                     "Set-Cookie: far=1; Expires=Fri, 31 Dec 9999 23:59:59 GMT; Path=/\r\n"
+                     "Set-Cookie: ancient=1; Expires=Fri, 01 Jan 0100 00:00:00 GMT; Path=/\r\n")),
+            ok);
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
+      const std::vector<std::string> lines = CookieLines(radar);
+      ASSERT_EQ(lines.size(), 7u);
+      for (const std::string& line : lines) EXPECT_EQ(line, "Cookie: far=1");
+    };
+  }
+  {
+    // Each answer comes just inside the request deadline, but the run's own
+    // deadline ends the run long before nine of them are through.
+    auto slow = [](const std::string& bytes) {
+      return Plays({ScriptedServer::Trickle(bytes, bytes.size() / 16 + 1, 150)});
+    };
+    Scenario* scenario =
+        add("AllHosts_EachAnswerJustInsideTheRequestDeadline", L, slow(Ok(page)), "EIdReadTimeout");
+    for (int n = 0; n < 7; ++n) scenario->routes[FrameAddress(n)] = slow(Ok(FrameBytes(n)));
+    scenario->routes[kFeedPath] = slow(Ok(kFeed));
+    scenario->environment["VESK_RUN_DEADLINE"] = "5";
+    scenario->report_message = "Read Timeout";
+    scenario->max_run_seconds = 10;
+  }
+
   // Failures that reach the report with bytes no XML reader takes, and a
   // failure that must not be hidden by a later one of the same run.
   add("LoopPage_StatusLineWithControlAndHighBytes", L,
@@ -737,6 +865,7 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
         "127.0.0.1:" + std::to_string(hosts.publish().Port());
     options.environment["VESK_READ_TIMEOUT"] = std::to_string(kReadTimeoutMs);
     options.environment["VESK_REQUEST_DEADLINE"] = std::to_string(deadline_seconds);
+    for (const auto& [name, value] : GetParam().environment) options.environment[name] = value;
     // Every GET ends within its deadline, so a run that overruns this is
     // hanging.
     options.time_limit = std::chrono::seconds(deadline_seconds + 30);
@@ -759,7 +888,7 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
         continue;
       }
       if (name == "root.html") {
-        EXPECT_SAME_BYTES(bytes, LoopPage()) << name;
+        EXPECT_SAME_BYTES(bytes, ServedPage()) << name;
       } else if (name == "LastImageURI.txt") {
         EXPECT_EQ(bytes, FrameAddress(6)) << name;
         // Recorded only with the whole loop on disk.
@@ -817,6 +946,8 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
     }
   }
 
+  std::string ServedPage() const { return GetParam().page.empty() ? LoopPage() : GetParam().page; }
+
   TempDir program_;
   TempDir elsewhere_;
   std::map<std::string, std::string> before_;
@@ -830,6 +961,9 @@ TEST_P(HostileServerTest, RunEndsCleanlyAndKeepsThePublishedFiles) {
   {
     Hosts hosts(scenario);
     result = Run(hosts, scenario.deadline_seconds);
+    if (scenario.max_run_seconds > 0) {
+      EXPECT_LE(::time(nullptr) - start, scenario.max_run_seconds);
+    }
     if (scenario.check) scenario.check(hosts.radar(), hosts.other());
   }
   const std::set<std::string> tags = {SlotTag(start), SlotTag(::time(nullptr))};
@@ -847,6 +981,9 @@ TEST_P(HostileServerTest, RunEndsCleanlyAndKeepsThePublishedFiles) {
     const std::string function =
         scenario.target == Target::kFeed ? "Generate_SESOverlay:100" : "Main():100";
     EXPECT_EQ(Element(report, "Function"), function) << report;
+    EXPECT_EQ(Element(report, "Trace"), "100") << report;
+    EXPECT_NE(Element(report, "e.Message").find(scenario.report_message), std::string::npos)
+        << report;
     // Whatever the hosts sent, the report is well-formed XML.
     const ProcessResult parsed =
         testing_support::RunTool("/usr/bin/xmllint", {"--noout", program_.File(kReport)});
@@ -864,7 +1001,7 @@ TEST_P(HostileServerTest, RunEndsCleanlyAndKeepsThePublishedFiles) {
     for (int i = 0; i < 7; ++i)
       EXPECT_SAME_BYTES(program_.Read("Image" + std::to_string(i) + ".png"), FrameBytes(6 - i))
           << i;
-    EXPECT_SAME_BYTES(program_.Read("root.html"), LoopPage());
+    EXPECT_SAME_BYTES(program_.Read("root.html"), ServedPage());
   }
   EXPECT_EQ(program_.Read("sysinfo.json") == kFeed, overlay_drawn);
   EXPECT_EQ(program_.Read("SESOverlay1.bmp") == before_.at("SESOverlay0.bmp"), overlay_drawn);

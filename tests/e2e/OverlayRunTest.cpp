@@ -79,7 +79,7 @@ TEST_F(OverlayRunTest, EachNewFrameDrawsAnOverlayAndTurnsTheRing) {
     const ProcessResult result = Run(sim.HostPort(), sim.HostPort());
     const std::vector<std::string> lines = OverlayLines(result);
     ASSERT_EQ(lines.size(), 11u) << result.out;
-    EXPECT_EQ(lines[0], "Opening http://127.0.0.1/ses/sysinfo.json");
+    EXPECT_EQ(lines[0], "Opening http://" + sim.HostPort() + "/ses/sysinfo.json");
     EXPECT_EQ(lines[1], "BMP loaded from IDR641.background.bmp.");
     // The slot may change between two runs; the line names this run's.
     const std::string saving = "Saving to " + program_.path() + "SESOverlay-";
@@ -124,7 +124,9 @@ TEST_F(OverlayRunTest, FailingFeedIsReportedAndTheRunStillEnds) {
 
   const ProcessResult result = Run(sim.HostPort(), "127.0.0.1:" + std::to_string(publish.Port()));
   EXPECT_EQ(OverlayLines(result),
-            (std::vector<std::string>{"Opening http://127.0.0.1/ses/sysinfo.json", "Done!"}))
+            (std::vector<std::string>{
+                "Opening http://127.0.0.1:" + std::to_string(publish.Port()) + "/ses/sysinfo.json",
+                "Done!"}))
       << result.out;
 
   const std::string report = program_.Read("e!vesk.xml");

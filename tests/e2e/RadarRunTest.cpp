@@ -275,8 +275,9 @@ TEST_F(RadarRunTest, FirstRunFetchesTheLoopAndTheSecondFindsNoChange) {
     addresses.push_back(match[1]);
   }
 
-  std::vector<std::string> expected = {"Opening http://127.0.0.1/products/IDR641.loop.shtml",
-                                       "Saving response to root.html"};
+  std::vector<std::string> expected = {
+      "Opening http://" + sim.HostPort() + "/products/IDR641.loop.shtml",
+      "Saving response to root.html"};
   for (int n = 0; n < 7; ++n) expected = Append(expected, FrameLines(addresses[n], n));
   EXPECT_EQ(RadarLines(first), expected) << first.out;
   EXPECT_TRUE(Printed(first, kOverlayLine));
@@ -308,7 +309,7 @@ TEST_F(RadarRunTest, FirstRunFetchesTheLoopAndTheSecondFindsNoChange) {
   const ProcessResult second = Run(sim.HostPort());
   EXPECT_EQ(
       LinesAfterPages(second),
-      (std::vector<std::string>{"Opening http://127.0.0.1/products/IDR641.loop.shtml",
+      (std::vector<std::string>{"Opening http://" + sim.HostPort() + "/products/IDR641.loop.shtml",
                                 "Saving response to root.html",
                                 " No change to theImageNames[6] in " + addresses[6], "Done!"}))
       << second.out;
@@ -336,8 +337,9 @@ TEST_F(RadarRunTest, SavesExactlyTheFramesThePageNames) {
   const ProcessResult result = Run(source.HostPort());
   const std::string tag_after = SlotTagNow();
 
-  std::vector<std::string> expected = {"Opening http://127.0.0.1/products/IDR641.loop.shtml",
-                                       "Saving response to root.html"};
+  std::vector<std::string> expected = {
+      "Opening http://" + source.HostPort() + "/products/IDR641.loop.shtml",
+      "Saving response to root.html"};
   for (int n = 3; n < 7; ++n) expected = Append(expected, FrameLines(FrameAddress(n), n));
   EXPECT_EQ(RadarLines(result), expected) << result.out;
   EXPECT_TRUE(Printed(result, kOverlayLine));
@@ -379,8 +381,9 @@ TEST_F(RadarRunTest, FailedFrameIsFetchedAgainByTheNextRun) {
   for (int i = 0; i < 7; ++i) program_.Write(ImageFile(i), "old frame " + std::to_string(i));
 
   const ProcessResult failed = Run(source.HostPort());
-  std::vector<std::string> expected = {"Opening http://127.0.0.1/products/IDR641.loop.shtml",
-                                       "Saving response to root.html"};
+  std::vector<std::string> expected = {
+      "Opening http://" + source.HostPort() + "/products/IDR641.loop.shtml",
+      "Saving response to root.html"};
   for (int n = 0; n < 2; ++n) expected = Append(expected, FrameLines(FrameAddress(n), n));
   std::vector<std::string> failing = FrameLines(FrameAddress(2), 2);
   failing.pop_back();
@@ -432,8 +435,9 @@ TEST_F(RadarRunTest, PageWithoutNewestFrameIsAFailure) {
     fs::remove(program_.File(kReport));
     const ProcessResult result = Run(source.HostPort());
     EXPECT_EQ(LinesAfterPages(result),
-              (std::vector<std::string>{"Opening http://127.0.0.1/products/IDR641.loop.shtml",
-                                        "Saving response to root.html"}))
+              (std::vector<std::string>{
+                  "Opening http://" + source.HostPort() + "/products/IDR641.loop.shtml",
+                  "Saving response to root.html"}))
         << result.out;
     EXPECT_EQ(source.NewTargets(), std::vector<std::string>{kLoopPath});
     ASSERT_TRUE(program_.Exists(kReport));
@@ -455,8 +459,8 @@ TEST_F(RadarRunTest, RefusedLoopPageStillLeavesBothPages) {
     refusing_host = "127.0.0.1:" + std::to_string(closed.Port());
   }
   const ProcessResult result = Run(refusing_host);
-  EXPECT_EQ(LinesAfterPages(result),
-            std::vector<std::string>{"Opening http://127.0.0.1/products/IDR641.loop.shtml"})
+  EXPECT_EQ(LinesAfterPages(result), std::vector<std::string>{"Opening http://" + refusing_host +
+                                                              "/products/IDR641.loop.shtml"})
       << result.out;
   EXPECT_TRUE(program_.Exists("index.html"));
   EXPECT_TRUE(program_.Exists("index24.html"));

@@ -103,7 +103,8 @@ TEST_F(SummaryRunTest, FailureCaughtAtTheTopEndsWithTheSummary) {
   EXPECT_EQ(result.exit_code, 0);
   const std::vector<std::string> lines = result.OutLines();
   ASSERT_GE(lines.size(), 2u) << result.out;
-  EXPECT_EQ(lines[lines.size() - 2], "Opening http://127.0.0.1/products/IDR641.loop.shtml");
+  EXPECT_EQ(lines[lines.size() - 2], "Opening http://127.0.0.1:" + std::to_string(radar.Port()) +
+                                         "/products/IDR641.loop.shtml");
   EXPECT_TRUE(Matches(lines.back(),
                       R"(Summary: run failed: EIdHTTPProtocolException: HTTP/1\.1 404 Not Found )"
                       R"(\(report e!vesk\.xml\); frames downloaded 0, overlay not drawn, \d+ ms)"))

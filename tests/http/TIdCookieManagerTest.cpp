@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+
 namespace {
 
 using http::TIdCookieManager;
@@ -63,12 +66,40 @@ TEST(TIdCookieManagerTest, BoundedAgainstFloods) {
 }
 
 TEST(TIdCookieManagerTest, HttpDates) {
-  auto expected = Clock::from_time_t(784111777);  // 1994-11-06 08:49:37 UTC
-  EXPECT_EQ(http::ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), expected);
-  EXPECT_EQ(http::ParseHttpDate("Sunday, 06-Nov-94 08:49:37 GMT"), expected);
-  EXPECT_EQ(http::ParseHttpDate("Sun Nov  6 08:49:37 1994"), expected);
-  EXPECT_FALSE(http::ParseHttpDate("yesterday").has_value());
-  EXPECT_FALSE(http::ParseHttpDate("Sun, 06 Nov 1994 25:49:37 GMT").has_value());
+  // Whole seconds since 1970, for any year from 1 to 9999.
+  const struct {
+    const char* text;
+    std::optional<std::int64_t> seconds;
+  } kCases[] = {
+      {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777},
+      {"Sunday, 06-Nov-94 08:49:37 GMT", 784111777},
+      {"Sun Nov  6 08:49:37 1994", 784111777},
+      {"Fri, 31 Dec 9999 23:59:59 GMT", 253402300799},
+      {"Fri, 12 Apr 2262 00:00:00 GMT", 9223372800},
+      {"Fri, 01 Jan 0100 00:00:00 GMT", -59011459200},
+      {"Mon, 01 Jan 0001 00:00:00 GMT", -62135596800},
+      {"Fri, 04-Mar-0050 05:06:07 GMT", -60583920833},
+      {"Fri, 04-Mar-50 05:06:07 GMT", 2529983167},
+      {"Fri, 01 Jan 0000 00:00:00 GMT", std::nullopt},
+      {"yesterday", std::nullopt},
+      {"Sun, 06 Nov 1994 25:49:37 GMT", std::nullopt},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(http::ParseHttpDate(c.text), c.seconds) << c.text;
+}
+
+TEST(TIdCookieManagerTest, FarExpiriesAndALongHeader) {
+  TIdCookieManager store;
+  const Clock::time_point now = Clock::now();
+  store.AddServerCookie("far=1; Expires=Fri, 31 Dec 9999 23:59:59 GMT", "h", "/", now);
+  store.AddServerCookie("old=1; Expires=Fri, 01 Jan 0100 00:00:00 GMT", "h", "/", now);
+  EXPECT_EQ(store.CookieHeader("h", "/", false, now), "far=1");
+  // Sixty cookies of a kilobyte: only the newest that fit go back.
+  for (int i = 0; i < 60; ++i)
+    store.AddServerCookie("c" + std::to_string(i) + "=" + std::string(1000, 'v'), "h", "/", now);
+  const std::string header = store.CookieHeader("h", "/", false, now);
+  EXPECT_LE(header.size(), TIdCookieManager::kMaxHeaderBytes);
+  EXPECT_EQ(header.substr(0, 4), "c52=") << header.substr(0, 40);
+  EXPECT_NE(header.find("c59="), std::string::npos);
 }
 
 }  // namespace

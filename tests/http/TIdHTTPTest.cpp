@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "platform/HostLookup.h"
 #include "support/ScriptedServer.h"
 
 namespace {
@@ -608,6 +610,36 @@ TEST(TIdHTTPTest, UnresolvableNameIsASocketError) {
   EXPECT_EQ(raised.message.rfind("Socket Error # ", 0), 0u) << raised.message;
 }
 
+TEST(TIdHTTPTest, HangingResolverIsBoundedByEveryTimeLimit) {
+  constexpr auto kHang = std::chrono::milliseconds(1000);
+  platform::SetResolverForTesting([kHang](const std::string&, int) {
+    std::this_thread::sleep_for(kHang);
+    return platform::HostAddresses{};
+  });
+  const struct {
+    int read_timeout_ms;
+    int request_deadline_ms;
+    bool run_deadline;
+    const char* class_name;
+  } kCases[] = {{200, 0, false, "EIdConnectTimeout"},
+                {5000, 200, false, "EIdReadTimeout"},
+                {5000, 0, true, "EIdReadTimeout"}};
+  for (const auto& c : kCases) {
+    TIdHTTP client;
+    client.SetHost("resolver.example");
+    client.SetReadTimeout(c.read_timeout_ms);
+    client.SetRequestDeadline(c.request_deadline_ms);
+    if (c.run_deadline)
+      client.SetRunDeadline(TIdHTTP::Clock::now() + std::chrono::milliseconds(200));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(GetFails(client, "/").class_name, c.class_name);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kHang / 2);
+  }
+  // The helper threads end before the real resolver is back.
+  std::this_thread::sleep_for(kHang);
+  platform::SetResolverForTesting({});
+}
+
 TEST(TIdHTTPTest, ConnectTimesOutWhenNobodyAnswers) {
   // A listener whose backlog is full drops further connection requests, so
   // a connect to it waits until its time-out.
@@ -658,7 +690,70 @@ TEST(TIdHTTPTest, UnknownSchemeIsRefused) {
   TIdHTTP client;
   Raised raised = GetFails(client, "ftp://127.0.0.1/file");
   EXPECT_EQ(raised.class_name, "EIdUnknownProtocol");
-  EXPECT_EQ(raised.message, "");
+  EXPECT_EQ(raised.message, "Scheme \"ftp\" not supported: ftp://127.0.0.1/file");
+}
+
+TEST(TIdHTTPTest, AddressesThatCannotBeRequestedFailBeforeAnythingIsSent) {
+  ScriptedServer server({Answering(Ok("never"))});
+  const std::string at = "127.0.0.1:" + std::to_string(server.Port());
+  const struct {
+    std::string address;
+    std::string class_name;
+    std::string message;
+  } kCases[] = {
+      {"ftp://" + at + "/f", "EIdUnknownProtocol",
+       "Scheme \"ftp\" not supported: ftp://" + at + "/f"},
+      {"GOPHER://" + at + "/", "EIdUnknownProtocol",
+       "Scheme \"GOPHER\" not supported: GOPHER://" + at + "/"},
+      {"file:///etc/passwd", "EIdUnknownProtocol",
+       "Scheme \"file\" not supported: file:///etc/passwd"},
+      {"data:text/plain,x", "EIdUnknownProtocol",
+       "Scheme \"data\" not supported: data:text/plain,x"},
+      {"/a\r\nb.png", "EIdException", "Control byte 0x0D in the address \"/a\\x0D\\x0Ab.png\""},
+      {std::string("/a\0b", 4), "EIdException", "Control byte 0x00 in the address \"/a\\x00b\""},
+      {"http://" + at + "/\x7f\t", "EIdException",
+       "Control byte 0x7F in the address \"http://" + at + "/\\x7F\t\""},
+      {"http://exa mple/", "EIdException",
+       "Invalid host \"exa mple\" in the address \"http://exa mple/\""},
+      {"http://h\xc3\xa9/", "EIdException",
+       "Invalid host \"h\\xC3\\xA9\" in the address \"http://h\\xC3\\xA9/\""},
+      {"http:///etc/passwd", "EIdException",
+       "Invalid host \"\" in the address \"http:///etc/passwd\""},
+      {"http:x.png", "EIdException", "Invalid host \"\" in the address \"http:x.png\""},
+      {"http://127.0.0.1:+" + std::to_string(server.Port()) + "/", "EIdConnectException",
+       "Invalid port \"+" + std::to_string(server.Port()) + "\"."},
+  };
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  for (const auto& c : kCases) {
+    Raised raised = GetFails(client, c.address);
+    EXPECT_EQ(raised.class_name, c.class_name) << c.address;
+    EXPECT_EQ(raised.message, c.message) << c.address;
+  }
+  EXPECT_EQ(server.Accepted(), 0);
+}
+
+TEST(TIdHTTPTest, RequestTargetsCarryOnlyUriBytes) {
+  const struct {
+    const char* address;
+    const char* request_line;
+  } kCases[] = {
+      {"/a b/\xc3\xa9.png", "GET /a%20b/%C3%A9.png HTTP/1.1"},
+      {"/q?x=<\"|\">&y=%41{}^`", "GET /q?x=%3C%22%7C%22%3E&y=%41%7B%7D%5E%60 HTTP/1.1"},
+  };
+  Script script;
+  for (std::size_t i = 0; i < std::size(kCases); ++i) {
+    script.push_back(ScriptedServer::ReadRequest());
+    script.push_back(ScriptedServer::Send(Ok("")));
+  }
+  ScriptedServer server({script});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  for (const auto& c : kCases) client.Get(c.address);
+  const std::vector<std::string> heads = server.RequestHeads();
+  ASSERT_EQ(heads.size(), std::size(kCases));
+  for (std::size_t i = 0; i < heads.size(); ++i)
+    EXPECT_EQ(RequestLine(heads[i]), kCases[i].request_line);
 }
 
 TEST(TIdHTTPTest, CookiesGoBackToTheSameHost) {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace {
 
 using http::TIdURI;
@@ -50,6 +53,22 @@ TEST(TIdURITest, MergePath) {
   EXPECT_EQ(TIdURI::MergePath("/a/b/", "../../../c/"), "/c/");
   EXPECT_EQ(TIdURI::MergePath("/a//b/", "c//d/"), "/a/b/c/d/");
   EXPECT_EQ(TIdURI::MergePath("/a/", ".../"), "/a/.../");
+}
+
+TEST(TIdURITest, SchemesHostsAndEncoding) {
+  const std::pair<const char*, const char*> kSchemes[] = {
+      {"http://h/", "http"}, {"ftp:x", "ftp"}, {"svn+ssh://h", "svn+ssh"},
+      {"/a:b", ""},          {"a/b:c", ""},    {"1http://h", ""},
+      {"?a:b", ""},          {"noscheme", ""}, {"", ""}};
+  for (const auto& [text, scheme] : kSchemes) EXPECT_EQ(TIdURI::SchemeOf(text), scheme) << text;
+
+  for (const char* host : {"radar.example", "127.0.0.1", "my_host-1", "::1", "fe80::1.2.3.4"})
+    EXPECT_TRUE(TIdURI::IsValidHost(host)) << host;
+  for (const char* host : {"", "a b", "a%20b", "h\xc3\xa9", "a/b", "a@b", "::g", "[::1]"})
+    EXPECT_FALSE(TIdURI::IsValidHost(host)) << host;
+  EXPECT_FALSE(TIdURI::IsValidHost(std::string(TIdURI::kMaxHostLength + 1, 'a')));
+
+  EXPECT_EQ(TIdURI::EncodeTarget("/a b\x80\xff%2F~!$&'()*+,;=:@"), "/a%20b%80%FF%2F~!$&'()*+,;=:@");
 }
 
 }  // namespace

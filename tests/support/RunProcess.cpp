@@ -211,7 +211,8 @@ ProcessOptions VeskRunOptions(const std::string& binary, const std::string& work
                          {"VESK_RADAR_HOST", std::nullopt},
                          {"VESK_PUBLISH_HOST", std::nullopt},
                          {"VESK_READ_TIMEOUT", std::nullopt},
-                         {"VESK_REQUEST_DEADLINE", std::nullopt}};
+                         {"VESK_REQUEST_DEADLINE", std::nullopt},
+                         {"VESK_RUN_DEADLINE", std::nullopt}};
   options.time_limit = std::chrono::seconds(60);
   return options;
 }

@@ -43,8 +43,10 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.font, "");
   EXPECT_EQ(config.read_timeout_ms, 30000);
   EXPECT_EQ(config.request_deadline_seconds, 120);
+  EXPECT_EQ(config.run_deadline_seconds, 240);
+  EXPECT_FALSE(config.run_started.has_value());
   EXPECT_TRUE(config.warnings.empty());
-  ASSERT_EQ(config.entries.size(), 6u);
+  ASSERT_EQ(config.entries.size(), 7u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -97,26 +99,34 @@ TEST(ConfigTest, MalformedValuesFallBackToTheDefaultWithOneWarningEach) {
 
 TEST(ConfigTest, TimeLimitsAreWholeNumbersWithinTheirRange) {
   TempDir dir;
-  dir.Write("vesk.ini", "ReadTimeout = 750\nRequestDeadline=\"5\"\n");
+  dir.Write("vesk.ini", "ReadTimeout = 750\nRequestDeadline=\"5\"\nrundeadline=9\n");
   Configuration config = Load(dir, {});
   EXPECT_EQ(config.read_timeout_ms, 750);
   EXPECT_EQ(config.request_deadline_seconds, 5);
+  EXPECT_EQ(config.run_deadline_seconds, 9);
   EXPECT_EQ(Entry(config, "ReadTimeout").source, ValueSource::kFile);
-  config = Load(dir, {{"VESK_READ_TIMEOUT", "3600000"}, {"VESK_REQUEST_DEADLINE", "86400"}});
+  config = Load(dir, {{"VESK_READ_TIMEOUT", "3600000"},
+                      {"VESK_REQUEST_DEADLINE", "86400"},
+                      {"VESK_RUN_DEADLINE", "86400"}});
   EXPECT_EQ(config.read_timeout_ms, 3600000);
   EXPECT_EQ(config.request_deadline_seconds, 86400);
+  EXPECT_EQ(config.run_deadline_seconds, 86400);
   EXPECT_EQ(Entry(config, "RequestDeadline").value, "86400");
 
   // Zero would mean waiting for ever; fractions, units, signs and numbers
   // past the range or past 32 bits are all malformed.
   for (const char* bad : {"0", "-5", "+5", "1.5", "30s", "3600001", "99999999999", "4294967296"}) {
-    config = Load(dir, {{"VESK_READ_TIMEOUT", bad}, {"VESK_REQUEST_DEADLINE", bad}});
+    config = Load(
+        dir,
+        {{"VESK_READ_TIMEOUT", bad}, {"VESK_REQUEST_DEADLINE", bad}, {"VESK_RUN_DEADLINE", bad}});
     EXPECT_EQ(config.read_timeout_ms, 30000) << bad;
     EXPECT_EQ(config.request_deadline_seconds, 120) << bad;
+    EXPECT_EQ(config.run_deadline_seconds, 240) << bad;
     EXPECT_EQ(Entry(config, "ReadTimeout").source, ValueSource::kDefault) << bad;
-    ASSERT_EQ(config.warnings.size(), 2u) << bad;
+    ASSERT_EQ(config.warnings.size(), 3u) << bad;
     EXPECT_NE(config.warnings[0].find("VESK_READ_TIMEOUT"), std::string::npos) << bad;
     EXPECT_NE(config.warnings[1].find("VESK_REQUEST_DEADLINE"), std::string::npos) << bad;
+    EXPECT_NE(config.warnings[2].find("VESK_RUN_DEADLINE"), std::string::npos) << bad;
   }
 }
 
