@@ -352,10 +352,10 @@ StagedFile StagedFile::Copy(const std::string& source, const std::string& destin
         return {Describe("Cannot read", source, errno), errno};
       }
       if (count == 0) return {"", 0};
-      const int error_number =
+      const int write_error =
           WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(count)));
-      if (error_number != 0)
-        return {Describe("Cannot write", destination, error_number), error_number};
+      if (write_error != 0)
+        return {Describe("Cannot write", destination, write_error), write_error};
     }
   });
 }

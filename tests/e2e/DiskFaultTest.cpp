@@ -413,8 +413,8 @@ TEST_P(PlantedEntryTest, IsReplacedNeverFollowed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, PlantedEntryTest, ::testing::ValuesIn(kPlantRows),
-                         [](const ::testing::TestParamInfo<PlantRow>& info) {
-                           return std::string(info.param.row_name);
+                         [](const ::testing::TestParamInfo<PlantRow>& row) {
+                           return std::string(row.param.row_name);
                          });
 
 // What a run in the small file system left behind, as the child that mounted
