@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
 #include "zub32/TextFiles.h"
 
 namespace refresh {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/AsciiText.h"
 #include "platform/FileSystem.h"
 
 namespace zub32 {
@@ -20,14 +21,6 @@ std::string_view Trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   const std::size_t last = text.find_last_not_of(" \t\r\n");
   return text.substr(first, last - first + 1);
-}
-
-std::string AsciiLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
 }
 
 bool IsHostNameCharacter(char c) {
@@ -68,7 +61,7 @@ class ValueFinder {
     if (from_environment && !from_environment->empty()) {
       return RawValue{std::string(Trim(*from_environment)), ValueSource::kEnvironment, environment};
     }
-    const auto found = file_values_.find(AsciiLower(key));
+    const auto found = file_values_.find(platform::AsciiLower(key));
     if (found != file_values_.end()) {
       return RawValue{found->second, ValueSource::kFile, std::string(kConfigFileName) + ": " + key};
     }
@@ -178,7 +171,7 @@ std::map<std::string, std::string> ParseIni(std::string_view text,
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
-    values[AsciiLower(key)] = std::string(value);
+    values[platform::AsciiLower(key)] = std::string(value);
   }
   return values;
 }
@@ -249,7 +242,7 @@ std::optional<int> ParseBoundedCount(std::string_view text, int max) {
 
 std::optional<SyslogSetting> ParseSyslog(std::string_view text) {
   text = Trim(text);
-  const std::string lower = AsciiLower(text);
+  const std::string lower = platform::AsciiLower(text);
   SyslogSetting setting;
   if (lower == "broadcast") {
     setting.mode = SyslogMode::kBroadcast;

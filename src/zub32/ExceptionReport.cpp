@@ -10,7 +10,9 @@
 
 #include "platform/Console.h"
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
 #include "platform/Exceptions.h"
+#include "platform/NumberFormat.h"
 #include "zub32/Config.h"
 #include "zub32/PrintableText.h"
 #include "zub32/Syslog.h"

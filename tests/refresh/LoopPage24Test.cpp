@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
 #include "support/TempDir.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/DateTimeFormat.h"
 #include "support/LoopPage30Listing.h"
 #include "support/TempDir.h"
 #include "zub32/Config.h"

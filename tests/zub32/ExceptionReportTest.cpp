@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
 #include "platform/Exceptions.h"
 #include "support/Regex.h"
 #include "support/TempDir.h"
