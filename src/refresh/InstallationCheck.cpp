@@ -159,9 +159,8 @@ std::string CheckLine(const CheckResult& result) {
 
 int RunCheck() {
   const std::string directory = zub32::GetEXEPath("");
-  const char* home = std::getenv("VESK_HOME");
   const std::string origin =
-      home != nullptr && *home != '\0' ? "VESK_HOME" : "the executable's directory";
+      zub32::HomeFromEnvironment() ? zub32::kHomeVariable : "the executable's directory";
   const zub32::Configuration config = zub32::LoadConfiguration(directory);
   int problems = 0;
   for (const CheckResult& result : CheckInstallation(directory, origin, config)) {
