@@ -14,6 +14,7 @@
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
 #include "support/TempDir.h"
+#include "support/TestText.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"
 #include "zub32/Records.h"
@@ -21,6 +22,8 @@
 
 namespace refresh {
 namespace {
+
+using testing_support::SplitAt;
 
 using platform::TDateTime;
 
@@ -30,16 +33,6 @@ constexpr double kSecond = 1.0 / 86400;
 // Monday 22 July 2024; the day before is a Sunday.
 TDateTime Monday(int hour, int minute, int second) {
   return platform::EncodeDateTime(2024, 7, 22, hour, minute, second, 0);
-}
-
-std::vector<std::string> SplitCrLf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  lines.push_back(text.substr(start));
-  return lines;
 }
 
 std::string ToCrLf(const std::string& text) {
@@ -227,7 +220,7 @@ TEST_F(LoopPage24Test, EmptyDirectoryGivesListedPageAndReportsEveryFrame) {
   SetClock(Monday(21, 51, 30));  // slot 262
   const std::string page = Assemble();
   EXPECT_EQ(page, ToCrLf(kEmptyPage));
-  EXPECT_EQ(SplitCrLf(page).size(), 116u);
+  EXPECT_EQ(SplitAt(page, "\r\n", true).size(), 116u);
 
   ASSERT_EQ(console_.size(), 576u);
   EXPECT_EQ(console_[0], "Image-MO000.png Doesnt Exists!");
@@ -257,7 +250,7 @@ TEST_F(LoopPage24Test, NumbersRulesAndDivsIndependently) {
   Archive("SESOverlay-SU151.bmp", now - 1.0 + 5 * kMinute);
 
   const std::string page = Assemble();
-  const std::vector<std::string> lines = SplitCrLf(page);
+  const std::vector<std::string> lines = SplitAt(page, "\r\n", true);
   auto count = [&](const std::string& line) {
     return std::count(lines.begin(), lines.end(), line);
   };

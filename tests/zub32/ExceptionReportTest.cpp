@@ -14,6 +14,7 @@
 #include "platform/Exceptions.h"
 #include "support/Regex.h"
 #include "support/TempDir.h"
+#include "support/TestText.h"
 #include "support/UdpListener.h"
 #include "zub32/Config.h"
 #include "zub32/Records.h"
@@ -21,31 +22,14 @@
 namespace zub32 {
 namespace {
 
+using testing_support::SplitAt;
+
 using testing_support::TempDir;
 using testing_support::UdpListener;
 
 // The clock every test runs on: 2024-01-02 03:04:05.006, so that each field
 // of the time stamps needs its zero padding.
 platform::TDateTime FixedTime() { return platform::EncodeDateTime(2024, 1, 2, 3, 4, 5, 6); }
-
-std::vector<std::string> SplitCrLf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", start)) {
-    lines.push_back(text.substr(start, at - start));
-    start = at + 2;
-  }
-  lines.push_back(text.substr(start));
-  return lines;
-}
-
-std::vector<std::string> FilesIn(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
 
 class ExceptionReportTest : public ::testing::Test {
  protected:
@@ -97,7 +81,7 @@ TEST_F(ExceptionReportTest, WritesEveryLineWithCrLfAndPostsTheSummary) {
   EXPECT_EQ(SaveExceptionRecAsXML(rec), "e!vesk.xml");
 
   const std::string text = dir_.Read("e!vesk.xml");
-  const std::vector<std::string> lines = SplitCrLf(text);
+  const std::vector<std::string> lines = SplitAt(text, "\r\n", true);
   ASSERT_EQ(lines.size(), 19u) << text;  // 18 lines, each ended by CR LF
   EXPECT_EQ(lines[18], "");
   for (const std::string& line : lines) {
@@ -205,7 +189,7 @@ TEST_F(ExceptionReportTest, ExpandsOnlyTheFirstOfEachPlaceholder) {
 TEST_F(ExceptionReportTest, WritesAndSendsNothingWithoutASelfName) {
   GlobalSettings.SelfName.clear();
   EXPECT_EQ(SaveExceptionRecAsXML(MainFailure()), "");
-  EXPECT_TRUE(FilesIn(dir_.path()).empty());
+  EXPECT_TRUE(dir_.Names().empty());
   EXPECT_FALSE(listener_.Receive(300).has_value());
   EXPECT_EQ(GlobalSettings.SyslogSequence, 0);
   EXPECT_EQ(GlobalSettings.CallDepth, saved_settings_.CallDepth);
@@ -243,7 +227,7 @@ TEST_F(ExceptionReportTest, ReportsItsOwnFailureOnceWithTheMarkerReached) {
   });
   EXPECT_EQ(SaveExceptionRecAsXML(MainFailure()), "");
   EXPECT_LE(calls, 4);
-  EXPECT_TRUE(FilesIn(dir_.path()).empty());
+  EXPECT_TRUE(dir_.Names().empty());
   EXPECT_FALSE(listener_.Receive(300).has_value());
 
   // A clock that fails once: the report about the failure is written under
