@@ -39,22 +39,13 @@ std::size_t PixelBytes(const Layout& layout) {
 
 }  // namespace
 
-Layout ReadLayout(const ByteReader& in, int max_dimension) {
-  if (in.U8(0) != 'B' || in.U8(1) != 'M') Invalid();
-  // The file-size field at offset 2 is not used: many writers get it wrong,
-  // and every read below is checked against the real length instead.
-  const uint32_t pixel_offset = in.U32(10);
-  const uint32_t header_size = in.U32(kFileHeaderSize);
-  const bool core = header_size == kCoreHeaderSize;
-  if (!core && header_size != kInfoHeaderSize && header_size != kMasksHeaderSize &&
-      header_size != kAlphaMaskHeaderSize && header_size != kV4HeaderSize &&
-      header_size != kV5HeaderSize) {
-    Invalid();
-  }
-  if (!in.Has(kFileHeaderSize, header_size)) Invalid();
-  const std::size_t h = kFileHeaderSize;
+namespace {
 
-  Layout layout;
+// The size, depth and compression fields of the info or core header at
+// kFileHeaderSize, checked; returns the count of palette entries the header
+// declares (0: as many as the depth allows).
+uint32_t ReadHeaderFields(const ByteReader& in, bool core, int max_dimension, Layout& layout) {
+  const std::size_t h = kFileHeaderSize;
   int64_t width = 0;
   int64_t height = 0;
   uint16_t planes = 0;
@@ -100,22 +91,31 @@ Layout ReadLayout(const ByteReader& in, int max_dimension) {
     default:
       Invalid();
   }
+  return colors_used;
+}
 
-  std::size_t position = h + header_size;
-  if (layout.compression == kCompressionBitfields) {
-    // The 40-byte header keeps the three masks after itself, the longer
-    // headers inside; only the 56-byte and longer headers have an alpha mask.
-    const std::size_t at = header_size == kInfoHeaderSize ? position : h + kInfoHeaderSize;
-    layout.masks.red = in.U32(at);
-    layout.masks.green = in.U32(at + 4);
-    layout.masks.blue = in.U32(at + 8);
-    if (header_size >= kAlphaMaskHeaderSize) layout.masks.alpha = in.U32(h + kMasksHeaderSize);
-    if (header_size == kInfoHeaderSize) position += 12;
-    if (!MasksAreValid(layout.masks, layout.bit_count)) Invalid();
-  } else {
+// The channel masks; position is where the data after the header starts and
+// moves past masks stored there.
+void ReadMasks(const ByteReader& in, uint32_t header_size, std::size_t& position, Layout& layout) {
+  if (layout.compression != kCompressionBitfields) {
     layout.masks = DefaultMasks(layout.bit_count);
+    return;
   }
+  // The 40-byte header keeps the three masks after itself, the longer
+  // headers inside; only the 56-byte and longer headers have an alpha mask.
+  const std::size_t h = kFileHeaderSize;
+  const std::size_t at = header_size == kInfoHeaderSize ? position : h + kInfoHeaderSize;
+  layout.masks.red = in.U32(at);
+  layout.masks.green = in.U32(at + 4);
+  layout.masks.blue = in.U32(at + 8);
+  if (header_size >= kAlphaMaskHeaderSize) layout.masks.alpha = in.U32(h + kMasksHeaderSize);
+  if (header_size == kInfoHeaderSize) position += 12;
+  if (!MasksAreValid(layout.masks, layout.bit_count)) Invalid();
+}
 
+// The palette stored at position, which then moves past it.
+void ReadPalette(const ByteReader& in, bool core, uint32_t colors_used, uint32_t pixel_offset,
+                 std::size_t& position, Layout& layout) {
   const std::size_t entry_size = core ? 3 : 4;
   std::size_t entries = 0;
   if (layout.bit_count <= 8) {
@@ -140,11 +140,34 @@ Layout ReadLayout(const ByteReader& in, int max_dimension) {
         PaletteEntry{in.U8(at + 2), in.U8(at + 1), in.U8(at), core ? uint8_t{0} : in.U8(at + 3)});
   }
   position += entries * entry_size;
+}
+
+}  // namespace
+
+Layout ReadLayout(const ByteReader& in, int max_dimension) {
+  if (in.U8(0) != 'B' || in.U8(1) != 'M') Invalid();
+  // The file-size field at offset 2 is not used: many writers get it wrong,
+  // and every read below is checked against the real length instead.
+  const uint32_t pixel_offset = in.U32(10);
+  const uint32_t header_size = in.U32(kFileHeaderSize);
+  const bool core = header_size == kCoreHeaderSize;
+  if (!core && header_size != kInfoHeaderSize && header_size != kMasksHeaderSize &&
+      header_size != kAlphaMaskHeaderSize && header_size != kV4HeaderSize &&
+      header_size != kV5HeaderSize) {
+    Invalid();
+  }
+  if (!in.Has(kFileHeaderSize, header_size)) Invalid();
+
+  Layout layout;
+  const uint32_t colors_used = ReadHeaderFields(in, core, max_dimension, layout);
+  std::size_t position = kFileHeaderSize + header_size;
+  ReadMasks(in, header_size, position, layout);
+  ReadPalette(in, core, colors_used, pixel_offset, position, layout);
 
   if (pixel_offset < position || pixel_offset > in.Size()) Invalid();
   layout.pixel_offset = pixel_offset;
   if (layout.compression == kCompressionRle8 || layout.compression == kCompressionRle4) {
-    const uint32_t size_image = in.U32(h + 20);
+    const uint32_t size_image = in.U32(kFileHeaderSize + 20);
     const std::size_t available = in.Size() - pixel_offset;
     if (size_image > available) Invalid();
     layout.rle_length = size_image == 0 ? available : size_image;
