@@ -13,6 +13,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
+#include "support/ProgramState.h"
 #include "support/TempDir.h"
 #include "support/TestText.h"
 #include "zub32/Config.h"
@@ -49,15 +50,9 @@ std::string ToCrLf(const std::string& text) {
 class LoopPage24Test : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_dir_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
     platform::SetLocaleFormatForTesting(platform::CLocaleFormat());
     SetClock(Monday(12, 30, 0));  // slot 150
-  }
-  void TearDown() override {
-    platform::SetClockForTesting({});
-    platform::SetLocaleFormatForTesting(std::nullopt);
-    std::filesystem::current_path(previous_dir_);
   }
 
   void SetClock(TDateTime now) {
@@ -92,8 +87,8 @@ class LoopPage24Test : public ::testing::Test {
     return std::find(console_.begin(), console_.end(), line) != console_.end();
   }
 
+  testing_support::ProgramState saved_;
   testing_support::TempDir dir_;
-  std::filesystem::path previous_dir_;
   TDateTime now_ = 0;
   std::vector<std::string> console_;
 };

@@ -12,6 +12,7 @@
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
 #include "platform/Exceptions.h"
+#include "support/ProgramState.h"
 #include "support/Regex.h"
 #include "support/TempDir.h"
 #include "support/TestText.h"
@@ -35,8 +36,6 @@ class ExceptionReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     BeginRunReports();
-    saved_settings_ = GlobalSettings;
-    saved_syslog_ = RunConfig.syslog;
     GlobalSettings.ExceptionFileName = "e!vesk.xml";
     GlobalSettings.SelfName = "VESK";
     GlobalSettings.Version = "2024.7.22.2151";
@@ -46,12 +45,6 @@ class ExceptionReportTest : public ::testing::Test {
     RunConfig.syslog.host = "127.0.0.1";
     RunConfig.syslog.port = listener_.port();
     platform::SetClockForTesting(FixedTime);
-  }
-
-  void TearDown() override {
-    platform::SetClockForTesting({});
-    GlobalSettings = saved_settings_;
-    RunConfig.syslog = saved_syslog_;
   }
 
   static tExceptionRec MainFailure() {
@@ -65,10 +58,11 @@ class ExceptionReportTest : public ::testing::Test {
     return rec;
   }
 
+  testing_support::ProgramState saved_;
   TempDir dir_;
   UdpListener listener_;
-  tGlobalSettings saved_settings_;
-  SyslogSetting saved_syslog_;
+  // The call depth before the test, which reporting must leave as it was.
+  const std::int32_t depth_before_ = GlobalSettings.CallDepth;
 };
 
 TEST_F(ExceptionReportTest, WritesEveryLineWithCrLfAndPostsTheSummary) {
@@ -192,7 +186,7 @@ TEST_F(ExceptionReportTest, WritesAndSendsNothingWithoutASelfName) {
   EXPECT_TRUE(dir_.Names().empty());
   EXPECT_FALSE(listener_.Receive(300).has_value());
   EXPECT_EQ(GlobalSettings.SyslogSequence, 0);
-  EXPECT_EQ(GlobalSettings.CallDepth, saved_settings_.CallDepth);
+  EXPECT_EQ(GlobalSettings.CallDepth, depth_before_);
 }
 
 TEST_F(ExceptionReportTest, UnwritableDirectoryStillReturnsTheNameAndPostsTheSummary) {
@@ -264,7 +258,7 @@ TEST_F(ExceptionReportTest, ReportsItsOwnFailureOnceWithTheMarkerReached) {
                                   " File=\"e!own.xml\""),
             std::string::npos)
       << summary->payload;
-  EXPECT_EQ(GlobalSettings.CallDepth, saved_settings_.CallDepth);
+  EXPECT_EQ(GlobalSettings.CallDepth, depth_before_);
 }
 
 }  // namespace
