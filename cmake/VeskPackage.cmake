@@ -14,7 +14,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR
 install(FILES ${PROJECT_SOURCE_DIR}/contrib/vesk.service ${PROJECT_SOURCE_DIR}/contrib/vesk.timer
               ${PROJECT_SOURCE_DIR}/contrib/vesk.cron ${PROJECT_SOURCE_DIR}/contrib/nginx-vesk.conf
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/vesk.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_BINARY_DIR}/docs/vesk.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(VESK_PACKAGE_MAINTAINER "VESK maintainers <vesk@example.org>"
     CACHE STRING "Maintainer field of the Debian package")

@@ -2,7 +2,10 @@
 
 # Our own code compiles without warnings.
 function(vesk_strict target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wnon-virtual-dtor)
+  if(VESK_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
   # g++ 12 at -O3 reports string assignments inside the standard library as
   # overlapping copies (-Wrestrict), a known false positive of that release;
   # without this a Release build would fail on correct code.
@@ -16,13 +19,19 @@ endfunction()
 function(vesk_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_library(${name} STATIC ${sources})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src
+                                            ${PROJECT_BINARY_DIR}/generated)
   vesk_strict(${name})
 endfunction()
 
 # One test executable per *Test.cpp file in the calling directory, so that a
 # test can be built and run on its own. Extra arguments are libraries to link.
+# The tests carry the CTest label VESK_TEST_LABEL (unit unless the calling
+# directory sets another), so that `ctest -L unit` runs the fast part.
 function(vesk_tests)
+  if(NOT VESK_TEST_LABEL)
+    set(VESK_TEST_LABEL unit)
+  endif()
   file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
   foreach(source ${test_sources})
     get_filename_component(name ${source} NAME_WE)
@@ -36,7 +45,8 @@ function(vesk_tests)
     if(TARGET vesk-sim)
       list(APPEND env "VESK_SIM_BINARY=$<TARGET_FILE:vesk-sim>")
     endif()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES ENVIRONMENT "${env}")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30
+      PROPERTIES LABELS ${VESK_TEST_LABEL} ENVIRONMENT "${env}")
     # gtest_discover_tests splits a list-valued property into separate
     # arguments, so only the first variable above arrives. A script that CTest
     # includes after the discovered tests sets the whole list on them.

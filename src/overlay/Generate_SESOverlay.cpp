@@ -12,6 +12,7 @@
 #include "platform/BmpCodec.h"
 #include "platform/Console.h"
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
 #include "platform/Exceptions.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"

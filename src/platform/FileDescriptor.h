@@ -10,7 +10,8 @@ namespace platform {
 
 class FileDescriptor {
  public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
   ~FileDescriptor() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -33,7 +34,7 @@ class FileDescriptor {
   int Release() { return std::exchange(fd_, -1); }
 
  private:
-  int fd_;
+  int fd_ = -1;
 };
 
 }  // namespace platform

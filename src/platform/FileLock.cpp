@@ -15,54 +15,33 @@ namespace platform {
 FileLock FileLock::TryExclusive(const std::string& path) {
   // Opened for reading only: flock does not need write access, so a lock
   // file that belongs to another user, or lies in a directory that has become
-  // read-only, still serves as long as it can be read.
-  // A link at the name is not followed, so no file is ever created or
-  // locked elsewhere through one, and a FIFO there is not waited on.
-  int fd = -1;
+  // read-only, still serves as long as it can be read. A link at the name is
+  // not followed, so no file is ever created or locked elsewhere through
+  // one, and a FIFO there is not waited on.
+  FileDescriptor fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0 && errno == ELOOP) return FileLock(-1, State::kUnavailable, "a symbolic link");
-  if (fd < 0) return FileLock(-1, State::kUnavailable, SystemErrorText(errno));
+    fd = FileDescriptor(::open(
+        path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+  } while (!fd.valid() && errno == EINTR);
+  if (!fd.valid() && errno == ELOOP) return FileLock({}, State::kUnavailable, "a symbolic link");
+  if (!fd.valid()) return FileLock({}, State::kUnavailable, SystemErrorText(errno));
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(fd);
-    return FileLock(-1, State::kUnavailable, "not a regular file");
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return FileLock({}, State::kUnavailable, "not a regular file");
   }
 
   int result = 0;
   do {
-    result = ::flock(fd, LOCK_EX | LOCK_NB);
+    result = ::flock(fd.get(), LOCK_EX | LOCK_NB);
   } while (result != 0 && errno == EINTR);
-  if (result == 0) return FileLock(fd, State::kAcquired, "");
-  const int error_number = errno;
-  ::close(fd);
-  if (error_number == EWOULDBLOCK) return FileLock(-1, State::kHeldElsewhere, "");
-  return FileLock(-1, State::kUnavailable, SystemErrorText(error_number));
+  if (result == 0) return FileLock(std::move(fd), State::kAcquired, "");
+  if (errno == EWOULDBLOCK) return FileLock({}, State::kHeldElsewhere, "");
+  return FileLock({}, State::kUnavailable, SystemErrorText(errno));
 }
 
-FileLock::FileLock(int fd, State state, std::string reason)
-    : fd_(fd), state_(state), reason_(std::move(reason)) {}
-
-FileLock::~FileLock() {
-  // Closing the only descriptor of the open file releases the lock.
-  if (fd_ >= 0) ::close(fd_);
-}
-
-FileLock::FileLock(FileLock&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
-      state_(std::exchange(other.state_, State::kUnavailable)),
-      reason_(std::move(other.reason_)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-    state_ = std::exchange(other.state_, State::kUnavailable);
-    reason_ = std::move(other.reason_);
-  }
-  return *this;
-}
+// Closing the only descriptor of the open file, when the lock goes away,
+// releases the lock.
+FileLock::FileLock(FileDescriptor fd, State state, std::string reason)
+    : fd_(std::move(fd)), state_(state), reason_(std::move(reason)) {}
 
 }  // namespace platform

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/FileDescriptor.h"
+
 namespace platform {
 
 class FileLock {
@@ -21,20 +23,17 @@ class FileLock {
   // process starts, so a child cannot keep the lock after the process ends.
   static FileLock TryExclusive(const std::string& path);
 
-  ~FileLock();
-  FileLock(FileLock&& other) noexcept;
-  FileLock& operator=(FileLock&& other) noexcept;
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
+  FileLock(FileLock&& other) noexcept = default;
+  FileLock& operator=(FileLock&& other) noexcept = default;
 
   State GetState() const { return state_; }
   // The system's reason when the state is kUnavailable, otherwise empty.
   const std::string& Reason() const { return reason_; }
 
  private:
-  FileLock(int fd, State state, std::string reason);
+  FileLock(FileDescriptor fd, State state, std::string reason);
 
-  int fd_ = -1;
+  FileDescriptor fd_;
   State state_ = State::kUnavailable;
   std::string reason_;
 };

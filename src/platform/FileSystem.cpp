@@ -215,19 +215,65 @@ bool EntryExists(const std::string& path) {
   return !path.empty() && ::lstat(path.c_str(), &status) == 0;
 }
 
-bool IsDirectory(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
 bool IsRegularEntry(const std::string& path) {
   struct stat status {};
   return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+EntryKind KindOfEntry(const std::string& path, int& error_number) {
+  error_number = 0;
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) {
+    if (errno == ENOENT) return EntryKind::kMissing;
+    error_number = errno;
+    return EntryKind::kUnreadable;
+  }
+  if (S_ISREG(status.st_mode)) return EntryKind::kRegularFile;
+  if (S_ISDIR(status.st_mode)) return EntryKind::kDirectory;
+  if (S_ISLNK(status.st_mode)) return EntryKind::kSymbolicLink;
+  return EntryKind::kOther;
+}
+
+std::optional<std::string> SymbolicLinkTarget(const std::string& path) {
+  char buffer[PATH_MAX];
+  const ssize_t length = ::readlink(path.c_str(), buffer, sizeof buffer);
+  // A target that fills the whole buffer may have been cut.
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof buffer) return std::nullopt;
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::string CreateSymbolicLink(const std::string& target, const std::string& link) {
+  return ::symlink(target.c_str(), link.c_str()) == 0 ? "" : SystemErrorText(errno);
+}
+
+std::string ReplaceSymbolicLink(const std::string& target, const std::string& link) {
+  std::string directory, base;
+  SplitPath(link, directory, base);
+  const std::size_t base_start = link.size() - base.size();
+  const std::string temporary = link.substr(0, base_start) + "." + base + ".link";
+  ::unlink(temporary.c_str());
+  if (::symlink(target.c_str(), temporary.c_str()) != 0) return SystemErrorText(errno);
+  if (::rename(temporary.c_str(), link.c_str()) != 0) {
+    const int error_number = errno;
+    ::unlink(temporary.c_str());
+    return SystemErrorText(error_number);
+  }
+  PendingDirectories::Instance().Add(directory);
+  return "";
+}
+
+std::optional<std::string> DirectoryWriteProblem(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    return "cannot be found (" + SystemErrorText(errno) + ")";
+  }
+  if (!S_ISDIR(status.st_mode)) return std::string("is not a directory");
+  // Every published file is replaced by a rename inside the directory, so
+  // writing and searching it is all a run needs.
+  if (::access(path.c_str(), W_OK | X_OK) != 0) {
+    return "not writable for this user (" + SystemErrorText(errno) + ")";
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
@@ -352,10 +398,10 @@ StagedFile StagedFile::Copy(const std::string& source, const std::string& destin
         return {Describe("Cannot read", source, errno), errno};
       }
       if (count == 0) return {"", 0};
-      const int error_number =
+      const int write_error =
           WriteAll(out, std::string_view(buffer, static_cast<std::size_t>(count)));
-      if (error_number != 0)
-        return {Describe("Cannot write", destination, error_number), error_number};
+      if (write_error != 0)
+        return {Describe("Cannot write", destination, write_error), write_error};
     }
   });
 }

@@ -22,11 +22,33 @@ namespace platform {
 
 // True when any entry (file, directory, link to either) has this name.
 bool EntryExists(const std::string& path);
-bool IsDirectory(const std::string& path);
-// True for a regular file, or a link to one.
-bool IsRegularFile(const std::string& path);
 // True for a regular file itself: a link is not one, whatever it points at.
 bool IsRegularEntry(const std::string& path);
+
+// What stands at a name, a link itself rather than what it points at.
+enum class EntryKind { kMissing, kRegularFile, kDirectory, kSymbolicLink, kOther, kUnreadable };
+// kUnreadable (with the errno in error_number) when the name cannot be
+// looked up for another reason than its absence.
+EntryKind KindOfEntry(const std::string& path, int& error_number);
+
+// The text a symbolic link holds, or nullopt when it cannot be read.
+std::optional<std::string> SymbolicLinkTarget(const std::string& path);
+
+// Makes a new symbolic link at link that holds target. Returns the system's
+// reason on failure (an entry there already, say), empty on success.
+std::string CreateSymbolicLink(const std::string& target, const std::string& link);
+
+// Replaces the link at link by one that holds target, in one rename of a
+// new link made beside it as "." + link + ".link", so that the name never
+// goes missing for a reader. Returns the reason on failure, empty on
+// success; no temporary link is left either way.
+std::string ReplaceSymbolicLink(const std::string& target, const std::string& link);
+
+// Whether the program may write into a directory: nullopt when it is a
+// directory this user may write and search, otherwise why not, in the form
+// "cannot be found (<reason>)", "is not a directory" or "not writable for
+// this user (<reason>)".
+std::optional<std::string> DirectoryWriteProblem(const std::string& path);
 
 // The largest file ReadWholeFile reads unless told otherwise.
 inline constexpr std::size_t kMaxWholeFileBytes = std::size_t{1} << 30;

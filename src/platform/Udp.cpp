@@ -103,29 +103,11 @@ std::string ResolveIPv4(const std::string& host) {
   throw UdpSocketError(0, "Host \"" + host + "\" has no IPv4 address");
 }
 
-UdpSocket::UdpSocket() {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) ThrowErrno(errno);
+UdpSocket::UdpSocket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+  if (!fd_.valid()) ThrowErrno(errno);
 }
 
-UdpSocket::~UdpSocket() { Close(); }
-
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-void UdpSocket::Close() {
-  if (fd_ >= 0) {
-    close(fd_);
-    fd_ = -1;
-  }
-}
+void UdpSocket::Close() { fd_ = FileDescriptor(); }
 
 void UdpSocket::Bind(const std::string& local_address) {
   sockaddr_in address{};
@@ -134,14 +116,14 @@ void UdpSocket::Bind(const std::string& local_address) {
   if (inet_pton(AF_INET, local_address.c_str(), &address.sin_addr) != 1) {
     throw UdpSocketError(0, "Invalid IPv4 address \"" + local_address + "\"");
   }
-  if (bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (bind(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     ThrowErrno(errno);
   }
 }
 
 void UdpSocket::SendTo(std::string_view payload, const std::string& address, int port) {
   const sockaddr_in destination = MakeAddress(address, port);
-  const ssize_t sent = sendto(fd_, payload.data(), payload.size(), MSG_NOSIGNAL,
+  const ssize_t sent = sendto(fd_.get(), payload.data(), payload.size(), MSG_NOSIGNAL,
                               reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
   if (sent < 0) ThrowErrno(errno);
   // A datagram is sent whole or not at all; anything else is a system fault.
@@ -156,7 +138,7 @@ void UdpSocket::SendBroadcast(std::string_view payload, int port) {
     // Withdraw the permission even when the send failed; a second failure
     // must not hide the first.
     const int off = 0;
-    setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &off, sizeof off);
+    setsockopt(fd_.get(), SOL_SOCKET, SO_BROADCAST, &off, sizeof off);
     throw;
   }
   SetBroadcast(false);
@@ -164,7 +146,7 @@ void UdpSocket::SendBroadcast(std::string_view payload, int port) {
 
 void UdpSocket::SetBroadcast(bool enabled) {
   const int value = enabled ? 1 : 0;
-  if (setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) != 0) ThrowErrno(errno);
+  if (setsockopt(fd_.get(), SOL_SOCKET, SO_BROADCAST, &value, sizeof value) != 0) ThrowErrno(errno);
 }
 
 }  // namespace platform

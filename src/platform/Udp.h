@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "platform/FileDescriptor.h"
 
 namespace platform {
 
@@ -37,11 +38,8 @@ class UdpSocket {
  public:
   // Creates an IPv4 datagram socket; throws UdpSocketError.
   UdpSocket();
-  ~UdpSocket();
-  UdpSocket(UdpSocket&& other) noexcept;
-  UdpSocket& operator=(UdpSocket&& other) noexcept;
-  UdpSocket(const UdpSocket&) = delete;
-  UdpSocket& operator=(const UdpSocket&) = delete;
+  UdpSocket(UdpSocket&& other) noexcept = default;
+  UdpSocket& operator=(UdpSocket&& other) noexcept = default;
 
   // Binds to a local dotted IPv4 address with an ephemeral port.
   void Bind(const std::string& local_address);
@@ -62,7 +60,7 @@ class UdpSocket {
  private:
   void SetBroadcast(bool enabled);
 
-  int fd_ = -1;
+  FileDescriptor fd_;
 };
 
 }  // namespace platform

@@ -1,12 +1,8 @@
 #include "refresh/InstallationCheck.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
 
 #include "overlay/OverlayPicture.h"
 #include "platform/Bitmap.h"
@@ -46,15 +42,8 @@ std::string SourceOf(const zub32::Configuration& config, const std::string& key)
 
 CheckResult CheckProgramDirectory(const std::string& directory, const std::string& origin) {
   const std::string subject = "program directory " + directory + " (" + origin + "): ";
-  struct stat status {};
-  if (::stat(directory.c_str(), &status) != 0) {
-    return {false, subject + "cannot be found (" + std::strerror(errno) + ")"};
-  }
-  if (!S_ISDIR(status.st_mode)) return {false, subject + "is not a directory"};
-  // Every published file is replaced by a rename inside the directory, so
-  // writing and searching it is all a run needs.
-  if (::access(directory.c_str(), W_OK | X_OK) != 0) {
-    return {false, subject + "not writable for this user (" + std::strerror(errno) + ")"};
+  if (const std::optional<std::string> problem = platform::DirectoryWriteProblem(directory)) {
+    return {false, subject + *problem};
   }
   return {true, subject + "writable"};
 }
@@ -170,9 +159,8 @@ std::string CheckLine(const CheckResult& result) {
 
 int RunCheck() {
   const std::string directory = zub32::GetEXEPath("");
-  const char* home = std::getenv("VESK_HOME");
   const std::string origin =
-      home != nullptr && *home != '\0' ? "VESK_HOME" : "the executable's directory";
+      zub32::HomeFromEnvironment() ? zub32::kHomeVariable : "the executable's directory";
   const zub32::Configuration config = zub32::LoadConfiguration(directory);
   int problems = 0;
   for (const CheckResult& result : CheckInstallation(directory, origin, config)) {

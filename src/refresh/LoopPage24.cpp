@@ -48,101 +48,18 @@ bool IsFresh(std::int32_t packed_time) {
   return platform::Now() - zub32::FileDateToDateTime(packed_time) < kMaxAgeDays;
 }
 
-void AppendHead(std::string& page, const LoopPage24Inputs& inputs) {
-  const std::string& host = inputs.publish_host;
-  AppendLine(page, "<!DOCTYPE html>");
-  AppendLine(page, "<html lang=\"en\">");
-  AppendLine(page, "  <!--");
-  AppendLine(page, "    FUNCTION: Main()");
-  AppendLine(page, "    CREATED: " + CreationTime());
-  AppendLine(page, "    VERSION: " + inputs.version);
-  AppendLine(page, "    SELFNAME: " + inputs.self_name);
-  AppendLine(page, "  -->");
-  AppendLine(page, "  <head>");
-  AppendLine(page, "    <style>");
-  AppendLine(page, "      .container");
-  AppendLine(page, "      {");
-  AppendLine(page, "        position:relative;");
-  AppendLine(page, "      }");
-  AppendLine(page, "");
-  struct FixedBox {
-    const char* name;
-    const char* z_index;
-    const char* picture;
-    const char* display;
-  };
-  static constexpr FixedBox kFixedBoxes[] = {
-      {"background-box", "0", "IDR641.background.png", "block"},
-      {"topography-box", "2", "IDR641.topography.png", "block"},
-      {"locations-box", "3", "IDR641.locations.png", "none"},
-      {"range-box", "4", "IDR641.range.png", "none"},
-  };
-  for (const FixedBox& box : kFixedBoxes) {
-    AppendLine(page, std::string("      .") + box.name);
-    AppendLine(page, "      {");
-    AppendLine(page, std::string("        z-index:") + box.z_index + ";");
-    AppendLine(page, "        background:url(\"https://" + host + "/vesk/" + box.picture +
-                         "\") no-repeat;");
-    AppendLine(page, std::string("        display:") + box.display + ";");
-    AppendLine(page, "        overflow:hidden;");
-    AppendLine(page, "        position:absolute;");
-    AppendLine(page, "        height:600px;");
-    AppendLine(page, "        width:100%;");
-    AppendLine(page, "        left:0px;");
-    AppendLine(page, "        top:0px;");
-    AppendLine(page, "      }");
-    AppendLine(page, "");
-  }
-}
-
 // One rule of an archived picture; frames stack above the overlays.
 void AppendArchiveRule(std::string& page, const std::string& host, std::string_view box_class,
-                       int number, std::string_view z_index, const std::string& file_name) {
-  AppendLine(page, "      ." + std::string(box_class) + std::to_string(number));
-  AppendLine(page, "      {");
-  AppendLine(page, "        z-index:" + std::string(z_index) + ";");
-  AppendLine(page, "        position:absolute;");
-  AppendLine(page, "        background:url(\"https://" + host + "/vesk/" + file_name +
-                       "?foo=" + CacheBuster() + "\") no-repeat;");
-  AppendLine(page, "        display:none;");
-  AppendLine(page, "        overflow:hidden;");
-  AppendLine(page, "        height:600px;");
-  AppendLine(page, "        width:100%;");
-  AppendLine(page, "        left:0px;");
-  AppendLine(page, "        top:0px;");
-  AppendLine(page, "      }");
-  AppendLine(page, "");
-}
-
-void AppendMiddle(std::string& page) {
-  AppendLine(page, "    </style>");
-  AppendLine(page, "    <title>VESK 24hr loop</title>");
-  AppendLine(page, "  </head>");
-  AppendLine(page, "");
-  AppendLine(page, "  <body>");
-  AppendLine(page, "    <!-- <h1>Zelvo Zozuzoro Vazu VESK loop.</h1> -->");
-  AppendLine(page, "    <div class=\"container\">");
-  AppendLine(page, "      <div id=\"myDivBackground\" class=\"background-box\"></div>");
-  AppendLine(page, "      <div id=\"myDivTopography\" class=\"topography-box\"></div>");
-  AppendLine(page, "      <div id=\"myDivLocations\" class=\"locations-box\"></div>");
-  AppendLine(page, "      <div id=\"myDivRange\" class=\"range-box\"></div>");
+                       int number, int z_index, const std::string& file_name) {
+  AppendBoxRule(page, host,
+                {std::string(box_class) + std::to_string(number), z_index,
+                 file_name + "?foo=" + CacheBuster(), false, PropertyOrder::kPositionFirst, true});
 }
 
 // The script shows divs 0 up to last_overlay_div - 1 in turn; it walks the ids
 // up to rule_limit and stops at the first one that is missing.
 void AppendTail(std::string& page, int last_overlay_div, int rule_limit, std::int32_t html_delay) {
-  AppendLine(page, "    </div>");
-  AppendLine(page, "  </body>");
-  AppendLine(page, "");
-  AppendLine(page, "  <script type=\"text/javascript\">");
-  AppendLine(page, "    document.getElementById(\"myDivBackground\").style.display=\"none\";");
-  AppendLine(page, "    document.getElementById(\"myDivTopography\").style.display=\"block\";");
-  AppendLine(page, "    document.getElementById(\"myDivLocations\").style.display=\"block\";");
-  AppendLine(page, "    document.getElementById(\"myDivRange\").style.display=\"block\";");
-  AppendLine(page, "    let i1=0;");
-  AppendLine(page, "");
-  AppendLine(page, "    setInterval(function()");
-  AppendLine(page, "    {");
+  AppendScriptOpening(page, 0);
   AppendLine(page, "      if (i1<" + std::to_string(last_overlay_div) + ")");
   AppendLine(page, "      {");
   AppendLine(page, "        //console.log(\"i1=\"+i1);");
@@ -179,7 +96,8 @@ void AppendTail(std::string& page, int last_overlay_div, int rule_limit, std::in
 std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line) {
   std::string page;
   page.reserve(kFixedPartBytes + 2 * kSlotsPerDay * kBytesPerArchivedFile);
-  AppendHead(page, inputs);
+  AppendCommentHead(page, inputs.version, inputs.self_name);
+  AppendLayerRules(page, inputs.publish_host, {true, true, false, false});
 
   // Each file is looked at once: the rules and the divs ask about many of
   // the same files, and asking the file system costs more than a rule.
@@ -202,7 +120,7 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
     }
     ++frame_rule;
     if (!IsFresh(packed_time)) continue;
-    AppendArchiveRule(page, inputs.publish_host, "weather-box", frame_rule, "10", name);
+    AppendArchiveRule(page, inputs.publish_host, "weather-box", frame_rule, 10, name);
   }
 
   // Overlay rules. The number advances in every pass and so always equals the
@@ -213,10 +131,10 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
     ++overlay_rule;
     const std::int32_t packed_time = age_of(name);
     if (!Exists(packed_time) || !IsFresh(packed_time)) continue;
-    AppendArchiveRule(page, inputs.publish_host, "sesoverlay-box", overlay_rule, "1", name);
+    AppendArchiveRule(page, inputs.publish_host, "sesoverlay-box", overlay_rule, 1, name);
   }
 
-  AppendMiddle(page);
+  AppendLayerDivs(page, "VESK 24hr loop");
 
   // Divs look every slot up under today's weekday, without a freshness test.
   int frame_div = -1;

@@ -18,4 +18,40 @@ std::string CreationTime();
 // Appends one page line and its CR LF line end.
 void AppendLine(std::string& page, std::string_view line);
 
+// The skeleton both loop pages share, in page order.
+
+// From "<!DOCTYPE html>" to "  <head>": the comment head with the creation
+// time, version and program name.
+void AppendCommentHead(std::string& page, std::string_view version, std::string_view self_name);
+
+// The order of a box rule's properties: the fixed layers and the 30-minute
+// overlays put the background first, the frames and the 24-hour archive put
+// the position first.
+enum class PropertyOrder { kBackgroundFirst, kPositionFirst };
+
+// One ".<class>" rule of a picture box, 600 pixels high across the page, and
+// the blank line after it unless blank_after is false.
+struct BoxRule {
+  std::string css_class;
+  int z_index = 0;
+  std::string picture;  // path below "/vesk/", with its query when it has one
+  bool shown = false;
+  PropertyOrder order = PropertyOrder::kBackgroundFirst;
+  bool blank_after = true;
+};
+void AppendBoxRule(std::string& page, std::string_view host, const BoxRule& rule);
+
+// From "    <style>" through the container rule and the rules of the four
+// map layers (background, topography, locations, range), each shown or not
+// as the page wants it.
+void AppendLayerRules(std::string& page, std::string_view host, const bool (&shown)[4]);
+
+// From the end of the style sheet to the four layer divs, with the page's
+// title.
+void AppendLayerDivs(std::string& page, std::string_view title);
+
+// From the end of the container to "    {" of the animation's interval
+// function: the layers' displays and the first index i1 of the loop.
+void AppendScriptOpening(std::string& page, int first_index);
+
 }  // namespace refresh

@@ -35,33 +35,7 @@ void PrintToStandardError(const std::string& line) {
   std::fflush(stderr);
 }
 
-bool VeskHomeIsSet() {
-  const char* home = std::getenv("VESK_HOME");
-  return home != nullptr && *home != '\0';
-}
-
-// What each key means, in the order of the configuration's entries.
-std::string KeyDescription(const std::string& key) {
-  if (key == "RadarHost") return "radar source host: host or host:port (port 80 when absent)";
-  if (key == "PublishHost") {
-    return "publishing host: host or host:port, written into the pages as given";
-  }
-  if (key == "Syslog") {
-    return "broadcast (UDP port 514 from every local IPv4 address), off,\n"
-           "      or host[:port] (unicast, port 514 when absent)";
-  }
-  if (key == "Font") return "font file for the overlay text (none: looked up by face name)";
-  if (key == "ReadTimeout") {
-    return "milliseconds to wait for data in one read and for a connect, 1 to 3600000";
-  }
-  if (key == "RequestDeadline") {
-    return "seconds one request may take as a whole, redirects included, 1 to 86400";
-  }
-  if (key == "RunDeadline") {
-    return "seconds all requests of a run may take together, from its start, 1 to 86400";
-  }
-  return "";
-}
+bool VeskHomeIsSet() { return zub32::HomeFromEnvironment().has_value(); }
 
 // The top-level handler: the run's remaining steps are skipped, the failure
 // is reported with the driver's name and marker, and the run still ends
@@ -229,7 +203,7 @@ std::string HelpText() {
   text += "\n";
   for (const zub32::ConfigEntry& entry : config.entries) {
     text += "  " + entry.environment + " / " + entry.key + "=\n";
-    text += "      " + KeyDescription(entry.key) + "\n";
+    text += "      " + entry.description + "\n";
     text += "      current: " + (entry.value.empty() ? std::string("(not set)") : entry.value) +
             " (" + zub32::SourceText(entry.source) + ")\n";
   }

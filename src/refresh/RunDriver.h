@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/Version.h"
 #include "refresh/RunContext.h"
 
 namespace refresh {
 
 inline constexpr const char* kSelfName = "VESK";
-inline constexpr const char* kVersion = "2024.7.22.2151";
+inline constexpr const char* kVersion = platform::kVeskVersion;
 inline constexpr const char* kExceptionFileName = "e!vesk.xml";
 // Exit code of a run whose program directory cannot be entered; every run
 // that gets going ends with 0, failures included.

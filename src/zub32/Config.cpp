@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/AsciiText.h"
 #include "platform/FileSystem.h"
 
 namespace zub32 {
@@ -20,14 +21,6 @@ std::string_view Trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   const std::size_t last = text.find_last_not_of(" \t\r\n");
   return text.substr(first, last - first + 1);
-}
-
-std::string AsciiLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
 }
 
 bool IsHostNameCharacter(char c) {
@@ -68,7 +61,7 @@ class ValueFinder {
     if (from_environment && !from_environment->empty()) {
       return RawValue{std::string(Trim(*from_environment)), ValueSource::kEnvironment, environment};
     }
-    const auto found = file_values_.find(AsciiLower(key));
+    const auto found = file_values_.find(platform::AsciiLower(key));
     if (found != file_values_.end()) {
       return RawValue{found->second, ValueSource::kFile, std::string(kConfigFileName) + ": " + key};
     }
@@ -85,44 +78,6 @@ std::string Malformed(const RawValue& raw, const std::string& expected,
   return raw.origin + ": \"" + raw.text + "\" is not " + expected + "; using " + fallback;
 }
 
-void LoadEndpoint(const ValueFinder& finder, const std::string& key, const std::string& environment,
-                  Endpoint& endpoint, Configuration& config) {
-  endpoint = Endpoint{kDefaultHost, kDefaultHttpPort, kDefaultHost};
-  ConfigEntry entry{key, environment, endpoint.text, ValueSource::kDefault};
-  if (const std::optional<RawValue> raw = finder.Find(key, environment)) {
-    if (const std::optional<Endpoint> parsed = ParseEndpoint(raw->text, kDefaultHttpPort)) {
-      endpoint = *parsed;
-      entry.value = endpoint.text;
-      entry.source = raw->source;
-    } else {
-      config.warnings.push_back(
-          Malformed(*raw, "a valid host or host:port", std::string("the default ") + kDefaultHost));
-    }
-  }
-  config.entries.push_back(entry);
-}
-
-// A key holding a whole number from 1 to max: the value in force and its
-// entry; a malformed value keeps the default and adds a warning.
-int LoadCount(const ValueFinder& finder, const std::string& key, const std::string& environment,
-              int default_value, int max, const std::string& unit, Configuration& config) {
-  int value = default_value;
-  ConfigEntry entry{key, environment, std::to_string(default_value), ValueSource::kDefault};
-  if (const std::optional<RawValue> raw = finder.Find(key, environment)) {
-    if (const std::optional<int> parsed = ParseBoundedCount(raw->text, max)) {
-      value = *parsed;
-      entry.value = std::to_string(value);
-      entry.source = raw->source;
-    } else {
-      config.warnings.push_back(
-          Malformed(*raw, "a whole number of " + unit + " from 1 to " + std::to_string(max),
-                    "the default " + std::to_string(default_value)));
-    }
-  }
-  config.entries.push_back(entry);
-  return value;
-}
-
 std::string SyslogText(const SyslogSetting& setting) {
   switch (setting.mode) {
     case SyslogMode::kBroadcast:
@@ -136,9 +91,123 @@ std::string SyslogText(const SyslogSetting& setting) {
   return (v6 ? "[" + setting.host + "]" : setting.host) + ":" + std::to_string(setting.port);
 }
 
+// Puts the value of a key into the configuration and fills its entry; a
+// malformed value keeps the default and adds a warning.
+using LoadValue = void (*)(const std::optional<RawValue>& raw, Configuration& config,
+                           ConfigEntry& entry);
+
+void LoadEndpoint(const std::optional<RawValue>& raw, Endpoint& endpoint, Configuration& config,
+                  ConfigEntry& entry) {
+  endpoint = Endpoint{kDefaultHost, kDefaultHttpPort, kDefaultHost};
+  entry.value = endpoint.text;
+  if (!raw) return;
+  if (const std::optional<Endpoint> parsed = ParseEndpoint(raw->text, kDefaultHttpPort)) {
+    endpoint = *parsed;
+    entry.value = endpoint.text;
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(
+        Malformed(*raw, "a valid host or host:port", std::string("the default ") + kDefaultHost));
+  }
+}
+
+// A key holding a whole number from 1 to max.
+void LoadCount(const std::optional<RawValue>& raw, int default_value, int max,
+               const std::string& unit, int& value, Configuration& config, ConfigEntry& entry) {
+  value = default_value;
+  entry.value = std::to_string(default_value);
+  if (!raw) return;
+  if (const std::optional<int> parsed = ParseBoundedCount(raw->text, max)) {
+    value = *parsed;
+    entry.value = std::to_string(value);
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(
+        Malformed(*raw, "a whole number of " + unit + " from 1 to " + std::to_string(max),
+                  "the default " + std::to_string(default_value)));
+  }
+}
+
+void LoadSyslog(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+  // A run broadcasts its syslog lines unless told otherwise.
+  config.syslog = SyslogSetting{SyslogMode::kBroadcast, "", kDefaultSyslogPort};
+  if (raw) {
+    entry.source = raw->source;
+    if (const std::optional<SyslogSetting> parsed = ParseSyslog(raw->text)) {
+      config.syslog = *parsed;
+    } else {
+      // A mistyped unicast destination must not turn into a broadcast of the
+      // run's reports to every network the machine is on.
+      config.syslog.mode = SyslogMode::kOff;
+      config.warnings.push_back(
+          Malformed(*raw, "broadcast, off or a valid host[:port]", "off for this run"));
+    }
+  }
+  entry.value = SyslogText(config.syslog);
+}
+
+void LoadFont(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+  if (!raw) return;
+  if (raw->text.empty()) {
+    config.warnings.push_back(Malformed(*raw, "a font file", "the face lookup"));
+    return;
+  }
+  config.font = raw->text;
+  entry.value = raw->text;
+  entry.source = raw->source;
+}
+
+struct KeyRow {
+  ConfigKey key;
+  LoadValue load;
+};
+
+// Every key of the configuration, in the order --help and --check show them.
+const KeyRow kKeyRows[] = {
+    {{"RadarHost", "VESK_RADAR_HOST", "radar source host: host or host:port (port 80 when absent)"},
+     [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+       LoadEndpoint(raw, config.radar_host, config, entry);
+     }},
+    {{"PublishHost", "VESK_PUBLISH_HOST",
+      "publishing host: host or host:port, written into the pages as given"},
+     [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+       LoadEndpoint(raw, config.publish_host, config, entry);
+     }},
+    {{"Syslog", "VESK_SYSLOG",
+      "broadcast (UDP port 514 from every local IPv4 address), off,\n"
+      "      or host[:port] (unicast, port 514 when absent)"},
+     LoadSyslog},
+    {{"Font", "VESK_FONT", "font file for the overlay text (none: looked up by face name)"},
+     LoadFont},
+    {{"ReadTimeout", "VESK_READ_TIMEOUT",
+      "milliseconds to wait for data in one read and for a connect, 1 to 3600000"},
+     [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+       LoadCount(raw, kDefaultReadTimeoutMs, kMaxReadTimeoutMs, "milliseconds",
+                 config.read_timeout_ms, config, entry);
+     }},
+    {{"RequestDeadline", "VESK_REQUEST_DEADLINE",
+      "seconds one request may take as a whole, redirects included, 1 to 86400"},
+     [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+       LoadCount(raw, kDefaultRequestDeadlineSeconds, kMaxRequestDeadlineSeconds, "seconds",
+                 config.request_deadline_seconds, config, entry);
+     }},
+    {{"RunDeadline", "VESK_RUN_DEADLINE",
+      "seconds all requests of a run may take together, from its start, 1 to 86400"},
+     [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+       LoadCount(raw, kDefaultRunDeadlineSeconds, kMaxRunDeadlineSeconds, "seconds",
+                 config.run_deadline_seconds, config, entry);
+     }},
+};
+
 }  // namespace
 
 Configuration RunConfig;
+
+std::vector<ConfigKey> ConfigKeys() {
+  std::vector<ConfigKey> keys;
+  for (const KeyRow& row : kKeyRows) keys.push_back(row.key);
+  return keys;
+}
 
 std::string SourceText(ValueSource source) {
   switch (source) {
@@ -178,7 +247,7 @@ std::map<std::string, std::string> ParseIni(std::string_view text,
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
-    values[AsciiLower(key)] = std::string(value);
+    values[platform::AsciiLower(key)] = std::string(value);
   }
   return values;
 }
@@ -249,7 +318,7 @@ std::optional<int> ParseBoundedCount(std::string_view text, int max) {
 
 std::optional<SyslogSetting> ParseSyslog(std::string_view text) {
   text = Trim(text);
-  const std::string lower = AsciiLower(text);
+  const std::string lower = platform::AsciiLower(text);
   SyslogSetting setting;
   if (lower == "broadcast") {
     setting.mode = SyslogMode::kBroadcast;
@@ -291,49 +360,12 @@ Configuration LoadConfiguration(
   }
   const ValueFinder finder(std::move(file_values), lookup);
 
-  LoadEndpoint(finder, "RadarHost", "VESK_RADAR_HOST", config.radar_host, config);
-  LoadEndpoint(finder, "PublishHost", "VESK_PUBLISH_HOST", config.publish_host, config);
-
-  // A run broadcasts its syslog lines unless told otherwise.
-  config.syslog = SyslogSetting{SyslogMode::kBroadcast, "", kDefaultSyslogPort};
-  ConfigEntry syslog_entry{"Syslog", "VESK_SYSLOG", "broadcast", ValueSource::kDefault};
-  if (const std::optional<RawValue> raw = finder.Find("Syslog", "VESK_SYSLOG")) {
-    if (const std::optional<SyslogSetting> parsed = ParseSyslog(raw->text)) {
-      config.syslog = *parsed;
-      syslog_entry.source = raw->source;
-    } else {
-      // A mistyped unicast destination must not turn into a broadcast of the
-      // run's reports to every network the machine is on.
-      config.syslog.mode = SyslogMode::kOff;
-      syslog_entry.source = raw->source;
-      config.warnings.push_back(
-          Malformed(*raw, "broadcast, off or a valid host[:port]", "off for this run"));
-    }
+  for (const KeyRow& row : kKeyRows) {
+    ConfigEntry entry{row.key.key, row.key.environment, "", ValueSource::kDefault,
+                      row.key.description};
+    row.load(finder.Find(row.key.key, row.key.environment), config, entry);
+    config.entries.push_back(std::move(entry));
   }
-  syslog_entry.value = SyslogText(config.syslog);
-  config.entries.push_back(syslog_entry);
-
-  ConfigEntry font_entry{"Font", "VESK_FONT", "", ValueSource::kDefault};
-  if (const std::optional<RawValue> raw = finder.Find("Font", "VESK_FONT")) {
-    if (raw->text.empty()) {
-      config.warnings.push_back(Malformed(*raw, "a font file", "the face lookup"));
-    } else {
-      config.font = raw->text;
-      font_entry.value = raw->text;
-      font_entry.source = raw->source;
-    }
-  }
-  config.entries.push_back(font_entry);
-
-  config.read_timeout_ms =
-      LoadCount(finder, "ReadTimeout", "VESK_READ_TIMEOUT", kDefaultReadTimeoutMs,
-                kMaxReadTimeoutMs, "milliseconds", config);
-  config.request_deadline_seconds =
-      LoadCount(finder, "RequestDeadline", "VESK_REQUEST_DEADLINE", kDefaultRequestDeadlineSeconds,
-                kMaxRequestDeadlineSeconds, "seconds", config);
-  config.run_deadline_seconds =
-      LoadCount(finder, "RunDeadline", "VESK_RUN_DEADLINE", kDefaultRunDeadlineSeconds,
-                kMaxRunDeadlineSeconds, "seconds", config);
   return config;
 }
 

@@ -36,12 +36,24 @@ enum class ValueSource { kDefault, kFile, kEnvironment };
 // "default", "vesk.ini" or "environment", as --help shows the source.
 std::string SourceText(ValueSource source);
 
+// One key of the configuration: its name in vesk.ini, its environment
+// variable, and what it means, as --help says it.
+struct ConfigKey {
+  const char* key;          // "RadarHost"
+  const char* environment;  // "VESK_RADAR_HOST"
+  const char* description;
+};
+
+// Every key, in the order --help and --check show them.
+std::vector<ConfigKey> ConfigKeys();
+
 // One key as --help shows it.
 struct ConfigEntry {
   std::string key;          // "RadarHost"
   std::string environment;  // "VESK_RADAR_HOST"
   std::string value;        // the value in force
   ValueSource source = ValueSource::kDefault;
+  std::string description;  // what the key means
 };
 
 // Time limits of the HTTP clients of both stages.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/LocaleFormat.h"
+
 namespace zub32 {
 namespace {
 

@@ -10,7 +10,9 @@
 
 #include "platform/Console.h"
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
 #include "platform/Exceptions.h"
+#include "platform/NumberFormat.h"
 #include "zub32/Config.h"
 #include "zub32/PrintableText.h"
 #include "zub32/Syslog.h"
@@ -145,6 +147,45 @@ void PostSummary(const std::string& summary) {
   }
 }
 
+// The report's XML, element by element, with the step marker of each.
+std::string ReportText(const tExceptionRec& Rec, const tMemoryStatusRec& memory, tLogRec& Log) {
+  std::string report;
+  AddLine(report, "<xml>");
+  Log.Trace = 230;
+  AddLine(report, "<Exception>");
+  Log.Trace = 300;
+  AddElement(report, "DateTime",
+             platform::FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", platform::Now()));
+  Log.Trace = 305;
+  tMachineUpTime up_time;
+  MachineUpTime(up_time);
+  AddElement(report, "MachineUpTime", up_time.UpTimeText);
+  AddElement(report, "UsedMemory", UsedMemoryText(memory));
+  Log.Trace = 310;
+  AddElement(report, "SelfName", GlobalSettings.SelfName);
+  Log.Trace = 315;
+  AddElement(report, "Version", GlobalSettings.Version);
+  Log.Trace = 320;
+  AddElement(report, "Function", Rec.Function + ":" + std::to_string(Rec.Trace));
+  AddElement(report, "Trace", std::to_string(Rec.Trace));
+  Log.Trace = 325;
+  AddElement(report, "CallingFunction", Rec.CallingFunction);
+  Log.Trace = 330;
+  AddElement(report, "HostName", GlobalSettings.HostName);
+  Log.Trace = 340;
+  AddElement(report, "ClassName", Rec.ClassName);
+  Log.Trace = 350;
+  AddElement(report, "e.Message", Rec.Message);
+  Log.Trace = 360;
+  AddElement(report, "SQL", Rec.SQL);
+  Log.Trace = 370;
+  AddElement(report, "Notes", Rec.Notes);
+  AddElement(report, "Count", std::to_string(Rec.Count));
+  AddLine(report, "</Exception>");
+  AddLine(report, "</xml>");
+  return report;
+}
+
 // Writes the report unless this run already wrote one to the same file,
 // which then keeps the run's first failure.
 void WriteReport(const tExceptionRec& Rec, const std::string& report, ReportOutcome& outcome) {
@@ -197,40 +238,7 @@ std::string SaveExceptionRecAsXML(tExceptionRec Rec) {
     tMemoryStatusRec memory;
     GetMemoryStatus(memory);
 
-    std::string report;
-    AddLine(report, "<xml>");
-    Log.Trace = 230;
-    AddLine(report, "<Exception>");
-    Log.Trace = 300;
-    AddElement(report, "DateTime",
-               platform::FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", platform::Now()));
-    Log.Trace = 305;
-    tMachineUpTime up_time;
-    MachineUpTime(up_time);
-    AddElement(report, "MachineUpTime", up_time.UpTimeText);
-    AddElement(report, "UsedMemory", UsedMemoryText(memory));
-    Log.Trace = 310;
-    AddElement(report, "SelfName", GlobalSettings.SelfName);
-    Log.Trace = 315;
-    AddElement(report, "Version", GlobalSettings.Version);
-    Log.Trace = 320;
-    AddElement(report, "Function", Rec.Function + ":" + std::to_string(Rec.Trace));
-    AddElement(report, "Trace", std::to_string(Rec.Trace));
-    Log.Trace = 325;
-    AddElement(report, "CallingFunction", Rec.CallingFunction);
-    Log.Trace = 330;
-    AddElement(report, "HostName", GlobalSettings.HostName);
-    Log.Trace = 340;
-    AddElement(report, "ClassName", Rec.ClassName);
-    Log.Trace = 350;
-    AddElement(report, "e.Message", Rec.Message);
-    Log.Trace = 360;
-    AddElement(report, "SQL", Rec.SQL);
-    Log.Trace = 370;
-    AddElement(report, "Notes", Rec.Notes);
-    AddElement(report, "Count", std::to_string(Rec.Count));
-    AddLine(report, "</Exception>");
-    AddLine(report, "</xml>");
+    const std::string report = ReportText(Rec, memory, Log);
 
     Log.Trace = 380;
     file_name = ExpandFileName(Rec.FileName);

@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "platform/AsciiText.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
@@ -70,10 +71,19 @@ std::string WithTrailingSlash(std::string directory) {
   return directory;
 }
 
+}  // namespace
+
+std::optional<std::string> HomeFromEnvironment() {
+  const char* home = std::getenv(kHomeVariable);
+  if (home == nullptr || *home == '\0') return std::nullopt;
+  return std::string(home);
+}
+
+namespace {
+
 std::string ProgramDirectory() {
-  const char* home = std::getenv("VESK_HOME");
-  if (home != nullptr && *home != '\0') {
-    std::filesystem::path path(home);
+  if (const std::optional<std::string> home = HomeFromEnvironment()) {
+    std::filesystem::path path(*home);
     if (path.is_relative()) path = std::filesystem::path(StartDirectory()) / path;
     return WithTrailingSlash(path.lexically_normal().string());
   }
@@ -83,13 +93,6 @@ std::string ProgramDirectory() {
     throw platform::EOSError("Cannot read the path of the running executable");
   }
   return executable.substr(0, slash + 1);
-}
-
-std::string AsciiLowerCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
 }
 
 }  // namespace
@@ -165,7 +168,7 @@ std::string GetEXEPath(const std::string& ExeName) {
     if (ExeName.empty()) return ProgramDirectory();
     // The one program the unit knows by a fixed install location.
     static const std::string kQselPath = "C:\\Program Files (x86)\\Tovanel\\Qsel\\Qsel.exe";
-    if (AsciiLowerCase(ExeName) == "qsel.exe") {
+    if (platform::AsciiLower(ExeName) == "qsel.exe") {
       return platform::EntryExists(kQselPath) ? kQselPath : std::string();
     }
     // Other programs are registered under "App Paths" on the original

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "zub32/Records.h"
@@ -12,6 +13,14 @@ void GetMemoryStatus(tMemoryStatusRec& Rec);
 void MachineUpTime(tMachineUpTime& Rec);
 // The same arithmetic for a given tick count.
 void MachineUpTimeFromTicks(std::uint32_t ticks, tMachineUpTime& Rec);
+
+// The environment variable that names another program directory than the
+// executable's own.
+inline constexpr const char* kHomeVariable = "VESK_HOME";
+
+// The directory VESK_HOME names, as it is set; nullopt when it is unset or
+// empty.
+std::optional<std::string> HomeFromEnvironment();
 
 // The program directory with a trailing '/' for an empty ExeName: VESK_HOME
 // when set and non-empty, else the executable's own directory.

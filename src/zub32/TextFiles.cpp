@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/Console.h"
+#include "platform/DateTimeFormat.h"
 #include "platform/FileSystem.h"
 #include "zub32/Records.h"
 

@@ -44,13 +44,16 @@ using testing_support::TempDir;
 constexpr const char* kInstalledBinary = "/usr/bin/vesk";
 constexpr const char* kServedDirectory = "/var/www/vesk";
 
-std::string SourceFile(const std::string& relative) {
-  const char* source = std::getenv("VESK_SOURCE_DIR");
-  if (source == nullptr) return "";
-  std::ifstream in(std::string(source) + "/" + relative, std::ios::binary);
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::string SourceFile(const std::string& relative) {
+  const char* source = std::getenv("VESK_SOURCE_DIR");
+  return source == nullptr ? "" : ReadFile(std::string(source) + "/" + relative);
 }
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -103,7 +106,7 @@ TEST_F(ContribTest, SystemdUnitsVerify) {
 }
 
 TEST_F(ContribTest, ManualPageFormatsWithoutWarningsAndNamesEveryKey) {
-  const std::string page = SourceFile("docs/vesk.1");
+  const std::string page = ReadFile(VESK_MANUAL_PAGE);
   const zub32::Configuration defaults =
       zub32::LoadConfiguration("/nonexistent/", [](const std::string&) { return std::nullopt; });
   for (const zub32::ConfigEntry& entry : defaults.entries) {
@@ -115,9 +118,7 @@ TEST_F(ContribTest, ManualPageFormatsWithoutWarningsAndNamesEveryKey) {
   }
   const std::string groff = FindProgram("groff");
   if (groff.empty()) GTEST_SKIP() << "groff is not installed";
-  const char* source = std::getenv("VESK_SOURCE_DIR");
-  const ProcessResult result =
-      RunTool(groff, {"-man", "-Tutf8", "-ww", "-z", std::string(source) + "/docs/vesk.1"});
+  const ProcessResult result = RunTool(groff, {"-man", "-Tutf8", "-ww", "-z", VESK_MANUAL_PAGE});
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.err, "");
 }

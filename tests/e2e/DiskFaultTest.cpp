@@ -12,7 +12,6 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,7 +33,6 @@
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
 #include "support/UdpListener.h"
-#include "support/Unprivileged.h"
 
 namespace {
 
@@ -116,128 +114,6 @@ bool AnyContains(const std::vector<std::string>& texts, const std::string& part)
                      [&](const std::string& text) { return text.find(part) != std::string::npos; });
 }
 
-// Length-prefixed fields, for results that a child process hands back
-// through a pipe.
-void Put(std::string& out, std::string_view field) {
-  out += std::to_string(field.size());
-  out += ':';
-  out += field;
-}
-
-class Fields {
- public:
-  explicit Fields(std::string bytes) : bytes_(std::move(bytes)) {}
-  bool AtEnd() const { return at_ >= bytes_.size(); }
-  // The next field; empty (and at the end) when the bytes run out.
-  std::string Next() {
-    const std::size_t colon = bytes_.find(':', at_);
-    if (colon == std::string::npos) {
-      at_ = bytes_.size();
-      return "";
-    }
-    const std::size_t size = std::stoul(bytes_.substr(at_, colon - at_));
-    std::string field = bytes_.substr(colon + 1, size);
-    at_ = colon + 1 + size;
-    return field;
-  }
-
- private:
-  std::string bytes_;
-  std::size_t at_ = 0;
-};
-
-void PutResult(std::string& out, const ProcessResult& result) {
-  Put(out, std::to_string(result.exit_code));
-  Put(out, std::to_string(result.signal));
-  Put(out, result.timed_out ? "1" : "0");
-  Put(out, result.out);
-  Put(out, result.err + result.start_error);
-}
-
-int ToInt(const std::string& text) {
-  try {
-    return std::stoi(text);
-  } catch (const std::exception&) {
-    return -1;
-  }
-}
-
-ProcessResult TakeResult(Fields& fields) {
-  ProcessResult result;
-  result.exit_code = ToInt(fields.Next());
-  result.signal = ToInt(fields.Next());
-  result.timed_out = fields.Next() == "1";
-  result.out = fields.Next();
-  result.err = fields.Next();
-  return result;
-}
-
-void PutSnapshot(std::string& out, const Snapshot& snapshot) {
-  Put(out, std::to_string(snapshot.size()));
-  for (const auto& [name, entry] : snapshot) {
-    Put(out, name);
-    Put(out, entry.link ? "l" : "f");
-    Put(out, entry.content);
-  }
-}
-
-Snapshot TakeSnapshotFields(Fields& fields) {
-  Snapshot snapshot;
-  const int count = ToInt(fields.Next());
-  for (int i = 0; i < count && !fields.AtEnd(); ++i) {
-    const std::string name = fields.Next();
-    Entry entry;
-    entry.link = fields.Next() == "l";
-    entry.content = fields.Next();
-    snapshot[name] = std::move(entry);
-  }
-  return snapshot;
-}
-
-bool WriteAllTo(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t count = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return false;
-    done += static_cast<std::size_t>(count);
-  }
-  return true;
-}
-
-std::string ReadAllFrom(int fd) {
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return bytes;
-    bytes.append(buffer, static_cast<std::size_t>(count));
-  }
-}
-
-// Runs the program as the user nobody (when the tests run as root), whose
-// rights over the program directory are those its mode gives.
-std::optional<ProcessResult> RunAsNobody(const ProcessOptions& options) {
-  int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return std::nullopt;
-  std::string packed;
-  // The child writes its whole result before it exits and the parent reads
-  // only then, so the pipe must hold all of it.
-  ::fcntl(pipe_fds[1], F_SETPIPE_SZ, 1 << 20);
-  const std::optional<bool> ran = testing_support::RunUnprivileged([&] {
-    std::string bytes;
-    PutResult(bytes, testing_support::RunProcess(options));
-    return WriteAllTo(pipe_fds[1], bytes);
-  });
-  ::close(pipe_fds[1]);
-  packed = ReadAllFrom(pipe_fds[0]);
-  ::close(pipe_fds[0]);
-  if (!ran.value_or(false)) return std::nullopt;
-  Fields fields(std::move(packed));
-  return TakeResult(fields);
-}
-
 class DiskFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -282,10 +158,10 @@ TEST_F(DiskFaultTest, ReadOnlyProgramDirectoryKeepsEveryFileAndSaysWhy) {
   const Snapshot before = TakeSnapshot(program_.path());
 
   UdpListener syslog;
-  const std::optional<ProcessResult> second =
-      RunAsNobody(RunOptions(program_.File("vesk"), sim, syslog.port(), std::nullopt));
-  ASSERT_TRUE(second.has_value()) << "the run as an unprivileged user did not take place";
-  const ProcessResult& result = *second;
+  ProcessOptions options = RunOptions(program_.File("vesk"), sim, syslog.port(), std::nullopt);
+  options.unprivileged = true;
+  const ProcessResult result = testing_support::RunProcess(options);
+  ASSERT_EQ(result.start_error, "");
   EXPECT_FALSE(result.timed_out);
   EXPECT_EQ(result.exit_code, 0) << result.err;
 
@@ -413,72 +289,62 @@ TEST_P(PlantedEntryTest, IsReplacedNeverFollowed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, PlantedEntryTest, ::testing::ValuesIn(kPlantRows),
-                         [](const ::testing::TestParamInfo<PlantRow>& info) {
-                           return std::string(info.param.row_name);
+                         [](const ::testing::TestParamInfo<PlantRow>& row) {
+                           return std::string(row.param.row_name);
                          });
 
-// What a run in the small file system left behind, as the child that mounted
-// it reports.
+// What a run in the small file system left behind.
 struct FullDiskRun {
   std::size_t free_bytes = 0;  // left free for the run; SIZE_MAX: no filler
   ProcessResult result;
   Snapshot after;
 };
 
-// The child's side of FullFileSystemLeavesOldOrNewFilesOnly: mounts a tmpfs
-// over directory in a mount namespace of its own, runs the program once with
-// room to spare and then once for each amount of free space, and writes the
-// results to fd. Returns the process exit code.
-int RunInSmallFileSystem(int fd, const std::string& directory, const SimProcess& sim,
-                         const std::vector<std::size_t>& free_bytes,
-                         const std::vector<int>& syslog_ports) {
-  std::string out;
-  auto skip = [&](const std::string& what) {
-    Put(out, "skip");
-    Put(out, what + ": " + ::strerror(errno));
-    return WriteAllTo(fd, out) ? 0 : 1;
-  };
-  if (::unshare(CLONE_NEWNS) != 0) return skip("unshare(CLONE_NEWNS)");
-  // Mounts made here must not reach the rest of the system.
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    return skip("making the mounts private");
-  }
-  if (::mount("tmpfs", directory.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, kTmpfsOptions) != 0) {
-    return skip("mounting a tmpfs");
-  }
-  Put(out, "mounted");
-
-  // A monochrome map keeps each overlay at 32 KiB.
-  platform::Bitmap background(kBackgroundSize, kBackgroundSize, 1);
-  background.FillRect(0, 0, kBackgroundSize, kBackgroundSize, platform::kWhite);
-  platform::SaveBmpFile(background, directory + "IDR641.background.bmp");
-
-  for (std::size_t k = 0; k < free_bytes.size(); ++k) {
-    const std::string filler = directory + kFiller;
-    if (free_bytes[k] != SIZE_MAX) {
-      struct statvfs status {};
-      ::statvfs(directory.c_str(), &status);
-      const std::size_t available = status.f_bavail * status.f_frsize;
-      std::size_t left = available > free_bytes[k] ? available - free_bytes[k] : 0;
-      const int filler_fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const std::string zeros(65536, '\0');
-      while (left > 0) {
-        const ssize_t count = ::write(filler_fd, zeros.data(), std::min(left, zeros.size()));
-        if (count <= 0) break;
-        left -= static_cast<std::size_t>(count);
-      }
-      ::close(filler_fd);
+// A small tmpfs mounted over a directory in a mount namespace of this test
+// process alone (each test runs in a process of its own), unmounted again
+// when the object goes away.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const std::string& directory) : directory_(directory) {
+    if (::unshare(CLONE_NEWNS) != 0) {
+      problem_ = std::string("unshare(CLONE_NEWNS): ") + ::strerror(errno);
+    } else if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      // Mounts made here must not reach the rest of the system.
+      problem_ = std::string("making the mounts private: ") + ::strerror(errno);
+    } else if (::mount("tmpfs", directory.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, kTmpfsOptions) !=
+               0) {
+      problem_ = std::string("mounting a tmpfs: ") + ::strerror(errno);
     }
-    ProcessOptions options = testing_support::VeskRunOptions(testing_support::VeskBinary(), "/");
-    options.environment["VESK_SYSLOG"] = "127.0.0.1:" + std::to_string(syslog_ports[k]);
-    options.environment["VESK_HOME"] = directory;
-    options.environment["VESK_RADAR_HOST"] = sim.HostPort();
-    options.environment["VESK_PUBLISH_HOST"] = sim.HostPort();
-    PutResult(out, testing_support::RunProcess(options));
-    PutSnapshot(out, TakeSnapshot(directory));
-    ::unlink(filler.c_str());
   }
-  return WriteAllTo(fd, out) ? 0 : 1;
+  ~SmallFileSystem() {
+    if (problem_.empty()) ::umount2(directory_.c_str(), MNT_DETACH);
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+  // Empty when mounted, else why not.
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  std::string directory_;
+  std::string problem_;
+};
+
+// Fills the file system of directory with the filler file until only
+// free_bytes are left.
+void LeaveFree(const std::string& directory, std::size_t free_bytes) {
+  struct statvfs status {};
+  ::statvfs(directory.c_str(), &status);
+  const std::size_t available = status.f_bavail * status.f_frsize;
+  std::size_t left = available > free_bytes ? available - free_bytes : 0;
+  const int filler_fd = ::open((directory + kFiller).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const std::string zeros(65536, '\0');
+  while (left > 0) {
+    const ssize_t count = ::write(filler_fd, zeros.data(), std::min(left, zeros.size()));
+    if (count <= 0) break;
+    left -= static_cast<std::size_t>(count);
+  }
+  ::close(filler_fd);
 }
 
 // Checks one file the run may have replaced: its old bytes, or a complete
@@ -532,35 +398,23 @@ TEST_F(DiskFaultTest, FullFileSystemLeavesOldOrNewFilesOnly) {
     ports.push_back(listeners.back()->port());
   }
 
-  int pipe_fds[2];
-  ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(pipe_fds[0]);
-    int code = 1;
-    try {
-      code = RunInSmallFileSystem(pipe_fds[1], program_.path(), sim, free_bytes, ports);
-    } catch (...) {
-    }
-    ::_exit(code);
-  }
-  ::close(pipe_fds[1]);
-  Fields fields(ReadAllFrom(pipe_fds[0]));
-  ::close(pipe_fds[0]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: " << status;
+  const SmallFileSystem mounted(program_.path());
+  if (!mounted.Problem().empty())
+    GTEST_SKIP() << "no small file system here: " << mounted.Problem();
+  // A monochrome map keeps each overlay at 32 KiB.
+  platform::Bitmap background(kBackgroundSize, kBackgroundSize, 1);
+  background.FillRect(0, 0, kBackgroundSize, kBackgroundSize, platform::kWhite);
+  platform::SaveBmpFile(background, program_.File("IDR641.background.bmp"));
 
-  const std::string state = fields.Next();
-  if (state == "skip") GTEST_SKIP() << "no small file system here: " << fields.Next();
-  ASSERT_EQ(state, "mounted");
   std::vector<FullDiskRun> runs;
-  for (std::size_t k = 0; k < free_bytes.size() && !fields.AtEnd(); ++k) {
+  for (std::size_t k = 0; k < free_bytes.size(); ++k) {
+    if (free_bytes[k] != SIZE_MAX) LeaveFree(program_.path(), free_bytes[k]);
     FullDiskRun run;
     run.free_bytes = free_bytes[k];
-    run.result = TakeResult(fields);
-    run.after = TakeSnapshotFields(fields);
+    run.result = testing_support::RunProcess(
+        RunOptions(testing_support::VeskBinary(), sim, ports[k], program_.path()));
+    run.after = TakeSnapshot(program_.path());
+    ::unlink(program_.File(kFiller).c_str());
     runs.push_back(std::move(run));
   }
   ASSERT_EQ(runs.size(), free_bytes.size());

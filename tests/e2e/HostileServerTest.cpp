@@ -80,7 +80,7 @@ std::string PageWith(int entry, const std::string& address) {
   return page.replace(page.find(old), old.size(), "\"" + address + "\"");
 }
 
-const std::string kFeed = R"({"currentTemp":"21.5","currentWind":"NW 12","updated":"now"})";
+const std::string kFeedBody = R"({"currentTemp":"21.5","currentWind":"NW 12","updated":"now"})";
 
 std::string Head(const std::string& status, const std::string& headers) {
   return "HTTP/1.1 " + status + "\r\n" + headers + "\r\n";
@@ -267,7 +267,7 @@ std::vector<Scenario> Scenarios() {
              ScriptedServer::Wait(100), ScriptedServer::Reset()}),
       "EIdSocketError");
   add("Feed_ResetMidBody", S,
-      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 500\r\n") + Half(kFeed)),
+      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 500\r\n") + Half(kFeedBody)),
              ScriptedServer::Wait(100), ScriptedServer::Reset()}),
       "EIdSocketError");
   add("LoopPage_ClosedWithoutAnswer", L, Plays({ScriptedServer::Close()}),
@@ -291,7 +291,7 @@ std::vector<Scenario> Scenarios() {
              ScriptedServer::Close()}),
       "EIdConnClosedGracefully");
   add("Feed_TruncatedContentLength", S,
-      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 100\r\n") + kFeed),
+      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 100\r\n") + kFeedBody),
              ScriptedServer::Close()}),
       "EIdConnClosedGracefully");
   add("Frame_DuplicateEqualContentLength", F,
@@ -441,7 +441,8 @@ std::vector<Scenario> Scenarios() {
              ScriptedServer::Wait(20000)}),
       "EIdReadTimeout");
   add("Feed_BareLineFeeds", S,
-      Sends("HTTP/1.1 200 OK\nContent-Length: " + std::to_string(kFeed.size()) + "\n\n" + kFeed),
+      Sends("HTTP/1.1 200 OK\nContent-Length: " + std::to_string(kFeedBody.size()) + "\n\n" +
+            kFeedBody),
       ok);
 
   // Redirects.
@@ -692,7 +693,7 @@ std::vector<Scenario> Scenarios() {
     Scenario* scenario =
         add("AllHosts_EachAnswerJustInsideTheRequestDeadline", L, slow(Ok(page)), "EIdReadTimeout");
     for (int n = 0; n < 7; ++n) scenario->routes[FrameAddress(n)] = slow(Ok(FrameBytes(n)));
-    scenario->routes[kFeedPath] = slow(Ok(kFeed));
+    scenario->routes[kFeedPath] = slow(Ok(kFeedBody));
     scenario->environment["VESK_RUN_DEADLINE"] = "5";
     scenario->report_message = "Read Timeout";
     scenario->max_run_seconds = 10;
@@ -815,7 +816,7 @@ class Hosts {
     const auto route = scenario_.routes.find(path);
     if (route != scenario_.routes.end()) return route->second(ports_);
     if (path == kLoopPath) return {ScriptedServer::Send(Ok(LoopPage()))};
-    if (path == kFeedPath) return {ScriptedServer::Send(Ok(kFeed))};
+    if (path == kFeedPath) return {ScriptedServer::Send(Ok(kFeedBody))};
     for (int n = 0; n < 7; ++n) {
       if (path == FrameAddress(n)) return {ScriptedServer::Send(Ok(FrameBytes(n)))};
     }
@@ -895,7 +896,7 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
         for (int i = 0; i < 7; ++i)
           EXPECT_SAME_BYTES(after.at("Image" + std::to_string(i) + ".png"), FrameBytes(6 - i)) << i;
       } else if (name == "sysinfo.json") {
-        EXPECT_EQ(bytes, kFeed) << name;
+        EXPECT_EQ(bytes, kFeedBody) << name;
       } else if (name.size() == 10 && name.starts_with("Image") && name.ends_with(".png")) {
         EXPECT_SAME_BYTES(bytes, FrameBytes(6 - (name[5] - '0'))) << name;
       } else if (name.starts_with("Image-") && name.ends_with(".png")) {
@@ -1003,14 +1004,14 @@ TEST_P(HostileServerTest, RunEndsCleanlyAndKeepsThePublishedFiles) {
           << i;
     EXPECT_SAME_BYTES(program_.Read("root.html"), ServedPage());
   }
-  EXPECT_EQ(program_.Read("sysinfo.json") == kFeed, overlay_drawn);
+  EXPECT_EQ(program_.Read("sysinfo.json") == kFeedBody, overlay_drawn);
   EXPECT_EQ(program_.Read("SESOverlay1.bmp") == before_.at("SESOverlay0.bmp"), overlay_drawn);
   ExpectNothingLostOrPartial(tags, overlay_drawn);
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, HostileServerTest, ::testing::ValuesIn(Scenarios()),
-                         [](const ::testing::TestParamInfo<Scenario>& info) {
-                           return info.param.name;
+                         [](const ::testing::TestParamInfo<Scenario>& row) {
+                           return row.param.name;
                          });
 
 }  // namespace

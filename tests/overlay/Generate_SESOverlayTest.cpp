@@ -19,6 +19,7 @@
 #include "platform/Bitmap.h"
 #include "platform/BmpCodec.h"
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
 #include "platform/TextRenderer.h"
 #include "support/FileSizeLimit.h"
 #include "support/ScriptedServer.h"

@@ -1,4 +1,6 @@
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
+#include "platform/NumberFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -22,15 +22,6 @@ namespace {
 using testing_support::FileSizeLimit;
 using testing_support::TempDir;
 
-std::vector<std::string> Entries(const TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(FileSystemTest, ReplaceWritesWholeContentAndLeavesNoTemporaryFile) {
   TempDir dir;
   const std::string bytes("PNG\0\r\n\x1a\xff", 8);
@@ -39,7 +30,7 @@ TEST(FileSystemTest, ReplaceWritesWholeContentAndLeavesNoTemporaryFile) {
   dir.Write("b.txt", "a much longer old content");
   EXPECT_EQ(ReplaceFileAtomically(dir.File("b.txt"), "new"), "");
   EXPECT_EQ(dir.Read("b.txt"), "new");
-  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"a.png", "b.txt"}));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.png", "b.txt"}));
 }
 
 TEST(FileSystemTest, ReplaceKeepsPermissionsOfARegularFile) {
@@ -123,24 +114,24 @@ TEST(FileSystemTest, StagedFileAppearsOnlyWhenCommitted) {
     StagedFile dropped = StagedFile::Write(dir.File("ring0.bmp"), pieces);
     EXPECT_EQ(dropped.Reason(), "");
   }
-  EXPECT_EQ(Entries(dir), std::vector<std::string>{"ring0.bmp"});
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"ring0.bmp"});
   StagedFile staged = StagedFile::Write(dir.File("ring0.bmp"), pieces);
   EXPECT_EQ(dir.Read("ring0.bmp"), "old");
   EXPECT_EQ(staged.Commit(), "");
   EXPECT_EQ(dir.Read("ring0.bmp"), "new");
-  EXPECT_EQ(Entries(dir), std::vector<std::string>{"ring0.bmp"});
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"ring0.bmp"});
 }
 
 TEST(FileSystemTest, FailedReplaceKeepsOldContentAndLeavesNoTemporaryFile) {
   TempDir dir;
   // Missing directory: nothing is created anywhere.
   EXPECT_NE(ReplaceFileAtomically(dir.File("missing/x.txt"), "x"), "");
-  EXPECT_TRUE(Entries(dir).empty());
+  EXPECT_TRUE(dir.Names().empty());
 
   // The target is a directory: the rename fails after the data was written.
   std::filesystem::create_directory(dir.File("index.html"));
   EXPECT_NE(ReplaceFileAtomically(dir.File("index.html"), "page"), "");
-  EXPECT_EQ(Entries(dir), std::vector<std::string>{"index.html"});
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"index.html"});
   std::filesystem::remove(dir.File("index.html"));
 
   // The disk fills up in the middle of the write.
@@ -150,7 +141,7 @@ TEST(FileSystemTest, FailedReplaceKeepsOldContentAndLeavesNoTemporaryFile) {
     EXPECT_NE(ReplaceFileAtomically(dir.File("frame.png"), "a new frame, longer than four"), "");
   }
   EXPECT_EQ(dir.Read("frame.png"), "old frame");
-  EXPECT_EQ(Entries(dir), std::vector<std::string>{"frame.png"});
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"frame.png"});
 }
 
 TEST(FileSystemTest, ReplaceInReadOnlyDirectoryFails) {
@@ -163,7 +154,7 @@ TEST(FileSystemTest, ReplaceInReadOnlyDirectoryFails) {
   if (!failed) GTEST_SKIP() << "cannot run without root's rights here";
   EXPECT_TRUE(*failed);
   EXPECT_EQ(dir.Read("index.html"), "old");
-  EXPECT_EQ(Entries(dir), std::vector<std::string>{"index.html"});
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"index.html"});
 }
 
 TEST(FileSystemTest, AppendAndCopy) {
@@ -179,7 +170,7 @@ TEST(FileSystemTest, AppendAndCopy) {
   EXPECT_EQ(dir.Read("ring0.bmp"), bitmap);
   EXPECT_NE(CopyFileAtomically(dir.File("missing.bmp"), dir.File("ring0.bmp")), "");
   EXPECT_EQ(dir.Read("ring0.bmp"), bitmap);
-  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"log", "overlay.bmp", "ring0.bmp"}));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"log", "overlay.bmp", "ring0.bmp"}));
 }
 
 ino_t InodeOf(const std::string& path) {
@@ -202,7 +193,7 @@ TEST(FileSystemTest, CopyByLinkSharesTheFileUntilEitherIsReplaced) {
   EXPECT_EQ(CopyFileByLinkAtomically(dir.File("ring2.bmp"), dir.File("ring2.bmp")), "");
   EXPECT_NE(CopyFileByLinkAtomically(dir.File("missing.bmp"), dir.File("ring2.bmp")), "");
   EXPECT_EQ(dir.Read("ring2.bmp"), "picture one");
-  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"ring1.bmp", "ring2.bmp"}));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"ring1.bmp", "ring2.bmp"}));
 }
 
 TEST(FileSystemTest, CopyByLinkCopiesAcrossFileSystems) {
@@ -223,7 +214,7 @@ TEST(FileSystemTest, CopyByLinkCopiesAcrossFileSystems) {
   dir.Write("ring1.bmp", "picture one");
   EXPECT_EQ(CopyFileByLinkAtomically(other + "/ring0.bmp", dir.File("ring1.bmp")), "");
   EXPECT_EQ(dir.Read("ring1.bmp"), "picture zero");
-  EXPECT_EQ(Entries(dir), (std::vector<std::string>{"ring1.bmp"}));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"ring1.bmp"}));
   std::filesystem::remove_all(other);
 }
 

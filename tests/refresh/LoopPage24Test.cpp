@@ -12,7 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
+#include "support/ProgramState.h"
 #include "support/TempDir.h"
+#include "support/TestText.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"
 #include "zub32/Records.h"
@@ -20,6 +23,8 @@
 
 namespace refresh {
 namespace {
+
+using testing_support::SplitAt;
 
 using platform::TDateTime;
 
@@ -29,16 +34,6 @@ constexpr double kSecond = 1.0 / 86400;
 // Monday 22 July 2024; the day before is a Sunday.
 TDateTime Monday(int hour, int minute, int second) {
   return platform::EncodeDateTime(2024, 7, 22, hour, minute, second, 0);
-}
-
-std::vector<std::string> SplitCrLf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  lines.push_back(text.substr(start));
-  return lines;
 }
 
 std::string ToCrLf(const std::string& text) {
@@ -55,15 +50,9 @@ std::string ToCrLf(const std::string& text) {
 class LoopPage24Test : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_dir_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
     platform::SetLocaleFormatForTesting(platform::CLocaleFormat());
     SetClock(Monday(12, 30, 0));  // slot 150
-  }
-  void TearDown() override {
-    platform::SetClockForTesting({});
-    platform::SetLocaleFormatForTesting(std::nullopt);
-    std::filesystem::current_path(previous_dir_);
   }
 
   void SetClock(TDateTime now) {
@@ -98,8 +87,8 @@ class LoopPage24Test : public ::testing::Test {
     return std::find(console_.begin(), console_.end(), line) != console_.end();
   }
 
+  testing_support::ProgramState saved_;
   testing_support::TempDir dir_;
-  std::filesystem::path previous_dir_;
   TDateTime now_ = 0;
   std::vector<std::string> console_;
 };
@@ -226,7 +215,7 @@ TEST_F(LoopPage24Test, EmptyDirectoryGivesListedPageAndReportsEveryFrame) {
   SetClock(Monday(21, 51, 30));  // slot 262
   const std::string page = Assemble();
   EXPECT_EQ(page, ToCrLf(kEmptyPage));
-  EXPECT_EQ(SplitCrLf(page).size(), 116u);
+  EXPECT_EQ(SplitAt(page, "\r\n", true).size(), 116u);
 
   ASSERT_EQ(console_.size(), 576u);
   EXPECT_EQ(console_[0], "Image-MO000.png Doesnt Exists!");
@@ -256,7 +245,7 @@ TEST_F(LoopPage24Test, NumbersRulesAndDivsIndependently) {
   Archive("SESOverlay-SU151.bmp", now - 1.0 + 5 * kMinute);
 
   const std::string page = Assemble();
-  const std::vector<std::string> lines = SplitCrLf(page);
+  const std::vector<std::string> lines = SplitAt(page, "\r\n", true);
   auto count = [&](const std::string& line) {
     return std::count(lines.begin(), lines.end(), line);
   };
@@ -268,12 +257,8 @@ TEST_F(LoopPage24Test, NumbersRulesAndDivsIndependently) {
         lines[i].find("-box\"") == std::string::npos)
       divs.push_back(lines[i]);
   }
-  const std::string buster = [&] {
-    std::string text = zub32::StringOfString(now);
-    std::erase(text, ' ');
-    return text;
-  }();
-  EXPECT_EQ(buster.find(' '), std::string::npos);
+  // The C locale's short date and long time of Monday 12:30, blanks removed.
+  const std::string buster = "07/22/2412:30:00";
   auto frame_url = [&](const std::string& name) {
     return "        background:url(\"https://example.org/vesk/" + name + "?foo=" + buster +
            "\") no-repeat;";

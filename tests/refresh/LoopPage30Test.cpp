@@ -4,7 +4,9 @@
 
 #include <filesystem>
 
+#include "platform/DateTimeFormat.h"
 #include "support/LoopPage30Listing.h"
+#include "support/ProgramState.h"
 #include "support/TempDir.h"
 #include "zub32/Config.h"
 #include "zub32/Records.h"
@@ -26,10 +28,6 @@ class LoopPage30Test : public ::testing::Test {
     zub32::GlobalSettings.SelfName = "VESK";
     zub32::GlobalSettings.Version = "2024.7.22.2151";
   }
-  void TearDown() override {
-    platform::SetClockForTesting({});
-    platform::SetLocaleFormatForTesting(std::nullopt);
-  }
 
   static ListingValues FixedClockValues() {
     ListingValues values;
@@ -38,6 +36,8 @@ class LoopPage30Test : public ::testing::Test {
     values.cache_busters = {testing_support::Exactly("07/22/2421:51:30")};
     return values;
   }
+
+  testing_support::ProgramState saved_;
 };
 
 TEST_F(LoopPage30Test, PageIsTheListingByteForByte) {
@@ -82,7 +82,6 @@ TEST_F(LoopPage30Test, AtMidnightTheCacheBusterIsTheDateAlone) {
 
 TEST_F(LoopPage30Test, WriterReplacesThePageInTheWorkingDirectory) {
   testing_support::TempDir dir;
-  const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   dir.Write("index.html", std::string(20000, 'x'));
   zub32::RunConfig.publish_host = {"publish.example", 80, "publish.example"};
@@ -92,8 +91,6 @@ TEST_F(LoopPage30Test, WriterReplacesThePageInTheWorkingDirectory) {
   WriteLoopPage30(run);
   WriteLoopPage30(run);
   const std::string printed = testing::internal::GetCapturedStdout();
-  std::filesystem::current_path(previous);
-  zub32::RunConfig = zub32::Configuration{};
 
   EXPECT_EQ(printed, "Writing index.html\nWriting index.html\n");
   EXPECT_EQ(dir.Read("index.html"), run.page_text);

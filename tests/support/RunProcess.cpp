@@ -15,6 +15,8 @@
 
 extern char** environ;
 
+#include "support/Unprivileged.h"
+
 namespace testing_support {
 namespace {
 
@@ -109,6 +111,11 @@ ProcessResult RunProcess(const ProcessOptions& options) {
     ::signal(SIGPIPE, SIG_DFL);
     if (::dup2(in.read_end(), 0) < 0 || ::dup2(out.write_end(), 1) < 0 ||
         ::dup2(err.write_end(), 2) < 0) {
+      ::_exit(126);
+    }
+    if (options.unprivileged && !DropToNobody()) {
+      static const char kMessage[] = "cannot become the user nobody\n";
+      (void)!::write(2, kMessage, sizeof kMessage - 1);
       ::_exit(126);
     }
     if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {

@@ -21,6 +21,9 @@ struct ProcessOptions {
   bool clear_environment = false;
   std::string standard_input;  // written to the child, then closed
   std::chrono::milliseconds time_limit{30000};
+  // As root, the program runs as the user and group nobody, with no more
+  // rights over files than an ordinary user (see Unprivileged.h).
+  bool unprivileged = false;
 };
 
 struct ProcessResult {

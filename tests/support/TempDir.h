@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -22,6 +23,8 @@ class TempDir {
   // The file's content, or the text "<missing>" when it cannot be read.
   std::string Read(const std::string& name) const;
   bool Exists(const std::string& name) const;
+  // The names of every entry in the directory, sorted.
+  std::vector<std::string> Names() const;
 
  private:
   std::string path_;

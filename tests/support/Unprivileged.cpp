@@ -12,14 +12,16 @@ constexpr int kCannotDropRights = 100;
 
 }  // namespace
 
+bool DropToNobody() {
+  return ::geteuid() != 0 ||
+         (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0);
+}
+
 std::optional<bool> RunUnprivileged(const std::function<bool()>& check) {
   const pid_t pid = ::fork();
   if (pid < 0) return std::nullopt;
   if (pid == 0) {
-    if (::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-      ::_exit(kCannotDropRights);
-    }
+    if (!DropToNobody()) ::_exit(kCannotDropRights);
     ::_exit(check() ? 1 : 0);
   }
   int status = 0;

@@ -8,6 +8,11 @@
 
 namespace testing_support {
 
+// As root, makes this process the user and group nobody (65534), without
+// supplementary groups; any other user keeps its rights. False when the
+// rights could not be dropped.
+bool DropToNobody();
+
 // Runs check in a forked child; as root the child first becomes the user
 // and group nobody (65534). Returns check's result, or nullopt when the
 // child could not drop its rights or did not finish normally.

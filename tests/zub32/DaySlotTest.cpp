@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include "platform/LocaleFormat.h"
+
 namespace zub32 {
 namespace {
 

@@ -10,15 +10,20 @@
 #include <vector>
 
 #include "platform/DateTime.h"
+#include "platform/DateTimeFormat.h"
 #include "platform/Exceptions.h"
+#include "support/ProgramState.h"
 #include "support/Regex.h"
 #include "support/TempDir.h"
+#include "support/TestText.h"
 #include "support/UdpListener.h"
 #include "zub32/Config.h"
 #include "zub32/Records.h"
 
 namespace zub32 {
 namespace {
+
+using testing_support::SplitAt;
 
 using testing_support::TempDir;
 using testing_support::UdpListener;
@@ -27,31 +32,10 @@ using testing_support::UdpListener;
 // of the time stamps needs its zero padding.
 platform::TDateTime FixedTime() { return platform::EncodeDateTime(2024, 1, 2, 3, 4, 5, 6); }
 
-std::vector<std::string> SplitCrLf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", start)) {
-    lines.push_back(text.substr(start, at - start));
-    start = at + 2;
-  }
-  lines.push_back(text.substr(start));
-  return lines;
-}
-
-std::vector<std::string> FilesIn(const std::string& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
-
 class ExceptionReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     BeginRunReports();
-    saved_settings_ = GlobalSettings;
-    saved_syslog_ = RunConfig.syslog;
     GlobalSettings.ExceptionFileName = "e!vesk.xml";
     GlobalSettings.SelfName = "VESK";
     GlobalSettings.Version = "2024.7.22.2151";
@@ -61,12 +45,6 @@ class ExceptionReportTest : public ::testing::Test {
     RunConfig.syslog.host = "127.0.0.1";
     RunConfig.syslog.port = listener_.port();
     platform::SetClockForTesting(FixedTime);
-  }
-
-  void TearDown() override {
-    platform::SetClockForTesting({});
-    GlobalSettings = saved_settings_;
-    RunConfig.syslog = saved_syslog_;
   }
 
   static tExceptionRec MainFailure() {
@@ -80,10 +58,11 @@ class ExceptionReportTest : public ::testing::Test {
     return rec;
   }
 
+  testing_support::ProgramState saved_;
   TempDir dir_;
   UdpListener listener_;
-  tGlobalSettings saved_settings_;
-  SyslogSetting saved_syslog_;
+  // The call depth before the test, which reporting must leave as it was.
+  const std::int32_t depth_before_ = GlobalSettings.CallDepth;
 };
 
 TEST_F(ExceptionReportTest, WritesEveryLineWithCrLfAndPostsTheSummary) {
@@ -96,7 +75,7 @@ TEST_F(ExceptionReportTest, WritesEveryLineWithCrLfAndPostsTheSummary) {
   EXPECT_EQ(SaveExceptionRecAsXML(rec), "e!vesk.xml");
 
   const std::string text = dir_.Read("e!vesk.xml");
-  const std::vector<std::string> lines = SplitCrLf(text);
+  const std::vector<std::string> lines = SplitAt(text, "\r\n", true);
   ASSERT_EQ(lines.size(), 19u) << text;  // 18 lines, each ended by CR LF
   EXPECT_EQ(lines[18], "");
   for (const std::string& line : lines) {
@@ -204,10 +183,10 @@ TEST_F(ExceptionReportTest, ExpandsOnlyTheFirstOfEachPlaceholder) {
 TEST_F(ExceptionReportTest, WritesAndSendsNothingWithoutASelfName) {
   GlobalSettings.SelfName.clear();
   EXPECT_EQ(SaveExceptionRecAsXML(MainFailure()), "");
-  EXPECT_TRUE(FilesIn(dir_.path()).empty());
+  EXPECT_TRUE(dir_.Names().empty());
   EXPECT_FALSE(listener_.Receive(300).has_value());
   EXPECT_EQ(GlobalSettings.SyslogSequence, 0);
-  EXPECT_EQ(GlobalSettings.CallDepth, saved_settings_.CallDepth);
+  EXPECT_EQ(GlobalSettings.CallDepth, depth_before_);
 }
 
 TEST_F(ExceptionReportTest, UnwritableDirectoryStillReturnsTheNameAndPostsTheSummary) {
@@ -242,7 +221,7 @@ TEST_F(ExceptionReportTest, ReportsItsOwnFailureOnceWithTheMarkerReached) {
   });
   EXPECT_EQ(SaveExceptionRecAsXML(MainFailure()), "");
   EXPECT_LE(calls, 4);
-  EXPECT_TRUE(FilesIn(dir_.path()).empty());
+  EXPECT_TRUE(dir_.Names().empty());
   EXPECT_FALSE(listener_.Receive(300).has_value());
 
   // A clock that fails once: the report about the failure is written under
@@ -279,7 +258,7 @@ TEST_F(ExceptionReportTest, ReportsItsOwnFailureOnceWithTheMarkerReached) {
                                   " File=\"e!own.xml\""),
             std::string::npos)
       << summary->payload;
-  EXPECT_EQ(GlobalSettings.CallDepth, saved_settings_.CallDepth);
+  EXPECT_EQ(GlobalSettings.CallDepth, depth_before_);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/ProgramState.h"
 #include "support/TempDir.h"
 #include "support/UdpListener.h"
 #include "zub32/Config.h"
@@ -27,8 +28,6 @@ constexpr std::size_t kOversizedMessage = 70000;
 class SyslogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_settings_ = GlobalSettings;
-    saved_syslog_ = RunConfig.syslog;
     GlobalSettings.SelfName = "VESK";
     GlobalSettings.Version = "2024.7.22.2151";
     GlobalSettings.ExceptionFileName = "e!vesk.xml";
@@ -36,11 +35,6 @@ class SyslogTest : public ::testing::Test {
     GlobalSettings.SyslogSequence = 0;
     // A report written by a failing send must not send anything itself.
     RunConfig.syslog.mode = SyslogMode::kOff;
-  }
-
-  void TearDown() override {
-    GlobalSettings = saved_settings_;
-    RunConfig.syslog = saved_syslog_;
   }
 
   static tSyslogRec Record(std::int32_t code, const std::string& message, std::int32_t port) {
@@ -51,10 +45,9 @@ class SyslogTest : public ::testing::Test {
     return rec;
   }
 
+  testing_support::ProgramState saved_;
   TempDir dir_;
   UdpListener listener_;
-  tGlobalSettings saved_settings_;
-  SyslogSetting saved_syslog_;
 };
 
 TEST_F(SyslogTest, FormatsPriorityIdSequenceAndHost) {

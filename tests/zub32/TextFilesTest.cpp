@@ -10,6 +10,7 @@
 
 #include <filesystem>
 
+#include "platform/DateTimeFormat.h"
 #include "support/TempDir.h"
 #include "support/Unprivileged.h"
 #include "zub32/Records.h"

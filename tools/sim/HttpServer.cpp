@@ -34,7 +34,7 @@ std::runtime_error SystemError(const std::string& what) {
 }  // namespace
 
 struct HttpServer::Connection {
-  UniqueFd fd;
+  platform::FileDescriptor fd;
   std::uint64_t id = 0;
   std::string input;
   std::string output;
@@ -51,7 +51,8 @@ struct HttpServer::Connection {
 
 HttpServer::HttpServer(const Options& options, Handler handler)
     : options_(options), handler_(std::move(handler)) {
-  listener_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  listener_ =
+      platform::FileDescriptor(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!listener_.valid()) throw SystemError("socket");
   const int on = 1;
   ::setsockopt(listener_.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -141,7 +142,7 @@ void HttpServer::Accept() {
     const int fd = ::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;  // EAGAIN, or a connection that went away before it was taken
     auto connection = std::make_unique<Connection>();
-    connection->fd = UniqueFd(fd);
+    connection->fd = platform::FileDescriptor(fd);
     connection->id = next_connection_id_++;
     connection->last_activity = Clock::now();
     connections_.push_back(std::move(connection));

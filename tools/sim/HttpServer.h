@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "HttpMessage.h"
-#include "UniqueFd.h"
+#include "platform/FileDescriptor.h"
 
 namespace sim {
 
@@ -58,7 +58,7 @@ class HttpServer {
 
   Options options_;
   Handler handler_;
-  UniqueFd listener_;
+  platform::FileDescriptor listener_;
   std::uint16_t port_ = 0;
   std::uint64_t next_connection_id_ = 1;
   std::vector<std::unique_ptr<Connection>> connections_;

@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "UniqueFd.h"
+#include "platform/FileDescriptor.h"
 
 namespace sim {
 namespace {
@@ -93,7 +93,8 @@ HttpResponse StaticFiles::Serve(std::string_view encoded_path) const {
   if (!target) return Refuse(404);
   if (!target->starts_with(root_ + "/")) return Refuse(403);
 
-  UniqueFd fd(::open(target->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  platform::FileDescriptor fd(
+      ::open(target->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!fd.valid()) return Refuse(errno == ENOENT ? 404 : 403);
   struct stat info {};
   if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return Refuse(403);
