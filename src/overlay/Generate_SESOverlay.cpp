@@ -46,7 +46,7 @@ class ExitSteps {
 
 }  // namespace
 
-bool Generate_SESOverlay() {
+bool Generate_SESOverlay(const zub32::Configuration& config) {
   zub32::tLogRec Log;
   zub32::tExceptionRec ExceptionRec;
   Log.Trace = 100;
@@ -58,7 +58,7 @@ bool Generate_SESOverlay() {
   bool drawn = false;
   try {
     client.emplace();
-    http::ConfigureFetchClient(*client, zub32::RunConfig.publish_host, zub32::RunConfig);
+    http::ConfigureFetchClient(*client, config.publish_host, config);
     // A report of any later failure names the client that was used.
     ExceptionRec.Notes = client->Request().UserAgent;
     platform::WriteLine("Opening " + http::OpeningAddress(*client, kStationFeedPath));
@@ -72,7 +72,7 @@ bool Generate_SESOverlay() {
         OverlayName(zub32::GlobalSettings.EXEPath, zub32::CurrentSlotTag());
     Log.Trace = 200;
     DrawStationLines(*bitmap, platform::FormatDateTime(kStampFormat, platform::Now()), info,
-                     OverlayFont(zub32::RunConfig.font));
+                     OverlayFont(config.font));
     platform::WriteLine("Saving to " + overlay_name);
     platform::SaveBmpFile(*bitmap, overlay_name);
     RotateOverlayRing(zub32::GlobalSettings.EXEPath, overlay_name);

@@ -3,12 +3,14 @@
 // the picture under the current five-minute slot and turn the overlay ring.
 #pragma once
 
+#include "zub32/Config.h"
+
 namespace overlay {
 
 // The log name under which the routine's failures are reported.
 inline constexpr const char* kOverlayFunctionName = "Generate_SESOverlay";
 
-// Runs the whole stage against the publishing host of zub32::RunConfig, in
+// Runs the whole stage against the publishing host of the run's config, in
 // the working directory (the feed copy and the background) and in
 // GlobalSettings.EXEPath (the overlay files). Every error of the program's
 // own classes is caught and left as an exception report, with step marker
@@ -16,6 +18,6 @@ inline constexpr const char* kOverlayFunctionName = "Generate_SESOverlay";
 // caller goes on. Other errors (out of memory) pass on to the caller.
 // Returns true when the overlay was saved and turned into the ring, for the
 // run's summary line.
-bool Generate_SESOverlay();
+bool Generate_SESOverlay(const zub32::Configuration& config);
 
 }  // namespace overlay

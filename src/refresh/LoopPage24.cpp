@@ -166,7 +166,7 @@ void WriteLoopPage24(RunContext& run) {
   LoopPage24Inputs inputs;
   inputs.self_name = zub32::GlobalSettings.SelfName;
   inputs.version = zub32::GlobalSettings.Version;
-  inputs.publish_host = zub32::RunConfig.publish_host.text;
+  inputs.publish_host = run.config.publish_host.text;
   inputs.html_delay = run.html_delay;
   run.page_text = BuildLoopPage24(inputs, platform::WriteLine);
   platform::WriteLine("Writing index24.html....");

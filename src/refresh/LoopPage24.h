@@ -32,7 +32,7 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
 // The run's step: assembles the page into run.page_text (replacing the
 // 30-minute page held there), prints "Writing index24.html...." and writes
 // the text whole to "index24.html" in the working directory. Inputs come from
-// GlobalSettings, the configured publishing host and run.html_delay; console
+// GlobalSettings, run.config's publishing host and run.html_delay; console
 // lines go to standard output. A failed write leaves the old page in place.
 void WriteLoopPage24(RunContext& run);
 

@@ -89,7 +89,7 @@ std::string BuildLoopPage30(std::int32_t html_delay, const std::string& publish_
 
 void WriteLoopPage30(RunContext& run) {
   platform::WriteLine("Writing index.html");
-  run.page_text = BuildLoopPage30(run.html_delay, zub32::RunConfig.publish_host.text);
+  run.page_text = BuildLoopPage30(run.html_delay, run.config.publish_host.text);
   // A failed write keeps the previous page, which is still a whole page; the
   // run goes on to its other stages either way.
   zub32::StringToFile(run.page_text, "index.html", false, "");

@@ -101,7 +101,7 @@ bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, int& fram
 
 bool RadarFrameUpdate(RunContext& run) {
   http::TIdHTTP& client = run.radar_client.emplace();
-  http::ConfigureFetchClient(client, zub32::RunConfig.radar_host, zub32::RunConfig);
+  http::ConfigureFetchClient(client, run.config.radar_host, run.config);
   const std::string sRequestPath = kRadarRequestPath;
   run.ExceptionRec.Notes = client.Request().UserAgent;
 

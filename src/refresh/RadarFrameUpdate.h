@@ -15,7 +15,7 @@ inline constexpr const char* kLastImageUriFileName = "LastImageURI.txt";
 inline constexpr int kLoopEntries = 7;
 
 // Runs the stage in the working directory with run.radar_client, which it
-// creates for the radar host of zub32::RunConfig, and copies the user agent
+// creates for the radar host of run.config, and copies the user agent
 // into run.ExceptionRec.Notes. Returns true when the frames were fetched
 // because the newest one is new.
 //

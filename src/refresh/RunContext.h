@@ -7,14 +7,18 @@
 #include <string>
 
 #include "http/TIdHTTP.h"
+#include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
+#include "zub32/TextFiles.h"
 
 namespace refresh {
 
 inline constexpr std::int32_t kDefaultHtmlDelay = 333;
 
 struct RunContext {
+  // The run's configuration, loaded at its start.
+  zub32::Configuration config;
   // Animation step of both loop pages in milliseconds (first parameter).
   std::int32_t html_delay = kDefaultHtmlDelay;
   // The loop page being assembled; each page writer replaces it.
@@ -40,6 +44,9 @@ struct RunContext {
   zub32::ReportOutcome failure_report;
   zub32::ReportOutcome overlay_report;
   zub32::ReportOutcome write_report;
+  // The writes the run could not make, for the report of files not written
+  // and the summary line.
+  zub32::WriteFailureList write_failures;
 };
 
 }  // namespace refresh

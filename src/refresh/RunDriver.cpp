@@ -82,7 +82,7 @@ bool TakeRunLock(std::optional<platform::FileLock>& lock) {
 // syslog line. Each file was named on the console when it failed.
 void ReportWriteFailures(RunContext& run) {
   try {
-    const std::vector<std::string> failures = zub32::WriteFailures();
+    const std::vector<std::string> failures = run.write_failures;
     if (failures.empty()) return;
     zub32::tExceptionRec rec;
     rec.Function = "Main()";
@@ -116,7 +116,7 @@ void PrintSummary(const RunContext& run, bool skipped, bool failed,
   outcome.failed = failed;
   outcome.failure_class = run.ExceptionRec.ClassName;
   outcome.failure_message = run.ExceptionRec.Message;
-  outcome.files_not_written = static_cast<int>(zub32::WriteFailures().size());
+  outcome.files_not_written = static_cast<int>(run.write_failures.size());
   outcome.failure_report = run.failure_report;
   outcome.overlay_report = run.overlay_report;
   outcome.write_report = run.write_report;
@@ -131,9 +131,9 @@ void PrintSummary(const RunContext& run, bool skipped, bool failed,
   }
 }
 
-void LoadRunConfiguration() {
-  zub32::RunConfig = zub32::LoadConfiguration(zub32::GlobalSettings.EXEPath);
-  for (const std::string& warning : zub32::RunConfig.warnings) PrintToStandardError(warning);
+void LoadRunConfiguration(RunContext& run) {
+  run.config = zub32::LoadConfiguration(zub32::GlobalSettings.EXEPath);
+  for (const std::string& warning : run.config.warnings) PrintToStandardError(warning);
 }
 
 }  // namespace
@@ -234,6 +234,7 @@ int RunMain(const std::vector<std::string>& arguments) {
 int Run(const char* first_parameter) {
   const auto started = std::chrono::steady_clock::now();
   RunContext run;
+  const zub32::WriteFailureScope failure_scope(run.write_failures);
   bool failed = false;
   bool writes_reported = false;
   // Held until the run returns, the failure reports included.
@@ -255,17 +256,17 @@ int Run(const char* first_parameter) {
       PrintSummary(run, true, false, started);
       return 0;
     }
-    // Each run's first report replaces the last run's; later failures of
-    // this run leave it in place.
-    zub32::BeginRunReports();
     zub32::GlobalSettings.ExceptionFileName = kExceptionFileName;
     zub32::GlobalSettings.SelfName = kSelfName;
     zub32::GlobalSettings.Version = kVersion;
     zub32::GlobalSettings.EXEPath = zub32::GetEXEPath("");
-    LoadRunConfiguration();
+    LoadRunConfiguration(run);
+    // Each run's first report replaces the last run's; later failures of
+    // this run leave it in place.
+    zub32::BeginRunReports(run.config.syslog);
     // The run's deadline counts from its start, as its elapsed time in the
     // summary does.
-    zub32::RunConfig.run_started = started;
+    run.config.run_started = started;
 
     run.html_delay = ParseHtmlDelay(first_parameter);
     platform::WriteLine("HTML delay: " + std::to_string(run.html_delay) + "ms (Param1)");
@@ -277,7 +278,7 @@ int Run(const char* first_parameter) {
     run.frame_changed = RadarFrameUpdate(run);
     if (run.frame_changed) {
       platform::WriteLine("Calling Generate_SESOverlay...");
-      run.overlay_drawn = overlay::Generate_SESOverlay();
+      run.overlay_drawn = overlay::Generate_SESOverlay(run.config);
       if (!*run.overlay_drawn) run.overlay_report = zub32::LastReportOutcome();
     }
 

@@ -201,8 +201,6 @@ const KeyRow kKeyRows[] = {
 
 }  // namespace
 
-Configuration RunConfig;
-
 std::vector<ConfigKey> ConfigKeys() {
   std::vector<ConfigKey> keys;
   for (const KeyRow& row : kKeyRows) keys.push_back(row.key);

@@ -120,7 +120,4 @@ Configuration LoadConfiguration(
     const std::string& program_dir,
     const std::function<std::optional<std::string>(const std::string&)>& getenv_fn = {});
 
-// The configuration of this run; the run driver loads it at start.
-extern Configuration RunConfig;
-
 }  // namespace zub32

@@ -46,6 +46,8 @@ class OwnFailureScope {
 // The reports of the current run: the paths written so far, and what became
 // of the last one.
 struct RunReports {
+  // Where the summaries go: off until a run says otherwise.
+  SyslogSetting syslog;
   std::set<std::string> written_paths;
   ReportOutcome last;
 };
@@ -126,7 +128,7 @@ std::string SummaryLine(const tExceptionRec& Rec, const std::string& file_name) 
 
 // The Syslog setting of the run decides where the summary goes.
 void PostSummary(const std::string& summary) {
-  const SyslogSetting& setting = RunConfig.syslog;
+  const SyslogSetting& setting = Reports().syslog;
   tSyslogRec message;
   message.Code = kSummaryCode;
   message.Message = summary;
@@ -199,12 +201,15 @@ void WriteReport(const tExceptionRec& Rec, const std::string& report, ReportOutc
                         OneLine(Rec.Message, kMaxPrintedMessage));
     return;
   }
+  // The report's own write failure, if any, gives the reason; the run's list
+  // gets it too when the scope ends.
+  WriteFailureList failures;
+  const WriteFailureScope scope(failures);
   if (StringToFile(report, path, false, "") == 0) {
     reports.written_paths.insert(path);
     outcome.written = true;
     return;
   }
-  const std::vector<std::string>& failures = WriteFailures();
   outcome.reason = failures.empty() ? "the file could not be written" : failures.back();
 }
 
@@ -212,7 +217,10 @@ void WriteReport(const tExceptionRec& Rec, const std::string& report, ReportOutc
 
 const ReportOutcome& LastReportOutcome() { return Reports().last; }
 
-void BeginRunReports() { Reports() = RunReports(); }
+void BeginRunReports(const SyslogSetting& syslog) {
+  Reports() = RunReports();
+  Reports().syslog = syslog;
+}
 
 std::string ExceptionClassName(const std::exception& error) {
   if (const auto* own = dynamic_cast<const platform::Exception*>(&error)) return own->ClassName();

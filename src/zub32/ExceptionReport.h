@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 
+#include "zub32/Config.h"
 #include "zub32/Records.h"
 
 namespace zub32 {
@@ -27,8 +28,9 @@ std::string SaveExceptionRecAsXML(tExceptionRec Rec);
 const ReportOutcome& LastReportOutcome();
 
 // Forgets the reports written so far, so that the next run's first report
-// replaces an older run's.
-void BeginRunReports();
+// replaces an older run's, and sends the summaries of the run's reports as
+// its Syslog setting says (none before a run begins, or with the default).
+void BeginRunReports(const SyslogSetting& syslog = {});
 
 // Fills a record for a caught error in the usual way (Function, ClassName,
 // Message, Trace, FileName from GlobalSettings, Beep) and saves it.

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <optional>
+#include <utility>
 
 #include "platform/Console.h"
 #include "platform/DateTimeFormat.h"
@@ -15,8 +16,9 @@ namespace {
 constexpr int kFirstPackableYear = 1980;
 constexpr int kLastPackableYear = 2107;
 
-std::vector<std::string>& WriteFailureList() {
-  static std::vector<std::string> failures;
+// The list of the run going on, if any.
+WriteFailureList*& CurrentFailures() {
+  static WriteFailureList* failures = nullptr;
   return failures;
 }
 
@@ -48,17 +50,28 @@ std::int32_t StringToFile(const std::string& Text, const std::string& FileName, 
   }
 }
 
+WriteFailureScope::WriteFailureScope(WriteFailureList& failures)
+    : failures_(failures), previous_(std::exchange(CurrentFailures(), &failures)) {}
+
+WriteFailureScope::~WriteFailureScope() {
+  CurrentFailures() = previous_;
+  try {
+    if (previous_ != nullptr)
+      previous_->insert(previous_->end(), failures_.begin(), failures_.end());
+  } catch (const std::exception&) {
+    // Without memory the outer list misses these; each was printed already.
+  }
+}
+
 void NoteWriteFailure(const std::string& reason) {
   try {
-    WriteFailureList().push_back(reason);
+    if (CurrentFailures() != nullptr) CurrentFailures()->push_back(reason);
     platform::WriteLine(reason);
   } catch (const std::exception&) {
     // Without memory or a standard output the failure can only go unsaid;
     // the file itself has kept its old content either way.
   }
 }
-
-const std::vector<std::string>& WriteFailures() { return WriteFailureList(); }
 
 std::string_view BetweenView(std::string_view Source, std::string_view StartDelim,
                              std::string_view EndDelim) {

@@ -20,13 +20,30 @@ namespace zub32 {
 std::int32_t StringToFile(const std::string& Text, const std::string& FileName, bool bAppend,
                           const std::string& CallingFunction);
 
-// Records a write that left a file as it was (or missing): prints the reason,
-// which names the file, as a progress line and keeps it for the run's report,
-// so that a read-only directory or a full disk never passes unnoticed.
-void NoteWriteFailure(const std::string& reason);
+// The reasons of the writes a run could not make, in order.
+using WriteFailureList = std::vector<std::string>;
 
-// The reasons recorded by NoteWriteFailure in this process, in order.
-const std::vector<std::string>& WriteFailures();
+// While it lives, NoteWriteFailure records into the given list, which
+// belongs to the run. A scope opened inside another hands what it recorded
+// on to the outer list when it ends, so a step can see its own failures
+// and the run still sees them all.
+class WriteFailureScope {
+ public:
+  explicit WriteFailureScope(WriteFailureList& failures);
+  ~WriteFailureScope();
+  WriteFailureScope(const WriteFailureScope&) = delete;
+  WriteFailureScope& operator=(const WriteFailureScope&) = delete;
+
+ private:
+  WriteFailureList& failures_;
+  WriteFailureList* previous_;
+};
+
+// Records a write that left a file as it was (or missing): prints the reason,
+// which names the file, as a progress line and keeps it in the run's list for
+// its report, so that a read-only directory or a full disk never passes
+// unnoticed. Outside any WriteFailureScope the reason is only printed.
+void NoteWriteFailure(const std::string& reason);
 
 // The part of Source after the first StartDelim, cut before the first
 // EndDelim that follows it.

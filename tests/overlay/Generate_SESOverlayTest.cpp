@@ -22,6 +22,7 @@
 #include "platform/DateTimeFormat.h"
 #include "platform/TextRenderer.h"
 #include "support/FileSizeLimit.h"
+#include "support/ProgramState.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 #include "support/UdpListener.h"
@@ -96,26 +97,14 @@ Bitmap Filled(int width, int height, Rgb color) {
 class Generate_SESOverlayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_directory_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
-    saved_settings_ = zub32::GlobalSettings;
-    saved_config_ = zub32::RunConfig;
     zub32::GlobalSettings.SelfName = "VESK";
     zub32::GlobalSettings.Version = "2024.7.22.2151";
     zub32::GlobalSettings.ExceptionFileName = "e!vesk.xml";
     zub32::GlobalSettings.EXEPath = dir_.path();
     zub32::GlobalSettings.CallDepth = 0;
-    zub32::RunConfig = zub32::Configuration{};
     platform::SetLocaleFormatForTesting(platform::CLocaleFormat());
     SetTime(11, 27);
-  }
-
-  void TearDown() override {
-    std::filesystem::current_path(previous_directory_);
-    zub32::GlobalSettings = saved_settings_;
-    zub32::RunConfig = saved_config_;
-    platform::SetClockForTesting({});
-    platform::SetLocaleFormatForTesting(std::nullopt);
   }
 
   static void SetTime(int hour, int minute) {
@@ -126,12 +115,12 @@ class Generate_SESOverlayTest : public ::testing::Test {
   // Runs the stage against the server and returns its console lines.
   std::vector<std::string> RunStage(const ScriptedServer& server) {
     const int port = server.Port();
-    zub32::RunConfig.publish_host = {"127.0.0.1", port, "127.0.0.1:" + std::to_string(port)};
+    config_.publish_host = {"127.0.0.1", port, "127.0.0.1:" + std::to_string(port)};
     opening_ = "Opening http://127.0.0.1:" + std::to_string(port) + "/ses/sysinfo.json";
     // Each call stands for the stage of a new run.
-    zub32::BeginRunReports();
+    zub32::BeginRunReports(config_.syslog);
     ::testing::internal::CaptureStdout();
-    overlay::Generate_SESOverlay();
+    overlay::Generate_SESOverlay(config_);
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(zub32::GlobalSettings.CallDepth, 0);
     return Lines(out);
@@ -155,14 +144,12 @@ class Generate_SESOverlayTest : public ::testing::Test {
     return names;
   }
 
+  testing_support::ProgramState saved_;
   TempDir dir_;
+  // The run's configuration the stage is given.
+  zub32::Configuration config_;
   // The stage's first line for the server of the last RunStage.
   std::string opening_;
-
- private:
-  std::filesystem::path previous_directory_;
-  zub32::tGlobalSettings saved_settings_;
-  zub32::Configuration saved_config_;
 };
 
 TEST_F(Generate_SESOverlayTest, NewPictureRequestConsoleLinesAndFirstRing) {
@@ -357,7 +344,7 @@ TEST_F(Generate_SESOverlayTest, LoadedBackgroundsKeepTheirFormat) {
 TEST_F(Generate_SESOverlayTest, UnwritableProgramDirectoryIsReportedAtTheSaveStep) {
   // The report file cannot be written either; its summary goes to syslog.
   testing_support::UdpListener syslog;
-  zub32::RunConfig.syslog = {zub32::SyslogMode::kUnicast, "127.0.0.1", syslog.port()};
+  config_.syslog = {zub32::SyslogMode::kUnicast, "127.0.0.1", syslog.port()};
   dir_.Write("SESOverlay0.bmp", "member 0");
   auto server = Serving(Ok(kFeed));
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0555), 0);

@@ -339,8 +339,8 @@ TEST_F(LoopPage24Test, SlotBoundariesOfTheDay) {
 TEST_F(LoopPage24Test, RunStepWritesThePageWhole) {
   zub32::GlobalSettings.SelfName = "VESK";
   zub32::GlobalSettings.Version = "2024.7.22.2151";
-  zub32::RunConfig.publish_host.text = "127.0.0.1:8080";
   RunContext run;
+  run.config.publish_host.text = "127.0.0.1:8080";
   run.html_delay = -5;
   run.page_text = "the 30-minute page";
   ::testing::internal::CaptureStdout();

@@ -84,8 +84,8 @@ TEST_F(LoopPage30Test, WriterReplacesThePageInTheWorkingDirectory) {
   testing_support::TempDir dir;
   std::filesystem::current_path(dir.path());
   dir.Write("index.html", std::string(20000, 'x'));
-  zub32::RunConfig.publish_host = {"publish.example", 80, "publish.example"};
   RunContext run;
+  run.config.publish_host = {"publish.example", 80, "publish.example"};
   run.html_delay = 500;
   testing::internal::CaptureStdout();
   WriteLoopPage30(run);

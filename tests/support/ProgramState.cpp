@@ -4,17 +4,16 @@
 
 #include "platform/DateTime.h"
 #include "platform/LocaleFormat.h"
+#include "zub32/ExceptionReport.h"
 
 namespace testing_support {
 
 ProgramState::ProgramState()
-    : settings_(zub32::GlobalSettings),
-      config_(zub32::RunConfig),
-      directory_(std::filesystem::current_path()) {}
+    : settings_(zub32::GlobalSettings), directory_(std::filesystem::current_path()) {}
 
 ProgramState::~ProgramState() {
   zub32::GlobalSettings = settings_;
-  zub32::RunConfig = config_;
+  zub32::BeginRunReports();
   std::error_code ignored;
   std::filesystem::current_path(directory_, ignored);
   platform::SetClockForTesting({});

@@ -4,14 +4,14 @@
 
 #include <filesystem>
 
-#include "zub32/Config.h"
 #include "zub32/Records.h"
 
 namespace testing_support {
 
-// Keeps GlobalSettings, the run's configuration and the working directory,
-// and on destruction restores them and returns the clock and the regional
-// settings to the system's. Hold one as the first member of a fixture.
+// Keeps GlobalSettings and the working directory, and on destruction
+// restores them, returns the clock and the regional settings to the
+// system's, and the reports to their state outside a run (nothing written
+// yet, no syslog). Hold one as the first member of a fixture.
 class ProgramState {
  public:
   ProgramState();
@@ -21,7 +21,6 @@ class ProgramState {
 
  private:
   zub32::tGlobalSettings settings_;
-  zub32::Configuration config_;
   std::filesystem::path directory_;
 };
 

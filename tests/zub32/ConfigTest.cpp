@@ -31,7 +31,7 @@ const ConfigEntry& Entry(const Configuration& config, const std::string& key) {
 TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   // Outside a run nothing may broadcast.
   EXPECT_EQ(Configuration{}.syslog.mode, SyslogMode::kOff);
-  EXPECT_EQ(RunConfig.syslog.mode, SyslogMode::kOff);
+  EXPECT_EQ(SyslogSetting{}.mode, SyslogMode::kOff);
 
   TempDir dir;
   const Configuration config = Load(dir, {});

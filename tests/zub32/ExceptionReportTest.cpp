@@ -35,17 +35,17 @@ platform::TDateTime FixedTime() { return platform::EncodeDateTime(2024, 1, 2, 3,
 class ExceptionReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    BeginRunReports();
+    BeginRunReports(Syslog());
     GlobalSettings.ExceptionFileName = "e!vesk.xml";
     GlobalSettings.SelfName = "VESK";
     GlobalSettings.Version = "2024.7.22.2151";
     GlobalSettings.EXEPath = dir_.path();
     GlobalSettings.SyslogSequence = 0;
-    RunConfig.syslog.mode = SyslogMode::kUnicast;
-    RunConfig.syslog.host = "127.0.0.1";
-    RunConfig.syslog.port = listener_.port();
     platform::SetClockForTesting(FixedTime);
   }
+
+  // The summaries go to the test's listener.
+  SyslogSetting Syslog() const { return {SyslogMode::kUnicast, "127.0.0.1", listener_.port()}; }
 
   static tExceptionRec MainFailure() {
     tExceptionRec rec;
@@ -151,7 +151,7 @@ TEST_F(ExceptionReportTest, KeepsTheRunsFirstReportAndSaysWhyLaterOnesAreNotWrit
   EXPECT_TRUE(listener_.Receive().has_value());
 
   // A new run starts afresh.
-  BeginRunReports();
+  BeginRunReports(Syslog());
   EXPECT_EQ(SaveExceptionRecAsXML(later), "e!vesk.xml");
   EXPECT_TRUE(LastReportOutcome().written);
   EXPECT_NE(dir_.Read("e!vesk.xml").find("1 file was not written"), std::string::npos);

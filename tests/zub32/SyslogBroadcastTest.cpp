@@ -161,7 +161,7 @@ class SyslogBroadcastTest : public ::testing::Test {
     GlobalSettings.ExceptionFileName = "e!vesk.xml";
     GlobalSettings.EXEPath = dir_.path();
     GlobalSettings.SyslogSequence = 0;
-    RunConfig.syslog.mode = SyslogMode::kOff;
+    BeginRunReports({SyslogMode::kOff, "", 514});
   }
 
   static tSyslogRec Record(const std::string& message, std::int32_t port) {
@@ -228,7 +228,7 @@ TEST_F(SyslogBroadcastTest, ReportSummaryFollowsTheSyslogSetting) {
     SetInterfaceUp("lo", true);
     UdpListener syslog_port("0.0.0.0", 514);
 
-    RunConfig.syslog.mode = SyslogMode::kBroadcast;
+    BeginRunReports({SyslogMode::kBroadcast, "", 514});
     ReportException("Main()", "EIdException", "m", 100);
     const auto received = syslog_port.ReceiveAll();
     ASSERT_EQ(received.size(), 1u);
@@ -236,13 +236,12 @@ TEST_F(SyslogBroadcastTest, ReportSummaryFollowsTheSyslogSetting) {
               "<0>VESK:00001 EXCEPTION:Func=Main() Trace=100 File=\"e!vesk.xml\" SelfNameVESK "
               "Version=2024.7.22.2151 H=\"\" (ID=05003)");
 
-    RunConfig.syslog.mode = SyslogMode::kOff;
+    BeginRunReports({SyslogMode::kOff, "", 514});
     ReportException("Main()", "EIdException", "m", 100);
     EXPECT_TRUE(syslog_port.ReceiveAll(200).empty());
 
     // A unicast setting without a host must not turn into a broadcast.
-    RunConfig.syslog.mode = SyslogMode::kUnicast;
-    RunConfig.syslog.host.clear();
+    BeginRunReports({SyslogMode::kUnicast, "", 514});
     ReportException("Main()", "EIdException", "m", 100);
     EXPECT_TRUE(syslog_port.ReceiveAll(200).empty());
   });

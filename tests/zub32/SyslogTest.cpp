@@ -13,6 +13,7 @@
 #include "support/TempDir.h"
 #include "support/UdpListener.h"
 #include "zub32/Config.h"
+#include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
 
 namespace zub32 {
@@ -34,7 +35,7 @@ class SyslogTest : public ::testing::Test {
     GlobalSettings.EXEPath = dir_.path();
     GlobalSettings.SyslogSequence = 0;
     // A report written by a failing send must not send anything itself.
-    RunConfig.syslog.mode = SyslogMode::kOff;
+    BeginRunReports({SyslogMode::kOff, "", 514});
   }
 
   static tSyslogRec Record(std::int32_t code, const std::string& message, std::int32_t port) {
