@@ -27,7 +27,6 @@
 namespace refresh {
 namespace {
 
-constexpr std::string_view kEnteredDirectoryError = "Error - ";
 constexpr const char* kLockFileName = "vesk.lock";
 
 void PrintToStandardError(const std::string& line) {
@@ -241,11 +240,11 @@ int Run(const char* first_parameter) {
   std::optional<platform::FileLock> lock;
   try {
     run.Log.Trace = 100;
-    const std::string entered = zub32::SetPathToEXEPath();
-    if (entered.compare(0, kEnteredDirectoryError.size(), kEnteredDirectoryError) == 0) {
+    const zub32::ProgramDirectoryEntry entered = zub32::EnterProgramDirectory();
+    if (!entered.entered) {
       // Without its own directory the run would read and write its files
       // wherever it was started; nothing is written and nothing is sent.
-      const std::string directory = entered.substr(kEnteredDirectoryError.size());
+      const std::string& directory = entered.directory;
       PrintToStandardError(
           "Cannot enter the program directory \"" + directory + "\" (" +
           (platform::EntryExists(directory) ? "not an accessible directory" : "it does not exist") +

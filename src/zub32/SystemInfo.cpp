@@ -180,19 +180,23 @@ std::string GetEXEPath(const std::string& ExeName) {
   }
 }
 
-std::string SetPathToEXEPath() {
-  std::string directory;
+ProgramDirectoryEntry EnterProgramDirectory() {
+  ProgramDirectoryEntry entry;
   try {
-    directory = GetEXEPath("");
-    if (platform::ChangeDirectory(directory)) {
-      GlobalSettings.EXEPath = directory;
-      return directory;
+    entry.directory = GetEXEPath("");
+    if (platform::ChangeDirectory(entry.directory)) {
+      GlobalSettings.EXEPath = entry.directory;
+      entry.entered = true;
     }
-    return "Error - " + directory;
   } catch (const std::exception& error) {
     ReportFailure("zub32.SetPathToEXEPath", error, 0);
-    return "Error - " + directory;
   }
+  return entry;
+}
+
+std::string SetPathToEXEPath() {
+  const ProgramDirectoryEntry entry = EnterProgramDirectory();
+  return entry.entered ? entry.directory : "Error - " + entry.directory;
 }
 
 std::string BooleanTStr(bool Value, const std::string& TrueText, const std::string& FalseText) {

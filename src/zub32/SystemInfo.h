@@ -26,8 +26,19 @@ std::optional<std::string> HomeFromEnvironment();
 // when set and non-empty, else the executable's own directory.
 std::string GetEXEPath(const std::string& ExeName);
 
+// Whether the program directory could be made the working directory, and
+// which directory that is (empty when it could not even be found).
+struct ProgramDirectoryEntry {
+  bool entered = false;
+  std::string directory;
+};
+
 // Makes the program directory the working directory and records it in
-// GlobalSettings.EXEPath; returns the directory or "Error - " + directory.
+// GlobalSettings.EXEPath.
+ProgramDirectoryEntry EnterProgramDirectory();
+
+// EnterProgramDirectory with a text result: the directory, or
+// "Error - " + directory.
 std::string SetPathToEXEPath();
 
 std::string BooleanTStr(bool Value, const std::string& TrueText, const std::string& FalseText);
