@@ -256,6 +256,7 @@ int RunMain(const std::vector<std::string>& arguments) {
 
 int Run(const char* first_parameter) {
   const auto started = std::chrono::steady_clock::now();
+  const auto started_on_clock = std::chrono::system_clock::now();
   RunContext run;
   bool failed = false;
   bool writes_reported = false;
@@ -277,6 +278,12 @@ int Run(const char* first_parameter) {
     if (!TakeRunLock(lock)) {
       PrintSummary(run, true, false, started);
       return 0;
+    }
+    // A run that was killed may have left temporary files; with the lock
+    // held, none of those older than this run can belong to a run still
+    // going.
+    if (lock->GetState() == platform::FileLock::State::kAcquired) {
+      platform::RemoveStaleTemporaries(".", started_on_clock);
     }
     // Each run's first report replaces the last run's; later failures of
     // this run leave it in place.
