@@ -9,7 +9,6 @@
 #include "overlay/OverlayRing.h"
 #include "overlay/StationFeed.h"
 #include "platform/Bitmap.h"
-#include "platform/BmpCodec.h"
 #include "platform/Console.h"
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
@@ -74,8 +73,7 @@ bool Generate_SESOverlay(const zub32::Configuration& config) {
     DrawStationLines(*bitmap, platform::FormatDateTime(kStampFormat, platform::Now()), info,
                      OverlayFont(config.font));
     platform::WriteLine("Saving to " + overlay_name);
-    platform::SaveBmpFile(*bitmap, overlay_name);
-    RotateOverlayRing(zub32::GlobalSettings.EXEPath, overlay_name);
+    SaveOverlayAndRotateRing(*bitmap, zub32::GlobalSettings.EXEPath, overlay_name);
     Log.Trace = 300;
     drawn = true;
   } catch (const platform::Exception& error) {

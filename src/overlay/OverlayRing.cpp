@@ -1,5 +1,6 @@
 #include "overlay/OverlayRing.h"
 
+#include "platform/BmpCodec.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "zub32/TextFiles.h"
@@ -23,13 +24,11 @@ void ShiftMember(const std::string& source, const std::string& destination) {
 
 std::string RingMemberName(int n) { return "SESOverlay" + std::to_string(n) + ".bmp"; }
 
-void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_name) {
-  // The new member 0 is a copy, so that the archived overlay stays a file of
-  // its own. It is made first: when it cannot be (a full disk), the ring
-  // keeps its members as they were rather than shifting them with nothing
-  // new to show, and that failure is recorded.
-  platform::StagedFile newest =
-      platform::StagedFile::Copy(overlay_name, exe_path + RingMemberName(0));
+void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_name,
+                       platform::StagedFile newest) {
+  // The new member 0 is made before anything moves: when it cannot be (a
+  // full disk), the ring keeps its members as they were rather than shifting
+  // them with nothing new to show, and that failure is recorded.
   if (!newest.Reason().empty()) {
     zub32::NoteWriteFailure(newest.Reason());
     return;
@@ -46,6 +45,22 @@ void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_n
   platform::WriteLine("Copy " + overlay_name + " -> " + RingMemberName(0));
   const std::string reason = newest.Commit();
   if (!reason.empty()) zub32::NoteWriteFailure(reason);
+}
+
+void SaveOverlayAndRotateRing(const platform::Bitmap& overlay, const std::string& exe_path,
+                              const std::string& overlay_name) {
+  platform::StagedBatch batch;
+  platform::StagedFile& archived =
+      batch.Add(platform::StageBmpFile(overlay, overlay_name, platform::Flush::kLater));
+  // Without the archived overlay there is nothing to turn the ring with.
+  if (!archived.Reason().empty()) platform::CommitBmpFile(archived, overlay_name);
+  // Member 0 is a copy, so that the archived overlay stays a file of its
+  // own; it is written from the picture rather than read back.
+  platform::StagedFile& newest = batch.Add(
+      platform::StageBmpFile(overlay, exe_path + RingMemberName(0), platform::Flush::kLater));
+  batch.FlushAll();
+  platform::CommitBmpFile(archived, overlay_name);
+  RotateOverlayRing(exe_path, overlay_name, std::move(newest));
 }
 
 }  // namespace overlay

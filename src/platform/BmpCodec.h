@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/Bitmap.h"
+#include "platform/FileSystem.h"
 
 namespace platform {
 
@@ -41,6 +42,16 @@ std::string EncodeBmp(const Bitmap& bitmap);
 // or read or is not a regular file (a FIFO or device is never waited on),
 // and EInvalidGraphic as DecodeBmp.
 Bitmap LoadBmpFile(const std::string& path, std::size_t max_pixel_bytes = kMaxPixelBytes);
+
+// The picture staged as the new content of path (see StagedFile), for a
+// step that commits it with other files. Its bytes are written before this
+// returns; the bitmap is not needed afterwards.
+StagedFile StageBmpFile(const Bitmap& bitmap, const std::string& path, Flush flush);
+
+// Renames a picture staged for path into place. Throws EFCreateError
+// `Cannot create file "<path>". <reason>` when it was not staged or cannot
+// be renamed.
+void CommitBmpFile(StagedFile& staged, const std::string& path);
 
 // Writes the picture to a BMP file atomically: a temporary file in the same
 // directory is written and renamed over the target, so a reader sees the

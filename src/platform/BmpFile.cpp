@@ -149,16 +149,24 @@ Bitmap LoadBmpFile(const std::string& path, std::size_t max_pixel_bytes) {
   return DecodeBmp(bytes, kMaxDimension, max_pixel_bytes);
 }
 
-void SaveBmpFile(const Bitmap& bitmap, const std::string& path) {
+StagedFile StageBmpFile(const Bitmap& bitmap, const std::string& path, Flush flush) {
   // The rows are written from the picture itself: a copy of the whole file
   // in memory would cost more in fresh pages than the writing does.
   const std::string head = bmp::EncodeHead(bitmap);
   const std::vector<std::string_view> pieces = bmp::Pieces(bitmap, head);
-  StagedFile staged = StagedFile::Write(path, pieces);
+  return StagedFile::Write(path, pieces, flush);
+}
+
+void CommitBmpFile(StagedFile& staged, const std::string& path) {
   if (!staged.Commit().empty()) {
     throw EFCreateError("Cannot create file \"" + path + "\". " +
                         SystemErrorText(staged.ErrorNumber()));
   }
+}
+
+void SaveBmpFile(const Bitmap& bitmap, const std::string& path) {
+  StagedFile staged = StageBmpFile(bitmap, path, Flush::kNow);
+  CommitBmpFile(staged, path);
 }
 
 }  // namespace platform

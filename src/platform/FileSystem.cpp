@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -27,6 +29,8 @@ namespace {
 // temporary name stays within the file system's limit for one name.
 constexpr std::size_t kMaxTempBaseLength = 200;
 constexpr int kMaxTempNameAttempts = 100;
+constexpr std::size_t kRandomSuffixLength = 8;
+constexpr std::string_view kTempNameEnd = ".tmp";
 constexpr std::size_t kCopyBufferSize = 64 * 1024;
 // Reading does not trust a file's reported size beyond this for its first
 // allocation; larger files still grow the buffer as they are read.
@@ -157,9 +161,10 @@ void SplitPath(const std::string& path, std::string& directory, std::string& bas
   }
 }
 
+constexpr std::string_view kSuffixAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+
 std::string RandomSuffix() {
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char random[8] = {};
+  unsigned char random[kRandomSuffixLength] = {};
   if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
     // Without random bytes the pid and a counter still give distinct names;
     // O_EXCL below catches any clash.
@@ -170,8 +175,15 @@ std::string RandomSuffix() {
     }
   }
   std::string suffix;
-  for (unsigned char byte : random) suffix += kAlphabet[byte % (sizeof kAlphabet - 1)];
+  for (unsigned char byte : random) suffix += kSuffixAlphabet[byte % kSuffixAlphabet.size()];
   return suffix;
+}
+
+// A fresh temporary name beside a file of the directory; IsTemporaryName
+// knows its form.
+std::string TemporaryName(const std::string& directory, const std::string& base) {
+  return directory + "/." + base.substr(0, kMaxTempBaseLength) + "." + RandomSuffix() +
+         std::string(kTempNameEnd);
 }
 
 // Makes a new, empty temporary file beside path; on failure returns an
@@ -180,8 +192,7 @@ FileDescriptor CreateTemporary(const std::string& path, const std::string& direc
                                const std::string& base, std::string& temp_path, std::string& reason,
                                int& error_number) {
   for (int attempt = 0; attempt < kMaxTempNameAttempts; ++attempt) {
-    temp_path =
-        directory + "/." + base.substr(0, kMaxTempBaseLength) + "." + RandomSuffix() + ".tmp";
+    temp_path = TemporaryName(directory, base);
     // O_EXCL never follows a planted link. 0666 lets the process's umask
     // decide the permissions of a new file, as for any file the program
     // creates.
@@ -307,6 +318,7 @@ StagedFile::StagedFile(StagedFile&& other) noexcept
     : path_(std::move(other.path_)),
       directory_(std::move(other.directory_)),
       temp_path_(std::exchange(other.temp_path_, std::string())),
+      unflushed_(std::move(other.unflushed_)),
       reason_(std::move(other.reason_)),
       error_number_(other.error_number_) {}
 
@@ -316,6 +328,7 @@ StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
     path_ = std::move(other.path_);
     directory_ = std::move(other.directory_);
     temp_path_ = std::exchange(other.temp_path_, std::string());
+    unflushed_ = std::move(other.unflushed_);
     reason_ = std::move(other.reason_);
     error_number_ = other.error_number_;
   }
@@ -323,6 +336,7 @@ StagedFile& StagedFile::operator=(StagedFile&& other) noexcept {
 }
 
 void StagedFile::Discard() {
+  unflushed_ = FileDescriptor();
   if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
   temp_path_.clear();
 }
@@ -333,7 +347,7 @@ void StagedFile::Fail(std::string reason, int error_number) {
   error_number_ = error_number;
 }
 
-StagedFile StagedFile::Make(const std::string& path, const Filler& fill) {
+StagedFile StagedFile::Make(const std::string& path, Flush flush, const Filler& fill) {
   StagedFile staged;
   staged.path_ = path;
   if (path.empty()) {
@@ -358,6 +372,12 @@ StagedFile StagedFile::Make(const std::string& path, const Filler& fill) {
   auto [fill_reason, fill_error] = fill(fd.get());
   if (!fill_reason.empty()) {
     staged.Fail(std::move(fill_reason), fill_error);
+  } else if (flush == Flush::kLater) {
+    // Only starts the write-back, so that the disk writes this file while
+    // the step prepares the next; a failure here shows in the later flush.
+    ::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    staged.unflushed_ = std::move(fd);
+    staged.reason_.clear();
   } else if (::fsync(fd.get()) != 0) {
     staged.Fail(Describe("Cannot flush", path, errno), errno);
   } else if (fd.Close() != 0) {
@@ -368,15 +388,17 @@ StagedFile StagedFile::Make(const std::string& path, const Filler& fill) {
   return staged;
 }
 
-StagedFile StagedFile::Write(const std::string& path, std::span<const std::string_view> pieces) {
-  return Make(path, [&](int fd) -> std::pair<std::string, int> {
+StagedFile StagedFile::Write(const std::string& path, std::span<const std::string_view> pieces,
+                             Flush flush) {
+  return Make(path, flush, [&](int fd) -> std::pair<std::string, int> {
     const int error_number = WritePieces(fd, pieces);
     if (error_number == 0) return {"", 0};
     return {Describe("Cannot write", path, error_number), error_number};
   });
 }
 
-StagedFile StagedFile::Copy(const std::string& source, const std::string& destination) {
+StagedFile StagedFile::Copy(const std::string& source, const std::string& destination,
+                            Flush flush) {
   struct stat status {};
   int error_number = 0;
   const FileDescriptor in = OpenRegularFile(source, false, status, error_number);
@@ -389,7 +411,7 @@ StagedFile StagedFile::Copy(const std::string& source, const std::string& destin
                 error_number);
     return staged;
   }
-  return Make(destination, [&](int out) -> std::pair<std::string, int> {
+  return Make(destination, flush, [&](int out) -> std::pair<std::string, int> {
     char buffer[kCopyBufferSize];
     for (;;) {
       const ssize_t count = ::read(in.get(), buffer, sizeof buffer);
@@ -406,7 +428,21 @@ StagedFile StagedFile::Copy(const std::string& source, const std::string& destin
   });
 }
 
+void StagedFile::WaitForFlush() {
+  if (!unflushed_.valid()) return;
+  // The data and what it takes to read it back; the file's times and owner
+  // need not be on disk before the rename.
+  if (::fdatasync(unflushed_.get()) != 0) {
+    const int error_number = errno;
+    Fail(Describe("Cannot flush", path_, error_number), error_number);
+  } else if (unflushed_.Close() != 0) {
+    const int error_number = errno;
+    Fail(Describe("Cannot close", path_, error_number), error_number);
+  }
+}
+
 std::string StagedFile::Commit() {
+  WaitForFlush();
   if (!reason_.empty()) return reason_;
   if (::rename(temp_path_.c_str(), path_.c_str()) != 0) {
     const int error_number = errno;
@@ -420,6 +456,19 @@ std::string StagedFile::Commit() {
   // with the old file or the new one, whole either way.
   PendingDirectories::Instance().Add(directory_);
   return "";
+}
+
+StagedFile& StagedBatch::Add(StagedFile file) { return files_.emplace_back(std::move(file)); }
+
+StagedFile& StagedBatch::Write(const std::string& path, std::span<const std::string_view> pieces) {
+  return Add(StagedFile::Write(path, pieces, Flush::kLater));
+}
+
+void StagedBatch::FlushAll() {
+  // Every write-back was started when its file was staged, so the first
+  // wait takes about as long as one flush and the others find their bytes
+  // on disk already.
+  for (StagedFile& file : files_) file.WaitForFlush();
 }
 
 std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
@@ -462,8 +511,7 @@ std::string CopyFileByLinkAtomically(const std::string& source, const std::strin
   std::string temp_path;
   bool linked = false;
   for (int attempt = 0; attempt < kMaxTempNameAttempts && !linked; ++attempt) {
-    temp_path =
-        directory + "/." + base.substr(0, kMaxTempBaseLength) + "." + RandomSuffix() + ".tmp";
+    temp_path = TemporaryName(directory, base);
     // Without AT_SYMLINK_FOLLOW the new name is the source entry's own,
     // which was checked to be a regular file, never a link's target.
     linked = ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, temp_path.c_str(), 0) == 0;
@@ -486,6 +534,46 @@ std::string CopyFileByLinkAtomically(const std::string& source, const std::strin
   // durable, with the directory's flush at exit.
   PendingDirectories::Instance().Add(directory);
   return "";
+}
+
+bool IsTemporaryName(std::string_view name) {
+  // "." + at least one character of the name + "." + the suffix + ".tmp".
+  constexpr std::size_t kShortest = 3 + kRandomSuffixLength + kTempNameEnd.size();
+  if (name.size() < kShortest || name.front() != '.' || !name.ends_with(kTempNameEnd)) {
+    return false;
+  }
+  name.remove_suffix(kTempNameEnd.size());
+  const std::string_view suffix = name.substr(name.size() - kRandomSuffixLength);
+  return name[name.size() - kRandomSuffixLength - 1] == '.' &&
+         suffix.find_first_not_of(kSuffixAlphabet) == std::string_view::npos;
+}
+
+void RemoveStaleTemporaries(const std::string& directory,
+                            std::chrono::system_clock::time_point started) {
+  FileDescriptor dir_fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir_fd.valid()) return;
+  struct CloseListing {
+    void operator()(DIR* listing) const { ::closedir(listing); }
+  };
+  const std::unique_ptr<DIR, CloseListing> listing(::fdopendir(dir_fd.get()));
+  if (listing == nullptr) return;
+  dir_fd.Release();  // now closed with the listing
+  const auto started_ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(started.time_since_epoch()).count();
+  const int fd = ::dirfd(listing.get());
+  while (const dirent* entry = ::readdir(listing.get())) {
+    if (!IsTemporaryName(entry->d_name)) continue;
+    struct stat status {};
+    if (::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode)) {
+      continue;
+    }
+    // The change time, not the write time: a temporary made by a hard link
+    // keeps its source's write time, but the link itself changed it.
+    const long long changed_ns =
+        static_cast<long long>(status.st_ctim.tv_sec) * 1'000'000'000 + status.st_ctim.tv_nsec;
+    if (changed_ns < started_ns) ::unlinkat(fd, entry->d_name, 0);
+  }
 }
 
 void SyncDirectories() { PendingDirectories::Instance().FlushAll(); }

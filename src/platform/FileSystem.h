@@ -2,13 +2,16 @@
 // last-write time. Every file the run publishes is replaced atomically: the
 // bytes go to a temporary file in the same directory, are flushed, and the
 // file is renamed over the target, so a reader never sees a partial file and
-// a failed write leaves the old content in place. The renames are made
-// durable together: each directory written to is flushed once, when the
-// process ends (or SyncDirectories is called); until then a crash can only
-// take a name back to its old, whole file.
+// a failed write leaves the old content in place. The files of one step can
+// be flushed together (StagedBatch) before any of them is renamed. The
+// renames are made durable together: each directory written to is flushed
+// once, when the process ends (or SyncDirectories is called); until then a
+// crash can only take a name back to its old, whole file.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <span>
@@ -17,6 +20,7 @@
 #include <utility>
 
 #include "platform/DateTime.h"
+#include "platform/FileDescriptor.h"
 
 namespace platform {
 
@@ -61,6 +65,12 @@ inline constexpr std::size_t kMaxWholeFileBytes = std::size_t{1} << 30;
 std::optional<std::string> ReadWholeFile(const std::string& path,
                                          std::size_t max_bytes = kMaxWholeFileBytes);
 
+// When the bytes of a staged file must be on disk.
+enum class Flush {
+  kNow,    // before the file is handed back
+  kLater,  // write-back is started; WaitForFlush() or Commit() waits for it
+};
+
 // A new content for one name, written to a temporary file beside it and made
 // durable, but not yet in place: Commit() renames it over the name. One that
 // is never committed is removed when the object goes away, so a step that
@@ -77,9 +87,16 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   // Writes the pieces, one after the other, as the new content of path.
-  static StagedFile Write(const std::string& path, std::span<const std::string_view> pieces);
+  static StagedFile Write(const std::string& path, std::span<const std::string_view> pieces,
+                          Flush flush = Flush::kNow);
   // Copies a regular file (not a link) as the new content of destination.
-  static StagedFile Copy(const std::string& source, const std::string& destination);
+  static StagedFile Copy(const std::string& source, const std::string& destination,
+                         Flush flush = Flush::kNow);
+
+  // Waits until the bytes of a file staged with Flush::kLater are on disk;
+  // nothing to do for one flushed already. A file whose flush fails takes
+  // that failure as its reason and is never renamed.
+  void WaitForFlush();
 
   // Empty while the content waits for its rename; otherwise why staging
   // failed.
@@ -87,23 +104,45 @@ class StagedFile {
   // The errno behind a failure, 0 when there is none.
   int ErrorNumber() const { return error_number_; }
 
-  // Renames the content over its name. Returns the reason on failure (that
-  // of the staging when that failed), empty on success; the name keeps its
-  // old file on failure.
+  // Renames the content over its name, once its bytes are on disk. Returns
+  // the reason on failure (that of the staging when that failed), empty on
+  // success; the name keeps its old file on failure.
   std::string Commit();
 
  private:
   // Writes the new content to fd; returns the reason and errno of a failure.
   using Filler = std::function<std::pair<std::string, int>(int fd)>;
-  static StagedFile Make(const std::string& path, const Filler& fill);
+  static StagedFile Make(const std::string& path, Flush flush, const Filler& fill);
   void Fail(std::string reason, int error_number);
   void Discard();
 
   std::string path_;
   std::string directory_;
   std::string temp_path_;
+  // Open only while the flush of a Flush::kLater file is still to be waited
+  // for.
+  FileDescriptor unflushed_;
   std::string reason_ = "Nothing was staged";
   int error_number_ = 0;
+};
+
+// The files of one step, made durable together: each one's write-back
+// starts as soon as it is staged, FlushAll() then waits for all of them, so
+// that the disk writes them in one go rather than one flush after another.
+// The step commits the files itself, in the order its rules need, after
+// FlushAll(); a file that is never committed is removed with the batch.
+class StagedBatch {
+ public:
+  // Takes a staged file into the batch. The reference stays valid as long
+  // as the batch.
+  StagedFile& Add(StagedFile file);
+  // Stages the pieces as the new content of path, with Flush::kLater.
+  StagedFile& Write(const std::string& path, std::span<const std::string_view> pieces);
+  // Waits for the flush of every file in the batch.
+  void FlushAll();
+
+ private:
+  std::deque<StagedFile> files_;
 };
 
 // Replaces the file's content atomically (StagedFile::Write, then Commit).
@@ -132,6 +171,17 @@ std::string CopyFileAtomically(const std::string& source, const std::string& des
 // refused. Returns the reason on failure, empty on success; the destination
 // is left as it was on failure.
 std::string CopyFileByLinkAtomically(const std::string& source, const std::string& destination);
+
+// True for a name that this program gives its temporary files: "." + the
+// name it stands for + "." + eight random letters or digits + ".tmp".
+bool IsTemporaryName(std::string_view name);
+
+// Removes the temporary files of this program's naming in directory that
+// date from before started: what a run that was killed left behind. Only
+// regular files are removed; nothing is reported, since a leftover that
+// stays harms nothing but space.
+void RemoveStaleTemporaries(const std::string& directory,
+                            std::chrono::system_clock::time_point started);
 
 // Makes every rename done so far durable: flushes each directory a file was
 // replaced in. Runs by itself when the process ends normally.

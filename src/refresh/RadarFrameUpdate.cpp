@@ -1,6 +1,7 @@
 #include "refresh/RadarFrameUpdate.h"
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -8,6 +9,7 @@
 #include "platform/Console.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
+#include "refresh/FrameFiles.h"
 #include "refresh/FrameLinks.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"
@@ -60,18 +62,9 @@ bool NewestFrameChanged(const std::string& newest) {
   return zub32::FileToBin(kLastImageUriFileName) != newest;
 }
 
-// Writes a fetched frame (never empty) to name; false (with a line saying
-// why) when the file keeps its old content.
-bool SaveFrameFile(const std::string& data, const std::string& name) {
-  if (zub32::StringToFile(data, name, false, "") == 0) return true;
-  platform::WriteLine(name + " not saved: the file could not be written");
-  return false;
-}
-
 // Fetches the frame of entry n into Image(6-n).png and the slot's archive;
-// false when the frame was not saved, else frames_saved counts it. Requests
-// that fail raise.
-bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, int& frames_saved) {
+// false when the frame could not be staged. Requests that fail raise.
+bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, FrameFiles& frames) {
   const std::string_view entry = EntryText(page, n);
   if (entry.empty()) return true;
   const std::string sImageURI = QuotedAddress(entry);
@@ -89,11 +82,12 @@ bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, int& fram
     throw platform::EContentError("The frame " + sImageURI + " came back empty");
   }
   platform::WriteLine("Saving " + sImageFilename);
-  const bool saved = SaveFrameFile(sImageData, sImageFilename);
-  if (saved) ++frames_saved;
+  const bool saved = frames.Stage(sImageData, sImageFilename, true);
   // Only the newest frame goes into the slot's archive: a loop cut short
   // must not leave an older frame there as the frame of this slot.
-  if (n == kLoopEntries - 1) SaveFrameFile(sImageData, "Image-" + zub32::CurrentSlotTag() + ".png");
+  if (n == kLoopEntries - 1) {
+    frames.Stage(sImageData, "Image-" + zub32::CurrentSlotTag() + ".png", false);
+  }
   return saved;
 }
 
@@ -116,13 +110,20 @@ bool RadarFrameUpdate(RunContext& run) {
     return false;
   }
 
+  FrameFiles frames;
   bool all_saved = true;
-  for (int n = 0; n < kLoopEntries; ++n) {
-    if (!FetchFrame(client, sResponse, n, run.frames_downloaded)) all_saved = false;
+  try {
+    for (int n = 0; n < kLoopEntries; ++n) {
+      if (!FetchFrame(client, sResponse, n, frames)) all_saved = false;
+    }
+  } catch (const std::exception&) {
+    // The frames that came before a failed request are still published.
+    run.frames_downloaded += frames.Publish("");
+    throw;
   }
   // Recorded only once the whole loop is on disk: a frame that was not saved
   // makes the next run fetch the loop again.
-  if (all_saved) zub32::StringToFile(newest, kLastImageUriFileName, false, "");
+  run.frames_downloaded += frames.Publish(all_saved ? newest : "");
   KeepLowercaseFrameNames();
   return true;
 }

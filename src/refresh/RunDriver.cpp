@@ -232,6 +232,7 @@ int RunMain(const std::vector<std::string>& arguments) {
 
 int Run(const char* first_parameter) {
   const auto started = std::chrono::steady_clock::now();
+  const auto started_on_clock = std::chrono::system_clock::now();
   RunContext run;
   const zub32::WriteFailureScope failure_scope(run.write_failures);
   bool failed = false;
@@ -254,6 +255,12 @@ int Run(const char* first_parameter) {
     if (!TakeRunLock(lock)) {
       PrintSummary(run, true, false, started);
       return 0;
+    }
+    // A run that was killed may have left temporary files; with the lock
+    // held, none of those older than this run can belong to a run still
+    // going.
+    if (lock->GetState() == platform::FileLock::State::kAcquired) {
+      platform::RemoveStaleTemporaries(".", started_on_clock);
     }
     zub32::GlobalSettings.ExceptionFileName = kExceptionFileName;
     zub32::GlobalSettings.SelfName = kSelfName;

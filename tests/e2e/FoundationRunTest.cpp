@@ -2,7 +2,9 @@
 // working directory, as a scheduler would start it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "support/LoopPage30Listing.h"
 #include "support/RunProcess.h"
@@ -61,9 +63,15 @@ TEST_F(FoundationRunTest, WritesTheListedPageInItsOwnDirectory) {
     EXPECT_NE(entry.path().filename().string().front(), '.') << "temporary file left behind";
   }
 
-  // A second run replaces the page rather than adding to it.
+  // A second run replaces the page rather than adding to it, and removes
+  // what a killed run left of its own naming, and only that.
+  program_.Write(".index24.html.ab12cd34.tmp", "left by a killed run");
+  program_.Write(".notes.tmp", "someone else's");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // past the file clock's lag
   EXPECT_EQ(Run().exit_code, 0);
   EXPECT_EQ(testing_support::DiffAgainstLoopPage30(program_.Read("index.html"), values), "");
+  EXPECT_FALSE(program_.Exists(".index24.html.ab12cd34.tmp"));
+  EXPECT_TRUE(program_.Exists(".notes.tmp"));
 }
 
 }  // namespace

@@ -444,7 +444,9 @@ TEST_F(Generate_SESOverlayTest, RingKeepsEveryMemberWhenTheNewOneCannotBeWritten
   ::testing::internal::CaptureStdout();
   {
     const testing_support::FileSizeLimit limit(4096);
-    overlay::RotateOverlayRing(dir_.path(), dir_.File(kOverlayFile));
+    overlay::RotateOverlayRing(
+        dir_.path(), dir_.File(kOverlayFile),
+        platform::StagedFile::Copy(dir_.File(kOverlayFile), dir_.File("SESOverlay0.bmp")));
   }
   const std::vector<std::string> lines = Lines(::testing::internal::GetCapturedStdout());
   EXPECT_EQ(lines, std::vector<std::string>{"Cannot write \"" + dir_.File("SESOverlay0.bmp") +

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "support/FileSizeLimit.h"
@@ -120,6 +122,59 @@ TEST(FileSystemTest, StagedFileAppearsOnlyWhenCommitted) {
   EXPECT_EQ(staged.Commit(), "");
   EXPECT_EQ(dir.Read("ring0.bmp"), "new");
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"ring0.bmp"});
+}
+
+// The files of a batch keep their old content through staging and flushing,
+// one that fails changes no other, and each appears when committed, in the
+// order the caller commits them.
+TEST(FileSystemTest, BatchPublishesNothingBeforeCommitAndCommitsInOrder) {
+  TempDir dir;
+  dir.Write("Image0.png", "old 0");
+  dir.Write("LastImageURI.txt", "old uri");
+  const std::string_view frame[] = {"new 0"}, uri[] = {"new uri"};
+  {
+    StagedBatch batch;
+    StagedFile& image = batch.Write(dir.File("Image0.png"), frame);
+    StagedFile& lost = batch.Write(dir.File("missing/Image1.png"), frame);
+    StagedFile& record = batch.Write(dir.File("LastImageURI.txt"), uri);
+    EXPECT_NE(lost.Reason(), "");
+    batch.FlushAll();
+    EXPECT_EQ(dir.Read("Image0.png"), "old 0");
+    EXPECT_EQ(dir.Read("LastImageURI.txt"), "old uri");
+    EXPECT_NE(lost.Commit(), "");
+    EXPECT_EQ(record.Commit(), "");
+    EXPECT_EQ(dir.Read("Image0.png"), "old 0");
+    EXPECT_EQ(dir.Read("LastImageURI.txt"), "new uri");
+    EXPECT_EQ(image.Commit(), "");
+    EXPECT_EQ(dir.Read("Image0.png"), "new 0");
+    // A file left uncommitted goes with the batch.
+    batch.Write(dir.File("Image2.png"), frame);
+  }
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"Image0.png", "LastImageURI.txt"}));
+}
+
+// Only this program's temporary names from before the run are removed: not a
+// fresh one, another naming or a directory.
+TEST(FileSystemTest, RemovesOnlyStaleTemporariesOfOwnNaming) {
+  TempDir dir;
+  const std::vector<std::string> stale = {".index.html.ab12cd34.tmp", ".Image0.png.00000000.tmp"};
+  const std::vector<std::string> kept = {".index.html.AB12CD34.tmp", ".index.html.ab12cd3.tmp",
+                                         ".index.html.tmp",          "index.html.ab12cd34.tmp",
+                                         "..ab12cd34.tmp",           ".x.ab12cd34.tmp.bak"};
+  for (const std::string& name : stale) dir.Write(name, "left by a killed run");
+  for (const std::string& name : kept) dir.Write(name, "not ours");
+  std::filesystem::create_directory(dir.File(".dir.ab12cd34.tmp"));
+  // File times come from a clock that may lag a few milliseconds behind.
+  constexpr auto kClockLag = std::chrono::milliseconds(30);
+  std::this_thread::sleep_for(kClockLag);
+  const auto started = std::chrono::system_clock::now();
+  std::this_thread::sleep_for(kClockLag);
+  dir.Write(".index24.html.ab12cd34.tmp", "this run's own");
+  RemoveStaleTemporaries(dir.path(), started);
+  std::vector<std::string> expected = kept;
+  expected.insert(expected.end(), {".dir.ab12cd34.tmp", ".index24.html.ab12cd34.tmp"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(dir.Names(), expected);
 }
 
 TEST(FileSystemTest, FailedReplaceKeepsOldContentAndLeavesNoTemporaryFile) {
