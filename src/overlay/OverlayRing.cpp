@@ -16,8 +16,8 @@ namespace {
 // treated as missing, so nothing is read or linked through it.
 void ShiftMember(const std::string& source, const std::string& destination) {
   if (!platform::IsRegularEntry(source)) return;
-  const std::string reason = platform::CopyFileByLinkAtomically(source, destination);
-  if (!reason.empty()) zub32::NoteWriteFailure(reason);
+  const platform::FileResult result = platform::CopyFileByLinkAtomically(source, destination);
+  if (!result.ok()) zub32::NoteWriteFailure(result.reason());
 }
 
 }  // namespace
@@ -43,8 +43,8 @@ void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_n
     ShiftMember(exe_path + source, exe_path + destination);
   }
   platform::WriteLine("Copy " + overlay_name + " -> " + RingMemberName(0));
-  const std::string reason = newest.Commit();
-  if (!reason.empty()) zub32::NoteWriteFailure(reason);
+  const platform::FileResult result = newest.Commit();
+  if (!result.ok()) zub32::NoteWriteFailure(result.reason());
 }
 
 void SaveOverlayAndRotateRing(const platform::Bitmap& overlay, const std::string& exe_path,

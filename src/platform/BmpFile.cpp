@@ -158,7 +158,7 @@ StagedFile StageBmpFile(const Bitmap& bitmap, const std::string& path, Flush flu
 }
 
 void CommitBmpFile(StagedFile& staged, const std::string& path) {
-  if (!staged.Commit().empty()) {
+  if (!staged.Commit().ok()) {
     throw EFCreateError("Cannot create file \"" + path + "\". " +
                         SystemErrorText(staged.ErrorNumber()));
   }

@@ -253,24 +253,26 @@ std::optional<std::string> SymbolicLinkTarget(const std::string& path) {
   return std::string(buffer, static_cast<std::size_t>(length));
 }
 
-std::string CreateSymbolicLink(const std::string& target, const std::string& link) {
-  return ::symlink(target.c_str(), link.c_str()) == 0 ? "" : SystemErrorText(errno);
+FileResult CreateSymbolicLink(const std::string& target, const std::string& link) {
+  if (::symlink(target.c_str(), link.c_str()) == 0) return {};
+  return FileResult::Failure(SystemErrorText(errno), errno);
 }
 
-std::string ReplaceSymbolicLink(const std::string& target, const std::string& link) {
+FileResult ReplaceSymbolicLink(const std::string& target, const std::string& link) {
   std::string directory, base;
   SplitPath(link, directory, base);
   const std::size_t base_start = link.size() - base.size();
   const std::string temporary = link.substr(0, base_start) + "." + base + ".link";
   ::unlink(temporary.c_str());
-  if (::symlink(target.c_str(), temporary.c_str()) != 0) return SystemErrorText(errno);
+  if (::symlink(target.c_str(), temporary.c_str()) != 0)
+    return FileResult::Failure(SystemErrorText(errno));
   if (::rename(temporary.c_str(), link.c_str()) != 0) {
     const int error_number = errno;
     ::unlink(temporary.c_str());
-    return SystemErrorText(error_number);
+    return FileResult::Failure(SystemErrorText(error_number));
   }
   PendingDirectories::Instance().Add(directory);
-  return "";
+  return {};
 }
 
 std::optional<std::string> DirectoryWriteProblem(const std::string& path) {
@@ -441,13 +443,13 @@ void StagedFile::WaitForFlush() {
   }
 }
 
-std::string StagedFile::Commit() {
+FileResult StagedFile::Commit() {
   WaitForFlush();
-  if (!reason_.empty()) return reason_;
+  if (!reason_.empty()) return FileResult::Failure(reason_, error_number_);
   if (::rename(temp_path_.c_str(), path_.c_str()) != 0) {
     const int error_number = errno;
     Fail(Describe("Cannot replace", path_, error_number), error_number);
-    return reason_;
+    return FileResult::Failure(reason_, error_number_);
   }
   temp_path_.clear();
   reason_ = "Already committed";
@@ -455,7 +457,7 @@ std::string StagedFile::Commit() {
   // The bytes are durable already, so a crash before it leaves this name
   // with the old file or the new one, whole either way.
   PendingDirectories::Instance().Add(directory_);
-  return "";
+  return {};
 }
 
 StagedFile& StagedBatch::Add(StagedFile file) { return files_.emplace_back(std::move(file)); }
@@ -471,42 +473,45 @@ void StagedBatch::FlushAll() {
   for (StagedFile& file : files_) file.WaitForFlush();
 }
 
-std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+FileResult ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
   const std::string_view pieces[] = {bytes};
   return StagedFile::Write(path, pieces).Commit();
 }
 
-std::string AppendToFile(const std::string& path, std::string_view bytes) {
+FileResult AppendToFile(const std::string& path, std::string_view bytes) {
   FileDescriptor fd(::open(
       path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
-  if (!fd.valid()) return Describe("Cannot open", path, errno);
+  if (!fd.valid()) return FileResult::Failure(Describe("Cannot open", path, errno));
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) return Describe("Cannot open", path, errno);
-  if (!S_ISREG(status.st_mode)) return "Cannot write \"" + path + "\": Not a regular file";
+  if (::fstat(fd.get(), &status) != 0)
+    return FileResult::Failure(Describe("Cannot open", path, errno));
+  if (!S_ISREG(status.st_mode))
+    return FileResult::Failure("Cannot write \"" + path + "\": Not a regular file");
   const int error_number = WriteAll(fd.get(), bytes);
-  if (error_number != 0) return Describe("Cannot write", path, error_number);
-  if (::fsync(fd.get()) != 0) return Describe("Cannot flush", path, errno);
-  if (fd.Close() != 0) return Describe("Cannot close", path, errno);
-  return "";
+  if (error_number != 0) return FileResult::Failure(Describe("Cannot write", path, error_number));
+  if (::fsync(fd.get()) != 0) return FileResult::Failure(Describe("Cannot flush", path, errno));
+  if (fd.Close() != 0) return FileResult::Failure(Describe("Cannot close", path, errno));
+  return {};
 }
 
-std::string CopyFileAtomically(const std::string& source, const std::string& destination) {
+FileResult CopyFileAtomically(const std::string& source, const std::string& destination) {
   return StagedFile::Copy(source, destination).Commit();
 }
 
-std::string CopyFileByLinkAtomically(const std::string& source, const std::string& destination) {
+FileResult CopyFileByLinkAtomically(const std::string& source, const std::string& destination) {
   struct stat source_status {};
-  if (::lstat(source.c_str(), &source_status) != 0) return Describe("Cannot open", source, errno);
+  if (::lstat(source.c_str(), &source_status) != 0)
+    return FileResult::Failure(Describe("Cannot open", source, errno));
   if (!S_ISREG(source_status.st_mode)) return CopyFileAtomically(source, destination);
   struct stat target_status {};
   if (::lstat(destination.c_str(), &target_status) == 0 &&
       target_status.st_dev == source_status.st_dev &&
       target_status.st_ino == source_status.st_ino) {
-    return "";  // already the same file
+    return {};  // already the same file
   }
   std::string directory, base;
   SplitPath(destination, directory, base);
-  if (base.empty()) return Describe("Cannot write", destination, EISDIR);
+  if (base.empty()) return FileResult::Failure(Describe("Cannot write", destination, EISDIR));
 
   std::string temp_path;
   bool linked = false;
@@ -517,23 +522,24 @@ std::string CopyFileByLinkAtomically(const std::string& source, const std::strin
     linked = ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, temp_path.c_str(), 0) == 0;
     if (!linked && errno != EEXIST) return CopyFileAtomically(source, destination);
   }
-  if (!linked) return Describe("Cannot create a temporary file for", destination, EEXIST);
+  if (!linked)
+    return FileResult::Failure(Describe("Cannot create a temporary file for", destination, EEXIST));
   // The source may have been swapped for something else since it was
   // checked; the name made is then not put in place.
   struct stat linked_status {};
   if (::lstat(temp_path.c_str(), &linked_status) != 0 || !S_ISREG(linked_status.st_mode)) {
     ::unlink(temp_path.c_str());
-    return "Cannot read \"" + source + "\": Not a regular file";
+    return FileResult::Failure("Cannot read \"" + source + "\": Not a regular file");
   }
   if (::rename(temp_path.c_str(), destination.c_str()) != 0) {
     const int error_number = errno;
     ::unlink(temp_path.c_str());
-    return Describe("Cannot replace", destination, error_number);
+    return FileResult::Failure(Describe("Cannot replace", destination, error_number));
   }
   // The source's bytes are on disk already; only the new name needs making
   // durable, with the directory's flush at exit.
   PendingDirectories::Instance().Add(directory);
-  return "";
+  return {};
 }
 
 bool IsTemporaryName(std::string_view name) {

@@ -24,6 +24,30 @@
 
 namespace platform {
 
+// The outcome of a file operation that may fail: success, or the reason,
+// which names the file and gives the system's words, and the errno behind
+// it (0 where there is none).
+class [[nodiscard]] FileResult {
+ public:
+  FileResult() = default;
+  static FileResult Failure(std::string reason, int error_number = 0) {
+    FileResult result;
+    result.failed_ = true;
+    result.reason_ = std::move(reason);
+    result.error_number_ = error_number;
+    return result;
+  }
+  bool ok() const { return !failed_; }
+  // Empty on success.
+  const std::string& reason() const { return reason_; }
+  int error_number() const { return error_number_; }
+
+ private:
+  bool failed_ = false;
+  std::string reason_;
+  int error_number_ = 0;
+};
+
 // True when any entry (file, directory, link to either) has this name.
 bool EntryExists(const std::string& path);
 // True for a regular file itself: a link is not one, whatever it points at.
@@ -39,14 +63,13 @@ EntryKind KindOfEntry(const std::string& path, int& error_number);
 std::optional<std::string> SymbolicLinkTarget(const std::string& path);
 
 // Makes a new symbolic link at link that holds target. Returns the system's
-// reason on failure (an entry there already, say), empty on success.
-std::string CreateSymbolicLink(const std::string& target, const std::string& link);
+// reason on failure (an entry there already, say).
+FileResult CreateSymbolicLink(const std::string& target, const std::string& link);
 
 // Replaces the link at link by one that holds target, in one rename of a
 // new link made beside it as "." + link + ".link", so that the name never
-// goes missing for a reader. Returns the reason on failure, empty on
-// success; no temporary link is left either way.
-std::string ReplaceSymbolicLink(const std::string& target, const std::string& link);
+// goes missing for a reader. Returns the reason on failure; no temporary link is left either way.
+FileResult ReplaceSymbolicLink(const std::string& target, const std::string& link);
 
 // Whether the program may write into a directory: nullopt when it is a
 // directory this user may write and search, otherwise why not, in the form
@@ -105,9 +128,9 @@ class StagedFile {
   int ErrorNumber() const { return error_number_; }
 
   // Renames the content over its name, once its bytes are on disk. Returns
-  // the reason on failure (that of the staging when that failed), empty on
-  // success; the name keeps its old file on failure.
-  std::string Commit();
+  // the reason on failure (that of the staging when that failed); the name keeps its old file on
+  // failure.
+  FileResult Commit();
 
  private:
   // Writes the new content to fd; returns the reason and errno of a failure.
@@ -146,18 +169,18 @@ class StagedBatch {
 };
 
 // Replaces the file's content atomically (StagedFile::Write, then Commit).
-// Returns an empty string on success, otherwise the system's reason. No
+// Returns the system's reason on failure. No
 // temporary file is left on any path.
-std::string ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+FileResult ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
 // Appends to an existing regular file (creates it when missing; a link is
-// not followed). Returns the reason on failure, empty on success.
-std::string AppendToFile(const std::string& path, std::string_view bytes);
+// not followed). Returns the reason on failure.
+FileResult AppendToFile(const std::string& path, std::string_view bytes);
 
 // Copies a regular file (not a link) over destination atomically. Returns
-// the reason on failure, empty on success; the destination is left as it
+// the reason on failure; the destination is left as it
 // was on failure.
-std::string CopyFileAtomically(const std::string& source, const std::string& destination);
+FileResult CopyFileAtomically(const std::string& source, const std::string& destination);
 
 // As CopyFileAtomically, but where the file system allows it without copying
 // a byte: the destination becomes another name (a hard link) of the source
@@ -168,9 +191,9 @@ std::string CopyFileAtomically(const std::string& source, const std::string& des
 // links). The source's bytes are taken as they are on disk: this program made
 // them durable when it wrote them. The destination then has the source's
 // permissions. A source that is not a regular file (a link included) is
-// refused. Returns the reason on failure, empty on success; the destination
+// refused. Returns the reason on failure; the destination
 // is left as it was on failure.
-std::string CopyFileByLinkAtomically(const std::string& source, const std::string& destination);
+FileResult CopyFileByLinkAtomically(const std::string& source, const std::string& destination);
 
 // True for a name that this program gives its temporary files: "." + the
 // name it stands for + "." + eight random letters or digits + ".tmp".

@@ -190,7 +190,8 @@ void FontLookupCache::Store(const FaceQuestion& question, const FaceLocation& lo
     }
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return;
   }
-  ReplaceFileAtomically(path_, text);
+  // A cache that cannot be saved is looked up afresh by the next run.
+  static_cast<void>(ReplaceFileAtomically(path_, text));
 }
 
 }  // namespace platform

@@ -43,16 +43,16 @@ int FrameFiles::Publish(const std::string& newest) {
   int frames_in_place = 0;
   bool loop_in_place = true;
   for (const Staged& staged : staged_) {
-    const std::string reason = staged.file->Commit();
-    if (!reason.empty()) ReportNotSaved(staged.name, reason);
+    const platform::FileResult result = staged.file->Commit();
+    if (!result.ok()) ReportNotSaved(staged.name, result.reason());
     if (staged.loop_frame) {
-      if (reason.empty()) ++frames_in_place;
-      loop_in_place = loop_in_place && reason.empty();
+      if (result.ok()) ++frames_in_place;
+      loop_in_place = loop_in_place && result.ok();
     }
   }
   if (record != nullptr && loop_in_place) {
-    const std::string reason = record->Commit();
-    if (!reason.empty()) zub32::NoteWriteFailure(reason);
+    const platform::FileResult result = record->Commit();
+    if (!result.ok()) zub32::NoteWriteFailure(result.reason());
   }
   staged_.clear();
   return frames_in_place;

@@ -24,8 +24,8 @@ void KeepLink(int index) {
     case platform::EntryKind::kMissing: {
       // A link may precede its frame (a page that names fewer frames); it
       // starts to serve the frame as soon as one is saved.
-      const std::string reason = platform::CreateSymbolicLink(target, link);
-      if (!reason.empty()) ReportLinkFailure(link, target, reason);
+      const platform::FileResult result = platform::CreateSymbolicLink(target, link);
+      if (!result.ok()) ReportLinkFailure(link, target, result.reason());
       return;
     }
     case platform::EntryKind::kUnreadable:
@@ -41,9 +41,9 @@ void KeepLink(int index) {
   if (current == target) return;
   // The link is replaced in one rename, so that the name never goes missing
   // for a reader.
-  const std::string reason = platform::ReplaceSymbolicLink(target, link);
-  if (!reason.empty()) {
-    ReportLinkFailure(link, target, reason);
+  const platform::FileResult result = platform::ReplaceSymbolicLink(target, link);
+  if (!result.ok()) {
+    ReportLinkFailure(link, target, result.reason());
     return;
   }
   platform::WriteLine(link + " pointed at " + current.value_or("an unreadable target") +

@@ -40,10 +40,10 @@ std::int32_t StringToFile(const std::string& Text, const std::string& FileName, 
   try {
     // Appending to a file that does not exist is the same as creating it.
     const bool append = bAppend && platform::EntryExists(FileName);
-    const std::string reason = append ? platform::AppendToFile(FileName, Text)
-                                      : platform::ReplaceFileAtomically(FileName, Text);
-    if (reason.empty()) return 0;
-    NoteWriteFailure(reason);
+    const platform::FileResult result = append ? platform::AppendToFile(FileName, Text)
+                                               : platform::ReplaceFileAtomically(FileName, Text);
+    if (result.ok()) return 0;
+    NoteWriteFailure(result.reason());
     return -5;
   } catch (const std::exception&) {
     return -5;

@@ -27,10 +27,10 @@ using testing_support::TempDir;
 TEST(FileSystemTest, ReplaceWritesWholeContentAndLeavesNoTemporaryFile) {
   TempDir dir;
   const std::string bytes("PNG\0\r\n\x1a\xff", 8);
-  EXPECT_EQ(ReplaceFileAtomically(dir.File("a.png"), bytes), "");
+  EXPECT_EQ(ReplaceFileAtomically(dir.File("a.png"), bytes).reason(), "");
   EXPECT_EQ(dir.Read("a.png"), bytes);
   dir.Write("b.txt", "a much longer old content");
-  EXPECT_EQ(ReplaceFileAtomically(dir.File("b.txt"), "new"), "");
+  EXPECT_EQ(ReplaceFileAtomically(dir.File("b.txt"), "new").reason(), "");
   EXPECT_EQ(dir.Read("b.txt"), "new");
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.png", "b.txt"}));
 }
@@ -39,7 +39,7 @@ TEST(FileSystemTest, ReplaceKeepsPermissionsOfARegularFile) {
   TempDir dir;
   dir.Write("page.html", "old");
   chmod(dir.File("page.html").c_str(), 0640);
-  EXPECT_EQ(ReplaceFileAtomically(dir.File("page.html"), "new"), "");
+  EXPECT_EQ(ReplaceFileAtomically(dir.File("page.html"), "new").reason(), "");
   struct stat status {};
   ASSERT_EQ(stat(dir.File("page.html").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0640u);
@@ -51,11 +51,16 @@ TEST(FileSystemTest, ReplaceKeepsPermissionsOfARegularFile) {
 // lends its mode.
 TEST(FileSystemTest, WritersReplaceLinksAndNeverWriteThroughThem) {
   const std::pair<const char*, std::function<std::string(const TempDir&)>> writers[] = {
-      {"replace", [](const TempDir& d) { return ReplaceFileAtomically(d.File("name"), "new"); }},
+      {"replace",
+       [](const TempDir& d) { return ReplaceFileAtomically(d.File("name"), "new").reason(); }},
       {"copy",
-       [](const TempDir& d) { return CopyFileAtomically(d.File("source"), d.File("name")); }},
+       [](const TempDir& d) {
+         return CopyFileAtomically(d.File("source"), d.File("name")).reason();
+       }},
       {"copy by link",
-       [](const TempDir& d) { return CopyFileByLinkAtomically(d.File("source"), d.File("name")); }},
+       [](const TempDir& d) {
+         return CopyFileByLinkAtomically(d.File("source"), d.File("name")).reason();
+       }},
   };
   for (const auto& [what, write] : writers) {
     for (const bool dangling : {false, true}) {
@@ -80,10 +85,10 @@ TEST(FileSystemTest, WritersReplaceLinksAndNeverWriteThroughThem) {
   TempDir dir, outside;
   outside.Write("secret", "kept");
   ASSERT_EQ(symlink(outside.File("secret").c_str(), dir.File("link").c_str()), 0);
-  EXPECT_NE(AppendToFile(dir.File("link"), "more"), "");
-  EXPECT_EQ(CopyFileAtomically(dir.File("link"), dir.File("copy")),
+  EXPECT_NE(AppendToFile(dir.File("link"), "more").reason(), "");
+  EXPECT_EQ(CopyFileAtomically(dir.File("link"), dir.File("copy")).reason(),
             "Cannot read \"" + dir.File("link") + "\": Not a regular file");
-  EXPECT_NE(CopyFileByLinkAtomically(dir.File("link"), dir.File("copy")), "");
+  EXPECT_NE(CopyFileByLinkAtomically(dir.File("link"), dir.File("copy")).reason(), "");
   EXPECT_EQ(outside.Read("secret"), "kept");
   EXPECT_FALSE(dir.Exists("copy"));
 }
@@ -99,7 +104,7 @@ TEST(FileSystemTest, ReadsTakeRegularFilesWithinTheirLimitOnly) {
   EXPECT_EQ(ReadWholeFile(dir.File("small"), 4), std::nullopt);
   EXPECT_EQ(ReadWholeFile(dir.File("small"), 5), std::optional<std::string>("12345"));
   EXPECT_EQ(ReadWholeFile(dir.File("link")), std::optional<std::string>("12345"));
-  EXPECT_NE(CopyFileAtomically(dir.File("fifo"), dir.File("copy")), "");
+  EXPECT_NE(CopyFileAtomically(dir.File("fifo"), dir.File("copy")).reason(), "");
   EXPECT_FALSE(IsRegularEntry(dir.File("fifo")));
   EXPECT_FALSE(IsRegularEntry(dir.File("link")));
   EXPECT_EQ(LastWriteTimeLocal(dir.File("link")), std::nullopt);
@@ -119,7 +124,7 @@ TEST(FileSystemTest, StagedFileAppearsOnlyWhenCommitted) {
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"ring0.bmp"});
   StagedFile staged = StagedFile::Write(dir.File("ring0.bmp"), pieces);
   EXPECT_EQ(dir.Read("ring0.bmp"), "old");
-  EXPECT_EQ(staged.Commit(), "");
+  EXPECT_EQ(staged.Commit().reason(), "");
   EXPECT_EQ(dir.Read("ring0.bmp"), "new");
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"ring0.bmp"});
 }
@@ -141,11 +146,11 @@ TEST(FileSystemTest, BatchPublishesNothingBeforeCommitAndCommitsInOrder) {
     batch.FlushAll();
     EXPECT_EQ(dir.Read("Image0.png"), "old 0");
     EXPECT_EQ(dir.Read("LastImageURI.txt"), "old uri");
-    EXPECT_NE(lost.Commit(), "");
-    EXPECT_EQ(record.Commit(), "");
+    EXPECT_NE(lost.Commit().reason(), "");
+    EXPECT_EQ(record.Commit().reason(), "");
     EXPECT_EQ(dir.Read("Image0.png"), "old 0");
     EXPECT_EQ(dir.Read("LastImageURI.txt"), "new uri");
-    EXPECT_EQ(image.Commit(), "");
+    EXPECT_EQ(image.Commit().reason(), "");
     EXPECT_EQ(dir.Read("Image0.png"), "new 0");
     // A file left uncommitted goes with the batch.
     batch.Write(dir.File("Image2.png"), frame);
@@ -180,12 +185,12 @@ TEST(FileSystemTest, RemovesOnlyStaleTemporariesOfOwnNaming) {
 TEST(FileSystemTest, FailedReplaceKeepsOldContentAndLeavesNoTemporaryFile) {
   TempDir dir;
   // Missing directory: nothing is created anywhere.
-  EXPECT_NE(ReplaceFileAtomically(dir.File("missing/x.txt"), "x"), "");
+  EXPECT_NE(ReplaceFileAtomically(dir.File("missing/x.txt"), "x").reason(), "");
   EXPECT_TRUE(dir.Names().empty());
 
   // The target is a directory: the rename fails after the data was written.
   std::filesystem::create_directory(dir.File("index.html"));
-  EXPECT_NE(ReplaceFileAtomically(dir.File("index.html"), "page"), "");
+  EXPECT_NE(ReplaceFileAtomically(dir.File("index.html"), "page").reason(), "");
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"index.html"});
   std::filesystem::remove(dir.File("index.html"));
 
@@ -193,7 +198,8 @@ TEST(FileSystemTest, FailedReplaceKeepsOldContentAndLeavesNoTemporaryFile) {
   dir.Write("frame.png", "old frame");
   {
     FileSizeLimit limit(4);
-    EXPECT_NE(ReplaceFileAtomically(dir.File("frame.png"), "a new frame, longer than four"), "");
+    EXPECT_NE(
+        ReplaceFileAtomically(dir.File("frame.png"), "a new frame, longer than four").reason(), "");
   }
   EXPECT_EQ(dir.Read("frame.png"), "old frame");
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"frame.png"});
@@ -204,7 +210,7 @@ TEST(FileSystemTest, ReplaceInReadOnlyDirectoryFails) {
   dir.Write("index.html", "old");
   chmod(dir.path().c_str(), 0555);
   const std::optional<bool> failed = testing_support::RunUnprivileged(
-      [&] { return !ReplaceFileAtomically(dir.File("index.html"), "new").empty(); });
+      [&] { return !ReplaceFileAtomically(dir.File("index.html"), "new").reason().empty(); });
   chmod(dir.path().c_str(), 0700);
   if (!failed) GTEST_SKIP() << "cannot run without root's rights here";
   EXPECT_TRUE(*failed);
@@ -214,16 +220,16 @@ TEST(FileSystemTest, ReplaceInReadOnlyDirectoryFails) {
 
 TEST(FileSystemTest, AppendAndCopy) {
   TempDir dir;
-  EXPECT_EQ(AppendToFile(dir.File("log"), "one"), "");
-  EXPECT_EQ(AppendToFile(dir.File("log"), "two"), "");
+  EXPECT_EQ(AppendToFile(dir.File("log"), "one").reason(), "");
+  EXPECT_EQ(AppendToFile(dir.File("log"), "two").reason(), "");
   EXPECT_EQ(dir.Read("log"), "onetwo");
 
   const std::string bitmap("BM\0\0\x01\x02", 6);
   dir.Write("overlay.bmp", bitmap);
   dir.Write("ring0.bmp", "older ring content");
-  EXPECT_EQ(CopyFileAtomically(dir.File("overlay.bmp"), dir.File("ring0.bmp")), "");
+  EXPECT_EQ(CopyFileAtomically(dir.File("overlay.bmp"), dir.File("ring0.bmp")).reason(), "");
   EXPECT_EQ(dir.Read("ring0.bmp"), bitmap);
-  EXPECT_NE(CopyFileAtomically(dir.File("missing.bmp"), dir.File("ring0.bmp")), "");
+  EXPECT_NE(CopyFileAtomically(dir.File("missing.bmp"), dir.File("ring0.bmp")).reason(), "");
   EXPECT_EQ(dir.Read("ring0.bmp"), bitmap);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"log", "overlay.bmp", "ring0.bmp"}));
 }
@@ -239,14 +245,14 @@ TEST(FileSystemTest, CopyByLinkSharesTheFileUntilEitherIsReplaced) {
   TempDir dir;
   dir.Write("ring1.bmp", "picture one");
   dir.Write("ring2.bmp", "picture two");
-  EXPECT_EQ(CopyFileByLinkAtomically(dir.File("ring1.bmp"), dir.File("ring2.bmp")), "");
+  EXPECT_EQ(CopyFileByLinkAtomically(dir.File("ring1.bmp"), dir.File("ring2.bmp")).reason(), "");
   EXPECT_EQ(dir.Read("ring2.bmp"), "picture one");
   EXPECT_EQ(InodeOf(dir.File("ring2.bmp")), InodeOf(dir.File("ring1.bmp")));
-  EXPECT_EQ(ReplaceFileAtomically(dir.File("ring1.bmp"), "picture zero"), "");
+  EXPECT_EQ(ReplaceFileAtomically(dir.File("ring1.bmp"), "picture zero").reason(), "");
   EXPECT_EQ(dir.Read("ring2.bmp"), "picture one");
   // Already the same file, or a missing source: nothing changes.
-  EXPECT_EQ(CopyFileByLinkAtomically(dir.File("ring2.bmp"), dir.File("ring2.bmp")), "");
-  EXPECT_NE(CopyFileByLinkAtomically(dir.File("missing.bmp"), dir.File("ring2.bmp")), "");
+  EXPECT_EQ(CopyFileByLinkAtomically(dir.File("ring2.bmp"), dir.File("ring2.bmp")).reason(), "");
+  EXPECT_NE(CopyFileByLinkAtomically(dir.File("missing.bmp"), dir.File("ring2.bmp")).reason(), "");
   EXPECT_EQ(dir.Read("ring2.bmp"), "picture one");
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"ring1.bmp", "ring2.bmp"}));
 }
@@ -267,7 +273,7 @@ TEST(FileSystemTest, CopyByLinkCopiesAcrossFileSystems) {
   }
   { std::ofstream(other + "/ring0.bmp") << "picture zero"; }
   dir.Write("ring1.bmp", "picture one");
-  EXPECT_EQ(CopyFileByLinkAtomically(other + "/ring0.bmp", dir.File("ring1.bmp")), "");
+  EXPECT_EQ(CopyFileByLinkAtomically(other + "/ring0.bmp", dir.File("ring1.bmp")).reason(), "");
   EXPECT_EQ(dir.Read("ring1.bmp"), "picture zero");
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"ring1.bmp"}));
   std::filesystem::remove_all(other);
