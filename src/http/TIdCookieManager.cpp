@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/AsciiText.h"
 #include "platform/DateTime.h"
 
 #include "http/TIdHTTPResponse.h"
@@ -11,11 +12,6 @@
 namespace http {
 
 namespace {
-
-std::string ToLower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool DomainMatches(const std::string& host, const std::string& domain) {
   if (host == domain) return true;
@@ -64,7 +60,7 @@ int MonthIndex(std::string_view name) {
                                         "jul", "aug", "sep", "oct", "nov", "dec"};
   if (name.size() < 3) return -1;
   for (int i = 0; i < 12; ++i)
-    if (EqualsIgnoreCase(name.substr(0, 3), kMonths[i])) return i;
+    if (platform::EqualsIgnoringAsciiCase(name.substr(0, 3), kMonths[i])) return i;
   return -1;
 }
 
@@ -141,7 +137,7 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
   // end of the line.
   if (HasControlByte(cookie.name) || HasControlByte(cookie.value)) return;
 
-  std::string request_host = ToLower(host);
+  std::string request_host = platform::AsciiLower(host);
   cookie.domain = request_host;
   cookie.path = DefaultPath(path);
   const std::int64_t now_seconds = UnixSeconds(now);
@@ -152,8 +148,8 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
     std::string_view name = TrimBlanks(part.substr(0, eq));
     std::string attribute =
         eq == std::string_view::npos ? std::string() : std::string(TrimBlanks(part.substr(eq + 1)));
-    if (EqualsIgnoreCase(name, "Domain")) {
-      std::string domain = ToLower(attribute);
+    if (platform::EqualsIgnoringAsciiCase(name, "Domain")) {
+      std::string domain = platform::AsciiLower(attribute);
       if (!domain.empty() && domain[0] == '.') domain.erase(0, 1);
       if (domain.empty()) continue;
       // A server may widen a cookie to its own domain, never to another.
@@ -162,17 +158,17 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
         return;
       cookie.domain = domain;
       cookie.host_only = domain == request_host;
-    } else if (EqualsIgnoreCase(name, "Path")) {
+    } else if (platform::EqualsIgnoringAsciiCase(name, "Path")) {
       if (!attribute.empty() && attribute[0] == '/') cookie.path = attribute;
-    } else if (EqualsIgnoreCase(name, "Secure")) {
+    } else if (platform::EqualsIgnoringAsciiCase(name, "Secure")) {
       cookie.secure = true;
-    } else if (EqualsIgnoreCase(name, "Max-Age")) {
+    } else if (platform::EqualsIgnoringAsciiCase(name, "Max-Age")) {
       std::int64_t seconds = 0;
       if (ParseDecimal(attribute, &seconds)) {
         // Clamped so that the sum cannot overflow.
         max_age_expiry = now_seconds + std::clamp<std::int64_t>(seconds, 0, kMaxAgeSeconds);
       }
-    } else if (EqualsIgnoreCase(name, "Expires")) {
+    } else if (platform::EqualsIgnoringAsciiCase(name, "Expires")) {
       if (auto when = ParseHttpDate(attribute)) cookie.expires = *when;
     }
   }
@@ -205,7 +201,7 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
 std::string TIdCookieManager::CookieHeader(const std::string& host, const std::string& path,
                                            bool secure, Clock::time_point now) const {
   const std::int64_t now_seconds = UnixSeconds(now);
-  std::string request_host = ToLower(host);
+  std::string request_host = platform::AsciiLower(host);
   std::string request_path = path.empty() ? "/" : path;
   std::vector<const Cookie*> matching;
   for (const Cookie& cookie : cookies_) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/AsciiText.h"
 #include "platform/Exceptions.h"
 #include "zub32/PrintableText.h"
 
@@ -84,7 +85,7 @@ void RefuseControlBytes(const std::string& address) {
 }
 
 bool ValueIs(const std::string& value, const char* word) {
-  return EqualsIgnoreCase(TrimBlanks(value), word);
+  return platform::EqualsIgnoringAsciiCase(TrimBlanks(value), word);
 }
 
 }  // namespace
@@ -141,8 +142,8 @@ void TIdHTTP::ResolveTarget(const std::string& target) {
   // followed: another scheme, with or without "//", names something that is
   // no web page, whatever port it gives.
   const std::string scheme = uri.Protocol.empty() ? TIdURI::SchemeOf(target) : uri.Protocol;
-  const bool https = EqualsIgnoreCase(scheme, "https");
-  if (!scheme.empty() && !https && !EqualsIgnoreCase(scheme, "http"))
+  const bool https = platform::EqualsIgnoringAsciiCase(scheme, "https");
+  if (!scheme.empty() && !https && !platform::EqualsIgnoringAsciiCase(scheme, "http"))
     throw platform::EIdUnknownProtocol("Scheme \"" + zub32::PrintableBytes(scheme) +
                                        "\" not supported: " + zub32::PrintableBytes(target));
   if (!scheme.empty() && (uri.Protocol.empty() || !TIdURI::IsValidHost(uri.Host)))
@@ -171,13 +172,13 @@ void TIdHTTP::ResolveTarget(const std::string& target) {
 void TIdHTTP::PrepareConnection() {
   int port = ParsePort(url_.Port);
   if (connection_.Connected() &&
-      (!EqualsIgnoreCase(url_.Host, connected_host_) || port != connected_port_))
+      (!platform::EqualsIgnoringAsciiCase(url_.Host, connected_host_) || port != connected_port_))
     connection_.Disconnect();
   host_ = url_.Host;
   port_ = port;
   // No secure transport is installed, so an https target is refused before
   // anything is sent.
-  if (EqualsIgnoreCase(url_.Protocol, "https"))
+  if (platform::EqualsIgnoringAsciiCase(url_.Protocol, "https"))
     throw platform::EIdIOHandlerPropInvalid("IOHandler value is not valid");
   if (has_response_ && !KeepAlive()) connection_.Disconnect();
   connection_.Probe();

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "platform/AsciiText.h"
+
 namespace http {
 
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -14,14 +14,10 @@ bool IsContinuation(const std::string& line) { return !line.empty() && IsBlank(l
 
 }  // namespace
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
 bool ContainsIgnoreCase(std::string_view text, std::string_view part) {
-  auto found = std::search(text.begin(), text.end(), part.begin(), part.end(),
-                           [](char x, char y) { return Lower(x) == Lower(y); });
+  auto found = std::search(text.begin(), text.end(), part.begin(), part.end(), [](char x, char y) {
+    return platform::AsciiLower(x) == platform::AsciiLower(y);
+  });
   return found != text.end() || part.empty();
 }
 
@@ -39,7 +35,7 @@ std::size_t TIdHeaderList::Find(std::string_view name, std::size_t from) const {
     const std::string& line = lines_[i];
     std::size_t colon = line.find(':');
     if (colon != std::string::npos &&
-        EqualsIgnoreCase(std::string_view(line).substr(0, colon), name))
+        platform::EqualsIgnoringAsciiCase(std::string_view(line).substr(0, colon), name))
       return i;
   }
   return lines_.size();

@@ -40,8 +40,8 @@ class TIdHeaderList {
   std::vector<std::string> lines_;
 };
 
-// Shared text helpers of the client.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Shared text helpers of the client; names compare with
+// platform::EqualsIgnoringAsciiCase.
 bool ContainsIgnoreCase(std::string_view text, std::string_view part);
 std::string_view TrimBlanks(std::string_view text);
 // 0x00-0x1F and 0x7F: bytes that may end a line or act on a terminal.
