@@ -79,4 +79,9 @@ class EIdHTTPProtocolException : public EIdProtocolReplyError {
 
 #undef VESK_DECLARE_ERROR
 
+// The message of EIdSocketError for a system error code and its text.
+inline std::string SocketErrorMessage(int code, const std::string& text) {
+  return "Socket Error # " + std::to_string(code) + "\r\n" + text;
+}
+
 }  // namespace platform

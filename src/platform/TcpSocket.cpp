@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
 #include "platform/HostLookup.h"
 
 namespace platform {
@@ -20,7 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string ErrnoText(int code) { return std::strerror(code); }
+std::string ErrnoText(int code) { return SystemErrorText(code); }
 
 [[noreturn]] void RaiseSocketError(int code) {
   throw EIdSocketError(SocketErrorMessage(code, ErrnoText(code)));
@@ -53,28 +54,7 @@ bool WaitFor(int fd, short events, const std::optional<Clock::time_point>& deadl
 
 }  // namespace
 
-std::string SocketErrorMessage(int code, const std::string& text) {
-  char head[48];
-  std::snprintf(head, sizeof head, "Socket Error # %d\r\n", code);
-  return head + text;
-}
-
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-void TcpSocket::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void TcpSocket::Close() { fd_ = FileDescriptor(); }
 
 TcpSocket TcpSocket::Connect(const std::string& host, int port, int timeout_ms) {
   auto deadline = DeadlineAfter(timeout_ms);
@@ -95,15 +75,16 @@ TcpSocket TcpSocket::Connect(const std::string& host, int port, int timeout_ms) 
       continue;
     }
     const auto* peer = reinterpret_cast<const sockaddr*>(&address.address);
-    if (::connect(socket.fd_, peer, address.length) == 0) return socket;
+    if (::connect(socket.fd_.get(), peer, address.length) == 0) return socket;
     if (errno != EINPROGRESS) {
       last_error = errno;
       continue;
     }
-    if (!WaitFor(socket.fd_, POLLOUT, deadline)) throw EIdConnectTimeout("Connect timed out.");
+    if (!WaitFor(socket.fd_.get(), POLLOUT, deadline))
+      throw EIdConnectTimeout("Connect timed out.");
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(socket.fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    if (::getsockopt(socket.fd_.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
     if (error == 0) return socket;
     last_error = error;
   }
@@ -112,13 +93,13 @@ TcpSocket TcpSocket::Connect(const std::string& host, int port, int timeout_ms) 
 
 std::optional<std::size_t> TcpSocket::TryReceive(char* buffer, std::size_t max_bytes,
                                                  int timeout_ms) {
-  if (fd_ < 0) throw EIdNotConnected("Not Connected");
+  if (!fd_.valid()) throw EIdNotConnected("Not Connected");
   std::optional<Clock::time_point> deadline;
   bool waited = false;
   for (;;) {
     // Try first and wait only when nothing is there: a stream that keeps the
     // socket filled costs one call per block instead of two.
-    ssize_t received = ::recv(fd_, buffer, max_bytes, MSG_DONTWAIT);
+    ssize_t received = ::recv(fd_.get(), buffer, max_bytes, MSG_DONTWAIT);
     if (received >= 0) return static_cast<std::size_t>(received);
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
@@ -126,14 +107,14 @@ std::optional<std::size_t> TcpSocket::TryReceive(char* buffer, std::size_t max_b
       deadline = DeadlineAfter(timeout_ms);
       waited = true;
     }
-    if (!WaitFor(fd_, POLLIN, deadline)) return std::nullopt;
+    if (!WaitFor(fd_.get(), POLLIN, deadline)) return std::nullopt;
   }
 }
 
 std::optional<std::size_t> TcpSocket::ReceiveNow(char* buffer, std::size_t max_bytes) {
-  if (fd_ < 0) throw EIdNotConnected("Not Connected");
+  if (!fd_.valid()) throw EIdNotConnected("Not Connected");
   for (;;) {
-    ssize_t received = ::recv(fd_, buffer, max_bytes, MSG_DONTWAIT);
+    ssize_t received = ::recv(fd_.get(), buffer, max_bytes, MSG_DONTWAIT);
     if (received >= 0) return static_cast<std::size_t>(received);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
@@ -148,17 +129,17 @@ std::size_t TcpSocket::Receive(char* buffer, std::size_t max_bytes, int timeout_
 }
 
 void TcpSocket::SendAll(const char* data, std::size_t size, int timeout_ms) {
-  if (fd_ < 0) throw EIdNotConnected("Not Connected");
+  if (!fd_.valid()) throw EIdNotConnected("Not Connected");
   std::size_t sent = 0;
   while (sent < size) {
-    ssize_t count = ::send(fd_, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t count = ::send(fd_.get(), data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (count >= 0) {
       sent += static_cast<std::size_t>(count);
       continue;
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
-    if (!WaitFor(fd_, POLLOUT, DeadlineAfter(timeout_ms))) RaiseSocketError(ETIMEDOUT);
+    if (!WaitFor(fd_.get(), POLLOUT, DeadlineAfter(timeout_ms))) RaiseSocketError(ETIMEDOUT);
   }
 }
 

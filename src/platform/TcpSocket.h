@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/FileDescriptor.h"
+
 namespace platform {
 
 class TcpSocket {
@@ -16,9 +18,8 @@ class TcpSocket {
   static constexpr int kNoTimeout = 0;
 
   TcpSocket() = default;
-  ~TcpSocket();
-  TcpSocket(TcpSocket&& other) noexcept;
-  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(TcpSocket&& other) noexcept = default;
+  TcpSocket& operator=(TcpSocket&& other) noexcept = default;
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
 
@@ -29,7 +30,7 @@ class TcpSocket {
   // EIdConnectException with the system's text when every address refuses or fails.
   static TcpSocket Connect(const std::string& host, int port, int timeout_ms);
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.valid(); }
   void Close();
 
   // Receives at most max_bytes into buffer, waiting at most timeout_ms for
@@ -53,10 +54,7 @@ class TcpSocket {
  private:
   explicit TcpSocket(int fd) : fd_(fd) {}
 
-  int fd_ = -1;
+  FileDescriptor fd_;
 };
-
-// The message of EIdSocketError: "Socket Error # %d\r\n%s".
-std::string SocketErrorMessage(int code, const std::string& text);
 
 }  // namespace platform

@@ -13,22 +13,15 @@
 #include <memory>
 #include <utility>
 
+#include "platform/FileSystem.h"
+
 namespace platform {
 namespace {
 
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
 
-std::string ErrnoText(int error_number) {
-  char buffer[256];
-  // The GNU variant returns a pointer that may or may not be the buffer.
-  return strerror_r(error_number, buffer, sizeof buffer);
-}
-
-std::string SocketErrorMessage(int error_number, const std::string& text) {
-  if (error_number == 0) return text;
-  return "Socket Error # " + std::to_string(error_number) + "\r\n" + text;
-}
+std::string ErrnoText(int error_number) { return SystemErrorText(error_number); }
 
 [[noreturn]] void ThrowErrno(int error_number) {
   throw UdpSocketError(error_number, ErrnoText(error_number));
@@ -64,7 +57,8 @@ std::string Dotted(const in_addr& address) {
 }  // namespace
 
 UdpSocketError::UdpSocketError(int error_number, const std::string& text)
-    : EIdSocketError("EIdSocketError", SocketErrorMessage(error_number, text)),
+    : EIdSocketError("EIdSocketError",
+                     error_number == 0 ? text : SocketErrorMessage(error_number, text)),
       error_number_(error_number) {}
 
 std::vector<std::string> LocalIPv4Addresses() {
