@@ -255,7 +255,7 @@ void TIdHTTP::DropBody() {
   if (!connection_.Connected()) return;
   try {
     BodyDestination nowhere(kMaxBodyBytes);
-    ReadBodyWithTimeout(nowhere, kRedirectDropReadTimeout);
+    ReadBodyWithTimeout(nowhere, redirect_drop_read_timeout_);
   } catch (const platform::Exception&) {
     // The failure itself does not matter, but the rest of that body would
     // be taken for the next answer.
@@ -268,7 +268,7 @@ void TIdHTTP::RaiseProtocolError() {
   // A head cut short by the peer's close has no body to read.
   if (!head_cut_) {
     BodyDestination destination(text, kMaxBodyBytes);
-    ReadBodyWithTimeout(destination, kProtocolErrorReadTimeout);
+    ReadBodyWithTimeout(destination, protocol_error_read_timeout_);
   }
   throw platform::EIdHTTPProtocolException(response_.ResponseCode, response_.ResponseText,
                                            std::move(text));

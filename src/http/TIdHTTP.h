@@ -22,7 +22,8 @@ namespace http {
 
 class TIdHTTP {
  public:
-  // Time limits for the reads that only serve an error or a redirect.
+  // Time limits for the reads that only serve an error or a redirect, unless
+  // SetServiceReadTimeouts says otherwise.
   static constexpr int kProtocolErrorReadTimeout = 2000;
   static constexpr int kRedirectDropReadTimeout = 4000;
 
@@ -39,6 +40,15 @@ class TIdHTTP {
   // Milliseconds for one wait for data and for a connect; 0: no limit.
   int ReadTimeout() const { return connection_.ReadTimeout(); }
   void SetReadTimeout(int milliseconds) { connection_.SetReadTimeout(milliseconds); }
+
+  // The limits of the reads of an error page's body and of a dropped
+  // redirect's body, in milliseconds.
+  void SetServiceReadTimeouts(int protocol_error_ms, int redirect_drop_ms) {
+    protocol_error_read_timeout_ = protocol_error_ms;
+    redirect_drop_read_timeout_ = redirect_drop_ms;
+  }
+  int ProtocolErrorReadTimeout() const { return protocol_error_read_timeout_; }
+  int RedirectDropReadTimeout() const { return redirect_drop_read_timeout_; }
   // Milliseconds one GET may take as a whole, redirects included; 0: no
   // limit. Every wait of the GET is bounded by the time it has left, so a
   // server that paces its bytes just inside ReadTimeout cannot hold it
@@ -78,6 +88,8 @@ class TIdHTTP {
   std::string Get(const std::string& url);
 
  private:
+  int protocol_error_read_timeout_ = kProtocolErrorReadTimeout;
+  int redirect_drop_read_timeout_ = kRedirectDropReadTimeout;
   enum class NextStep { kFollow, kFinish, kUndefined };
 
   void ResolveTarget(const std::string& target);

@@ -381,18 +381,20 @@ TEST(TIdHTTPTest, ErrorStatusesRaiseTheProtocolError) {
   }
 }
 
-TEST(TIdHTTPTest, ProtocolErrorReadsItsBodyWithinTwoSeconds) {
+TEST(TIdHTTPTest, ProtocolErrorReadsItsBodyWithinItsLimit) {
   // With no read time-out of its own, the client would wait for the rest of
-  // the error page until the server goes away; the 2000 ms limit ends it
-  // with a time-out first, which replaces the protocol error.
+  // the error page until the server goes away; the limit (2000 ms unless
+  // set) ends it with a time-out first, which replaces the protocol error.
   ScriptedServer server(
       {{ScriptedServer::ReadRequest(),
         ScriptedServer::Send("HTTP/1.1 500 Oops\r\nContent-Length: 100\r\n\r\npart"),
-        ScriptedServer::Wait(8000)}},
-      {std::chrono::milliseconds(10000), false});
+        ScriptedServer::Wait(2000)}},
+      {std::chrono::milliseconds(4000), false});
   TIdHTTP client;
+  EXPECT_EQ(client.ProtocolErrorReadTimeout(), 2000);
   SetUpLikeTheCallers(client, server);
   client.SetReadTimeout(0);
+  client.SetServiceReadTimeouts(200, client.RedirectDropReadTimeout());
   Raised raised = GetFails(client, "/");
   EXPECT_EQ(raised.class_name, "EIdReadTimeout");
   EXPECT_EQ(raised.message, "Read Timeout");
@@ -475,19 +477,22 @@ TEST(TIdHTTPTest, RedirectWithoutFollowingIsAnError) {
   }
 }
 
-TEST(TIdHTTPTest, StalledRedirectBodyIsDroppedAfterFourSeconds) {
-  // The redirect's body never completes; after 4000 ms the client gives up
-  // on it, closes that connection and follows on a new one.
+TEST(TIdHTTPTest, StalledRedirectBodyIsDroppedAfterItsLimit) {
+  // The redirect's body never completes; after the limit (4000 ms unless
+  // set) the client gives up on it, closes that connection and follows on a
+  // new one.
   ScriptedServer server(
       {{ScriptedServer::ReadRequest(),
         ScriptedServer::Send(
             "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 50\r\n\r\nxx"),
-        ScriptedServer::Wait(9000)},
+        ScriptedServer::Wait(2000)},
        Answering(Ok("followed"))},
-      {std::chrono::milliseconds(12000), false});
+      {std::chrono::milliseconds(4000), false});
   TIdHTTP client;
+  EXPECT_EQ(client.RedirectDropReadTimeout(), 4000);
   SetUpLikeTheCallers(client, server);
   client.SetReadTimeout(0);
+  client.SetServiceReadTimeouts(client.ProtocolErrorReadTimeout(), 300);
   EXPECT_EQ(client.Get("/"), "followed");
   EXPECT_EQ(server.Accepted(), 2);
   EXPECT_EQ(client.ReadTimeout(), 0);
