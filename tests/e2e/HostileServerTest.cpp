@@ -27,8 +27,13 @@
 #include "support/SimProcess.h"
 #include "support/SlotTag.h"
 #include "support/TempDir.h"
+#include "support/TestText.h"
 
 namespace {
+
+using testing_support::HttpHead;
+using testing_support::HttpOk;
+using testing_support::ReportElement;
 
 namespace fs = std::filesystem;
 using testing_support::ProcessOptions;
@@ -82,16 +87,8 @@ std::string PageWith(int entry, const std::string& address) {
 
 const std::string kFeedBody = R"({"currentTemp":"21.5","currentWind":"NW 12","updated":"now"})";
 
-std::string Head(const std::string& status, const std::string& headers) {
-  return "HTTP/1.1 " + status + "\r\n" + headers + "\r\n";
-}
-
-std::string Ok(const std::string& body, const std::string& headers = "") {
-  return Head("200 OK", headers + "Content-Length: " + std::to_string(body.size()) + "\r\n") + body;
-}
-
 std::string Redirect(const std::string& location) {
-  return Head("302 Found", "Location: " + location + "\r\nContent-Length: 5\r\n") + "moved";
+  return HttpHead("302 Found", "Location: " + location + "\r\nContent-Length: 5\r\n") + "moved";
 }
 
 // A body in the chunked coding, cut into pieces of at most piece bytes,
@@ -248,26 +245,26 @@ std::vector<Scenario> Scenarios() {
       "EIdReadTimeout");
   add("LoopPage_StallMidBody", L,
       Plays({ScriptedServer::Send(
-                 Head("200 OK", "Content-Length: " + std::to_string(page.size()) + "\r\n") +
+                 HttpHead("200 OK", "Content-Length: " + std::to_string(page.size()) + "\r\n") +
                  Half(page)),
              ScriptedServer::Wait(20000)}),
       "EIdReadTimeout");
   add("Frame_StallMidBody", F,
-      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 5000\r\n") + Half(frame)),
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Content-Length: 5000\r\n") + Half(frame)),
              ScriptedServer::Wait(20000)}),
       "EIdReadTimeout");
   add("Feed_StallBeforeHead", S, Plays({ScriptedServer::Wait(20000)}), "EIdReadTimeout");
   // One byte every 150 ms never trips the read time-out; the request
   // deadline ends it.
-  add("Frame_TrickleBeyondTheDeadline", F, Plays({ScriptedServer::Trickle(Ok(frame), 1, 150)}),
+  add("Frame_TrickleBeyondTheDeadline", F, Plays({ScriptedServer::Trickle(HttpOk(frame), 1, 150)}),
       "EIdReadTimeout");
   add("LoopPage_ResetBeforeHead", L, Plays({ScriptedServer::Reset()}), "EIdSocketError");
   add("Frame_ResetMidBody", F,
-      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 5000\r\n") + Half(frame)),
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Content-Length: 5000\r\n") + Half(frame)),
              ScriptedServer::Wait(100), ScriptedServer::Reset()}),
       "EIdSocketError");
   add("Feed_ResetMidBody", S,
-      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 500\r\n") + Half(kFeedBody)),
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Content-Length: 500\r\n") + Half(kFeedBody)),
              ScriptedServer::Wait(100), ScriptedServer::Reset()}),
       "EIdSocketError");
   add("LoopPage_ClosedWithoutAnswer", L, Plays({ScriptedServer::Close()}),
@@ -280,91 +277,93 @@ std::vector<Scenario> Scenarios() {
   // Bodies that end too early, twice or never.
   add("LoopPage_TruncatedContentLength", L,
       Plays({ScriptedServer::Send(
-                 Head("200 OK", "Content-Length: " + std::to_string(page.size()) + "\r\n") +
+                 HttpHead("200 OK", "Content-Length: " + std::to_string(page.size()) + "\r\n") +
                  Half(page)),
              ScriptedServer::Close()}),
       "EIdConnClosedGracefully");
   add("Frame_TruncatedContentLength", F,
       Plays({ScriptedServer::Send(
-                 Head("200 OK", "Content-Length: " + std::to_string(frame.size()) + "\r\n") +
+                 HttpHead("200 OK", "Content-Length: " + std::to_string(frame.size()) + "\r\n") +
                  Half(frame)),
              ScriptedServer::Close()}),
       "EIdConnClosedGracefully");
   add("Feed_TruncatedContentLength", S,
-      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 100\r\n") + kFeedBody),
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Content-Length: 100\r\n") + kFeedBody),
              ScriptedServer::Close()}),
       "EIdConnClosedGracefully");
   add("Frame_DuplicateEqualContentLength", F,
-      Sends(Head("200 OK", "Content-Length: " + std::to_string(frame.size()) +
-                               "\r\nContent-Length: " + std::to_string(frame.size()) + "\r\n") +
+      Sends(HttpHead("200 OK", "Content-Length: " + std::to_string(frame.size()) +
+                                   "\r\nContent-Length: " + std::to_string(frame.size()) + "\r\n") +
             frame),
       ok);
   add("Frame_ConflictingContentLength", F,
-      Sends(Head("200 OK", "Content-Length: 100\r\nContent-Length: " +
-                               std::to_string(frame.size()) + "\r\n") +
+      Sends(HttpHead("200 OK", "Content-Length: 100\r\nContent-Length: " +
+                                   std::to_string(frame.size()) + "\r\n") +
             frame),
       "EIdException");
   add("LoopPage_ConflictingContentLengthList", L,
-      Sends(Head("200 OK", "Content-Length: " + std::to_string(page.size()) + ", 20\r\n") + page),
+      Sends(HttpHead("200 OK", "Content-Length: " + std::to_string(page.size()) + ", 20\r\n") +
+            page),
       "EIdException");
   // A negative length counts as none: the body runs to the close.
   add("Frame_NegativeContentLength", F,
-      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: -1\r\n") + frame),
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Content-Length: -1\r\n") + frame),
              ScriptedServer::Close()}),
       ok);
   add("Frame_ContentLengthPast64Bits", F,
-      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length: 99999999999999999999999\r\n") +
-                                  frame),
+      Plays({ScriptedServer::Send(
+                 HttpHead("200 OK", "Content-Length: 99999999999999999999999\r\n") + frame),
              ScriptedServer::Close()}),
       "EIdException");
   // 10 GiB announced and streamed; the client refuses at once and hangs
   // up, which ends the stream after a few MiB.
   add("Frame_Declared10GiBBody", F,
       Plays({ScriptedServer::Send(
-                 Head("200 OK", "Content-Length: " + std::to_string(kTenGiB) + "\r\n")),
+                 HttpHead("200 OK", "Content-Length: " + std::to_string(kTenGiB) + "\r\n")),
              ScriptedServer::Repeat(std::string(kMiB, 'x'), kTenGiB / kMiB)}),
       "EIdException");
   add("LoopPage_Chunked10GiBStream", L,
       Plays(
-          {ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n")),
+          {ScriptedServer::Send(HttpHead("200 OK", "Transfer-Encoding: chunked\r\n")),
            ScriptedServer::Repeat("100000\r\n" + std::string(kMiB, 'x') + "\r\n", kTenGiB / kMiB)}),
       "EIdException")
       ->deadline_seconds = 30;
   add("Feed_UntilClose10GiBStream", S,
-      Plays({ScriptedServer::Send(Head("200 OK", "Connection: close\r\n")),
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Connection: close\r\n")),
              ScriptedServer::Repeat(std::string(kMiB, 'x'), kTenGiB / kMiB)}),
       "EIdException")
       ->deadline_seconds = 30;
   add("Frame_ChunkSizeOverflow", F,
-      Plays({ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n") +
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Transfer-Encoding: chunked\r\n") +
                                   "ffffffffffffffff\r\n" + frame),
              ScriptedServer::Close()}),
       "EIdException");
   add("Frame_Single10GiBChunk", F,
-      Plays(
-          {ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n") + "280000000\r\n"),
-           ScriptedServer::Repeat(std::string(kMiB, 'x'), kTenGiB / kMiB)}),
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Transfer-Encoding: chunked\r\n") +
+                                  "280000000\r\n"),
+             ScriptedServer::Repeat(std::string(kMiB, 'x'), kTenGiB / kMiB)}),
       "EIdException");
   add("LoopPage_ChunkedWithoutLastChunkThenClose", L,
-      Plays({ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n") +
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Transfer-Encoding: chunked\r\n") +
                                   Chunked(page, 100, false)),
              ScriptedServer::Close()}),
       "EIdConnClosedGracefully");
   add("Frame_ChunkedWithoutLastChunkThenStall", F,
-      Plays({ScriptedServer::Send(Head("200 OK", "Transfer-Encoding: chunked\r\n") +
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Transfer-Encoding: chunked\r\n") +
                                   Chunked(frame, 700, false)),
              ScriptedServer::Wait(20000)}),
       "EIdReadTimeout");
   add("Frame_ChunkedWithExtensionsAndTrailer", F,
-      Sends(Head("200 OK", "Transfer-Encoding: chunked\r\n") + "10 ; name=value\r\n" +
+      Sends(HttpHead("200 OK", "Transfer-Encoding: chunked\r\n") + "10 ; name=value\r\n" +
             frame.substr(0, 16) + "\r\n" + Chunked(frame.substr(16), 333, false) +
             "0\r\nX-Trailer: yes\r\n\r\n"),
       ok);
   add("Frame_LengthAndChunkedTogether", F,
-      Sends(Head("200 OK", "Content-Length: 20\r\nTransfer-Encoding: chunked\r\n") +
+      Sends(HttpHead("200 OK", "Content-Length: 20\r\nTransfer-Encoding: chunked\r\n") +
             Chunked(frame, 500)),
       "EIdException");
-  add("Frame_SurplusBytesAfterTheBody", F, Sends(Ok(frame) + "HTTP/1.1 200 OK\r\n\r\nstray"), ok);
+  add("Frame_SurplusBytesAfterTheBody", F, Sends(HttpOk(frame) + "HTTP/1.1 200 OK\r\n\r\nstray"),
+      ok);
 
   // Line ends and head lines of odd forms.
   add("LoopPage_BareLineFeeds", L,
@@ -373,19 +372,20 @@ std::vector<Scenario> Scenarios() {
       Sends("HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n" + Chunked(frame, 1000, true, "\n")),
       ok);
   add("LoopPage_HeaderLineWithoutColon", L,
-      Sends(Ok(page, "this line has no colon\r\nX-Fine: yes\r\n")), ok);
+      Sends(HttpOk(page, "this line has no colon\r\nX-Fine: yes\r\n")), ok);
   // Without its colon the length is no length: the body runs to the close.
   add("Frame_ContentLengthWithoutColon", F,
-      Plays({ScriptedServer::Send(Head("200 OK", "Content-Length 20\r\n") + frame),
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Content-Length 20\r\n") + frame),
              ScriptedServer::Close()}),
       ok);
   add("LoopPage_ContinuationLines", L,
-      Sends(Ok(page, " leading continuation\r\nX-Folded: one\r\n two\r\n\tthree\r\n")), ok);
+      Sends(HttpOk(page, " leading continuation\r\nX-Folded: one\r\n two\r\n\tthree\r\n")), ok);
   add("Frame_ContentLengthOnAContinuationLine", F,
-      Sends(Head("200 OK", "Content-Length:\r\n " + std::to_string(frame.size()) + "\r\n") + frame),
+      Sends(HttpHead("200 OK", "Content-Length:\r\n " + std::to_string(frame.size()) + "\r\n") +
+            frame),
       ok);
-  add("LoopPage_NulBytesInHeaders", L, Sends(Ok(page, Bytes("X-Zero: a\0b\r\nX-\0Name: v\r\n"))),
-      ok);
+  add("LoopPage_NulBytesInHeaders", L,
+      Sends(HttpOk(page, Bytes("X-Zero: a\0b\r\nX-\0Name: v\r\n"))), ok);
   add("LoopPage_NulByteInStatusLine", L,
       Sends(Bytes("HTTP/1.1 200\0 OK\r\nContent-Length: 2\r\n\r\nok")), "EIdHTTPProtocolException");
 
@@ -410,7 +410,7 @@ std::vector<Scenario> Scenarios() {
       [frame](const Ports&) {
         std::string interim;
         for (int i = 0; i < 20; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
-        return Script{ScriptedServer::Send(interim + Ok(frame))};
+        return Script{ScriptedServer::Send(interim + HttpOk(frame))};
       },
       ok);
   add("LoopPage_ContinueFlood", L,
@@ -422,21 +422,22 @@ std::vector<Scenario> Scenarios() {
           "HTTP/1.1 101 Switching Protocols\r\nUpgrade: something\r\nConnection: Upgrade\r\n\r\n"),
       "EIdHTTPProtocolException");
   add("LoopPage_Status103BeforeTheAnswer", L,
-      Sends("HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n" + Ok(page)), ok);
+      Sends("HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n" + HttpOk(page)),
+      ok);
   add("LoopPage_Status204WithBody", L,
-      Sends(Head("204 No Content", "Content-Length: 5\r\n") + "hello"), "EContentError");
+      Sends(HttpHead("204 No Content", "Content-Length: 5\r\n") + "hello"), "EContentError");
   add("Frame_Status204WithBody", F,
-      Sends(Head("204 No Content", "Content-Length: 5\r\n") + "hello"), "EContentError");
+      Sends(HttpHead("204 No Content", "Content-Length: 5\r\n") + "hello"), "EContentError");
   add("LoopPage_Status304WithBody", L,
-      Sends(Head("304 Not Modified", "Content-Length: 5\r\n") + "hello"),
+      Sends(HttpHead("304 Not Modified", "Content-Length: 5\r\n") + "hello"),
       "EIdHTTPProtocolException");
-  add("Frame_EmptyBody", F, Sends(Ok("")), "EContentError");
-  add("Frame_NotFound", F, Sends(Head("404 Not Found", "Content-Length: 9\r\n") + "not here!"),
+  add("Frame_EmptyBody", F, Sends(HttpOk("")), "EContentError");
+  add("Frame_NotFound", F, Sends(HttpHead("404 Not Found", "Content-Length: 9\r\n") + "not here!"),
       "EIdHTTPProtocolException");
   // The error page stalls: its read time-out (2 s) is longer than the run's
   // own, and the stall replaces the protocol error.
   add("Feed_ServerErrorWithStalledBody", S,
-      Plays({ScriptedServer::Send(Head("500 Internal Server Error", "Content-Length: 100\r\n") +
+      Plays({ScriptedServer::Send(HttpHead("500 Internal Server Error", "Content-Length: 100\r\n") +
                                   "partial"),
              ScriptedServer::Wait(20000)}),
       "EIdReadTimeout");
@@ -472,7 +473,7 @@ std::vector<Scenario> Scenarios() {
   {
     Scenario* scenario = add("LoopPage_RedirectThroughDotDotPath", L,
                              Sends(Redirect("../radar/../products/moved.shtml")), ok);
-    scenario->routes[kMovedPagePath] = Sends(Ok(page));
+    scenario->routes[kMovedPagePath] = Sends(HttpOk(page));
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
       EXPECT_EQ(Targets(radar).at(1), kMovedPagePath);
     };
@@ -480,7 +481,7 @@ std::vector<Scenario> Scenarios() {
   {
     Scenario* scenario = add("LoopPage_RedirectAboveTheRoot", L,
                              Sends(Redirect("../../../../../products/moved.shtml")), ok);
-    scenario->routes[kMovedPagePath] = Sends(Ok(page));
+    scenario->routes[kMovedPagePath] = Sends(HttpOk(page));
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
       EXPECT_EQ(Targets(radar).at(1), kMovedPagePath);
     };
@@ -494,10 +495,10 @@ std::vector<Scenario> Scenarios() {
       "EIdIOHandlerPropInvalid");
   add("Feed_RedirectToHttps", S, Sends(Redirect("https://127.0.0.1/ses/sysinfo.json")),
       "EIdIOHandlerPropInvalid");
-  add("LoopPage_RedirectWithoutLocation", L, Sends(Head("302 Found", "Content-Length: 0\r\n")),
+  add("LoopPage_RedirectWithoutLocation", L, Sends(HttpHead("302 Found", "Content-Length: 0\r\n")),
       "EIdHTTPProtocolException");
   add("Frame_RedirectToAMirror", F, Sends(Redirect("/mirror/frame3.png")), ok)
-      ->routes["/mirror/frame3.png"] = Sends(Ok(frame));
+      ->routes["/mirror/frame3.png"] = Sends(HttpOk(frame));
   add(
       "Feed_RedirectToTheRadarHost", S,
       [](const Ports& ports) {
@@ -508,7 +509,7 @@ std::vector<Scenario> Scenarios() {
   // Connections that go stale between requests.
   {
     Scenario* scenario = add("LoopPage_StaleKeptAliveConnection", L,
-                             Plays({ScriptedServer::SendAndClose(Ok(page))}), ok);
+                             Plays({ScriptedServer::SendAndClose(HttpOk(page))}), ok);
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
       EXPECT_GE(radar.Accepted(), 2);
     };
@@ -524,11 +525,11 @@ std::vector<Scenario> Scenarios() {
       [page](const Ports&) {
         std::string headers;
         for (int i = 0; i < 10000; ++i) headers += "X-Line-" + std::to_string(i) + ": v\r\n";
-        return Script{ScriptedServer::Send(Ok(page, headers))};
+        return Script{ScriptedServer::Send(HttpOk(page, headers))};
       },
       "EIdException");
   add("Frame_OverlongHeaderLine", F,
-      Sends(Ok(frame, "X-Long: " + std::string(20000, 'v') + "\r\n")),
+      Sends(HttpOk(frame, "X-Long: " + std::string(20000, 'v') + "\r\n")),
       "EIdReadLnMaxLineLengthExceeded");
 
   // Cookies of every odd kind; none may break the run or come back with
@@ -552,7 +553,7 @@ std::vector<Scenario> Scenarios() {
         "Set-Cookie: del=a\x7f; Path=/\r\n"
         "Set-cookie2: old=style; Version=1\r\n";
     cookies += Bytes("Set-Cookie: nul=a\0b; Path=/\r\n");
-    Scenario* scenario = add("LoopPage_CookieOddities", L, Sends(Ok(page, cookies)), ok);
+    Scenario* scenario = add("LoopPage_CookieOddities", L, Sends(HttpOk(page, cookies)), ok);
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
       const std::vector<std::string> lines = CookieLines(radar);
       ASSERT_EQ(lines.size(), 7u);
@@ -575,7 +576,7 @@ std::vector<Scenario> Scenarios() {
           std::string cookies;
           for (int i = 0; i < 900; ++i)
             cookies += "Set-Cookie: c" + std::to_string(i) + "=" + std::string(1000, 'v') + "\r\n";
-          return Script{ScriptedServer::Send(Ok(frame, cookies))};
+          return Script{ScriptedServer::Send(HttpOk(frame, cookies))};
         },
         ok);
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
@@ -612,7 +613,7 @@ std::vector<Scenario> Scenarios() {
   };
   for (const auto& bad : kBadFrameAddresses) {
     const std::string hostile_page = PageWith(kHostileEntry, bad.address);
-    Scenario* scenario = add(bad.name, L, Sends(Ok(hostile_page)), "EIdException");
+    Scenario* scenario = add(bad.name, L, Sends(HttpOk(hostile_page)), "EIdException");
     scenario->page = hostile_page;
     scenario->report_message = bad.message;
     scenario->check = targets_are(page_and_three_frames);
@@ -620,9 +621,9 @@ std::vector<Scenario> Scenarios() {
   {
     const std::string spaced_page = PageWith(kHostileEntry, "/radar/new frame\xc3\xa9.png");
     Scenario* scenario =
-        add("LoopPage_FrameAddressWithSpaceAndHighByte", L, Sends(Ok(spaced_page)), ok);
+        add("LoopPage_FrameAddressWithSpaceAndHighByte", L, Sends(HttpOk(spaced_page)), ok);
     scenario->page = spaced_page;
-    scenario->routes["/radar/new%20frame%C3%A9.png"] = Sends(Ok(frame));
+    scenario->routes["/radar/new%20frame%C3%A9.png"] = Sends(HttpOk(frame));
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
       EXPECT_EQ(Targets(radar).at(kHostileEntry + 1), "/radar/new%20frame%C3%A9.png");
     };
@@ -666,18 +667,18 @@ std::vector<Scenario> Scenarios() {
   {
     Scenario* scenario =
         add("LoopPage_LocationWithSpace", L, Sends(Redirect("/products/moved page.shtml")), ok);
-    scenario->routes["/products/moved%20page.shtml"] = Sends(Ok(page));
+    scenario->routes["/products/moved%20page.shtml"] = Sends(HttpOk(page));
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
       EXPECT_EQ(Targets(radar).at(1), "/products/moved%20page.shtml");
     };
   }
   {
-    Scenario* scenario =
-        add("LoopPage_CookieExpiresInYears9999And0100", L,
-            Sends(Ok(page,
+    Scenario* scenario = add(
+        "LoopPage_CookieExpiresInYears9999And0100", L,
+        Sends(HttpOk(page,
                      "Set-Cookie: far=1; Expires=Fri, 31 Dec 9999 23:59:59 GMT; Path=/\r\n"
                      "Set-Cookie: ancient=1; Expires=Fri, 01 Jan 0100 00:00:00 GMT; Path=/\r\n")),
-            ok);
+        ok);
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
       const std::vector<std::string> lines = CookieLines(radar);
       ASSERT_EQ(lines.size(), 7u);
@@ -690,10 +691,10 @@ std::vector<Scenario> Scenarios() {
     auto slow = [](const std::string& bytes) {
       return Plays({ScriptedServer::Trickle(bytes, bytes.size() / 16 + 1, 150)});
     };
-    Scenario* scenario =
-        add("AllHosts_EachAnswerJustInsideTheRequestDeadline", L, slow(Ok(page)), "EIdReadTimeout");
-    for (int n = 0; n < 7; ++n) scenario->routes[FrameAddress(n)] = slow(Ok(FrameBytes(n)));
-    scenario->routes[kFeedPath] = slow(Ok(kFeedBody));
+    Scenario* scenario = add("AllHosts_EachAnswerJustInsideTheRequestDeadline", L,
+                             slow(HttpOk(page)), "EIdReadTimeout");
+    for (int n = 0; n < 7; ++n) scenario->routes[FrameAddress(n)] = slow(HttpOk(FrameBytes(n)));
+    scenario->routes[kFeedPath] = slow(HttpOk(kFeedBody));
     scenario->environment["VESK_RUN_DEADLINE"] = "5";
     scenario->report_message = "Read Timeout";
     scenario->max_run_seconds = 10;
@@ -707,7 +708,7 @@ std::vector<Scenario> Scenarios() {
   {
     Scenario* scenario =
         add("LoopPage_NotFoundWhileAPageCannotBeWritten", L,
-            Sends(Head("404 Not Found", "Content-Length: 0\r\n")), "EIdHTTPProtocolException");
+            Sends(HttpHead("404 Not Found", "Content-Length: 0\r\n")), "EIdHTTPProtocolException");
     // A directory in the page's place: renaming the new page over it fails.
     scenario->prepare = [](const TempDir& program) {
       fs::create_directory(program.File("index24.html"));
@@ -764,14 +765,6 @@ std::string Shown(const std::string& bytes) {
 #define EXPECT_SAME_BYTES(actual, expected) \
   EXPECT_TRUE((actual) == (expected)) << Shown(actual) << " instead of " << Shown(expected)
 
-std::string Element(const std::string& report, const std::string& name) {
-  const std::string open = "<" + name + ">";
-  const std::size_t start = report.find(open);
-  if (start == std::string::npos) return "<none>";
-  const std::size_t end = report.find("</" + name + ">", start);
-  return report.substr(start + open.size(), end - start - open.size());
-}
-
 // The hosts of one run: the radar source, the publishing host and another
 // host that redirects may point at, all answering by the scenario.
 class Hosts {
@@ -815,12 +808,12 @@ class Hosts {
     if (role == hostile && path == TargetPath(scenario_.target)) return scenario_.answer(ports_);
     const auto route = scenario_.routes.find(path);
     if (route != scenario_.routes.end()) return route->second(ports_);
-    if (path == kLoopPath) return {ScriptedServer::Send(Ok(LoopPage()))};
-    if (path == kFeedPath) return {ScriptedServer::Send(Ok(kFeedBody))};
+    if (path == kLoopPath) return {ScriptedServer::Send(HttpOk(LoopPage()))};
+    if (path == kFeedPath) return {ScriptedServer::Send(HttpOk(kFeedBody))};
     for (int n = 0; n < 7; ++n) {
-      if (path == FrameAddress(n)) return {ScriptedServer::Send(Ok(FrameBytes(n)))};
+      if (path == FrameAddress(n)) return {ScriptedServer::Send(HttpOk(FrameBytes(n)))};
     }
-    return {ScriptedServer::Send(Head("404 Not Found", "Content-Length: 9\r\n") + "not here!")};
+    return {ScriptedServer::Send(HttpHead("404 Not Found", "Content-Length: 9\r\n") + "not here!")};
   }
 
   const Scenario& scenario_;
@@ -978,12 +971,12 @@ TEST_P(HostileServerTest, RunEndsCleanlyAndKeepsThePublishedFiles) {
   const std::string report = program_.Read(kReport);
   if (fails) {
     ASSERT_TRUE(program_.Exists(kReport)) << result.out;
-    EXPECT_EQ(Element(report, "ClassName"), scenario.report_class) << report;
+    EXPECT_EQ(ReportElement(report, "ClassName"), scenario.report_class) << report;
     const std::string function =
         scenario.target == Target::kFeed ? "Generate_SESOverlay:100" : "Main():100";
-    EXPECT_EQ(Element(report, "Function"), function) << report;
-    EXPECT_EQ(Element(report, "Trace"), "100") << report;
-    EXPECT_NE(Element(report, "e.Message").find(scenario.report_message), std::string::npos)
+    EXPECT_EQ(ReportElement(report, "Function"), function) << report;
+    EXPECT_EQ(ReportElement(report, "Trace"), "100") << report;
+    EXPECT_NE(ReportElement(report, "e.Message").find(scenario.report_message), std::string::npos)
         << report;
     // Whatever the hosts sent, the report is well-formed XML.
     const ProcessResult parsed =

@@ -14,8 +14,11 @@
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
+#include "support/TestText.h"
 
 namespace {
+
+using testing_support::ReportElement;
 
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
@@ -33,14 +36,6 @@ std::vector<std::string> OverlayLines(const ProcessResult& result) {
   const auto calling = std::find(lines.begin(), lines.end(), kCalling);
   if (calling == lines.end()) return {"<no \"" + std::string(kCalling) + "\" line>"};
   return std::vector<std::string>(calling + 1, lines.end());
-}
-
-std::string Element(const std::string& report, const std::string& name) {
-  const std::string open = "<" + name + ">";
-  const std::size_t start = report.find(open);
-  if (start == std::string::npos) return "<none>";
-  const std::size_t end = report.find("</" + name + ">", start);
-  return report.substr(start + open.size(), end - start - open.size());
 }
 
 class OverlayRunTest : public ::testing::Test {
@@ -130,10 +125,10 @@ TEST_F(OverlayRunTest, FailingFeedIsReportedAndTheRunStillEnds) {
       << result.out;
 
   const std::string report = program_.Read("e!vesk.xml");
-  EXPECT_EQ(Element(report, "Function"), "Generate_SESOverlay:100");
-  EXPECT_EQ(Element(report, "Trace"), "100");
-  EXPECT_EQ(Element(report, "ClassName"), "EIdHTTPProtocolException");
-  EXPECT_EQ(Element(report, "e.Message"), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(ReportElement(report, "Function"), "Generate_SESOverlay:100");
+  EXPECT_EQ(ReportElement(report, "Trace"), "100");
+  EXPECT_EQ(ReportElement(report, "ClassName"), "EIdHTTPProtocolException");
+  EXPECT_EQ(ReportElement(report, "e.Message"), "HTTP/1.1 404 Not Found");
   EXPECT_FALSE(program_.Exists("SESOverlay0.bmp"));
   EXPECT_FALSE(program_.Exists("sysinfo.json"));
   // The radar update before it went through.

@@ -17,8 +17,11 @@
 #include "platform/Exceptions.h"
 #include "platform/HostLookup.h"
 #include "support/ScriptedServer.h"
+#include "support/TestText.h"
 
 namespace {
+
+using testing_support::HttpOk;
 
 using http::TIdHTTP;
 using testing_support::ScriptedServer;
@@ -29,11 +32,6 @@ using Script = ScriptedServer::Script;
 const std::string kUserAgent =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/126.0.0.0 Safari/537.36 Edg/126.\"";
-
-std::string Ok(const std::string& body, const std::string& headers = "") {
-  return "HTTP/1.1 200 OK\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
-}
 
 std::string Redirect(const std::string& location, const std::string& status = "302 Found") {
   return "HTTP/1.1 " + status + "\r\nLocation: " + location + "\r\nContent-Length: 4\r\n\r\ndrop";
@@ -88,7 +86,7 @@ std::uint16_t UnusedPort() {
 }
 
 TEST(TIdHTTPTest, RequestBytesOfTheCallersSettings) {
-  ScriptedServer server({Answering(Ok("page")), Answering(Ok("x"))});
+  ScriptedServer server({Answering(HttpOk("page")), Answering(HttpOk("x"))});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   EXPECT_EQ(client.Get("/products/IDR641.loop.shtml"), "page");
@@ -108,7 +106,7 @@ TEST(TIdHTTPTest, RequestBytesOfTheCallersSettings) {
 }
 
 TEST(TIdHTTPTest, EveryRequestFieldInItsPlace) {
-  ScriptedServer server({Answering(Ok(""))});
+  ScriptedServer server({Answering(HttpOk(""))});
   TIdHTTP client;
   client.SetHost("127.0.0.1");
   client.SetPort(server.Port());
@@ -166,7 +164,7 @@ TEST(TIdHTTPTest, HostLineOmitsPort80) {
 }
 
 TEST(TIdHTTPTest, LongRequestLinesAreFolded) {
-  ScriptedServer server({Answering(Ok(""))});
+  ScriptedServer server({Answering(HttpOk(""))});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   std::string words;
@@ -197,8 +195,8 @@ TEST(TIdHTTPTest, LongRequestLinesAreFolded) {
 }
 
 TEST(TIdHTTPTest, KeptAliveConnectionIsReused) {
-  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("one")),
-                          ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("two"))}});
+  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("one")),
+                          ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("two"))}});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   EXPECT_EQ(client.Get("/products/IDR641.loop.shtml"), "one");
@@ -211,7 +209,8 @@ TEST(TIdHTTPTest, KeptAliveConnectionIsReused) {
 }
 
 TEST(TIdHTTPTest, ConnectionCloseMeansANewConnection) {
-  ScriptedServer server({Answering(Ok("one", "Connection: close\r\n")), Answering(Ok("two"))});
+  ScriptedServer server(
+      {Answering(HttpOk("one", "Connection: close\r\n")), Answering(HttpOk("two"))});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   EXPECT_EQ(client.Get("/a"), "one");
@@ -228,7 +227,7 @@ TEST(TIdHTTPTest, StaleKeptConnectionIsReplaced) {
     ScriptedServer server({{ScriptedServer::ReadRequest(),
                             ScriptedServer::Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nhi"),
                             reset ? ScriptedServer::Reset() : ScriptedServer::Close()},
-                           Answering(Ok("again"))});
+                           Answering(HttpOk("again"))});
     TIdHTTP client;
     SetUpLikeTheCallers(client, server);
     EXPECT_EQ(client.Get("/a"), "hi");
@@ -240,9 +239,9 @@ TEST(TIdHTTPTest, StaleKeptConnectionIsReplaced) {
 }
 
 TEST(TIdHTTPTest, CloseRightAfterTheProbeFailsWithoutRetry) {
-  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("one")),
+  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("one")),
                           ScriptedServer::ReadRequest(), ScriptedServer::Close()},
-                         Answering(Ok("later"))});
+                         Answering(HttpOk("later"))});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   EXPECT_EQ(client.Get("/a"), "one");
@@ -261,7 +260,7 @@ TEST(TIdHTTPTest, InterimAnswersAreSkipped) {
         ScriptedServer::Send("HTTP/1.1 100 Continue\r\n\r\n"
                              "HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n"
                              "HTTP/1.1 102 Processing\r\n\r\n" +
-                             Ok("after continue")),
+                             HttpOk("after continue")),
         ScriptedServer::ReadRequest(),
         ScriptedServer::Send("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n")}});
   TIdHTTP client;
@@ -282,7 +281,7 @@ TEST(TIdHTTPTest, BodyFramings) {
   };
   std::string binary("\0\x01\xff\r\n\0", 6);
   const std::vector<Case> cases = {
-      {"length", Ok(binary), binary},
+      {"length", HttpOk(binary), binary},
       {"chunked",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
        "chunked\r\n\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n",
@@ -295,7 +294,7 @@ TEST(TIdHTTPTest, BodyFramings) {
        "2 ext\r\n!!\r\n0\r\n\r\n",
        "abcdefghijklmnopqrstuvwxyz!!"},
       {"until close", "HTTP/1.0 200 OK\r\n\r\nuntil the end", "until the end"},
-      {"empty", Ok(""), ""},
+      {"empty", HttpOk(""), ""},
   };
   for (const Case& c : cases) {
     ScriptedServer server(
@@ -332,7 +331,7 @@ TEST(TIdHTTPTest, LengthBodyCutShortIsAnError) {
 TEST(TIdHTTPTest, NoContentReturnsAtOnceAndKeepsTheConnection) {
   ScriptedServer server(
       {{ScriptedServer::ReadRequest(), ScriptedServer::Send("HTTP/1.1 204 No Content\r\n\r\n"),
-        ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("next"))}});
+        ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("next"))}});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   client.SetReadTimeout(0);  // a read after the 204 head would hang
@@ -363,7 +362,7 @@ TEST(TIdHTTPTest, ErrorStatusesRaiseTheProtocolError) {
   };
   for (const Case& c : cases) {
     ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(c.answer),
-                            ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("fine"))}});
+                            ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("fine"))}});
     TIdHTTP client;
     SetUpLikeTheCallers(client, server);
     try {
@@ -402,7 +401,7 @@ TEST(TIdHTTPTest, ProtocolErrorReadsItsBodyWithinItsLimit) {
 }
 
 TEST(TIdHTTPTest, RedirectsAreFollowed) {
-  ScriptedServer other({Answering(Ok("elsewhere"))});
+  ScriptedServer other({Answering(HttpOk("elsewhere"))});
   ScriptedServer server(
       {{ScriptedServer::ReadRequest(), ScriptedServer::Send(Redirect("/other")),
         ScriptedServer::ReadRequest(),
@@ -428,9 +427,9 @@ TEST(TIdHTTPTest, RedirectsAreFollowed) {
 }
 
 TEST(TIdHTTPTest, SuccessWithLocationIsARedirect) {
-  ScriptedServer server(
-      {{ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("dropped", "Location: /moved\r\n")),
-        ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("kept"))}});
+  ScriptedServer server({{ScriptedServer::ReadRequest(),
+                          ScriptedServer::Send(HttpOk("dropped", "Location: /moved\r\n")),
+                          ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("kept"))}});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   EXPECT_EQ(client.Get("/"), "kept");
@@ -442,7 +441,7 @@ TEST(TIdHTTPTest, RedirectLimitCountsRequests) {
   // the protocol error with that answer's status line.
   ScriptedServer fits({{ScriptedServer::ReadRequest(), ScriptedServer::Send(Redirect("/1")),
                         ScriptedServer::ReadRequest(), ScriptedServer::Send(Redirect("/2")),
-                        ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("made it"))}});
+                        ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("made it"))}});
   TIdHTTP client;
   SetUpLikeTheCallers(client, fits);
   client.SetRedirectMaximum(3);
@@ -486,7 +485,7 @@ TEST(TIdHTTPTest, StalledRedirectBodyIsDroppedAfterItsLimit) {
         ScriptedServer::Send(
             "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 50\r\n\r\nxx"),
         ScriptedServer::Wait(2000)},
-       Answering(Ok("followed"))},
+       Answering(HttpOk("followed"))},
       {std::chrono::milliseconds(4000), false});
   TIdHTTP client;
   EXPECT_EQ(client.RedirectDropReadTimeout(), 4000);
@@ -556,7 +555,7 @@ TEST(TIdHTTPTest, RequestDeadlineCutsATricklingServer) {
       {{ScriptedServer::ReadRequest(),
         ScriptedServer::Trickle(
             "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'x'), 1, 100)},
-       Answering(Ok("next"))});
+       Answering(HttpOk("next"))});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   client.SetReadTimeout(1000);
@@ -580,7 +579,7 @@ TEST(TIdHTTPTest, RequestDeadlineCoversTheWholeRedirectChain) {
     script.push_back(ScriptedServer::Send(Redirect("/hop" + std::to_string(i))));
   }
   script.push_back(ScriptedServer::ReadRequest());
-  script.push_back(ScriptedServer::Send(Ok("end")));
+  script.push_back(ScriptedServer::Send(HttpOk("end")));
   for (int deadline : {0, 900}) {
     ScriptedServer server({script});
     TIdHTTP client;
@@ -675,7 +674,7 @@ TEST(TIdHTTPTest, ConnectTimesOutWhenNobodyAnswers) {
 }
 
 TEST(TIdHTTPTest, HttpsIsRefusedBeforeAnythingIsSent) {
-  ScriptedServer server({Answering(Ok("plain"))});
+  ScriptedServer server({Answering(HttpOk("plain"))});
   TIdHTTP client;
   SetUpLikeTheCallers(client, server);
   Raised raised =
@@ -699,7 +698,7 @@ TEST(TIdHTTPTest, UnknownSchemeIsRefused) {
 }
 
 TEST(TIdHTTPTest, AddressesThatCannotBeRequestedFailBeforeAnythingIsSent) {
-  ScriptedServer server({Answering(Ok("never"))});
+  ScriptedServer server({Answering(HttpOk("never"))});
   const std::string at = "127.0.0.1:" + std::to_string(server.Port());
   const struct {
     std::string address;
@@ -749,7 +748,7 @@ TEST(TIdHTTPTest, RequestTargetsCarryOnlyUriBytes) {
   Script script;
   for (std::size_t i = 0; i < std::size(kCases); ++i) {
     script.push_back(ScriptedServer::ReadRequest());
-    script.push_back(ScriptedServer::Send(Ok("")));
+    script.push_back(ScriptedServer::Send(HttpOk("")));
   }
   ScriptedServer server({script});
   TIdHTTP client;
@@ -762,12 +761,12 @@ TEST(TIdHTTPTest, RequestTargetsCarryOnlyUriBytes) {
 }
 
 TEST(TIdHTTPTest, CookiesGoBackToTheSameHost) {
-  ScriptedServer other({Answering(Ok("other"))});
+  ScriptedServer other({Answering(HttpOk("other"))});
   ScriptedServer server(
       {{ScriptedServer::ReadRequest(),
         ScriptedServer::Send(
-            Ok("set", "Set-Cookie: session=abc123; Path=/\r\nSet-cookie: theme=dark\r\n")),
-        ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("back")),
+            HttpOk("set", "Set-Cookie: session=abc123; Path=/\r\nSet-cookie: theme=dark\r\n")),
+        ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("back")),
         ScriptedServer::ReadRequest(),
         ScriptedServer::Send(Redirect("http://localhost:" + std::to_string(other.Port()) + "/"))}});
   TIdHTTP client;
@@ -787,7 +786,7 @@ TEST(TIdHTTPTest, RelativePathsResolveAgainstTheCurrentOne) {
   Script script;
   for (int i = 0; i < 4; ++i) {
     script.push_back(ScriptedServer::ReadRequest());
-    script.push_back(ScriptedServer::Send(Ok("")));
+    script.push_back(ScriptedServer::Send(HttpOk("")));
   }
   ScriptedServer server({script});
   TIdHTTP client;
@@ -804,7 +803,7 @@ TEST(TIdHTTPTest, RelativePathsResolveAgainstTheCurrentOne) {
 }
 
 TEST(TIdHTTPTest, ReleasingTheClientClosesItsConnection) {
-  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(Ok("x")),
+  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("x")),
                           ScriptedServer::ReadRequest()}},
                         {std::chrono::milliseconds(20000), false});
   {

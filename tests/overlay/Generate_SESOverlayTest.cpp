@@ -25,6 +25,7 @@
 #include "support/ProgramState.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
+#include "support/TestText.h"
 #include "support/UdpListener.h"
 #include "support/Unprivileged.h"
 #include "zub32/Config.h"
@@ -32,6 +33,10 @@
 #include "zub32/Records.h"
 
 namespace {
+
+using testing_support::HttpOk;
+using testing_support::ReportElement;
+using testing_support::SplitAt;
 
 using platform::Bitmap;
 using platform::kBlack;
@@ -47,30 +52,9 @@ constexpr const char* kFeed =
     R"({"going":"Good","currentTemp":"21.4","currentWind":"SW 11 km/h","rain":"0.0"})";
 const Rgb kGrey{150, 160, 170};
 
-std::string Ok(const std::string& body) {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
 std::unique_ptr<ScriptedServer> Serving(const std::string& answer) {
   return std::make_unique<ScriptedServer>(std::vector<ScriptedServer::Script>{
       {ScriptedServer::ReadRequest(), ScriptedServer::Send(answer)}});
-}
-
-// The text of a report element, or "<none>".
-std::string Element(const std::string& report, const std::string& name) {
-  const std::string open = "<" + name + ">";
-  const std::size_t start = report.find(open);
-  if (start == std::string::npos) return "<none>";
-  const std::size_t end = report.find("</" + name + ">", start);
-  return report.substr(start + open.size(), end - start - open.size());
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  return lines;
 }
 
 platform::TextRenderer& OverlayText() {
@@ -123,7 +107,7 @@ class Generate_SESOverlayTest : public ::testing::Test {
     overlay::Generate_SESOverlay(config_);
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(zub32::GlobalSettings.CallDepth, 0);
-    return Lines(out);
+    return SplitAt(out, "\n");
   }
 
   std::vector<std::string> RunStage(const std::string& answer) {
@@ -153,7 +137,7 @@ class Generate_SESOverlayTest : public ::testing::Test {
 };
 
 TEST_F(Generate_SESOverlayTest, NewPictureRequestConsoleLinesAndFirstRing) {
-  auto server = Serving(Ok(kFeed));
+  auto server = Serving(HttpOk(kFeed));
   const std::vector<std::string> lines = RunStage(*server);
 
   const std::string port = std::to_string(server->Port());
@@ -240,7 +224,7 @@ TEST_F(Generate_SESOverlayTest, FeedTextsAreCutByPlainSearch) {
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
-    const std::vector<std::string> lines = RunStage(Ok(test.feed));
+    const std::vector<std::string> lines = RunStage(HttpOk(test.feed));
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[1], "BMP loaded from IDR641.background.bmp.");
     EXPECT_EQ(dir_.Read("sysinfo.json"), test.feed);
@@ -251,7 +235,7 @@ TEST_F(Generate_SESOverlayTest, FeedTextsAreCutByPlainSearch) {
 
 TEST_F(Generate_SESOverlayTest, EmptyBodyKeepsTheOldFeedCopyAndStillDraws) {
   dir_.Write("sysinfo.json", "old");
-  const std::vector<std::string> lines = RunStage(Ok(""));
+  const std::vector<std::string> lines = RunStage(HttpOk(""));
   EXPECT_EQ(lines.size(), 10u);
   EXPECT_EQ(dir_.Read("sysinfo.json"), "old");
   EXPECT_EQ(Overlay(), Drawn(Filled(512, 512, kWhite), "", ""));
@@ -288,11 +272,11 @@ TEST_F(Generate_SESOverlayTest, FailedFetchIsReportedAndChangesNoFile) {
     EXPECT_EQ(lines, std::vector<std::string>{opening_});
 
     const std::string report = dir_.Read("e!vesk.xml");
-    EXPECT_EQ(Element(report, "Function"), "Generate_SESOverlay:100");
-    EXPECT_EQ(Element(report, "Trace"), "100");
-    EXPECT_EQ(Element(report, "ClassName"), "EIdHTTPProtocolException");
-    EXPECT_EQ(Element(report, "e.Message"), test.message);
-    EXPECT_EQ(Element(report, "Notes"),
+    EXPECT_EQ(ReportElement(report, "Function"), "Generate_SESOverlay:100");
+    EXPECT_EQ(ReportElement(report, "Trace"), "100");
+    EXPECT_EQ(ReportElement(report, "ClassName"), "EIdHTTPProtocolException");
+    EXPECT_EQ(ReportElement(report, "e.Message"), test.message);
+    EXPECT_EQ(ReportElement(report, "Notes"),
               "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_3) AppleWebKit/537.36 (KHTML, like "
               "Gecko) Chrome/83.0.4103.97 Safari/537.36\"");
     EXPECT_EQ(dir_.Read("sysinfo.json"), "old");
@@ -304,12 +288,12 @@ TEST_F(Generate_SESOverlayTest, FailedFetchIsReportedAndChangesNoFile) {
 
 TEST_F(Generate_SESOverlayTest, InvalidBackgroundIsReportedAtTheFirstStep) {
   dir_.Write("IDR641.background.bmp", "BM not really a bitmap");
-  const std::vector<std::string> lines = RunStage(Ok(kFeed));
+  const std::vector<std::string> lines = RunStage(HttpOk(kFeed));
   EXPECT_EQ(lines, std::vector<std::string>{opening_});
   const std::string report = dir_.Read("e!vesk.xml");
-  EXPECT_EQ(Element(report, "Trace"), "100");
-  EXPECT_EQ(Element(report, "ClassName"), "EInvalidGraphic");
-  EXPECT_EQ(Element(report, "e.Message"), "Bitmap image is not valid");
+  EXPECT_EQ(ReportElement(report, "Trace"), "100");
+  EXPECT_EQ(ReportElement(report, "ClassName"), "EInvalidGraphic");
+  EXPECT_EQ(ReportElement(report, "e.Message"), "Bitmap image is not valid");
   EXPECT_FALSE(dir_.Exists(kOverlayFile));
   EXPECT_FALSE(dir_.Exists("SESOverlay0.bmp"));
 }
@@ -327,7 +311,7 @@ TEST_F(Generate_SESOverlayTest, LoadedBackgroundsKeepTheirFormat) {
     for (int x = 0; x < indexed.Width(); ++x) indexed.SetPixelValue(x, y, (x * 7 + y * 3) % 200);
   }
   WriteBackground(indexed);
-  RunStage(Ok(kFeed));
+  RunStage(HttpOk(kFeed));
   const Bitmap overlay = Overlay();
   EXPECT_EQ(overlay.BitCount(), 8);
   EXPECT_EQ(overlay.Palette(), palette);
@@ -337,7 +321,7 @@ TEST_F(Generate_SESOverlayTest, LoadedBackgroundsKeepTheirFormat) {
   // 400 rows: every line falls below the picture.
   const Bitmap short_one = Filled(512, 400, kGrey);
   WriteBackground(short_one);
-  RunStage(Ok(kFeed));
+  RunStage(HttpOk(kFeed));
   EXPECT_EQ(Overlay(), short_one);
 }
 
@@ -346,7 +330,7 @@ TEST_F(Generate_SESOverlayTest, UnwritableProgramDirectoryIsReportedAtTheSaveSte
   testing_support::UdpListener syslog;
   config_.syslog = {zub32::SyslogMode::kUnicast, "127.0.0.1", syslog.port()};
   dir_.Write("SESOverlay0.bmp", "member 0");
-  auto server = Serving(Ok(kFeed));
+  auto server = Serving(HttpOk(kFeed));
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0555), 0);
   std::vector<std::string> lines;
   const std::optional<bool> ran = testing_support::RunUnprivileged([&] {
@@ -377,7 +361,7 @@ TEST_F(Generate_SESOverlayTest, RingShiftsAcrossThreeRuns) {
   const char* temperatures[] = {"21.4", "21.6", "21.9"};
   for (int run = 0; run < 3; ++run) {
     SetTime(11, 27 + 5 * run);
-    RunStage(Ok(std::string(R"({"currentTemp":")") + temperatures[run] + R"(","x":1})"));
+    RunStage(HttpOk(std::string(R"({"currentTemp":")") + temperatures[run] + R"(","x":1})"));
   }
   const std::string archived[] = {"SESOverlay-TU137.bmp", "SESOverlay-TU138.bmp",
                                   "SESOverlay-TU139.bmp"};
@@ -407,7 +391,7 @@ TEST_F(Generate_SESOverlayTest, FailedCopiesArePassedOverAndKeepTheirDestination
   std::filesystem::create_directory(dir_.File("SESOverlay3.bmp"));
   dir_.Write("SESOverlay4.bmp", "four");
   dir_.Write("SESOverlay6.bmp", "stale");
-  const std::vector<std::string> lines = RunStage(Ok(kFeed));
+  const std::vector<std::string> lines = RunStage(HttpOk(kFeed));
 
   // 5 -> 6 lacks a source and 3 -> 4 has a directory for one, which is no
   // member either; 2 -> 3 cannot replace it, which is named; the rows after
@@ -448,7 +432,7 @@ TEST_F(Generate_SESOverlayTest, RingKeepsEveryMemberWhenTheNewOneCannotBeWritten
         dir_.path(), dir_.File(kOverlayFile),
         platform::StagedFile::Copy(dir_.File(kOverlayFile), dir_.File("SESOverlay0.bmp")));
   }
-  const std::vector<std::string> lines = Lines(::testing::internal::GetCapturedStdout());
+  const std::vector<std::string> lines = SplitAt(::testing::internal::GetCapturedStdout(), "\n");
   EXPECT_EQ(lines, std::vector<std::string>{"Cannot write \"" + dir_.File("SESOverlay0.bmp") +
                                             "\": File too large"});
   for (int n = 0; n < overlay::kRingSize; ++n) {
