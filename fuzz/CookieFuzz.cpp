@@ -37,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view rest = input;
   while (!rest.empty()) {
     const std::size_t newline = rest.find('\n');
-    store.AddServerCookie(std::string(rest.substr(0, newline)), "www.example.com", "/a/b.png",
-                          now);
+    store.AddServerCookie(std::string(rest.substr(0, newline)), "www.example.com", "/a/b.png", now);
     if (newline == std::string_view::npos) break;
     rest.remove_prefix(newline + 1);
   }
