@@ -176,15 +176,11 @@ std::string TargetPath(Target target) {
   return "";
 }
 
-std::string RequestTarget(const std::string& head) {
-  const std::size_t start = head.find(' ') + 1;
-  return head.substr(start, head.find(' ', start) - start);
-}
-
 // Every request target the server saw.
 std::vector<std::string> Targets(const ScriptedServer& server) {
   std::vector<std::string> targets;
-  for (const std::string& head : server.RequestHeads()) targets.push_back(RequestTarget(head));
+  for (const std::string& head : server.RequestHeads())
+    targets.push_back(ScriptedServer::RequestTarget(head));
   return targets;
 }
 
@@ -771,9 +767,9 @@ class Hosts {
  public:
   explicit Hosts(const Scenario& scenario)
       : scenario_(scenario),
-        radar_(Scripts(Role::kRadar), Options()),
-        publish_(Scripts(Role::kPublish), Options()),
-        other_(Scripts(Role::kOther), Options()) {
+        radar_(Route(Role::kRadar), kLifetime),
+        publish_(Route(Role::kPublish), kLifetime),
+        other_(Route(Role::kOther), kLifetime) {
     ports_.radar = radar_.Port();
     ports_.publish = publish_.Port();
     ports_.other = other_.Port();
@@ -786,19 +782,10 @@ class Hosts {
  private:
   enum class Role { kRadar, kPublish, kOther };
 
-  std::vector<Script> Scripts(Role role) {
-    Script script;
-    for (int i = 0; i < 64; ++i) {
-      script.push_back(ScriptedServer::Dispatch(
-          [this, role](const std::string& head) { return AnswerTo(role, RequestTarget(head)); }));
-    }
-    return {script};
-  }
-  static ScriptedServer::Options Options() {
-    ScriptedServer::Options options;
-    options.lifetime = std::chrono::seconds(60);
-    options.repeat_last_script = true;
-    return options;
+  static constexpr std::chrono::seconds kLifetime{60};
+
+  ScriptedServer::Router Route(Role role) {
+    return [this, role](const std::string& path) { return AnswerTo(role, path); };
   }
 
   // The hostile answer comes only from the host that serves the target;

@@ -95,7 +95,12 @@ bool Printed(const ProcessResult& result, const std::string& line) {
 // map may change between runs.
 class ScriptedSource {
  public:
-  ScriptedSource() : server_(Scripts(), Options()) {}
+  ScriptedSource()
+      : server_(
+            [this](const std::string& target) {
+              return ScriptedServer::Script{ScriptedServer::Send(Answer(target))};
+            },
+            std::chrono::seconds(120)) {}
 
   void Serve(const std::string& path, const std::string& body) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -123,22 +128,7 @@ class ScriptedSource {
   std::vector<std::string> Heads() const { return server_.RequestHeads(); }
 
  private:
-  std::vector<ScriptedServer::Script> Scripts() {
-    ScriptedServer::Script script;
-    for (int i = 0; i < 32; ++i) {
-      script.push_back(
-          ScriptedServer::Answer([this](const std::string& head) { return Answer(head); }));
-    }
-    return {script};
-  }
-  static ScriptedServer::Options Options() {
-    ScriptedServer::Options options;
-    options.lifetime = std::chrono::seconds(120);
-    options.repeat_last_script = true;
-    return options;
-  }
-  std::string Answer(const std::string& head) {
-    const std::string target = head.substr(4, head.find(' ', 4) - 4);
+  std::string Answer(const std::string& target) {
     std::string status = "200 OK";
     std::string body;
     {

@@ -100,6 +100,34 @@ ScriptedServer::Step ScriptedServer::Dispatch(Dispatcher dispatcher) {
 ScriptedServer::ScriptedServer(std::vector<Script> scripts)
     : ScriptedServer(std::move(scripts), Options()) {}
 
+namespace {
+
+std::vector<ScriptedServer::Script> RoutedScripts(const ScriptedServer::Router& route) {
+  ScriptedServer::Script script;
+  for (int i = 0; i < ScriptedServer::kRoutedRequests; ++i) {
+    script.push_back(ScriptedServer::Dispatch(
+        [route](const std::string& head) { return route(ScriptedServer::RequestTarget(head)); }));
+  }
+  return {script};
+}
+
+ScriptedServer::Options RoutedOptions(std::chrono::milliseconds lifetime) {
+  ScriptedServer::Options options;
+  options.lifetime = lifetime;
+  options.repeat_last_script = true;
+  return options;
+}
+
+}  // namespace
+
+ScriptedServer::ScriptedServer(const Router& route, std::chrono::milliseconds lifetime)
+    : ScriptedServer(RoutedScripts(route), RoutedOptions(lifetime)) {}
+
+std::string ScriptedServer::RequestTarget(const std::string& head) {
+  const std::size_t start = head.find(' ') + 1;
+  return head.substr(start, head.find(' ', start) - start);
+}
+
 ScriptedServer::ScriptedServer(std::vector<Script> scripts, Options options)
     : scripts_(std::move(scripts)), options_(options) {
   end_of_life_ = Clock::now() + options_.lifetime;

@@ -95,6 +95,17 @@ class ScriptedServer {
   // without Close or Reset is closed gracefully.
   explicit ScriptedServer(std::vector<Script> scripts);
   ScriptedServer(std::vector<Script> scripts, Options options);
+
+  // Answers what a route gives for a request target.
+  using Router = std::function<Script(const std::string& target)>;
+  // A server that answers every request on every connection (up to
+  // kRoutedRequests a connection) with the steps route(target) gives, until
+  // lifetime ends.
+  static constexpr int kRoutedRequests = 64;
+  ScriptedServer(const Router& route, std::chrono::milliseconds lifetime);
+
+  // The target of a request head ("/a.png" of "GET /a.png HTTP/1.1...").
+  static std::string RequestTarget(const std::string& head);
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
