@@ -121,14 +121,13 @@ Bitmap LoadBmpFile(const std::string& path, std::size_t max_pixel_bytes) {
   // Opened without waiting, so that a FIFO or a device at the name cannot
   // hold the run; anything but a regular file is refused before a byte is
   // read.
-  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!file.valid()) throw EFOpenError(bmp::OpenErrorMessage(path, errno));
-  struct stat status;
-  if (fstat(file.get(), &status) != 0) throw EFOpenError(bmp::OpenErrorMessage(path, errno));
-  if (S_ISDIR(status.st_mode)) throw EFOpenError(bmp::OpenErrorMessage(path, EISDIR));
-  if (!S_ISREG(status.st_mode)) {
+  struct stat status {};
+  int error_number = 0;
+  const FileDescriptor file = OpenRegularFile(path, true, status, error_number);
+  if (error_number == EINVAL) {
     throw EFOpenError("Cannot open file \"" + path + "\". Not a regular file");
   }
+  if (!file.valid()) throw EFOpenError(bmp::OpenErrorMessage(path, error_number));
   if (static_cast<uint64_t>(status.st_size) > bmp::kMaxFileBytes) bmp::Invalid();
   const auto file_bytes = static_cast<std::size_t>(status.st_size);
 

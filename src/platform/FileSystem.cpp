@@ -83,23 +83,6 @@ int WritePieces(int fd, std::span<const std::string_view> all) {
   return 0;
 }
 
-// Opens a file to read only when it is a regular file: the open never waits
-// (for the writer of a FIFO, say) and a link at the name itself is refused
-// when follow_links is false. Returns the descriptor, or an invalid one and
-// the errno in error_number (EINVAL for an entry that is not a regular file,
-// ELOOP for a link that is not followed).
-FileDescriptor OpenRegularFile(const std::string& path, bool follow_links, struct stat& status,
-                               int& error_number) {
-  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW);
-  FileDescriptor fd(::open(path.c_str(), flags));
-  error_number = fd.valid() ? 0 : errno;
-  if (fd.valid() && ::fstat(fd.get(), &status) != 0) error_number = errno;
-  if (error_number == 0 && !S_ISREG(status.st_mode)) {
-    error_number = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-  }
-  return error_number == 0 ? std::move(fd) : FileDescriptor();
-}
-
 // Directories with renames not yet made durable. One flush of a directory
 // makes all its renames durable, so they are flushed together when the
 // process ends rather than once per file.
@@ -220,6 +203,18 @@ void KeepOwnerAndMode(int fd, const std::string& path) {
 }
 
 }  // namespace
+
+FileDescriptor OpenRegularFile(const std::string& path, bool follow_links, struct stat& status,
+                               int& error_number) {
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW);
+  FileDescriptor fd(::open(path.c_str(), flags));
+  error_number = fd.valid() ? 0 : errno;
+  if (fd.valid() && ::fstat(fd.get(), &status) != 0) error_number = errno;
+  if (error_number == 0 && !S_ISREG(status.st_mode)) {
+    error_number = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+  }
+  return error_number == 0 ? std::move(fd) : FileDescriptor();
+}
 
 bool EntryExists(const std::string& path) {
   struct stat status {};

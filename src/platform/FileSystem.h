@@ -9,6 +9,8 @@
 // crash can only take a name back to its old, whole file.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstddef>
 #include <deque>
@@ -76,6 +78,15 @@ FileResult ReplaceSymbolicLink(const std::string& target, const std::string& lin
 // "cannot be found (<reason>)", "is not a directory" or "not writable for
 // this user (<reason>)".
 std::optional<std::string> DirectoryWriteProblem(const std::string& path);
+
+// Opens a file to read only when it is a regular file: the open never waits
+// (for the writer of a FIFO, say) and a link at the name itself is refused
+// when follow_links is false. Returns the descriptor and fills status, or
+// returns an invalid one with the errno in error_number (EISDIR for a
+// directory, EINVAL for another entry that is not a regular file, ELOOP for
+// a link that is not followed).
+FileDescriptor OpenRegularFile(const std::string& path, bool follow_links, struct stat& status,
+                               int& error_number);
 
 // The largest file ReadWholeFile reads unless told otherwise.
 inline constexpr std::size_t kMaxWholeFileBytes = std::size_t{1} << 30;
