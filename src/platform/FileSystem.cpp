@@ -577,6 +577,23 @@ void RemoveStaleTemporaries(const std::string& directory,
   }
 }
 
+std::optional<std::unordered_set<std::string>> EntryNames(const std::string& directory) {
+  struct CloseListing {
+    void operator()(DIR* listing) const { ::closedir(listing); }
+  };
+  const std::unique_ptr<DIR, CloseListing> listing(::opendir(directory.c_str()));
+  if (listing == nullptr) return std::nullopt;
+  std::unordered_set<std::string> names;
+  errno = 0;
+  while (const dirent* entry = ::readdir(listing.get())) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace(name);
+  }
+  // A listing cut short by an error would report existing names missing.
+  if (errno != 0) return std::nullopt;
+  return names;
+}
+
 void SyncDirectories() { PendingDirectories::Instance().FlushAll(); }
 
 std::optional<TDateTime> LastWriteTimeLocal(const std::string& path) {

@@ -1,11 +1,15 @@
 #include "refresh/LoopPage24.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/Console.h"
 #include "platform/DateTime.h"
+#include "platform/FileSystem.h"
 #include "refresh/PageText.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"
@@ -101,10 +105,13 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
 
   // Each file is looked at once: the rules and the divs ask about many of
   // the same files, and asking the file system costs more than a rule.
+  // Names the listing lacks are missing without a look-up of their own;
+  // most of the day's names are missing on a young or sparse archive.
+  const std::optional<std::unordered_set<std::string>> present = platform::EntryNames(".");
   std::unordered_map<std::string, std::int32_t> ages;
-  auto age_of = [&ages](const std::string& name) {
+  auto age_of = [&ages, &present](const std::string& name) {
     const auto [entry, added] = ages.try_emplace(name, -1);
-    if (added) entry->second = zub32::MyFileAge(name);
+    if (added && (!present || present->contains(name))) entry->second = zub32::MyFileAge(name);
     return entry->second;
   };
 
@@ -168,7 +175,11 @@ void WriteLoopPage24(RunContext& run) {
   inputs.version = zub32::GlobalSettings.Version;
   inputs.publish_host = run.config.publish_host.text;
   inputs.html_delay = run.html_delay;
-  run.page_text = BuildLoopPage24(inputs, platform::WriteLine);
+  // The lines for missing files, hundreds on a young archive, go out at once.
+  std::vector<std::string> lines;
+  run.page_text =
+      BuildLoopPage24(inputs, [&lines](std::string_view line) { lines.emplace_back(line); });
+  platform::WriteLines(lines);
   platform::WriteLine("Writing index24.html....");
   // The file is written only once the text is complete, so a failure while
   // assembling never publishes half a page.
