@@ -85,7 +85,8 @@ int main() {
   }
 
   if (status == 0) {
-    const refresh::LoopPage24Inputs inputs{"VESK", "2024.7.22.2151", "localhost", 333};
+    const refresh::LoopPage24Inputs inputs{
+        "VESK", "2024.7.22.2151", refresh::PageAddresses::ForPublishHost("localhost"), 333};
     std::size_t console_lines = 0;
     std::size_t page_size = 0;
     const double page_us = MedianMicroseconds([&] {

@@ -40,6 +40,13 @@ std::string SourceOf(const zub32::Configuration& config, const std::string& key)
   return zub32::SourceText(zub32::ValueSource::kDefault);
 }
 
+std::string EntryValue(const zub32::Configuration& config, const std::string& key) {
+  for (const zub32::ConfigEntry& entry : config.entries) {
+    if (entry.key == key) return entry.value;
+  }
+  return "";
+}
+
 CheckResult CheckProgramDirectory(const std::string& directory, const std::string& origin) {
   const std::string subject = "program directory " + directory + " (" + origin + "): ";
   if (const std::optional<std::string> problem = platform::DirectoryWriteProblem(directory)) {
@@ -147,6 +154,9 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
   results.push_back(CheckHost("radar host", config.radar_host, SourceOf(config, "RadarHost")));
   results.push_back(
       CheckHost("publishing host", config.publish_host, SourceOf(config, "PublishHost")));
+  results.push_back({true, "site address " + EntryValue(config, "SiteAddress") + " (" +
+                               SourceOf(config, "SiteAddress") +
+                               "): the pages' picture and refresh addresses start there"});
   results.push_back(CheckSyslog(config));
   results.push_back(CheckBackground(program_dir));
   results.push_back(CheckFont(config));

@@ -36,12 +36,10 @@ std::string OverlayName(platform::TDateTime day, int slot) {
 }
 
 // Slots up to the current one were archived today; later slots can only hold
-// yesterday's pictures, so the style rules look those up under yesterday's
-// weekday.
-std::string RuleFileName(int slot, std::string (*name_of)(platform::TDateTime, int)) {
+// yesterday's pictures, so they are looked up under yesterday's weekday.
+platform::TDateTime ArchiveDay(int slot) {
   const int current_slot = zub32::DaySlot(platform::Now());
-  const platform::TDateTime day = slot <= current_slot ? platform::Now() : platform::Now() - 1.0;
-  return name_of(day, slot);
+  return slot <= current_slot ? platform::Now() : platform::Now() - 1.0;
 }
 
 // A file counts as present when it is no directory and its last-write time
@@ -53,23 +51,24 @@ bool IsFresh(std::int32_t packed_time) {
 }
 
 // One rule of an archived picture; frames stack above the overlays.
-void AppendArchiveRule(std::string& page, const std::string& host, std::string_view box_class,
-                       int number, int z_index, const std::string& file_name) {
-  AppendBoxRule(page, host,
+void AppendArchiveRule(std::string& page, const PageAddresses& addresses,
+                       std::string_view box_class, int number, int z_index,
+                       const std::string& file_name) {
+  AppendBoxRule(page, addresses,
                 {std::string(box_class) + std::to_string(number), z_index,
                  file_name + "?foo=" + CacheBuster(), false, PropertyOrder::kPositionFirst, true});
 }
 
-// The script shows divs 0 up to last_overlay_div - 1 in turn; it walks the ids
-// up to rule_limit and stops at the first one that is missing.
-void AppendTail(std::string& page, int last_overlay_div, int rule_limit, std::int32_t html_delay) {
+// The script shows divs 0 up to shown_limit - 1 in turn, hiding the others
+// up to div_limit.
+void AppendTail(std::string& page, int shown_limit, int div_limit, std::int32_t html_delay) {
   AppendScriptOpening(page, 0);
-  AppendLine(page, "      if (i1<" + std::to_string(last_overlay_div) + ")");
+  AppendLine(page, "      if (i1<" + std::to_string(shown_limit) + ")");
   AppendLine(page, "      {");
   AppendLine(page, "        //console.log(\"i1=\"+i1);");
   AppendLine(page, "        try");
   AppendLine(page, "        {");
-  AppendLine(page, "          for (i2=0; i2<" + std::to_string(rule_limit) + ";i2++)");
+  AppendLine(page, "          for (i2=0; i2<" + std::to_string(div_limit) + ";i2++)");
   AppendLine(page, "          {");
   AppendLine(page, "            if (i1!=i2)");
   AppendLine(page, "            {");
@@ -101,12 +100,11 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
   std::string page;
   page.reserve(kFixedPartBytes + 2 * kSlotsPerDay * kBytesPerArchivedFile);
   AppendCommentHead(page, inputs.version, inputs.self_name);
-  AppendLayerRules(page, inputs.publish_host, {true, true, false, false});
+  AppendLayerRules(page, inputs.addresses, {true, true, false, false});
 
-  // Each file is looked at once: the rules and the divs ask about many of
-  // the same files, and asking the file system costs more than a rule.
-  // Names the listing lacks are missing without a look-up of their own;
-  // most of the day's names are missing on a young or sparse archive.
+  // Each file is looked at once. Names the listing lacks are missing without
+  // a look-up of their own; most of the day's names are missing on a young or
+  // sparse archive.
   const std::optional<std::unordered_set<std::string>> present = platform::EntryNames(".");
   std::unordered_map<std::string, std::int32_t> ages;
   auto age_of = [&ages, &present](const std::string& name) {
@@ -114,58 +112,71 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
     if (added && (!present || present->contains(name))) entry->second = zub32::MyFileAge(name);
     return entry->second;
   };
-
-  // Frame rules. The number advances for every frame present, stale or not,
-  // so a stale frame leaves a gap in the numbering.
-  int frame_rule = -1;
-  for (int slot = 0; slot < kSlotsPerDay; ++slot) {
-    const std::string name = RuleFileName(slot, FrameName);
+  auto accepted = [&age_of](const std::string& name) {
     const std::int32_t packed_time = age_of(name);
-    if (!Exists(packed_time)) {
-      write_line(name + " Doesnt Exists!");
+    return Exists(packed_time) && IsFresh(packed_time);
+  };
+
+  // The shown slots in slot order. A frame and its overlay are looked up
+  // under the same weekday, so that each picture is paired with the overlay
+  // of its own slot, whatever else the archive lacks.
+  struct ShownSlot {
+    std::string frame;
+    std::string overlay;  // empty: none to show
+  };
+  std::vector<ShownSlot> shown;
+  for (int slot = 0; slot < kSlotsPerDay; ++slot) {
+    const platform::TDateTime day = ArchiveDay(slot);
+    ShownSlot entry{FrameName(day, slot), OverlayName(day, slot)};
+    if (!Exists(age_of(entry.frame))) {
+      write_line(entry.frame + " Doesnt Exists!");
       continue;
     }
-    ++frame_rule;
-    if (!IsFresh(packed_time)) continue;
-    AppendArchiveRule(page, inputs.publish_host, "weather-box", frame_rule, 10, name);
+    if (!accepted(entry.frame)) continue;
+    if (!accepted(entry.overlay)) entry.overlay.clear();
+    shown.push_back(std::move(entry));
   }
 
-  // Overlay rules. The number advances in every pass and so always equals the
-  // slot; it ends at 287 and bounds the script's walk over the div ids.
-  int overlay_rule = -1;
-  for (int slot = 0; slot < kSlotsPerDay; ++slot) {
-    const std::string name = RuleFileName(slot, OverlayName);
-    ++overlay_rule;
-    const std::int32_t packed_time = age_of(name);
-    if (!Exists(packed_time) || !IsFresh(packed_time)) continue;
-    AppendArchiveRule(page, inputs.publish_host, "sesoverlay-box", overlay_rule, 1, name);
+  // Rules are built in page order, so the cache-busters are read in it.
+  for (std::size_t k = 0; k < shown.size(); ++k) {
+    AppendArchiveRule(page, inputs.addresses, "weather-box", static_cast<int>(k), 10,
+                      shown[k].frame);
+  }
+  for (std::size_t k = 0; k < shown.size(); ++k) {
+    if (shown[k].overlay.empty()) continue;
+    AppendArchiveRule(page, inputs.addresses, "sesoverlay-box", static_cast<int>(k), 1,
+                      shown[k].overlay);
   }
 
   AppendLayerDivs(page, "VESK 24hr loop");
 
-  // Divs look every slot up under today's weekday, without a freshness test.
-  int frame_div = -1;
+  // Frames missing under today's weekday are reported once more, as the
+  // archive's gaps of the day.
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
-    if (Exists(age_of(FrameName(platform::Now(), slot)))) {
-      ++frame_div;
-      const std::string number = std::to_string(frame_div);
-      AppendLine(
-          page, "      <div id=\"myDiv" + number + "\" class=\"weather-box" + number + "\"></div>");
-    } else {
+    if (!Exists(age_of(FrameName(platform::Now(), slot)))) {
       write_line(FrameName(platform::Now(), slot) + " - misisng?????????????????");
     }
   }
-
-  int overlay_div = -1;
-  for (int slot = 0; slot < kSlotsPerDay; ++slot) {
-    if (!Exists(age_of(OverlayName(platform::Now(), slot)))) continue;
-    ++overlay_div;
-    const std::string number = std::to_string(overlay_div);
+  // Every shown slot has both divs, so the script never meets a missing id
+  // before it has passed them all.
+  for (std::size_t k = 0; k < shown.size(); ++k) {
+    const std::string number = std::to_string(k);
+    AppendLine(page,
+               "      <div id=\"myDiv" + number + "\" class=\"weather-box" + number + "\"></div>");
+  }
+  for (std::size_t k = 0; k < shown.size(); ++k) {
+    const std::string number = std::to_string(k);
     AppendLine(page, "      <div id=\"myDivSES" + number + "\" class=\"sesoverlay-box" + number +
                          "\"></div>");
   }
 
-  AppendTail(page, overlay_div, overlay_rule, inputs.html_delay);
+  // An empty page keeps the numbers it has always had.
+  const int count = static_cast<int>(shown.size());
+  if (count == 0) {
+    AppendTail(page, -1, kSlotsPerDay - 1, inputs.html_delay);
+  } else {
+    AppendTail(page, count, count, inputs.html_delay);
+  }
   return page;
 }
 
@@ -173,7 +184,7 @@ void WriteLoopPage24(RunContext& run) {
   LoopPage24Inputs inputs;
   inputs.self_name = zub32::GlobalSettings.SelfName;
   inputs.version = zub32::GlobalSettings.Version;
-  inputs.publish_host = run.config.publish_host.text;
+  inputs.addresses = PageAddresses::For(run.config);
   inputs.html_delay = run.html_delay;
   // The lines for missing files, hundreds on a young archive, go out at once.
   std::vector<std::string> lines;

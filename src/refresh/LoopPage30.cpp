@@ -40,29 +40,28 @@ constexpr std::string_view kScriptLines[] = {
 
 }  // namespace
 
-std::string BuildLoopPage30(std::int32_t html_delay, const std::string& publish_host) {
-  const std::string& host = publish_host;
+std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addresses) {
   std::string page;
   AppendCommentHead(page, zub32::GlobalSettings.Version, zub32::GlobalSettings.SelfName);
-  AppendLine(page, "    <meta http-equiv=\"refresh\" content=\"300; url=http://" + host +
-                       "/vesk/index.html?foo=" + CacheBuster() + "\">");
-  AppendLayerRules(page, host, {true, false, false, false});
+  AppendLine(page, "    <meta http-equiv=\"refresh\" content=\"300; url=" + addresses.refresh +
+                       "index.html?foo=" + CacheBuster() + "\">");
+  AppendLayerRules(page, addresses, {true, false, false, false});
   // Each rule is built when it is reached, so the cache-busters are read in
   // page order.
   for (int n = 0; n < kFrameCount; ++n) {
-    AppendBoxRule(page, host,
+    AppendBoxRule(page, addresses,
                   {"sesoverlay-box" + std::to_string(n), 1,
                    "SESOverlay" + std::to_string(n) + ".bmp?foo=" + CacheBuster(), false,
                    PropertyOrder::kBackgroundFirst});
   }
   // A seventh overlay rule that no div uses; it stays in the page as it was
   // always published.
-  AppendBoxRule(page, host,
+  AppendBoxRule(page, addresses,
                 {"sesoverlay-box7", 1, "image0.png?foo=" + CacheBuster(), true,
                  PropertyOrder::kPositionFirst});
   for (int n = 0; n < kFrameCount; ++n) {
     // The last rule is followed directly by the end of the style sheet.
-    AppendBoxRule(page, host,
+    AppendBoxRule(page, addresses,
                   {"weather-box" + std::to_string(n), 10,
                    "image" + std::to_string(n) + ".png?foo=" + CacheBuster(), false,
                    PropertyOrder::kPositionFirst, n + 1 < kFrameCount});
@@ -89,7 +88,7 @@ std::string BuildLoopPage30(std::int32_t html_delay, const std::string& publish_
 
 void WriteLoopPage30(RunContext& run) {
   platform::WriteLine("Writing index.html");
-  run.page_text = BuildLoopPage30(run.html_delay, run.config.publish_host.text);
+  run.page_text = BuildLoopPage30(run.html_delay, PageAddresses::For(run.config));
   // A failed write keeps the previous page, which is still a whole page; the
   // run goes on to its other stages either way.
   zub32::StringToFile(run.page_text, "index.html", false, "");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "refresh/PageText.h"
 #include "refresh/RunContext.h"
 
 namespace refresh {
@@ -13,10 +14,10 @@ namespace refresh {
 // The page text: 321 lines, each ending in CR LF. Reads the clock once for
 // the creation time and once more for each of the 16 cache-busters, and
 // GlobalSettings for the version and the self name.
-std::string BuildLoopPage30(std::int32_t html_delay, const std::string& publish_host);
+std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addresses);
 
 // Prints "Writing index.html", assembles the page into run.page_text with the
-// configured publishing host and writes it whole to "index.html" in the
+// addresses of run.config and writes it whole to "index.html" in the
 // working directory. A failed write leaves the old page in place.
 void WriteLoopPage30(RunContext& run);
 

@@ -5,6 +5,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
+#include "zub32/Config.h"
 #include "zub32/TextFiles.h"
 
 namespace refresh {
@@ -36,13 +37,23 @@ void AppendCommentHead(std::string& page, std::string_view version, std::string_
   AppendLine(page, "  <head>");
 }
 
-void AppendBoxRule(std::string& page, std::string_view host, const BoxRule& rule) {
+PageAddresses PageAddresses::ForPublishHost(std::string_view host) {
+  const std::string path = std::string(host) + "/vesk/";
+  return {"https://" + path, "http://" + path};
+}
+
+PageAddresses PageAddresses::For(const zub32::Configuration& config) {
+  if (config.site_address.empty()) return ForPublishHost(config.publish_host.text);
+  return {config.site_address + "/", config.site_address + "/"};
+}
+
+void AppendBoxRule(std::string& page, const PageAddresses& addresses, const BoxRule& rule) {
   AppendLine(page, "      ." + rule.css_class);
   AppendLine(page, "      {");
   AppendLine(page, "        z-index:" + std::to_string(rule.z_index) + ";");
   if (rule.order == PropertyOrder::kPositionFirst) AppendLine(page, "        position:absolute;");
-  AppendLine(page, "        background:url(\"https://" + std::string(host) + "/vesk/" +
-                       rule.picture + "\") no-repeat;");
+  AppendLine(page,
+             "        background:url(\"" + addresses.pictures + rule.picture + "\") no-repeat;");
   AppendLine(page, rule.shown ? "        display:block;" : "        display:none;");
   AppendLine(page, "        overflow:hidden;");
   if (rule.order == PropertyOrder::kBackgroundFirst) AppendLine(page, "        position:absolute;");
@@ -54,7 +65,7 @@ void AppendBoxRule(std::string& page, std::string_view host, const BoxRule& rule
   if (rule.blank_after) AppendLine(page, "");
 }
 
-void AppendLayerRules(std::string& page, std::string_view host, const bool (&shown)[4]) {
+void AppendLayerRules(std::string& page, const PageAddresses& addresses, const bool (&shown)[4]) {
   struct Layer {
     const char* css_class;
     int z_index;
@@ -73,7 +84,7 @@ void AppendLayerRules(std::string& page, std::string_view host, const bool (&sho
   AppendLine(page, "      }");
   AppendLine(page, "");
   for (std::size_t n = 0; n < std::size(kLayers); ++n) {
-    AppendBoxRule(page, host,
+    AppendBoxRule(page, addresses,
                   {kLayers[n].css_class, kLayers[n].z_index, kLayers[n].picture, shown[n],
                    PropertyOrder::kBackgroundFirst, true});
   }

@@ -4,7 +4,25 @@
 #include <string>
 #include <string_view>
 
+namespace zub32 {
+struct Configuration;
+}
+
 namespace refresh {
+
+// Where the pages send readers: the start of every picture address and of
+// the refresh address, each ending in '/'.
+struct PageAddresses {
+  std::string pictures;
+  std::string refresh;
+
+  // The pages as always published: "https://" + host + "/vesk/" for the
+  // pictures, "http://" + host + "/vesk/" for the refresh.
+  static PageAddresses ForPublishHost(std::string_view host);
+  // The configured site address when there is one, otherwise the publishing
+  // host's addresses.
+  static PageAddresses For(const zub32::Configuration& config);
+};
 
 // The current local date-time as StringOfString writes it, with every space
 // removed; reads the clock once per call, so each place in a page that
@@ -34,17 +52,17 @@ enum class PropertyOrder { kBackgroundFirst, kPositionFirst };
 struct BoxRule {
   std::string css_class;
   int z_index = 0;
-  std::string picture;  // path below "/vesk/", with its query when it has one
+  std::string picture;  // file name, with its query when it has one
   bool shown = false;
   PropertyOrder order = PropertyOrder::kBackgroundFirst;
   bool blank_after = true;
 };
-void AppendBoxRule(std::string& page, std::string_view host, const BoxRule& rule);
+void AppendBoxRule(std::string& page, const PageAddresses& addresses, const BoxRule& rule);
 
 // From "    <style>" through the container rule and the rules of the four
 // map layers (background, topography, locations, range), each shown or not
 // as the page wants it.
-void AppendLayerRules(std::string& page, std::string_view host, const bool (&shown)[4]);
+void AppendLayerRules(std::string& page, const PageAddresses& addresses, const bool (&shown)[4]);
 
 // From the end of the style sheet to the four layer divs, with the page's
 // title.

@@ -157,6 +157,26 @@ void LoadFont(const std::optional<RawValue>& raw, Configuration& config, ConfigE
   entry.source = raw->source;
 }
 
+// The address the pages use when SiteAddress is not set, as --help and
+// --check show it.
+std::string ListedSiteAddress(const Configuration& config) {
+  return "https://" + config.publish_host.text + "/vesk";
+}
+
+void LoadSiteAddress(const std::optional<RawValue>& raw, Configuration& config,
+                     ConfigEntry& entry) {
+  entry.value = ListedSiteAddress(config);
+  if (!raw) return;
+  if (const std::optional<std::string> parsed = ParseSiteAddress(raw->text)) {
+    config.site_address = *parsed;
+    entry.value = *parsed;
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(Malformed(*raw, "an http:// or https:// address with a host",
+                                        "the default " + ListedSiteAddress(config)));
+  }
+}
+
 struct KeyRow {
   ConfigKey key;
   LoadValue load;
@@ -173,6 +193,11 @@ const KeyRow kKeyRows[] = {
      [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
        LoadEndpoint(raw, config.publish_host, config, entry);
      }},
+    // After PublishHost: its default is formed from the publishing host.
+    {{"SiteAddress", "VESK_SITE_ADDRESS",
+      "address readers reach the pages under: http:// or https://, host[:port] and\n"
+      "      a path (/vesk when absent); unset: https:// + the publishing host + /vesk"},
+     LoadSiteAddress},
     {{"Syslog", "VESK_SYSLOG",
       "broadcast (UDP port 514 from every local IPv4 address), off,\n"
       "      or host[:port] (unicast, port 514 when absent)"},
@@ -312,6 +337,44 @@ std::optional<int> ParseBoundedCount(std::string_view text, int max) {
   }
   if (value < 1 || value > max) return std::nullopt;
   return static_cast<int>(value);
+}
+
+std::optional<std::string> ParseSiteAddress(std::string_view text) {
+  text = Trim(text);
+  std::string address;
+  for (const char* scheme : {"http://", "https://"}) {
+    const std::string_view prefix = scheme;
+    if (text.size() > prefix.size() &&
+        platform::EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix)) {
+      address = prefix;
+      text.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  if (address.empty()) return std::nullopt;
+  const std::size_t slash = text.find('/');
+  const std::string_view authority = text.substr(0, slash);
+  std::string_view path = slash == std::string_view::npos ? std::string_view() : text.substr(slash);
+  // An IPv6 address needs its brackets in an address; ParseEndpoint would
+  // take a bare one.
+  if (authority.find(':') != authority.rfind(':') && !authority.starts_with('[')) {
+    return std::nullopt;
+  }
+  if (!ParseEndpoint(authority, kDefaultHttpPort) || authority != Trim(authority)) {
+    return std::nullopt;
+  }
+  while (path.ends_with('/')) path.remove_suffix(1);
+  // The address goes into CSS url("...") and an HTML attribute: quotes,
+  // brackets, blanks, backslashes, '?' and '#' have no place in it.
+  for (char c : path) {
+    const bool allowed = IsHostNameCharacter(c) || c == '/' || c == '~' || c == '%' || c == '+' ||
+                         c == ',' || c == ';' || c == '=' || c == ':' || c == '@' || c == '!' ||
+                         c == '$' || c == '*';
+    if (!allowed) return std::nullopt;
+  }
+  address += authority;
+  address += path.empty() ? std::string_view("/vesk") : path;
+  return address;
 }
 
 std::optional<SyslogSetting> ParseSyslog(std::string_view text) {

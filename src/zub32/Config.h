@@ -67,6 +67,10 @@ inline constexpr int kMaxRunDeadlineSeconds = 86400;
 struct Configuration {
   Endpoint radar_host{"localhost", 80, "localhost"};
   Endpoint publish_host{"localhost", 80, "localhost"};
+  // The address readers reach the published files under, without a
+  // trailing '/' ("https://www.example.org/vesk"). Empty when not set: the
+  // pages then name the publishing host as they always have.
+  std::string site_address;
   SyslogSetting syslog;
   std::string font;  // a font file; empty: look the face up with fontconfig
   // The longest wait for data in one read, and for a connect.
@@ -104,6 +108,12 @@ std::map<std::string, std::string> ParseIni(std::string_view text,
 // a host of letters, digits, '.', '-' and '_', a port from 1 to 65535.
 // nullopt when malformed.
 std::optional<Endpoint> ParseEndpoint(std::string_view text, int default_port);
+
+// "http://" or "https://" (the scheme without regard to case, kept in
+// lower case), a host or [v6-address] with an optional port, and an optional
+// path of URL path characters (default "/vesk"); trailing '/' are dropped.
+// Returns the address without a trailing '/', or nullopt when malformed.
+std::optional<std::string> ParseSiteAddress(std::string_view text);
 
 // "broadcast", "off" (both without regard to case) or host[:port] for
 // unicast, port 514 when absent. nullopt when malformed.

@@ -77,8 +77,11 @@ TEST(InstallationCheckTest, GoodDirectoryPassesEveryCheck) {
   dir.Write("vesk.ini", "RadarHost=127.0.0.1:8080\nPublishHost=localhost\nSyslog=off\n");
   const std::vector<CheckResult> results =
       CheckInstallation(dir.path(), "VESK_HOME", Load(dir, {}));
-  ASSERT_EQ(results.size(), 7u);
+  ASSERT_EQ(results.size(), 8u);
   for (const CheckResult& result : results) EXPECT_TRUE(result.ok) << result.text;
+  EXPECT_EQ(Find(results, "site address").text,
+            "site address https://localhost/vesk (default): the pages' picture and refresh "
+            "addresses start there");
   EXPECT_EQ(Find(results, "radar host").text,
             "radar host 127.0.0.1:8080 (vesk.ini): resolves to 127.0.0.1, port 8080");
   EXPECT_EQ(Find(results, "background").text,
@@ -192,7 +195,7 @@ TEST_F(InstallationCheckCommandTest, GoodConfigurationExitsZeroAndTouchesNothing
   const ProcessResult result = Check();
   EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
   const std::vector<std::string> lines = result.OutLines();
-  ASSERT_EQ(lines.size(), 8u) << result.out;
+  ASSERT_EQ(lines.size(), 9u) << result.out;
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
     EXPECT_EQ(lines[i].rfind("ok    ", 0), 0u) << lines[i];
   }

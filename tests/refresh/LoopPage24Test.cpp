@@ -79,7 +79,8 @@ class LoopPage24Test : public ::testing::Test {
 
   std::string Assemble() {
     console_.clear();
-    LoopPage24Inputs inputs{"VESK", "2024.7.22.2151", "example.org", 333};
+    LoopPage24Inputs inputs{"VESK", "2024.7.22.2151", PageAddresses::ForPublishHost("example.org"),
+                            333};
     return BuildLoopPage24(inputs, [this](std::string_view line) { console_.emplace_back(line); });
   }
 
@@ -226,75 +227,66 @@ TEST_F(LoopPage24Test, EmptyDirectoryGivesListedPageAndReportsEveryFrame) {
   EXPECT_EQ(console_[575], "Image-MO287.png - misisng?????????????????");
 }
 
-// Slot 150 is the current one: rule sections look up slots after it under
-// Sunday's tag, div sections always under Monday's.
-TEST_F(LoopPage24Test, NumbersRulesAndDivsIndependently) {
+// Slot 150 is the current one: slots after it are looked up under Sunday's
+// tag. Shown slots are numbered in slot order, and each one's overlay rule
+// and both divs carry its number, whatever the archive lacks.
+TEST_F(LoopPage24Test, PairsEachShownSlotWithTheOverlayOfItsOwnSlot) {
   const TDateTime now = now_;
   Archive("Image-MO000.png", now - 2 * kMinute);
-  Archive("Image-MO001.png", now - 1.0 - 2 * kSecond);                 // stale: gap in rule numbers
+  Archive("Image-MO001.png", now - 1.0 - 2 * kSecond);                 // stale: not shown
   Archive("Image-MO002.png", now - 23 * 60 * kMinute - 59 * kMinute);  // 23 h 59 min: fresh
   Archive("Image-MO004.png", platform::EncodeDateTime(2050, 1, 1, 0, 0, 0, 0));  // packs negative
   Archive("Image-MO005.png", platform::EncodeDateTime(1975, 1, 1, 0, 0, 0, 0));  // cannot pack
   std::filesystem::create_directory("Image-MO006.png");
   Archive("Image-SU151.png", now - 1.0 + 5 * kMinute);
-  Archive("Image-MO151.png", now - 7.0 + 5 * kMinute);  // last week: a div, no rule
+  Archive("Image-MO151.png", now - 7.0 + 5 * kMinute);  // last week's: not looked at
 
   Archive("SESOverlay-MO000.bmp", now - 2 * kMinute);
-  Archive("SESOverlay-MO002.bmp", now - 2 * kMinute);        // MO001 missing: gap
-  Archive("SESOverlay-MO003.bmp", now - 1.0 - 2 * kSecond);  // stale: gap, still a div
+  Archive("SESOverlay-MO001.bmp", now - 2 * kMinute);        // its frame is stale
+  Archive("SESOverlay-MO002.bmp", now - 1.0 - 2 * kSecond);  // stale: no rule
+  Archive("SESOverlay-MO003.bmp", now - 2 * kMinute);        // no frame
+  Archive("SESOverlay-MO004.bmp", now - 2 * kMinute);
   Archive("SESOverlay-SU151.bmp", now - 1.0 + 5 * kMinute);
+  Archive("SESOverlay-MO151.bmp", now - 2 * kMinute);  // not the weekday of its frame
 
   const std::string page = Assemble();
   const std::vector<std::string> lines = SplitAt(page, "\r\n", true);
-  auto count = [&](const std::string& line) {
-    return std::count(lines.begin(), lines.end(), line);
-  };
-  std::vector<std::string> frame_rules, overlay_rules, divs;
+  std::vector<std::string> rules, divs;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].starts_with("      .weather-box")) frame_rules.push_back(lines[i + 4]);
-    if (lines[i].starts_with("      .sesoverlay-box")) overlay_rules.push_back(lines[i]);
+    if (lines[i].starts_with("      .weather-box") || lines[i].starts_with("      .sesoverlay-box"))
+      rules.push_back(lines[i] + " " + lines[i + 4].substr(lines[i + 4].find("vesk/") + 5, 16));
     if (lines[i].starts_with("      <div id=\"myDiv") &&
         lines[i].find("-box\"") == std::string::npos)
-      divs.push_back(lines[i]);
+      divs.push_back(lines[i].substr(lines[i].find("class")));
   }
-  // The C locale's short date and long time of Monday 12:30, blanks removed.
-  const std::string buster = "07/22/2412:30:00";
-  auto frame_url = [&](const std::string& name) {
-    return "        background:url(\"https://example.org/vesk/" + name + "?foo=" + buster +
-           "\") no-repeat;";
-  };
-  EXPECT_EQ(frame_rules,
-            (std::vector<std::string>{frame_url("Image-MO000.png"), frame_url("Image-MO002.png"),
-                                      frame_url("Image-MO004.png"), frame_url("Image-SU151.png")}));
-  EXPECT_EQ(count("      .weather-box0"), 1);
-  EXPECT_EQ(count("      .weather-box1"), 0);  // the stale frame
-  EXPECT_EQ(count("      .weather-box2"), 1);
-  EXPECT_EQ(count("      .weather-box3"), 1);
-  EXPECT_EQ(count("      .weather-box4"), 1);
-  EXPECT_EQ(overlay_rules,
-            (std::vector<std::string>{"      .sesoverlay-box0", "      .sesoverlay-box2",
-                                      "      .sesoverlay-box151"}));
+  EXPECT_EQ(
+      rules,
+      (std::vector<std::string>{
+          "      .weather-box0 Image-MO000.png?", "      .weather-box1 Image-MO002.png?",
+          "      .weather-box2 Image-MO004.png?", "      .weather-box3 Image-SU151.png?",
+          "      .sesoverlay-box0 SESOverlay-MO000", "      .sesoverlay-box2 SESOverlay-MO004",
+          "      .sesoverlay-box3 SESOverlay-SU151"}));
   EXPECT_EQ(divs, (std::vector<std::string>{
-                      "      <div id=\"myDiv0\" class=\"weather-box0\"></div>",
-                      "      <div id=\"myDiv1\" class=\"weather-box1\"></div>",
-                      "      <div id=\"myDiv2\" class=\"weather-box2\"></div>",
-                      "      <div id=\"myDiv3\" class=\"weather-box3\"></div>",
-                      "      <div id=\"myDiv4\" class=\"weather-box4\"></div>",
-                      "      <div id=\"myDivSES0\" class=\"sesoverlay-box0\"></div>",
-                      "      <div id=\"myDivSES1\" class=\"sesoverlay-box1\"></div>",
-                      "      <div id=\"myDivSES2\" class=\"sesoverlay-box2\"></div>"}));
-  EXPECT_EQ(count("      if (i1<2)"), 1);
-  EXPECT_EQ(count("          for (i2=0; i2<287;i2++)"), 1);
+                      "class=\"weather-box0\"></div>", "class=\"weather-box1\"></div>",
+                      "class=\"weather-box2\"></div>", "class=\"weather-box3\"></div>",
+                      "class=\"sesoverlay-box0\"></div>", "class=\"sesoverlay-box1\"></div>",
+                      "class=\"sesoverlay-box2\"></div>", "class=\"sesoverlay-box3\"></div>"}));
+  // Every shown slot is shown, the newest included.
+  EXPECT_NE(page.find("\r\n      if (i1<4)\r\n"), std::string::npos);
+  EXPECT_NE(page.find("\r\n          for (i2=0; i2<4;i2++)\r\n"), std::string::npos);
 
-  // One overlay rule, fully: frames sit above overlays.
-  const auto overlay = std::find(lines.begin(), lines.end(), "      .sesoverlay-box151");
+  // One rule, fully: frames sit above overlays.
+  const std::string buster = "07/22/2412:30:00";  // the C locale's, blanks removed
+  const auto overlay = std::find(lines.begin(), lines.end(), "      .sesoverlay-box3");
   ASSERT_LE(overlay + 13, lines.end());
-  EXPECT_EQ(std::vector<std::string>(overlay, overlay + 13),
-            (std::vector<std::string>{
-                "      .sesoverlay-box151", "      {", "        z-index:1;",
-                "        position:absolute;", frame_url("SESOverlay-SU151.bmp"),
-                "        display:none;", "        overflow:hidden;", "        height:600px;",
-                "        width:100%;", "        left:0px;", "        top:0px;", "      }", ""}));
+  EXPECT_EQ(
+      std::vector<std::string>(overlay, overlay + 13),
+      (std::vector<std::string>{
+          "      .sesoverlay-box3", "      {", "        z-index:1;", "        position:absolute;",
+          "        background:url(\"https://example.org/vesk/SESOverlay-SU151.bmp?foo=" + buster +
+              "\") no-repeat;",
+          "        display:none;", "        overflow:hidden;", "        height:600px;",
+          "        width:100%;", "        left:0px;", "        top:0px;", "      }", ""}));
 
   // Five frames are found in each frame section; the directory and the file
   // from before 1980 count as missing.
@@ -307,6 +299,28 @@ TEST_F(LoopPage24Test, NumbersRulesAndDivsIndependently) {
   EXPECT_TRUE(Printed("Image-MO006.png - misisng?????????????????"));
   EXPECT_TRUE(Printed("Image-MO152.png - misisng?????????????????"));
   EXPECT_FALSE(Printed("Image-MO151.png - misisng?????????????????"));
+}
+
+// A full, fresh archive: the page is the listed one, rules and divs 0 to
+// 287 pairing slot by slot, except that the script now runs through all 288.
+TEST_F(LoopPage24Test, FullArchiveShowsEverySlot) {
+  for (int slot = 0; slot < 288; ++slot) {
+    const std::string tag = zub32::SlotTag(slot <= 150 ? now_ : now_ - 1.0, slot);
+    Archive("Image-" + tag + ".png", now_ - 2 * kMinute);
+    Archive("SESOverlay-" + tag + ".bmp", now_ - 2 * kMinute);
+    if (slot > 150) Archive("Image-MO" + tag.substr(2) + ".png", now_ - 7.0 + kMinute);
+  }
+  const std::string page = Assemble();
+  EXPECT_TRUE(console_.empty());
+  const std::vector<std::string> lines = SplitAt(page, "\r\n", true);
+  EXPECT_EQ(lines.size(), 67u + 2 * 288 * 13 + 11 + 2 * 288 + 38);
+  EXPECT_EQ(lines[67 + 287 * 13], "      .weather-box287");
+  EXPECT_NE(lines[67 + 287 * 13 + 4].find("/vesk/Image-SU287.png?foo="), std::string::npos);
+  EXPECT_EQ(lines[67 + 288 * 13 + 287 * 13], "      .sesoverlay-box287");
+  EXPECT_EQ(lines[67 + 2 * 288 * 13 + 11 + 288 + 287],
+            "      <div id=\"myDivSES287\" class=\"sesoverlay-box287\"></div>");
+  EXPECT_EQ(lines[lines.size() - 38 + 12], "      if (i1<288)");
+  EXPECT_EQ(lines[lines.size() - 38 + 17], "          for (i2=0; i2<288;i2++)");
 }
 
 TEST_F(LoopPage24Test, SlotBoundariesOfTheDay) {
@@ -331,9 +345,11 @@ TEST_F(LoopPage24Test, SlotBoundariesOfTheDay) {
   EXPECT_EQ(std::count_if(console_.begin(), console_.end(),
                           [](const std::string& line) { return line.starts_with("Image-SU"); }),
             0);
-  // MO000 is now one day and one second old: present, but without a rule.
-  EXPECT_EQ(page.find(".weather-box"), std::string::npos);
-  EXPECT_NE(page.find("      <div id=\"myDiv0\" class=\"weather-box0\"></div>"), std::string::npos);
+  // MO000 is now one day and one second old: present, but not shown, so the
+  // page has the numbers of an empty one.
+  EXPECT_EQ(page.find("myDiv0"), std::string::npos);
+  EXPECT_NE(page.find("\r\n      if (i1<-1)\r\n"), std::string::npos);
+  EXPECT_NE(page.find("\r\n          for (i2=0; i2<287;i2++)\r\n"), std::string::npos);
 }
 
 TEST_F(LoopPage24Test, RunStepWritesThePageWhole) {

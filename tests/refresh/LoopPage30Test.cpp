@@ -41,7 +41,7 @@ class LoopPage30Test : public ::testing::Test {
 };
 
 TEST_F(LoopPage30Test, PageIsTheListingByteForByte) {
-  const std::string page = BuildLoopPage30(333, "localhost");
+  const std::string page = BuildLoopPage30(333, PageAddresses::ForPublishHost("localhost"));
   EXPECT_EQ(DiffAgainstLoopPage30(page, FixedClockValues()), "");
   EXPECT_EQ(page.substr(page.size() - 9), "</html>\r\n");
   EXPECT_EQ(page.find("\xEF\xBB\xBF"), std::string::npos);
@@ -52,7 +52,10 @@ TEST_F(LoopPage30Test, DelayAndHostAreInsertedAsGiven) {
     ListingValues values = FixedClockValues();
     values.delay = std::to_string(delay);
     values.host = "www.example.org:8080";
-    EXPECT_EQ(DiffAgainstLoopPage30(BuildLoopPage30(delay, "www.example.org:8080"), values), "")
+    EXPECT_EQ(
+        DiffAgainstLoopPage30(
+            BuildLoopPage30(delay, PageAddresses::ForPublishHost("www.example.org:8080")), values),
+        "")
         << delay;
   }
 }
@@ -68,7 +71,9 @@ TEST_F(LoopPage30Test, ClockIsReadForEachValueInPageOrder) {
     std::snprintf(expected, sizeof expected, "07/22/2421:51:%02d", 30 + k);
     values.cache_busters.push_back(testing_support::Exactly(expected));
   }
-  EXPECT_EQ(DiffAgainstLoopPage30(BuildLoopPage30(333, "localhost"), values), "");
+  EXPECT_EQ(DiffAgainstLoopPage30(BuildLoopPage30(333, PageAddresses::ForPublishHost("localhost")),
+                                  values),
+            "");
   EXPECT_EQ(readings, 17);
 }
 
@@ -77,7 +82,9 @@ TEST_F(LoopPage30Test, AtMidnightTheCacheBusterIsTheDateAlone) {
   ListingValues values;
   values.created = testing_support::Exactly("00:00:00 22/07/24");
   values.cache_busters = {testing_support::Exactly("07/22/24")};
-  EXPECT_EQ(DiffAgainstLoopPage30(BuildLoopPage30(333, "localhost"), values), "");
+  EXPECT_EQ(DiffAgainstLoopPage30(BuildLoopPage30(333, PageAddresses::ForPublishHost("localhost")),
+                                  values),
+            "");
 }
 
 TEST_F(LoopPage30Test, WriterReplacesThePageInTheWorkingDirectory) {

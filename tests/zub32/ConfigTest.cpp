@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "support/TempDir.h"
 
@@ -46,7 +49,9 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.run_deadline_seconds, 240);
   EXPECT_FALSE(config.run_started.has_value());
   EXPECT_TRUE(config.warnings.empty());
-  ASSERT_EQ(config.entries.size(), 7u);
+  EXPECT_EQ(config.site_address, "");
+  EXPECT_EQ(Entry(config, "SiteAddress").value, "https://localhost/vesk");
+  ASSERT_EQ(config.entries.size(), 8u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -128,6 +133,43 @@ TEST(ConfigTest, TimeLimitsAreWholeNumbersWithinTheirRange) {
     EXPECT_NE(config.warnings[1].find("VESK_REQUEST_DEADLINE"), std::string::npos) << bad;
     EXPECT_NE(config.warnings[2].find("VESK_RUN_DEADLINE"), std::string::npos) << bad;
   }
+}
+
+TEST(ConfigTest, SiteAddressIsSchemeHostAndPath) {
+  const std::pair<const char*, const char*> kRows[] = {
+      {"http://127.0.0.1:8080/radar", "http://127.0.0.1:8080/radar"},
+      {" HTTPS://www.example.org/", "https://www.example.org/vesk"},
+      {"https://www.example.org", "https://www.example.org/vesk"},
+      {"http://[::1]:8080/a/b//", "http://[::1]:8080/a/b"},
+      {"http://h/~user/radar_%20loop", "http://h/~user/radar_%20loop"},
+      {"www.example.org/vesk", nullptr},
+      {"ftp://www.example.org", nullptr},
+      {"http://", nullptr},
+      {"http:///vesk", nullptr},
+      {"http://h:0/vesk", nullptr},
+      {"http://::1/vesk", nullptr},
+      {"http://h/a b", nullptr},
+      {"http://h/\"onload=x", nullptr},
+      {"http://h/a?b", nullptr},
+      {"http://h/a#b", nullptr},
+      {"http://h/a)b", nullptr},
+  };
+  for (const auto& [text, expected] : kRows) {
+    const std::optional<std::string> parsed = ParseSiteAddress(text);
+    if (expected == nullptr) {
+      EXPECT_FALSE(parsed.has_value()) << text;
+    } else {
+      EXPECT_EQ(parsed.value_or("(malformed)"), expected) << text;
+    }
+  }
+  TempDir dir;
+  const Configuration config =
+      Load(dir, {{"VESK_PUBLISH_HOST", "pub.example:81"}, {"VESK_SITE_ADDRESS", "h/x"}});
+  EXPECT_EQ(config.site_address, "");
+  ASSERT_EQ(config.warnings.size(), 1u);
+  EXPECT_EQ(config.warnings[0],
+            "VESK_SITE_ADDRESS: \"h/x\" is not an http:// or https:// address with a host; using "
+            "the default https://pub.example:81/vesk");
 }
 
 TEST(ConfigTest, UnreadableFileIsReported) {
