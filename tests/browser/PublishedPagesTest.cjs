@@ -1,0 +1,337 @@
+'use strict';
+// Both loop pages as a reader gets them: real runs of vesk against the
+// simulator write a program directory, the simulator serves it over
+// loopback HTTP with the pages' site address pointing at it, and Debian's
+// chromium, driven by playwright-core, shows the pages. The page clock is
+// paused and stepped, so every animation tick is taken on purpose.
+//
+//   node PublishedPagesTest.cjs VESK VESK_SIM ARTEFACT_DIR
+//
+// Environment: VESK_NODE_DIR (where npm installed playwright-core),
+// VESK_CHROMIUM (default /usr/bin/chromium). Exits 77 when either is
+// missing, which CTest shows as a skipped test.
+
+const { spawn, spawnSync } = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+
+const kSkipped = 77;
+const kDelayMs = 500;
+// The whole test ends by itself after this, whatever hangs.
+const kTimeLimitMs = 240000;
+// The transfer a reader's first view and reload may cost.
+const kFirstViewBytes = 1.5e6;
+const kReloadBytes = 100e3;
+const kWeekdays = ['SU', 'MO', 'TU', 'WE', 'TH', 'FR', 'SA'];
+
+const [vesk, sim, artefacts] = process.argv.slice(2);
+const failures = [];
+const children = [];
+
+function check(ok, what) {
+  if (!ok) failures.push(what);
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
+}
+
+function finish(code) {
+  for (const child of children) child.kill('SIGKILL');
+  process.exit(code);
+}
+
+setTimeout(() => {
+  console.log(`FAIL the test took longer than ${kTimeLimitMs / 1000} s`);
+  finish(1);
+}, kTimeLimitMs);
+
+let chromium;
+try {
+  ({ chromium } = require(path.join(process.env.VESK_NODE_DIR || '', 'node_modules', 'playwright-core')));
+} catch {
+  console.log('SKIPPED: playwright-core is not installed (scripts/test installs it with npm)');
+  process.exit(kSkipped);
+}
+const browserPath = process.env.VESK_CHROMIUM || '/usr/bin/chromium';
+if (!fs.existsSync(browserPath)) {
+  console.log(`SKIPPED: ${browserPath} is not installed`);
+  process.exit(kSkipped);
+}
+
+// The simulator serving the program directory; resolves to its port.
+function startSimulator(directory) {
+  // Every loop page served brings a new frame, so each run draws an overlay.
+  const child = spawn(sim, ['--advance-on-request', '--max-seconds', '300', '--serve-dir', directory], {
+    stdio: ['ignore', 'pipe', 'inherit'],
+  });
+  children.push(child);
+  return new Promise((resolve, reject) => {
+    let text = '';
+    child.stdout.on('data', (chunk) => {
+      text += chunk;
+      const match = /^vesk-sim listening on 127\.0\.0\.1:(\d+)\n/.exec(text);
+      if (match) resolve(Number(match[1]));
+    });
+    child.on('exit', () => reject(new Error('the simulator ended before it listened')));
+  });
+}
+
+function runVesk(directory, port) {
+  const result = spawnSync(vesk, [String(kDelayMs)], {
+    env: {
+      ...process.env,
+      LC_ALL: 'C',
+      VESK_HOME: directory,
+      VESK_SYSLOG: 'off',
+      VESK_RADAR_HOST: `127.0.0.1:${port}`,
+      VESK_PUBLISH_HOST: `127.0.0.1:${port}`,
+      VESK_SITE_ADDRESS: `http://127.0.0.1:${port}/vesk`,
+    },
+    timeout: 60000,
+    encoding: 'utf8',
+  });
+  check(result.status === 0, `vesk run in ${directory} exits 0 (${result.status})`);
+}
+
+// The slot tag of the archive for slot n, as the run names it: today's
+// weekday up to the current slot, yesterday's after it.
+function dayNow() {
+  const now = new Date();
+  const seconds = now.getHours() * 3600 + now.getMinutes() * 60 + now.getSeconds();
+  return { now, slot: Math.floor((seconds / 86400) * 288) };
+}
+
+function tagOf(n, { now, slot }) {
+  const day = new Date(now.getTime() - (n > slot ? 86400000 : 0));
+  return kWeekdays[day.getDay()] + String(n).padStart(3, '0');
+}
+
+function freshFile(file) {
+  try {
+    return Date.now() - fs.statSync(file).mtimeMs < 86400000;
+  } catch {
+    return false;
+  }
+}
+
+// A page with its failures recorded and the transfer counted as the network
+// reports it, headers and compressed bodies included.
+async function openPage(context, url) {
+  const page = await context.newPage();
+  const problems = [];
+  page.on('console', (message) => {
+    if (message.type() === 'error') problems.push(`console error: ${message.text()}`);
+  });
+  page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+  page.on('requestfailed', (request) => problems.push(`failed request: ${request.url()}`));
+  page.on('response', (response) => {
+    if (response.status() >= 400) problems.push(`HTTP ${response.status()}: ${response.url()}`);
+  });
+  const cdp = await context.newCDPSession(page);
+  await cdp.send('Network.enable');
+  const transfer = { bytes: 0, pending: 0 };
+  cdp.on('Network.requestWillBeSent', () => ++transfer.pending);
+  cdp.on('Network.loadingFinished', (event) => {
+    transfer.bytes += event.encodedDataLength;
+    --transfer.pending;
+  });
+  cdp.on('Network.loadingFailed', () => --transfer.pending);
+  await page.clock.install({ time: new Date() });
+  await page.clock.pauseAt(new Date(Date.now() + 1000));
+  await page.goto(url);
+  return { page, problems, transfer };
+}
+
+// Waits until no request has been open for a moment.
+async function settle(view) {
+  for (let quiet = 0; quiet < 3; ) {
+    await new Promise((resolve) => setTimeout(resolve, 100));
+    quiet = view.transfer.pending <= 0 ? quiet + 1 : 0;
+  }
+}
+
+// The shown frame and overlay divs and the picture each one shows.
+function shownBoxes(page) {
+  return page.evaluate(() => {
+    const shown = (prefix) =>
+      [...document.querySelectorAll(`div[id^="${prefix}"]`)]
+        .filter((div) => /^\d+$/.test(div.id.slice(prefix.length)))
+        .filter((div) => getComputedStyle(div).display !== 'none')
+        .map((div) => ({ id: div.id, picture: getComputedStyle(div).backgroundImage }));
+    return { frames: shown('myDiv').filter((d) => !d.id.startsWith('myDivSES')), overlays: shown('myDivSES') };
+  });
+}
+
+async function tick(view) {
+  await view.page.clock.runFor(kDelayMs);
+  await settle(view);
+  return shownBoxes(view.page);
+}
+
+// Counts, in the overlay's time-stamp cell, the black text pixels of the
+// overlay that no echo of the frame covers, and how many of them the screen
+// shows dark. All decoding is done by the browser itself.
+async function stampCell(view, frameUrl, overlayUrl) {
+  const box = await view.page.locator('.container').boundingBox();
+  const shot = await view.page.screenshot({ clip: { x: box.x, y: box.y, width: 512, height: 512 } });
+  return view.page.evaluate(
+    async ({ shot, frameUrl, overlayUrl }) => {
+      const pixels = async (source) => {
+        const picture = new Image();
+        picture.src = source;
+        try { await picture.decode(); } catch (e) { throw new Error(`cannot decode ${source.slice(0, 80)}`); }
+        const canvas = document.createElement('canvas');
+        canvas.width = 512;
+        canvas.height = 512;
+        const context = canvas.getContext('2d');
+        context.drawImage(picture, 0, 0);
+        return context.getImageData(50, 418, 120, 14).data;
+      };
+      const [screen, frame, overlay] = await Promise.all([
+
+        pixels(`data:image/png;base64,${shot}`), pixels(frameUrl), pixels(overlayUrl)]);
+      let text = 0;
+      let dark = 0;
+      for (let i = 0; i < overlay.length; i += 4) {
+        const black = overlay[i] + overlay[i + 1] + overlay[i + 2] === 0;
+        if (!black || frame[i + 3] !== 0) continue;
+        ++text;
+        if (screen[i] + screen[i + 1] + screen[i + 2] < 240) ++dark;
+      }
+      return { text, dark };
+    },
+    { shot: shot.toString('base64'), frameUrl, overlayUrl });
+}
+
+const urlOf = (picture) => (/url\("([^"]+)"\)/.exec(picture) || [])[1];
+
+async function checkThirtyMinutePage(context, base) {
+  const view = await openPage(context, `${base}/index.html`);
+  await settle(view);
+  const shots = [];
+  const frames = [];
+  for (let n = 0; n < 3; ++n) {
+    const shown = await tick(view);
+    frames.push(shown.frames.map((d) => d.id).join(','));
+    shots.push((await view.page.screenshot()).toString('base64'));
+    if (n === 0) {
+      fs.writeFileSync(path.join(artefacts, 'index.png'), Buffer.from(shots[0], 'base64'));
+      const cell = await stampCell(view, urlOf(shown.frames[0].picture), urlOf(shown.overlays[0].picture));
+      check(cell.text >= 20 && cell.dark >= 0.9 * cell.text,
+        `30-minute page: the time stamp at 50,418 is legible (${cell.dark} of ${cell.text} uncovered text pixels dark)`);
+    }
+  }
+  check(new Set(shots).size === 3, '30-minute page: the three screenshots differ');
+
+  const layers = await view.page.evaluate(() => ['myDivTopography', 'myDivLocations', 'myDivRange'].map((id) => {
+    const style = getComputedStyle(document.getElementById(id));
+    return `${style.display} ${style.backgroundImage}`;
+  }));
+  const hidden = (await view.page.screenshot()).toString('base64');
+  await view.page.evaluate(() => {
+    for (const id of ['myDivTopography', 'myDivLocations', 'myDivRange']) document.getElementById(id).style.display = 'none';
+  });
+  const withoutLayers = (await view.page.screenshot()).toString('base64');
+  check(layers.every((l) => /^block url\(.*IDR641\.\w+\.png"\)$/.test(l)) && hidden !== withoutLayers,
+    `30-minute page: the map layers are shown and visible (${layers.join('; ')})`);
+
+  // The rest of the loop, so that every picture of a first view is loaded:
+  // oldest to newest, the newest held for one more tick, then the oldest.
+  for (let n = 3; n < 9; ++n) frames.push((await tick(view)).frames.map((d) => d.id).join(','));
+  check(frames.join(' ') === 'myDiv6 myDiv5 myDiv4 myDiv3 myDiv2 myDiv1 myDiv0 myDiv0 myDiv6',
+    `30-minute page: one frame at a time, oldest to newest, the newest held (${frames.join(' ')})`);
+  const firstView = view.transfer.bytes;
+  view.transfer.bytes = 0;
+  await view.page.reload();
+  for (let n = 0; n < 8; ++n) await tick(view);
+  const reload = view.transfer.bytes;
+  check(firstView <= kFirstViewBytes, `30-minute page: a first view transfers ${firstView} bytes (at most ${kFirstViewBytes})`);
+  check(reload <= kReloadBytes, `30-minute page: a reload transfers ${reload} bytes (at most ${kReloadBytes})`);
+  check(view.problems.length === 0, `30-minute page: no failed request or console error ${view.problems.join('; ')}`);
+  await view.page.close();
+}
+
+// An archive of six slots before the current one (yesterday's last ones
+// just after midnight): one slot missing, one stale frame, one frame without
+// its overlay.
+function writeArchive(directory) {
+  const day = dayNow();
+  const first = day.slot >= 8 ? day.slot - 7 : 280;
+  const stale = new Date(Date.now() - 2 * 86400000);
+  for (let k = 0; k < 6; ++k) {
+    if (k === 1) continue;
+    const tag = tagOf(first + k, day);
+    const frame = path.join(directory, `Image-${tag}.png`);
+    fs.copyFileSync(path.join(directory, `Image${k % 7}.png`), frame);
+    if (k === 2) fs.utimesSync(frame, stale, stale);
+    if (k !== 4) fs.copyFileSync(path.join(directory, 'SESOverlay0.bmp'), path.join(directory, `SESOverlay-${tag}.bmp`));
+  }
+}
+
+// The slots the page must show, in its order, each with the tag of its
+// overlay or null.
+function expectedSlots(directory) {
+  const day = dayNow();
+  const slots = [];
+  for (let n = 0; n < 288; ++n) {
+    const tag = tagOf(n, day);
+    if (!freshFile(path.join(directory, `Image-${tag}.png`))) continue;
+    slots.push({ tag, overlay: freshFile(path.join(directory, `SESOverlay-${tag}.bmp`)) ? tag : null });
+  }
+  return slots;
+}
+
+async function checkDayPage(context, base, directory, expected) {
+  const view = await openPage(context, `${base}/index24.html`);
+  await settle(view);
+  const seen = [];
+  const paired = [];
+  for (let n = 0; n < expected.length + 2; ++n) {
+    const shown = await tick(view);
+    if (n === 0) await view.page.screenshot({ path: path.join(artefacts, 'index24.png') });
+    const frameTag = (/Image-(\w\w\d{3})\.png/.exec(shown.frames.map((d) => d.picture).join()) || [])[1];
+    const overlayTag = (/SESOverlay-(\w\w\d{3})\.bmp/.exec(shown.overlays.map((d) => d.picture).join()) || [])[1] || null;
+    seen.push(frameTag);
+    paired.push(shown.frames.length === 1 && shown.overlays.length === 1 &&
+      expected.some((slot) => slot.tag === frameTag && slot.overlay === overlayTag));
+  }
+  const want = expected.map((slot) => slot.tag);
+  // The tick after the newest keeps it up, then the loop starts again.
+  check(JSON.stringify(seen) === JSON.stringify([...want, want[want.length - 1], want[0]]),
+    `24-hour page: every shown slot in slot order, then the loop restarts (${seen.join(' ')}; expected ${want.join(' ')})`);
+  check(paired.every(Boolean), '24-hour page: each tick shows one frame with the overlay of its own slot');
+  check(view.problems.length === 0, `24-hour page: no failed request or console error ${view.problems.join('; ')}`);
+  await view.page.close();
+}
+
+async function main() {
+  fs.mkdirSync(artefacts, { recursive: true });
+  const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'vesk-browser-'));
+  try {
+    const background = spawnSync(sim, ['--write-background', path.join(directory, 'IDR641.background.bmp')]);
+    check(background.status === 0, 'the simulator writes the background map');
+    const port = await startSimulator(directory);
+    const base = `http://127.0.0.1:${port}/vesk`;
+    // Seven runs fill the ring of overlays, as on a site that has run for
+    // half an hour.
+    for (let n = 0; n < 7; ++n) runVesk(directory, port);
+    writeArchive(directory);
+    runVesk(directory, port);
+    const expected = expectedSlots(directory);
+    check(expected.length === 5, `the archive has five slots to show (${expected.map((s) => s.tag).join(' ')})`);
+
+    const browser = await chromium.launch({ executablePath: browserPath, args: ['--no-sandbox'] });
+    const context = await browser.newContext({ viewport: { width: 640, height: 640 } });
+    await checkThirtyMinutePage(context, base);
+    await checkDayPage(context, base, directory, expected);
+    await browser.close();
+  } finally {
+    fs.rmSync(directory, { recursive: true, force: true });
+  }
+  console.log(failures.length === 0 ? 'all checks passed' : `${failures.length} checks failed`);
+  finish(failures.length === 0 ? 0 : 1);
+}
+
+main().catch((error) => {
+  console.log(`FAIL ${error.stack || error}`);
+  finish(1);
+});
