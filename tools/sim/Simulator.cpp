@@ -1,5 +1,6 @@
 #include "Simulator.h"
 
+#include <chrono>
 #include <ctime>
 
 #include "LoopPage.h"
@@ -13,6 +14,16 @@ namespace {
 // same frames again; two loops' worth spares most of the rendering.
 constexpr std::size_t kCachedFrames = 2 * kLoopFrames;
 constexpr std::string_view kServePrefix = "/vesk/";
+// The feed's sequence starts from the wall clock in microseconds, kept below
+// this bound so that the sequence arithmetic never wraps; every simulator run
+// then starts at a different entry instead of repeating the first run's values.
+constexpr std::uint64_t kFeedSeedBound = std::uint64_t{1} << 40;
+
+std::uint64_t FeedSeed() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+  return static_cast<std::uint64_t>(micros) % kFeedSeedBound;
+}
 
 HttpResponse Ok(std::string content_type, std::string body) {
   HttpResponse response;
@@ -37,14 +48,15 @@ std::string IndexPage(bool serving_files) {
 
 Simulator::Simulator(const SimOptions& options, FrameSchedule::Clock::time_point start)
     : schedule_(options.start_frame.value_or(CurrentFrameStep()), options.frame_interval,
-                options.advance_on_request, start) {
+                options.advance_on_request, start),
+      feed_sequence_(FeedSeed()) {
   if (!options.serve_dir.empty()) files_.emplace(options.serve_dir);
 }
 
 HttpResponse Simulator::Handle(const HttpRequest& request) {
   const std::string& path = request.path;
   if (path == kLoopPagePath) return LoopPage(request);
-  if (path == kStationFeedPath) return StationFeed(request);
+  if (path == kStationFeedPath) return StationFeed();
   if (const std::optional<Minutes> frame = ParseFrameAddress(path)) return Frame(*frame);
   if (path.starts_with(kServePrefix) && files_) {
     return files_->Serve(std::string_view(path).substr(kServePrefix.size()));
@@ -71,10 +83,11 @@ HttpResponse Simulator::Frame(Minutes frame_time) {
   return Ok("image/png", cached->second);
 }
 
-HttpResponse Simulator::StationFeed(const HttpRequest& request) {
-  const std::uint64_t sequence = feed_sequence_;
-  if (request.method == "GET") ++feed_sequence_;
-  return Ok("application/json", BuildStationFeed(sequence, std::time(nullptr)));
+HttpResponse Simulator::StationFeed() {
+  // Every request moves the sequence on, HEAD included, so no two answers in
+  // a row carry the same temperature and wind, whatever mix of methods the
+  // client uses.
+  return Ok("application/json", BuildStationFeed(feed_sequence_++, std::time(nullptr)));
 }
 
 }  // namespace sim

@@ -24,11 +24,11 @@ class Simulator {
  private:
   HttpResponse LoopPage(const HttpRequest& request);
   HttpResponse Frame(Minutes frame_time);
-  HttpResponse StationFeed(const HttpRequest& request);
+  HttpResponse StationFeed();
 
   FrameSchedule schedule_;
   std::optional<StaticFiles> files_;
-  std::uint64_t feed_sequence_ = 0;
+  std::uint64_t feed_sequence_;
   std::map<Minutes, std::string> frame_cache_;  // encoded frames by time
 };
 
