@@ -234,14 +234,44 @@ std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
          std::uint32_t{static_cast<std::uint8_t>(bytes[at + 3])};
 }
 
+// An indexed PNG's colours and pixels, as ExpectValidIndexedPng reads them.
+struct IndexedPng {
+  std::string palette;       // red, green, blue for each entry
+  std::string transparency;  // the tRNS alphas, empty when there is none
+  std::string indices;       // one per pixel, rows top to bottom
+
+  std::uint8_t Index(int x, int y) const {
+    return static_cast<std::uint8_t>(indices[static_cast<std::size_t>(y) * 512 + x]);
+  }
+  bool Clear(int x, int y) const {
+    return Index(x, y) < transparency.size() && transparency[Index(x, y)] == 0;
+  }
+  platform::Rgb Colour(int x, int y) const {
+    const auto channel = [&](int c) {
+      return static_cast<std::uint8_t>(palette[Index(x, y) * 3 + c]);
+    };
+    return {channel(0), channel(1), channel(2)};
+  }
+  double ClearShare() const {
+    std::size_t clear = 0;
+    for (int y = 0; y < 512; ++y) {
+      for (int x = 0; x < 512; ++x) clear += Clear(x, y);
+    }
+    return static_cast<double>(clear) / (512.0 * 512.0);
+  }
+};
+
 // Checks a PNG file against the format: signature, chunk CRCs, IHDR first and
 // IEND last, PLTE before IDAT, and IDAT inflating to exactly one filter byte
-// plus one index per pixel on each row, every index inside the palette.
-void ExpectValidIndexedPng(const std::string& png, int expected_size) {
+// plus one index per pixel on each row, every index inside the palette. The
+// simulator writes every row unfiltered, so the indices can be read back.
+void ExpectValidIndexedPng(const std::string& png, int expected_size,
+                           IndexedPng* decoded = nullptr) {
+  IndexedPng image;
   ASSERT_GE(png.size(), 8u);
   ASSERT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
   std::vector<std::string> order;
-  std::string header, palette, idat;
+  std::string header, idat;
   std::size_t at = 8;
   while (at < png.size()) {
     ASSERT_LE(12u, png.size() - at) << "truncated chunk";
@@ -253,7 +283,8 @@ void ExpectValidIndexedPng(const std::string& png, int expected_size) {
     EXPECT_EQ(BigEndian32(png, at + 8 + length), static_cast<std::uint32_t>(crc)) << type;
     order.push_back(type);
     if (type == "IHDR") header = data;
-    if (type == "PLTE") palette = data;
+    if (type == "PLTE") image.palette = data;
+    if (type == "tRNS") image.transparency = data;
     if (type == "IDAT") idat += data;
     at += 12 + length;
   }
@@ -266,8 +297,10 @@ void ExpectValidIndexedPng(const std::string& png, int expected_size) {
   EXPECT_EQ(height, static_cast<std::uint32_t>(expected_size));
   EXPECT_EQ(header[8], 8);  // bit depth
   EXPECT_EQ(header[9], 3);  // indexed colour
-  ASSERT_FALSE(palette.empty());
-  ASSERT_EQ(palette.size() % 3, 0u);
+  ASSERT_FALSE(image.palette.empty());
+  ASSERT_EQ(image.palette.size() % 3, 0u);
+  const std::size_t entries = image.palette.size() / 3;
+  EXPECT_LE(image.transparency.size(), entries);
 
   const std::size_t row = width + 1;
   std::string raw(row * height + 1, '\0');  // one spare byte shows surplus data
@@ -276,14 +309,14 @@ void ExpectValidIndexedPng(const std::string& png, int expected_size) {
                        reinterpret_cast<const Bytef*>(idat.data()), idat.size()),
             Z_OK);
   ASSERT_EQ(raw_size, row * height);
-  const std::size_t entries = palette.size() / 3;
   for (std::size_t y = 0; y < height; ++y) {
-    ASSERT_LE(static_cast<std::uint8_t>(raw[y * row]), 4) << "filter type of row " << y;
-    if (raw[y * row] != 0) continue;  // indices are only readable unfiltered
+    ASSERT_EQ(raw[y * row], 0) << "filter type of row " << y;
     for (std::size_t x = 1; x < row; ++x) {
       ASSERT_LT(static_cast<std::uint8_t>(raw[y * row + x]), entries) << x << "," << y;
     }
+    image.indices.append(raw, y * row + 1, width);
   }
+  if (decoded != nullptr) *decoded = std::move(image);
 }
 
 TEST_F(SimulatorTest, LoopPageNamesSevenFramesFiveMinutesApartThatAreValidPngs) {
@@ -307,7 +340,10 @@ TEST_F(SimulatorTest, LoopPageNamesSevenFramesFiveMinutesApartThatAreValidPngs) 
     ASSERT_TRUE(frame.ok) << n;
     EXPECT_EQ(frame.status, 200);
     EXPECT_NE(frame.head.find("Content-Type: image/png"), std::string::npos);
-    ExpectValidIndexedPng(frame.body, 512);
+    IndexedPng decoded;
+    ExpectValidIndexedPng(frame.body, 512, &decoded);
+    // Clear where there is no echo, such as the corners beyond the radar's reach.
+    EXPECT_TRUE(decoded.Clear(0, 0) && decoded.Clear(511, 511)) << n;
     frames.push_back(frame.body);
   }
   for (int n = 1; n < 7; ++n) EXPECT_NE(frames[n], frames[n - 1]) << "the echo must move";
@@ -528,6 +564,35 @@ TEST_F(SimulatorTest, ServeDirServesPlainFilesAndRefusesEscapes) {
   EXPECT_EQ(client.Get("/vesk/a%00b").status, 400);
 }
 
+TEST_F(SimulatorTest, MapLayersAreServedFromTheRadarHostAndUnderVesk) {
+  dir_.Write("IDR641.range.png", "own rings");
+  Sim sim({"--max-seconds", "60", "--serve-dir", dir_.path()}, dir_);
+  ASSERT_NE(sim.port(), 0);
+  Client client(sim.port());
+  for (const std::string layer : {"background", "topography", "locations", "range"}) {
+    const std::string name = "IDR641." + layer + ".png";
+    const Response radar_host = client.Get("/products/radar_transparencies/" + name);
+    const Response vesk = client.Get("/vesk/" + name);
+    for (const Response* response : {&radar_host, &vesk}) {
+      EXPECT_EQ(response->status, 200) << name;
+      EXPECT_NE(response->head.find("Content-Type: image/png"), std::string::npos) << name;
+    }
+    // A file in the served directory wins over the generated layer.
+    EXPECT_EQ(vesk.body == "own rings", layer == "range") << name;
+    EXPECT_EQ(vesk.body == radar_host.body, layer != "range") << name;
+    IndexedPng decoded;
+    ExpectValidIndexedPng(radar_host.body, 512, &decoded);
+    // The background is an opaque map; the others let it show through.
+    if (layer == "background") {
+      EXPECT_EQ(decoded.ClearShare(), 0.0);
+    } else {
+      EXPECT_GT(decoded.ClearShare(), 0.6) << name;
+      EXPECT_LT(decoded.ClearShare(), 0.999) << name;
+    }
+  }
+  EXPECT_EQ(client.Get("/products/radar_transparencies/IDR641.other.png").status, 404);
+}
+
 TEST_F(SimulatorTest, WithoutServeDirNothingIsServedUnderVesk) {
   dir_.Write("index.html", "x");
   Sim sim({"--max-seconds", "60"}, dir_);
@@ -596,6 +661,19 @@ TEST_F(SimulatorTest, WritesALightMapAsBackgroundBitmap) {
   }
   EXPECT_GT(brightness / (512 * 512 * 3), 180);
   EXPECT_GT(colours, 10);
+
+  // The served background layer is the same map, pixel for pixel, so that the
+  // overlay drawn on the bitmap lines up with the other layers.
+  Sim sim({"--max-seconds", "60"}, dir_);
+  ASSERT_NE(sim.port(), 0);
+  IndexedPng layer;
+  ExpectValidIndexedPng(
+      Get(sim.port(), "/products/radar_transparencies/IDR641.background.png").body, 512, &layer);
+  int differing = 0;
+  for (int y = 0; y < 512; ++y) {
+    for (int x = 0; x < 512; ++x) differing += !(layer.Colour(x, y) == map.PixelColor(x, y));
+  }
+  EXPECT_EQ(differing, 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ namespace {
 // same frames again; two loops' worth spares most of the rendering.
 constexpr std::size_t kCachedFrames = 2 * kLoopFrames;
 constexpr std::string_view kServePrefix = "/vesk/";
+constexpr std::string_view kLayerPrefix = "/products/radar_transparencies/";
 // The feed's sequence starts from the wall clock in microseconds, kept below
 // this bound so that the sequence arithmetic never wraps; every simulator run
 // then starts at a different entry instead of repeating the first run's values.
@@ -59,8 +60,10 @@ HttpResponse Simulator::Handle(const HttpRequest& request) {
   if (path == kStationFeedPath) return StationFeed();
   if (const std::optional<Minutes> frame = ParseFrameAddress(path)) return Frame(*frame);
   if (path.starts_with(kServePrefix) && files_) {
-    return files_->Serve(std::string_view(path).substr(kServePrefix.size()));
+    return ServedFile(std::string_view(path).substr(kServePrefix.size()));
   }
+  if (path.starts_with(kLayerPrefix))
+    return Layer(std::string_view(path).substr(kLayerPrefix.size()));
   if (path == "/") return Ok("text/html; charset=utf-8", IndexPage(files_.has_value()));
   return ErrorResponse(404);
 }
@@ -88,6 +91,20 @@ HttpResponse Simulator::StationFeed() {
   // a row carry the same temperature and wind, whatever mix of methods the
   // client uses.
   return Ok("application/json", BuildStationFeed(feed_sequence_++, std::time(nullptr)));
+}
+
+// A file actually present in the serve directory wins over a generated layer
+// of the same name, so a run's own copies are what the page shows.
+HttpResponse Simulator::ServedFile(std::string_view encoded_path) {
+  HttpResponse response = files_->Serve(encoded_path);
+  if (response.status == 404 && layers_.Find(encoded_path) != nullptr) return Layer(encoded_path);
+  return response;
+}
+
+HttpResponse Simulator::Layer(std::string_view name) {
+  const std::string* file = layers_.Find(name);
+  if (file == nullptr) return ErrorResponse(404);
+  return Ok("image/png", *file);
 }
 
 }  // namespace sim

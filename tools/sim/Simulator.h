@@ -1,5 +1,6 @@
 // The simulator's routes: the radar source host's loop page and frames, the
-// publishing host's station feed and, optionally, its /vesk/ directory.
+// map layers, the publishing host's station feed and, optionally, its /vesk/
+// directory.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "FrameSchedule.h"
 #include "HttpMessage.h"
+#include "MapLayers.h"
 #include "SimOptions.h"
 #include "StaticFiles.h"
 
@@ -25,11 +27,14 @@ class Simulator {
   HttpResponse LoopPage(const HttpRequest& request);
   HttpResponse Frame(Minutes frame_time);
   HttpResponse StationFeed();
+  HttpResponse ServedFile(std::string_view encoded_path);
+  HttpResponse Layer(std::string_view name);
 
   FrameSchedule schedule_;
   std::optional<StaticFiles> files_;
   std::uint64_t feed_sequence_;
   std::map<Minutes, std::string> frame_cache_;  // encoded frames by time
+  MapLayers layers_;
 };
 
 }  // namespace sim
