@@ -1,8 +1,9 @@
 // Runs the real vesk-sim on an ephemeral loopback port and talks to it over
 // plain sockets, checking what the refresh run and the end-to-end tests rely
-// on: the loop page's theImageNames form, valid PNG frames, the advancing
-// loop, the changing station feed, keep-alive connections, the served
-// directory's refusals and a bounded, signal-driven lifetime.
+// on: the loop page's theImageNames form, valid transparent PNG frames, the
+// map layers, the advancing loop, the changing station feed, keep-alive
+// connections, the served directory's refusals, compression and validators,
+// and a bounded, signal-driven lifetime.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -188,8 +189,10 @@ class Client {
     return response;
   }
 
-  Response Get(const std::string& target) {
-    Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n\r\n");
+  // extra_headers: further header lines, each ending with CR LF.
+  Response Get(const std::string& target, const std::string& extra_headers = "") {
+    Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n" +
+         extra_headers + "\r\n");
     return Read();
   }
 
@@ -226,6 +229,21 @@ class SimulatorTest : public ::testing::Test {
   }
   TempDir dir_;
 };
+
+// The data of a gzip body, or "" when it is not one.
+std::string Gunzip(const std::string& body) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 15 + 16) != Z_OK) return "";
+  std::string out(1 << 20, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+  stream.avail_in = static_cast<uInt>(body.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  const bool complete = inflate(&stream, Z_FINISH) == Z_STREAM_END && stream.avail_in == 0;
+  out.resize(stream.total_out);
+  inflateEnd(&stream);
+  return complete ? out : "";
+}
 
 std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
   return (std::uint32_t{static_cast<std::uint8_t>(bytes[at])} << 24) |
@@ -591,6 +609,73 @@ TEST_F(SimulatorTest, MapLayersAreServedFromTheRadarHostAndUnderVesk) {
     }
   }
   EXPECT_EQ(client.Get("/products/radar_transparencies/IDR641.other.png").status, 404);
+}
+
+TEST_F(SimulatorTest, ServedFilesAreGzippedWhenAcceptedAndRevalidatedWithValidators) {
+  std::string page = "<html>";
+  for (int i = 0; i < 200; ++i) page += "<p>frame " + std::to_string(i) + "</p>\n";
+  page += "</html>";
+  dir_.Write("index.html", page);
+  dir_.Write("Image0.png", "frame bytes");
+  Sim sim({"--max-seconds", "60", "--serve-dir", dir_.path()}, dir_);
+  ASSERT_NE(sim.port(), 0);
+  Client client(sim.port());
+  const std::string gzip = "Accept-Encoding: deflate, gzip\r\n";
+  const auto header = [](const Response& response, const std::string& name) {
+    return Between(response.head, "\r\n" + name + ": ", "\r\n");
+  };
+
+  const Response packed = client.Get("/vesk/index.html", gzip);
+  EXPECT_EQ(header(packed, "Content-Encoding"), "gzip");
+  EXPECT_EQ(header(packed, "Vary"), "Accept-Encoding");
+  EXPECT_LT(packed.body.size(), page.size() / 4);
+  EXPECT_EQ(Gunzip(packed.body), page);
+  const Response plain = client.Get("/vesk/index.html", "Accept-Encoding: gzip;q=0\r\n");
+  EXPECT_EQ(plain.body, page);
+  EXPECT_EQ(header(plain, "Content-Encoding"), "");
+  EXPECT_EQ(header(plain, "Cache-Control"), "no-cache");
+  // Pictures already compressed are sent as they are.
+  const Response picture = client.Get("/vesk/Image0.png", gzip);
+  EXPECT_EQ(picture.body, "frame bytes");
+  EXPECT_EQ(header(picture, "Content-Encoding"), "");
+  const Response layer = client.Get("/products/radar_transparencies/IDR641.range.png", gzip);
+
+  const std::string plain_tag = header(plain, "ETag"), packed_tag = header(packed, "ETag");
+  EXPECT_TRUE(std::regex_match(plain_tag, std::regex(R"((W/)?"[^"]+")"))) << plain_tag;
+  EXPECT_NE(packed_tag, plain_tag);
+  const std::string modified = header(plain, "Last-Modified");
+  EXPECT_TRUE(std::regex_match(modified, std::regex(R"(\w{3}, \d\d \w{3} \d{4} [\d:]{8} GMT)")));
+  struct Case {
+    std::string target, headers;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"/vesk/index.html", "If-None-Match: " + plain_tag + "\r\n", 304},
+      {"/vesk/index.html", gzip + "If-None-Match: \"x\", " + packed_tag + "\r\n", 304},
+      {"/vesk/index.html", gzip + "If-None-Match: " + plain_tag + "\r\n", 200},  // other coding
+      {"/vesk/index.html", "If-Modified-Since: " + modified + "\r\n", 304},
+      {"/vesk/index.html", "If-Modified-Since: Mon, 22 Jul 2024 21:51:00 GMT\r\n", 200},
+      // A tag, when sent, decides alone.
+      {"/vesk/index.html", "If-None-Match: \"x\"\r\nIf-Modified-Since: " + modified + "\r\n", 200},
+      {"/vesk/Image0.png", "If-None-Match: " + header(picture, "ETag") + "\r\n", 304},
+      {"/products/radar_transparencies/IDR641.range.png",
+       "If-Modified-Since: " + header(layer, "Last-Modified") + "\r\n", 304},
+  };
+  for (const Case& test : cases) {
+    const Response response = client.Get(test.target, test.headers);
+    ASSERT_TRUE(response.ok) << test.headers;
+    EXPECT_EQ(response.status, test.status) << test.target << " " << test.headers;
+    EXPECT_NE(header(response, "ETag"), "") << test.headers;
+    if (test.status == 304) {
+      EXPECT_EQ(header(response, "Content-Length"), "") << test.headers;
+      EXPECT_EQ(response.body, "");
+    }
+  }
+  // HEAD states the coded body's length and sends none.
+  client.Send("HEAD /vesk/index.html HTTP/1.1\r\nHost: a\r\n" + gzip + "\r\n");
+  const Response head = client.Read(/*head_only=*/true);
+  EXPECT_EQ(header(head, "Content-Length"), std::to_string(packed.body.size()));
+  EXPECT_EQ(client.Get("/vesk/Image0.png").body, "frame bytes");
 }
 
 TEST_F(SimulatorTest, WithoutServeDirNothingIsServedUnderVesk) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "HttpCaching.h"
 #include "LoopPage.h"
 #include "RadarScene.h"
 #include "StationFeed.h"
@@ -20,10 +21,13 @@ constexpr std::string_view kLayerPrefix = "/products/radar_transparencies/";
 // then starts at a different entry instead of repeating the first run's values.
 constexpr std::uint64_t kFeedSeedBound = std::uint64_t{1} << 40;
 
-std::uint64_t FeedSeed() {
+std::int64_t WallClockNanos() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
-  return static_cast<std::uint64_t>(micros) % kFeedSeedBound;
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+}
+
+std::uint64_t FeedSeed() {
+  return static_cast<std::uint64_t>(WallClockNanos() / 1000) % kFeedSeedBound;
 }
 
 HttpResponse Ok(std::string content_type, std::string body) {
@@ -50,7 +54,8 @@ std::string IndexPage(bool serving_files) {
 Simulator::Simulator(const SimOptions& options, FrameSchedule::Clock::time_point start)
     : schedule_(options.start_frame.value_or(CurrentFrameStep()), options.frame_interval,
                 options.advance_on_request, start),
-      feed_sequence_(FeedSeed()) {
+      feed_sequence_(FeedSeed()),
+      layers_modified_ns_(WallClockNanos()) {
   if (!options.serve_dir.empty()) files_.emplace(options.serve_dir);
 }
 
@@ -60,10 +65,10 @@ HttpResponse Simulator::Handle(const HttpRequest& request) {
   if (path == kStationFeedPath) return StationFeed();
   if (const std::optional<Minutes> frame = ParseFrameAddress(path)) return Frame(*frame);
   if (path.starts_with(kServePrefix) && files_) {
-    return ServedFile(std::string_view(path).substr(kServePrefix.size()));
+    return ServedFile(request, std::string_view(path).substr(kServePrefix.size()));
   }
   if (path.starts_with(kLayerPrefix))
-    return Layer(std::string_view(path).substr(kLayerPrefix.size()));
+    return Layer(request, std::string_view(path).substr(kLayerPrefix.size()));
   if (path == "/") return Ok("text/html; charset=utf-8", IndexPage(files_.has_value()));
   return ErrorResponse(404);
 }
@@ -95,16 +100,19 @@ HttpResponse Simulator::StationFeed() {
 
 // A file actually present in the serve directory wins over a generated layer
 // of the same name, so a run's own copies are what the page shows.
-HttpResponse Simulator::ServedFile(std::string_view encoded_path) {
-  HttpResponse response = files_->Serve(encoded_path);
-  if (response.status == 404 && layers_.Find(encoded_path) != nullptr) return Layer(encoded_path);
+HttpResponse Simulator::ServedFile(const HttpRequest& request, std::string_view encoded_path) {
+  HttpResponse response = files_->Serve(request, encoded_path);
+  if (response.status == 404 && layers_.Find(encoded_path) != nullptr) {
+    return Layer(request, encoded_path);
+  }
   return response;
 }
 
-HttpResponse Simulator::Layer(std::string_view name) {
+HttpResponse Simulator::Layer(const HttpRequest& request, std::string_view name) {
   const std::string* file = layers_.Find(name);
   if (file == nullptr) return ErrorResponse(404);
-  return Ok("image/png", *file);
+  return VersionedResponse(request, "image/png", *file,
+                           FileVersion{file->size(), layers_modified_ns_});
 }
 
 }  // namespace sim

@@ -27,14 +27,16 @@ class Simulator {
   HttpResponse LoopPage(const HttpRequest& request);
   HttpResponse Frame(Minutes frame_time);
   HttpResponse StationFeed();
-  HttpResponse ServedFile(std::string_view encoded_path);
-  HttpResponse Layer(std::string_view name);
+  HttpResponse ServedFile(const HttpRequest& request, std::string_view encoded_path);
+  HttpResponse Layer(const HttpRequest& request, std::string_view name);
 
   FrameSchedule schedule_;
   std::optional<StaticFiles> files_;
   std::uint64_t feed_sequence_;
   std::map<Minutes, std::string> frame_cache_;  // encoded frames by time
   MapLayers layers_;
+  // The layers are generated afresh by each run, so they date from its start.
+  std::int64_t layers_modified_ns_;
 };
 
 }  // namespace sim
