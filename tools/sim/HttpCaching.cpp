@@ -2,7 +2,6 @@
 
 #include <zlib.h>
 
-#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <limits>
@@ -92,8 +91,7 @@ struct DeflateStream {
   }
 };
 
-}  // namespace
-
+// The data in gzip format: deflate with a gzip header and trailer.
 std::string GzipCompress(std::string_view data) {
   if (data.size() > std::numeric_limits<uInt>::max()) throw std::runtime_error("body too large");
   DeflateStream deflate;
@@ -114,6 +112,8 @@ std::string GzipCompress(std::string_view data) {
   out.resize(deflate.stream.total_out);
   return out;
 }
+
+}  // namespace
 
 HttpResponse VersionedResponse(const HttpRequest& request, std::string content_type,
                                std::string body, const FileVersion& version) {

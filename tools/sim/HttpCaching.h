@@ -20,10 +20,6 @@ struct FileVersion {
   std::int64_t modified_ns = 0;  // since the epoch
 };
 
-// The body in gzip format (deflate with a gzip header and trailer); throws
-// std::runtime_error when zlib fails.
-std::string GzipCompress(std::string_view data);
-
 // The 200 or 304 answer to a GET or HEAD for this version of a file. It
 // carries Cache-Control: no-cache, Last-Modified, and an ETag that differs
 // between the plain and the gzip-coded body. If-None-Match, when present,

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <stdexcept>
+#include <vector>
 
 #include "Background.h"
+#include "PngEncoder.h"
 
 namespace sim {
 namespace {
@@ -35,6 +38,7 @@ IndexedImage RenderTopography() {
   constexpr double kGain = 60.0;  // relief gradient per pixel to shade level
   constexpr double kFlat = 1.0;   // shade levels below this are left clear
   std::vector<PaletteEntry> palette = {{0, 0, 0, 0}};
+  // Shadow first, then light, each from faint to strong.
   for (int level = 1; level <= kShades; ++level) {
     palette.push_back({60, 50, 40, static_cast<std::uint8_t>(24 * level)});
   }
@@ -47,10 +51,11 @@ IndexedImage RenderTopography() {
     for (int x = 0; x < kBackgroundSize && x <= coast; ++x) {
       const double east = Relief(x + 1, y) - Relief(x - 1, y);
       const double south = Relief(x, y + 1) - Relief(x, y - 1);
-      const double shade = kGain * (east + south);  // positive: facing away from the light
+      // Land rising to the south-east faces the light from the north-west.
+      const double shade = kGain * (east + south);
       if (std::abs(shade) < kFlat) continue;
       const int level = std::min(kShades, static_cast<int>(std::abs(shade) + 1 - kFlat));
-      Set(image, x, y, static_cast<std::uint8_t>(shade > 0 ? level : kShades + level));
+      Set(image, x, y, static_cast<std::uint8_t>(shade > 0 ? kShades + level : level));
     }
   }
   return image;
@@ -136,8 +141,8 @@ IndexedImage RenderRange() {
   return image;
 }
 
-}  // namespace
-
+// The picture as an indexed image with one palette entry per colour it
+// uses; the map uses well under 256.
 IndexedImage IndexColours(const platform::Bitmap& picture) {
   IndexedImage image;
   image.width = picture.Width();
@@ -162,6 +167,7 @@ IndexedImage IndexColours(const platform::Bitmap& picture) {
   return image;
 }
 
+// The named layer's picture; the name is one of kLayerNames.
 IndexedImage RenderLayer(std::string_view name) {
   if (name == kBackgroundLayer) return IndexColours(RenderBackground());
   if (name == kTopographyLayer) return RenderTopography();
@@ -169,6 +175,8 @@ IndexedImage RenderLayer(std::string_view name) {
   if (name == kRangeLayer) return RenderRange();
   throw std::invalid_argument("no such layer: " + std::string(name));
 }
+
+}  // namespace
 
 const std::string* MapLayers::Find(std::string_view name) {
   if (std::find(kLayerNames.begin(), kLayerNames.end(), name) == kLayerNames.end()) return nullptr;

@@ -10,9 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "PngEncoder.h"
-#include "platform/Bitmap.h"
-
 namespace sim {
 
 inline constexpr std::string_view kBackgroundLayer = "IDR641.background.png";
@@ -21,13 +18,6 @@ inline constexpr std::string_view kLocationsLayer = "IDR641.locations.png";
 inline constexpr std::string_view kRangeLayer = "IDR641.range.png";
 inline constexpr std::array<std::string_view, 4> kLayerNames = {kBackgroundLayer, kTopographyLayer,
                                                                 kLocationsLayer, kRangeLayer};
-
-// The picture as an indexed image with one palette entry per colour it
-// uses. Throws std::invalid_argument when it uses more than 256 colours.
-IndexedImage IndexColours(const platform::Bitmap& picture);
-
-// The named layer's picture; throws std::invalid_argument for another name.
-IndexedImage RenderLayer(std::string_view name);
 
 // Each layer's PNG file, rendered and encoded on first use and kept.
 class MapLayers {
