@@ -1,8 +1,9 @@
 // Runs the real vesk-sim on an ephemeral loopback port and talks to it over
 // plain sockets, checking what the refresh run and the end-to-end tests rely
-// on: the loop page's theImageNames form, valid PNG frames, the advancing
-// loop, the changing station feed, keep-alive connections, the served
-// directory's refusals and a bounded, signal-driven lifetime.
+// on: the loop page's theImageNames form, valid transparent PNG frames, the
+// map layers, the advancing loop, the changing station feed, keep-alive
+// connections, the served directory's refusals, compression and validators,
+// and a bounded, signal-driven lifetime.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -188,8 +189,10 @@ class Client {
     return response;
   }
 
-  Response Get(const std::string& target) {
-    Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n\r\n");
+  // extra_headers: further header lines, each ending with CR LF.
+  Response Get(const std::string& target, const std::string& extra_headers = "") {
+    Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n" +
+         extra_headers + "\r\n");
     return Read();
   }
 
@@ -227,6 +230,21 @@ class SimulatorTest : public ::testing::Test {
   TempDir dir_;
 };
 
+// The data of a gzip body, or "" when it is not one.
+std::string Gunzip(const std::string& body) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 15 + 16) != Z_OK) return "";
+  std::string out(1 << 20, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+  stream.avail_in = static_cast<uInt>(body.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  const bool complete = inflate(&stream, Z_FINISH) == Z_STREAM_END && stream.avail_in == 0;
+  out.resize(stream.total_out);
+  inflateEnd(&stream);
+  return complete ? out : "";
+}
+
 std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
   return (std::uint32_t{static_cast<std::uint8_t>(bytes[at])} << 24) |
          (std::uint32_t{static_cast<std::uint8_t>(bytes[at + 1])} << 16) |
@@ -234,14 +252,44 @@ std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
          std::uint32_t{static_cast<std::uint8_t>(bytes[at + 3])};
 }
 
+// An indexed PNG's colours and pixels, as ExpectValidIndexedPng reads them.
+struct IndexedPng {
+  std::string palette;       // red, green, blue for each entry
+  std::string transparency;  // the tRNS alphas, empty when there is none
+  std::string indices;       // one per pixel, rows top to bottom
+
+  std::uint8_t Index(int x, int y) const {
+    return static_cast<std::uint8_t>(indices[static_cast<std::size_t>(y) * 512 + x]);
+  }
+  bool Clear(int x, int y) const {
+    return Index(x, y) < transparency.size() && transparency[Index(x, y)] == 0;
+  }
+  platform::Rgb Colour(int x, int y) const {
+    const auto channel = [&](int c) {
+      return static_cast<std::uint8_t>(palette[Index(x, y) * 3 + c]);
+    };
+    return {channel(0), channel(1), channel(2)};
+  }
+  double ClearShare() const {
+    std::size_t clear = 0;
+    for (int y = 0; y < 512; ++y) {
+      for (int x = 0; x < 512; ++x) clear += Clear(x, y);
+    }
+    return static_cast<double>(clear) / (512.0 * 512.0);
+  }
+};
+
 // Checks a PNG file against the format: signature, chunk CRCs, IHDR first and
 // IEND last, PLTE before IDAT, and IDAT inflating to exactly one filter byte
-// plus one index per pixel on each row, every index inside the palette.
-void ExpectValidIndexedPng(const std::string& png, int expected_size) {
+// plus one index per pixel on each row, every index inside the palette. The
+// simulator writes every row unfiltered, so the indices can be read back.
+void ExpectValidIndexedPng(const std::string& png, int expected_size,
+                           IndexedPng* decoded = nullptr) {
+  IndexedPng image;
   ASSERT_GE(png.size(), 8u);
   ASSERT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
   std::vector<std::string> order;
-  std::string header, palette, idat;
+  std::string header, idat;
   std::size_t at = 8;
   while (at < png.size()) {
     ASSERT_LE(12u, png.size() - at) << "truncated chunk";
@@ -253,7 +301,8 @@ void ExpectValidIndexedPng(const std::string& png, int expected_size) {
     EXPECT_EQ(BigEndian32(png, at + 8 + length), static_cast<std::uint32_t>(crc)) << type;
     order.push_back(type);
     if (type == "IHDR") header = data;
-    if (type == "PLTE") palette = data;
+    if (type == "PLTE") image.palette = data;
+    if (type == "tRNS") image.transparency = data;
     if (type == "IDAT") idat += data;
     at += 12 + length;
   }
@@ -266,8 +315,10 @@ void ExpectValidIndexedPng(const std::string& png, int expected_size) {
   EXPECT_EQ(height, static_cast<std::uint32_t>(expected_size));
   EXPECT_EQ(header[8], 8);  // bit depth
   EXPECT_EQ(header[9], 3);  // indexed colour
-  ASSERT_FALSE(palette.empty());
-  ASSERT_EQ(palette.size() % 3, 0u);
+  ASSERT_FALSE(image.palette.empty());
+  ASSERT_EQ(image.palette.size() % 3, 0u);
+  const std::size_t entries = image.palette.size() / 3;
+  EXPECT_LE(image.transparency.size(), entries);
 
   const std::size_t row = width + 1;
   std::string raw(row * height + 1, '\0');  // one spare byte shows surplus data
@@ -276,14 +327,14 @@ void ExpectValidIndexedPng(const std::string& png, int expected_size) {
                        reinterpret_cast<const Bytef*>(idat.data()), idat.size()),
             Z_OK);
   ASSERT_EQ(raw_size, row * height);
-  const std::size_t entries = palette.size() / 3;
   for (std::size_t y = 0; y < height; ++y) {
-    ASSERT_LE(static_cast<std::uint8_t>(raw[y * row]), 4) << "filter type of row " << y;
-    if (raw[y * row] != 0) continue;  // indices are only readable unfiltered
+    ASSERT_EQ(raw[y * row], 0) << "filter type of row " << y;
     for (std::size_t x = 1; x < row; ++x) {
       ASSERT_LT(static_cast<std::uint8_t>(raw[y * row + x]), entries) << x << "," << y;
     }
+    image.indices.append(raw, y * row + 1, width);
   }
+  if (decoded != nullptr) *decoded = std::move(image);
 }
 
 TEST_F(SimulatorTest, LoopPageNamesSevenFramesFiveMinutesApartThatAreValidPngs) {
@@ -307,7 +358,10 @@ TEST_F(SimulatorTest, LoopPageNamesSevenFramesFiveMinutesApartThatAreValidPngs) 
     ASSERT_TRUE(frame.ok) << n;
     EXPECT_EQ(frame.status, 200);
     EXPECT_NE(frame.head.find("Content-Type: image/png"), std::string::npos);
-    ExpectValidIndexedPng(frame.body, 512);
+    IndexedPng decoded;
+    ExpectValidIndexedPng(frame.body, 512, &decoded);
+    // Clear where there is no echo, such as the corners beyond the radar's reach.
+    EXPECT_TRUE(decoded.Clear(0, 0) && decoded.Clear(511, 511)) << n;
     frames.push_back(frame.body);
   }
   for (int n = 1; n < 7; ++n) EXPECT_NE(frames[n], frames[n - 1]) << "the echo must move";
@@ -350,24 +404,32 @@ TEST_F(SimulatorTest, NewestFrameFollowsTheFrameInterval) {
 }
 
 TEST_F(SimulatorTest, StationFeedChangesTemperatureAndWindOnEveryRequest) {
-  Sim sim({"--max-seconds", "60"}, dir_);
-  ASSERT_NE(sim.port(), 0);
-  Client client(sim.port());
-  std::string previous_temp, previous_wind;
-  for (int i = 0; i < 5; ++i) {
-    const Response feed = client.Get("/ses/sysinfo.json");
-    ASSERT_TRUE(feed.ok);
-    EXPECT_NE(feed.head.find("Content-Type: application/json"), std::string::npos);
-    // Read as the overlay reads it: up to the quote and comma after each value.
-    const std::string temp = Between(feed.body, "\"currentTemp\":\"", "\",");
-    const std::string wind = Between(feed.body, "\"currentWind\":\"", "\",");
-    EXPECT_TRUE(std::regex_match(temp, std::regex(R"(-?\d+\.\d)"))) << temp;
-    EXPECT_TRUE(std::regex_match(wind, std::regex(R"([NESW]{1,3} \d+ km/h)"))) << wind;
-    EXPECT_NE(temp, previous_temp);
-    EXPECT_NE(wind, previous_wind);
-    previous_temp = temp;
-    previous_wind = wind;
+  std::vector<std::string> first_readings;
+  // Each refresh run may meet a freshly started simulator, whose first
+  // reading must not repeat the previous one's.
+  for (int run = 0; run < 2; ++run) {
+    Sim sim({"--max-seconds", "60"}, dir_);
+    ASSERT_NE(sim.port(), 0);
+    Client client(sim.port());
+    std::string previous_temp, previous_wind;
+    for (int i = 0; i < 5; ++i) {
+      const Response feed = client.Get("/ses/sysinfo.json");
+      ASSERT_TRUE(feed.ok);
+      EXPECT_NE(feed.head.find("Content-Type: application/json"), std::string::npos);
+      // Read as the overlay reads it: up to the quote and comma after each value.
+      const std::string temp = Between(feed.body, "\"currentTemp\":\"", "\",");
+      const std::string wind = Between(feed.body, "\"currentWind\":\"", "\",");
+      EXPECT_TRUE(std::regex_match(temp, std::regex(R"(-?\d+\.\d)"))) << temp;
+      EXPECT_TRUE(std::regex_match(wind, std::regex(R"([NESW]{1,3} \d+ km/h)"))) << wind;
+      EXPECT_NE(temp, previous_temp);
+      EXPECT_NE(wind, previous_wind);
+      if (i == 0) first_readings.push_back(temp + " " + wind);
+      previous_temp = temp;
+      previous_wind = wind;
+    }
   }
+  ASSERT_EQ(first_readings.size(), 2u);
+  EXPECT_NE(first_readings[0], first_readings[1]);
 }
 
 TEST_F(SimulatorTest, KeepAliveAnswersPipelinedRequestsInOrderOnOneConnection) {
@@ -520,6 +582,102 @@ TEST_F(SimulatorTest, ServeDirServesPlainFilesAndRefusesEscapes) {
   EXPECT_EQ(client.Get("/vesk/a%00b").status, 400);
 }
 
+TEST_F(SimulatorTest, MapLayersAreServedFromTheRadarHostAndUnderVesk) {
+  dir_.Write("IDR641.range.png", "own rings");
+  Sim sim({"--max-seconds", "60", "--serve-dir", dir_.path()}, dir_);
+  ASSERT_NE(sim.port(), 0);
+  Client client(sim.port());
+  for (const std::string layer : {"background", "topography", "locations", "range"}) {
+    const std::string name = "IDR641." + layer + ".png";
+    const Response radar_host = client.Get("/products/radar_transparencies/" + name);
+    const Response vesk = client.Get("/vesk/" + name);
+    for (const Response* response : {&radar_host, &vesk}) {
+      EXPECT_EQ(response->status, 200) << name;
+      EXPECT_NE(response->head.find("Content-Type: image/png"), std::string::npos) << name;
+    }
+    // A file in the served directory wins over the generated layer.
+    EXPECT_EQ(vesk.body == "own rings", layer == "range") << name;
+    EXPECT_EQ(vesk.body == radar_host.body, layer != "range") << name;
+    IndexedPng decoded;
+    ExpectValidIndexedPng(radar_host.body, 512, &decoded);
+    // The background is an opaque map; the others let it show through.
+    if (layer == "background") {
+      EXPECT_EQ(decoded.ClearShare(), 0.0);
+    } else {
+      EXPECT_GT(decoded.ClearShare(), 0.6) << name;
+      EXPECT_LT(decoded.ClearShare(), 0.999) << name;
+    }
+  }
+  EXPECT_EQ(client.Get("/products/radar_transparencies/IDR641.other.png").status, 404);
+}
+
+TEST_F(SimulatorTest, ServedFilesAreGzippedWhenAcceptedAndRevalidatedWithValidators) {
+  std::string page = "<html>";
+  for (int i = 0; i < 200; ++i) page += "<p>frame " + std::to_string(i) + "</p>\n";
+  page += "</html>";
+  dir_.Write("index.html", page);
+  dir_.Write("Image0.png", "frame bytes");
+  Sim sim({"--max-seconds", "60", "--serve-dir", dir_.path()}, dir_);
+  ASSERT_NE(sim.port(), 0);
+  Client client(sim.port());
+  const std::string gzip = "Accept-Encoding: deflate, gzip\r\n";
+  const auto header = [](const Response& response, const std::string& name) {
+    return Between(response.head, "\r\n" + name + ": ", "\r\n");
+  };
+
+  const Response packed = client.Get("/vesk/index.html", gzip);
+  EXPECT_EQ(header(packed, "Content-Encoding"), "gzip");
+  EXPECT_EQ(header(packed, "Vary"), "Accept-Encoding");
+  EXPECT_LT(packed.body.size(), page.size() / 4);
+  EXPECT_EQ(Gunzip(packed.body), page);
+  const Response plain = client.Get("/vesk/index.html", "Accept-Encoding: gzip;q=0\r\n");
+  EXPECT_EQ(plain.body, page);
+  EXPECT_EQ(header(plain, "Content-Encoding"), "");
+  EXPECT_EQ(header(plain, "Cache-Control"), "no-cache");
+  // Pictures already compressed are sent as they are.
+  const Response picture = client.Get("/vesk/Image0.png", gzip);
+  EXPECT_EQ(picture.body, "frame bytes");
+  EXPECT_EQ(header(picture, "Content-Encoding"), "");
+  const Response layer = client.Get("/products/radar_transparencies/IDR641.range.png", gzip);
+
+  const std::string plain_tag = header(plain, "ETag"), packed_tag = header(packed, "ETag");
+  EXPECT_TRUE(std::regex_match(plain_tag, std::regex(R"((W/)?"[^"]+")"))) << plain_tag;
+  EXPECT_NE(packed_tag, plain_tag);
+  const std::string modified = header(plain, "Last-Modified");
+  EXPECT_TRUE(std::regex_match(modified, std::regex(R"(\w{3}, \d\d \w{3} \d{4} [\d:]{8} GMT)")));
+  struct Case {
+    std::string target, headers;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"/vesk/index.html", "If-None-Match: " + plain_tag + "\r\n", 304},
+      {"/vesk/index.html", gzip + "If-None-Match: \"x\", " + packed_tag + "\r\n", 304},
+      {"/vesk/index.html", gzip + "If-None-Match: " + plain_tag + "\r\n", 200},  // other coding
+      {"/vesk/index.html", "If-Modified-Since: " + modified + "\r\n", 304},
+      {"/vesk/index.html", "If-Modified-Since: Mon, 22 Jul 2024 21:51:00 GMT\r\n", 200},
+      // A tag, when sent, decides alone.
+      {"/vesk/index.html", "If-None-Match: \"x\"\r\nIf-Modified-Since: " + modified + "\r\n", 200},
+      {"/vesk/Image0.png", "If-None-Match: " + header(picture, "ETag") + "\r\n", 304},
+      {"/products/radar_transparencies/IDR641.range.png",
+       "If-Modified-Since: " + header(layer, "Last-Modified") + "\r\n", 304},
+  };
+  for (const Case& test : cases) {
+    const Response response = client.Get(test.target, test.headers);
+    ASSERT_TRUE(response.ok) << test.headers;
+    EXPECT_EQ(response.status, test.status) << test.target << " " << test.headers;
+    EXPECT_NE(header(response, "ETag"), "") << test.headers;
+    if (test.status == 304) {
+      EXPECT_EQ(header(response, "Content-Length"), "") << test.headers;
+      EXPECT_EQ(response.body, "");
+    }
+  }
+  // HEAD states the coded body's length and sends none.
+  client.Send("HEAD /vesk/index.html HTTP/1.1\r\nHost: a\r\n" + gzip + "\r\n");
+  const Response head = client.Read(/*head_only=*/true);
+  EXPECT_EQ(header(head, "Content-Length"), std::to_string(packed.body.size()));
+  EXPECT_EQ(client.Get("/vesk/Image0.png").body, "frame bytes");
+}
+
 TEST_F(SimulatorTest, WithoutServeDirNothingIsServedUnderVesk) {
   dir_.Write("index.html", "x");
   Sim sim({"--max-seconds", "60"}, dir_);
@@ -588,6 +746,19 @@ TEST_F(SimulatorTest, WritesALightMapAsBackgroundBitmap) {
   }
   EXPECT_GT(brightness / (512 * 512 * 3), 180);
   EXPECT_GT(colours, 10);
+
+  // The served background layer is the same map, pixel for pixel, so that the
+  // overlay drawn on the bitmap lines up with the other layers.
+  Sim sim({"--max-seconds", "60"}, dir_);
+  ASSERT_NE(sim.port(), 0);
+  IndexedPng layer;
+  ExpectValidIndexedPng(
+      Get(sim.port(), "/products/radar_transparencies/IDR641.background.png").body, 512, &layer);
+  int differing = 0;
+  for (int y = 0; y < 512; ++y) {
+    for (int x = 0; x < 512; ++x) differing += !(layer.Colour(x, y) == map.PixelColor(x, y));
+  }
+  EXPECT_EQ(differing, 0);
 }
 
 }  // namespace

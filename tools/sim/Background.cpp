@@ -21,18 +21,15 @@ constexpr Rgb kRoad{206, 170, 140};
 constexpr Rgb kTown{110, 110, 110};
 constexpr Rgb kGrid{200, 200, 200};
 
-// The coast runs north to south in the east of the map.
-double CoastX(double y) {
-  return 372.0 + 38.0 * std::sin(y / 57.0) + 16.0 * std::sin(y / 23.0 + 1.0);
-}
-
-// Relief in [0, 1]: smooth hills, higher to the west.
-double Relief(double x, double y) {
-  const double hills = std::sin(x / 41.0) * std::cos(y / 37.0) + 0.5 * std::sin((x + y) / 19.0) +
-                       0.3 * std::cos((x - 2 * y) / 13.0);
-  const double slope = 1.0 - x / kBackgroundSize;
-  return std::clamp(0.5 + 0.22 * hills + 0.35 * (slope - 0.5), 0.0, 1.0);
-}
+constexpr std::array<Town, 7> kTowns = {{
+    {256, 256, "HOLM"},
+    {330, 140, "ASHBY"},
+    {150, 200, "CORRIN"},
+    {300, 380, "DELLOW"},
+    {120, 350, "ELMSTEAD"},
+    {360, 470, "FARRO"},
+    {200, 60, "GLENNA"},
+}};
 
 Rgb Mix(Rgb a, Rgb b, double t) {
   auto channel = [t](std::uint8_t from, std::uint8_t to) {
@@ -78,6 +75,20 @@ void DrawRiver(platform::Bitmap& map, double x, double y, double phase) {
 
 }  // namespace
 
+// The coast runs north to south in the east of the map.
+double CoastX(double y) {
+  return 372.0 + 38.0 * std::sin(y / 57.0) + 16.0 * std::sin(y / 23.0 + 1.0);
+}
+
+double Relief(double x, double y) {
+  const double hills = std::sin(x / 41.0) * std::cos(y / 37.0) + 0.5 * std::sin((x + y) / 19.0) +
+                       0.3 * std::cos((x - 2 * y) / 13.0);
+  const double slope = 1.0 - x / kBackgroundSize;
+  return std::clamp(0.5 + 0.22 * hills + 0.35 * (slope - 0.5), 0.0, 1.0);
+}
+
+std::span<const Town> Towns() { return kTowns; }
+
 platform::Bitmap RenderBackground() {
   platform::Bitmap map(kBackgroundSize, kBackgroundSize, 24);
   for (int y = 0; y < kBackgroundSize; ++y) {
@@ -101,18 +112,6 @@ platform::Bitmap RenderBackground() {
   DrawRiver(map, 90, 300, 1.7);
   DrawRiver(map, 20, 440, 3.1);
 
-  struct Town {
-    double x, y;
-  };
-  constexpr std::array<Town, 7> kTowns = {{
-      {256, 256},
-      {330, 140},
-      {150, 200},
-      {300, 380},
-      {120, 350},
-      {360, 470},
-      {200, 60},
-  }};
   for (std::size_t i = 1; i < kTowns.size(); ++i) {
     DrawLine(map, kTowns[0].x, kTowns[0].y, kTowns[i].x, kTowns[i].y, 1, kRoad);
   }
@@ -121,7 +120,7 @@ platform::Bitmap RenderBackground() {
   for (const Town& town : kTowns) {
     for (int dy = -2; dy <= 2; ++dy) {
       for (int dx = -2; dx <= 2; ++dx) {
-        Paint(map, static_cast<int>(town.x) + dx, static_cast<int>(town.y) + dy, kTown);
+        Paint(map, town.x + dx, town.y + dy, kTown);
       }
     }
   }

@@ -4,13 +4,29 @@
 // from any real map.
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/Bitmap.h"
 
 namespace sim {
 
 inline constexpr int kBackgroundSize = 512;
+
+// The coast's column on row y: land lies west of it, sea east.
+double CoastX(double y);
+
+// The height of the land in [0, 1]: smooth hills, higher to the west.
+double Relief(double x, double y);
+
+struct Town {
+  int x = 0, y = 0;
+  std::string_view name;
+};
+
+// The map's towns, the radar's own at the centre first.
+std::span<const Town> Towns();
 
 // The map as a 24-bit picture of kBackgroundSize square.
 platform::Bitmap RenderBackground();

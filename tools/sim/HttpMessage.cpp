@@ -7,20 +7,6 @@
 namespace sim {
 namespace {
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
-
-std::string_view Trim(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // Token characters of RFC 9110: what method and header names may hold.
 bool IsTokenChar(char c) {
   if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
@@ -78,22 +64,42 @@ bool ParseRequestLine(std::string_view line, HttpRequest& request) {
   return ToOriginForm(target, request.path, request.query);
 }
 
-// Connection tokens are a comma-separated list.
 bool HasConnectionToken(const HttpRequest& request, std::string_view token) {
   for (const auto& [name, value] : request.headers) {
     if (!EqualsIgnoreCase(name, "Connection")) continue;
-    std::string_view rest = value;
-    while (!rest.empty()) {
-      const std::size_t comma = rest.find(',');
-      if (EqualsIgnoreCase(Trim(rest.substr(0, comma)), token)) return true;
-      if (comma == std::string_view::npos) break;
-      rest.remove_prefix(comma + 1);
+    for (const std::string_view element : ListElements(value)) {
+      if (EqualsIgnoreCase(element, token)) return true;
     }
   }
   return false;
 }
 
 }  // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+std::string_view Trim(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::vector<std::string_view> ListElements(std::string_view value) {
+  std::vector<std::string_view> elements;
+  while (true) {
+    const std::size_t comma = value.find(',');
+    const std::string_view element = Trim(value.substr(0, comma));
+    if (!element.empty()) elements.push_back(element);
+    if (comma == std::string_view::npos) return elements;
+    value.remove_prefix(comma + 1);
+  }
+}
 
 const std::string* HttpRequest::FindHeader(std::string_view name) const {
   for (const auto& header : headers) {
@@ -157,6 +163,8 @@ std::string_view ReasonPhrase(int status) {
   switch (status) {
     case 200:
       return "OK";
+    case 304:
+      return "Not Modified";
     case 400:
       return "Bad Request";
     case 403:
@@ -203,7 +211,11 @@ std::string SerializeResponseHead(const HttpResponse& response, bool keep_alive,
   head.append(ReasonPhrase(response.status));
   head += "\r\nDate: " + HttpDate(now) + "\r\nServer: vesk-sim\r\n";
   if (!response.content_type.empty()) head += "Content-Type: " + response.content_type + "\r\n";
-  head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+  // A 304 answer has no body, and a length would claim that of the
+  // representation the client already holds.
+  if (response.status != 304) {
+    head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+  }
   for (const auto& [name, value] : response.extra_headers) head += name + ": " + value + "\r\n";
   head += keep_alive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
   head += "\r\n";

@@ -52,6 +52,12 @@ struct HttpResponse {
   std::vector<std::pair<std::string, std::string>> extra_headers;
 };
 
+// Header helpers: names compare without regard to case, values may carry
+// blanks and tabs around them, and list values separate elements by commas.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+std::string_view Trim(std::string_view text);
+std::vector<std::string_view> ListElements(std::string_view value);
+
 // The reason phrase for the status codes the simulator sends.
 std::string_view ReasonPhrase(int status);
 
@@ -59,7 +65,8 @@ std::string_view ReasonPhrase(int status);
 HttpResponse ErrorResponse(int status);
 
 // The status line and header lines of the response, ending with the empty
-// line. Content-Length always states the body's length (also for HEAD).
+// line. Content-Length states the body's length (also for HEAD), except on a
+// 304 answer, which has none.
 std::string SerializeResponseHead(const HttpResponse& response, bool keep_alive, std::time_t now);
 
 // An HTTP date such as "Mon, 22 Jul 2024 21:51:00 GMT".

@@ -96,9 +96,23 @@ Serves:
   /radar/IDR641.T.<yyyymmddhhmm>.png
                                 a generated radar frame (UTC time), one every
                                 5 minutes of simulated time
+  /products/radar_transparencies/IDR641.<layer>.png
+                                a generated 512x512 map layer: background
+                                (opaque, the --write-background map),
+                                topography, locations or range (transparent
+                                but for shading, place names, range rings)
   /ses/sysinfo.json             the station feed; temperature and wind change
-                                with every request
-  /vesk/<file>                  plain files of --serve-dir, when given
+                                with every request (GET or HEAD) and start
+                                from the clock, so runs differ too
+  /vesk/<file>                  plain files of --serve-dir, when given; the
+                                layers above when no such file is there
+
+Files under /vesk/ and the layers carry Last-Modified, an ETag and
+Cache-Control: no-cache, and are answered with 304 Not Modified when
+If-None-Match or If-Modified-Since shows the client's copy is current. HTML
+pages and BMP pictures are gzip-coded for requests whose Accept-Encoding
+takes gzip (Content-Encoding: gzip, Vary: Accept-Encoding, an ETag of its
+own); PNG pictures are sent as they are.
 
 Options:
   --port N                TCP port to listen on (default 0: an ephemeral port)
@@ -113,8 +127,8 @@ Options:
   --serve-dir DIR         serve the files of DIR under /vesk/
   --log                   one line per request on standard error:
                             vesk-sim: conn ID METHOD TARGET STATUS BODY-BYTES
-  --write-background FILE write a synthetic 512x512 24-bit map as a BMP file
-                          and exit
+  --write-background FILE write the background layer's map as a 24-bit
+                          512x512 BMP file and exit
   --help                  this text
 
 Stops on SIGTERM or SIGINT, or when --max-seconds have passed, with exit code

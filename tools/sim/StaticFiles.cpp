@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "HttpCaching.h"
 #include "platform/FileDescriptor.h"
 
 namespace sim {
@@ -67,7 +68,7 @@ StaticFiles::StaticFiles(const std::string& directory) {
   if (root_ == "/") root_.clear();  // so that root_ + "/" + name stays well-formed
 }
 
-HttpResponse StaticFiles::Serve(std::string_view encoded_path) const {
+HttpResponse StaticFiles::Serve(const HttpRequest& request, std::string_view encoded_path) const {
   const std::optional<std::string> decoded = PercentDecode(encoded_path);
   if (!decoded || decoded->find('\0') != std::string::npos) return Refuse(400);
   std::string relative = *decoded;
@@ -100,21 +101,20 @@ HttpResponse StaticFiles::Serve(std::string_view encoded_path) const {
   if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return Refuse(403);
   if (info.st_size > kMaxServedFileBytes) return Refuse(403);
 
-  HttpResponse response;
-  response.content_type = ContentTypeFor(relative);
-  response.body.resize(static_cast<std::size_t>(info.st_size));
+  std::string body(static_cast<std::size_t>(info.st_size), '\0');
   std::size_t filled = 0;
-  while (filled < response.body.size()) {
-    const ssize_t count =
-        ::read(fd.get(), response.body.data() + filled, response.body.size() - filled);
+  while (filled < body.size()) {
+    const ssize_t count = ::read(fd.get(), body.data() + filled, body.size() - filled);
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) return Refuse(500);
     if (count == 0) break;  // the file shrank while being read
     filled += static_cast<std::size_t>(count);
   }
-  response.body.resize(filled);
-  response.extra_headers.emplace_back("Cache-Control", "no-cache");
-  return response;
+  body.resize(filled);
+  const FileVersion version{
+      static_cast<std::uint64_t>(info.st_size),
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * kNanosPerSecond + info.st_mtim.tv_nsec};
+  return VersionedResponse(request, ContentTypeFor(relative), std::move(body), version);
 }
 
 std::string ContentTypeFor(std::string_view name) {

@@ -17,8 +17,9 @@ class StaticFiles {
 
   // The file named by the percent-encoded path below the directory ("a.png",
   // "sub/b.html"); an empty path or one ending in "/" names its index.html.
-  // 400 for a malformed path, 403 for a refused one, 404 for a missing one.
-  HttpResponse Serve(std::string_view encoded_path) const;
+  // Answered as VersionedResponse does, by the file's size and mtime; 400
+  // for a malformed path, 403 for a refused one, 404 for a missing one.
+  HttpResponse Serve(const HttpRequest& request, std::string_view encoded_path) const;
 
   const std::string& root() const { return root_; }
 
