@@ -118,13 +118,22 @@ function freshFile(file) {
 async function openPage(context, url) {
   const page = await context.newPage();
   const problems = [];
+  // The site's icon lies outside the published directory; the site serves
+  // it, not this program.
+  const ours = (url) => !url.endsWith('/favicon.ico');
   page.on('console', (message) => {
-    if (message.type() === 'error') problems.push(`console error: ${message.text()}`);
+    if (message.type() === 'error' && ours(message.location().url)) {
+      problems.push(`console error: ${message.text()} (${message.location().url})`);
+    }
   });
   page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
-  page.on('requestfailed', (request) => problems.push(`failed request: ${request.url()}`));
+  page.on('requestfailed', (request) => {
+    if (ours(request.url())) problems.push(`failed request: ${request.url()}`);
+  });
   page.on('response', (response) => {
-    if (response.status() >= 400) problems.push(`HTTP ${response.status()}: ${response.url()}`);
+    if (response.status() >= 400 && ours(response.url())) {
+      problems.push(`HTTP ${response.status()}: ${response.url()}`);
+    }
   });
   const cdp = await context.newCDPSession(page);
   await cdp.send('Network.enable');
