@@ -32,19 +32,17 @@ std::string ErrorText(const platform::Exception& error) {
   return error.ClassName() + ": " + zub32::OneLine(error.Message(), kMaxDetail);
 }
 
-// Where a key's value came from, as --help says it.
-std::string SourceOf(const zub32::Configuration& config, const std::string& key) {
+// A key's entry as --help shows it: the value in force and where it came
+// from.
+zub32::ConfigEntry EntryOf(const zub32::Configuration& config, const std::string& key) {
   for (const zub32::ConfigEntry& entry : config.entries) {
-    if (entry.key == key) return zub32::SourceText(entry.source);
+    if (entry.key == key) return entry;
   }
-  return zub32::SourceText(zub32::ValueSource::kDefault);
+  return {};
 }
 
-std::string EntryValue(const zub32::Configuration& config, const std::string& key) {
-  for (const zub32::ConfigEntry& entry : config.entries) {
-    if (entry.key == key) return entry.value;
-  }
-  return "";
+std::string SourceOf(const zub32::Configuration& config, const std::string& key) {
+  return zub32::SourceText(EntryOf(config, key).source);
 }
 
 CheckResult CheckProgramDirectory(const std::string& directory, const std::string& origin) {
@@ -154,7 +152,7 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
   results.push_back(CheckHost("radar host", config.radar_host, SourceOf(config, "RadarHost")));
   results.push_back(
       CheckHost("publishing host", config.publish_host, SourceOf(config, "PublishHost")));
-  results.push_back({true, "site address " + EntryValue(config, "SiteAddress") + " (" +
+  results.push_back({true, "site address " + EntryOf(config, "SiteAddress").value + " (" +
                                SourceOf(config, "SiteAddress") +
                                "): the pages' picture and refresh addresses start there"});
   results.push_back(CheckSyslog(config));
