@@ -593,6 +593,21 @@ TEST_F(RadarRunTest, ProductNamesTheLoopTheBackgroundTheLayersAndThePages) {
   }
 }
 
+TEST_F(RadarRunTest, FirstRunAgainstTheSimulatorLeavesTheFourLayers) {
+  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  SimProcess sim({"--start-frame", "202407222150", "--frame-interval", "3600"});
+  ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
+  const ProcessResult result =
+      Run(sim.HostPort(), {{"VESK_LAYER_PATH", "/products/radar_transparencies/"}});
+  EXPECT_EQ(LastLine(result), "Done!") << result.out;
+  for (const char* layer : kLayerNames) {
+    const std::optional<std::string> served =
+        sim.FetchBody("/products/radar_transparencies/" + LayerFile("IDR641", layer));
+    ASSERT_TRUE(served) << layer;
+    EXPECT_EQ(program_.Read(LayerFile("IDR641", layer)), *served) << layer;
+  }
+}
+
 TEST_F(RadarRunTest, LayerThatFailsKeepsItsFileAndWaitsADay) {
   ProductSource source("IDR641");
   source.NextLoop();
