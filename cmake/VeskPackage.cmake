@@ -12,6 +12,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 # documentation and the examples of scheduling and serving come here.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/contrib/vesk.service ${PROJECT_SOURCE_DIR}/contrib/vesk.timer
+              ${PROJECT_SOURCE_DIR}/contrib/vesk@.service ${PROJECT_SOURCE_DIR}/contrib/vesk@.timer
               ${PROJECT_SOURCE_DIR}/contrib/vesk.cron ${PROJECT_SOURCE_DIR}/contrib/nginx-vesk.conf
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${PROJECT_BINARY_DIR}/docs/vesk.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

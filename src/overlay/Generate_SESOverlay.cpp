@@ -66,7 +66,7 @@ bool Generate_SESOverlay(const zub32::Configuration& config) {
     zub32::StringToFile(response_text, kStationFeedFile, false, "");
     const StationInfo info = CutStationInfo(response_text);
 
-    bitmap.emplace(LoadBackground());
+    bitmap.emplace(LoadBackground(config.product));
     const std::string overlay_name =
         OverlayName(zub32::GlobalSettings.EXEPath, zub32::CurrentSlotTag());
     Log.Trace = 200;

@@ -14,15 +14,18 @@ platform::FontRequest OverlayFont(const std::string& font_file) {
   return font;
 }
 
-platform::Bitmap LoadBackground() {
+std::string BackgroundFileName(const std::string& product) { return product + ".background.bmp"; }
+
+platform::Bitmap LoadBackground(const std::string& product) {
+  const std::string background = BackgroundFileName(product);
   // Any entry of that name is meant as the background; one that cannot be
   // read is reported rather than silently replaced by a white picture.
-  if (platform::EntryExists(kBackgroundFile)) {
-    platform::Bitmap bitmap = platform::LoadBmpFile(kBackgroundFile, kMaxBackgroundPixelBytes);
-    platform::WriteLine(std::string("BMP loaded from ") + kBackgroundFile + ".");
+  if (platform::EntryExists(background)) {
+    platform::Bitmap bitmap = platform::LoadBmpFile(background, kMaxBackgroundPixelBytes);
+    platform::WriteLine("BMP loaded from " + background + ".");
     return bitmap;
   }
-  platform::WriteLine(std::string(kBackgroundFile) + " is missing.");
+  platform::WriteLine(background + " is missing.");
   platform::Bitmap bitmap(kNewPictureSize, kNewPictureSize, kNewPictureBitCount);
   bitmap.FillRect(0, 0, bitmap.Width(), bitmap.Height(), platform::kWhite);
   return bitmap;

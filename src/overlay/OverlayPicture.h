@@ -11,8 +11,9 @@
 
 namespace overlay {
 
-// The background, read from the working directory.
-inline constexpr const char* kBackgroundFile = "IDR641.background.bmp";
+// The background of a product, read from the working directory:
+// "IDR641.background.bmp".
+std::string BackgroundFileName(const std::string& product);
 // The most memory a background's pixels may take (an 8192 by 2048 picture
 // at 32 bits): a larger one is refused as not a valid bitmap.
 inline constexpr std::size_t kMaxBackgroundPixelBytes = std::size_t{64} << 20;
@@ -35,12 +36,12 @@ inline constexpr const char* kWindLabel = "WIND: ";
 // points, or the configured font file.
 platform::FontRequest OverlayFont(const std::string& font_file);
 
-// The background as loaded, in its own size and format, announced with
-// "BMP loaded from IDR641.background.bmp."; when no entry of that name
+// The product's background as loaded, in its own size and format, announced
+// with "BMP loaded from IDR641.background.bmp."; when no entry of that name
 // exists, "IDR641.background.bmp is missing." and a new white picture.
 // Throws the codec's errors for a background that cannot be read or is not
 // a valid bitmap, and EOSError when the console cannot be written.
-platform::Bitmap LoadBackground();
+platform::Bitmap LoadBackground(const std::string& product);
 
 // Draws the time stamp, "TEMP: " + temperature and "WIND: " + wind in
 // black on white cells. Text outside the picture is clipped, so a picture

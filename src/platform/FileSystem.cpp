@@ -602,6 +602,24 @@ std::optional<TDateTime> LastWriteTimeLocal(const std::string& path) {
   return UnixToLocalDateTime(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
 }
 
+std::optional<std::chrono::system_clock::time_point> LastWriteTime(const std::string& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::seconds(status.st_mtim.tv_sec) +
+          std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
+}
+
+FileResult RemoveEntry(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    const int error_number = errno;
+    return FileResult::Failure("Cannot remove \"" + path + "\": " + SystemErrorText(error_number),
+                               error_number);
+  }
+  return {};
+}
+
 std::string SystemErrorText(int error_number) {
   char buffer[256];
   // The GNU strerror_r returns the text, which may or may not be the buffer.

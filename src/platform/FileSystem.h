@@ -231,6 +231,13 @@ std::optional<std::unordered_set<std::string>> EntryNames(const std::string& dir
 // nullopt.
 std::optional<TDateTime> LastWriteTimeLocal(const std::string& path);
 
+// The last-write time of a regular file (not a link), or nullopt.
+std::optional<std::chrono::system_clock::time_point> LastWriteTime(const std::string& path);
+
+// Removes a name that is not a directory. Returns the reason on failure; a
+// name that is already missing is no failure.
+FileResult RemoveEntry(const std::string& path);
+
 // The text of errno as the system states it.
 std::string SystemErrorText(int error_number);
 

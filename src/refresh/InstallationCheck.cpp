@@ -12,6 +12,7 @@
 #include "platform/HostLookup.h"
 #include "platform/TextRenderer.h"
 #include "platform/Udp.h"
+#include "refresh/MapLayers.h"
 #include "refresh/RunSummary.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
@@ -102,9 +103,10 @@ CheckResult CheckSyslog(const zub32::Configuration& config) {
   }
 }
 
-CheckResult CheckBackground(const std::string& directory) {
-  const std::string subject = std::string("background ") + overlay::kBackgroundFile + ": ";
-  const std::string path = directory + overlay::kBackgroundFile;
+CheckResult CheckBackground(const std::string& directory, const std::string& product) {
+  const std::string background = overlay::BackgroundFileName(product);
+  const std::string subject = "background " + background + ": ";
+  const std::string path = directory + background;
   if (!platform::EntryExists(path)) {
     return {false, subject +
                        "missing in the program directory; the overlay would show the "
@@ -126,6 +128,25 @@ CheckResult CheckBackground(const std::string& directory) {
   } catch (const platform::Exception& error) {
     return {false, subject + ErrorText(error)};
   }
+}
+
+// Which layers are in place, where the runs fetch them; a missing one is
+// fetched by the next run with a new frame, so it is no problem.
+CheckResult CheckMapLayers(const std::string& directory, const zub32::Configuration& config) {
+  std::string present;
+  std::string missing;
+  for (std::size_t layer = 0; layer < kMapLayers.size(); ++layer) {
+    const std::string file = MapLayerFileName(config.product, layer);
+    std::string& list = platform::IsRegularEntry(directory + file) ? present : missing;
+    list += (list.empty() ? "" : ", ") + file;
+  }
+  std::string text = "map layers: ";
+  if (!present.empty()) text += present + " present";
+  if (!missing.empty()) {
+    text += (present.empty() ? "" : "; ") + missing +
+            " missing, fetched by the next run with a new frame from " + config.layer_path;
+  }
+  return {true, text};
 }
 
 CheckResult CheckFont(const zub32::Configuration& config) {
@@ -156,7 +177,8 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
                                SourceOf(config, "SiteAddress") +
                                "): the pages' picture and refresh addresses start there"});
   results.push_back(CheckSyslog(config));
-  results.push_back(CheckBackground(program_dir));
+  results.push_back(CheckBackground(program_dir, config.product));
+  if (config.fetch_layers) results.push_back(CheckMapLayers(program_dir, config));
   results.push_back(CheckFont(config));
   return results;
 }

@@ -22,7 +22,8 @@ struct CheckResult {
 };
 
 // Every check, in a fixed order: program directory, configuration, radar
-// host, publishing host, syslog, background, font. program_dir ends in '/';
+// host, publishing host, site address, syslog, background, map layers (when
+// the runs fetch them), font. program_dir ends in '/';
 // directory_origin says where it came from ("VESK_HOME").
 std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
                                            const std::string& directory_origin,

@@ -100,7 +100,7 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
   std::string page;
   page.reserve(kFixedPartBytes + 2 * kSlotsPerDay * kBytesPerArchivedFile);
   AppendCommentHead(page, inputs.version, inputs.self_name);
-  AppendLayerRules(page, inputs.addresses, {true, true, false, false});
+  AppendLayerRules(page, inputs.addresses, inputs.product, {true, true, false, false});
 
   // Each file is looked at once. Names the listing lacks are missing without
   // a look-up of their own; most of the day's names are missing on a young or
@@ -186,6 +186,7 @@ void WriteLoopPage24(RunContext& run) {
   inputs.version = zub32::GlobalSettings.Version;
   inputs.addresses = PageAddresses::For(run.config);
   inputs.html_delay = run.html_delay;
+  inputs.product = run.config.product;
   // The lines for missing files, hundreds on a young archive, go out at once.
   std::vector<std::string> lines;
   run.page_text =

@@ -19,6 +19,7 @@ struct LoopPage24Inputs {
   std::string version;    // GlobalSettings.Version
   PageAddresses addresses;
   std::int32_t html_delay = 333;
+  std::string product = zub32::kDefaultProduct;  // names the map layers
 };
 
 // Receives one console line (without its line end).
@@ -36,7 +37,7 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
 // The run's step: assembles the page into run.page_text (replacing the
 // 30-minute page held there), prints "Writing index24.html...." and writes
 // the text whole to "index24.html" in the working directory. Inputs come from
-// GlobalSettings, run.config's page addresses and run.html_delay; console
+// GlobalSettings, run.config's page addresses and product and run.html_delay; console
 // lines go to standard output. A failed write leaves the old page in place.
 void WriteLoopPage24(RunContext& run);
 

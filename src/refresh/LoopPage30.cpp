@@ -40,12 +40,13 @@ constexpr std::string_view kScriptLines[] = {
 
 }  // namespace
 
-std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addresses) {
+std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addresses,
+                            const std::string& product) {
   std::string page;
   AppendCommentHead(page, zub32::GlobalSettings.Version, zub32::GlobalSettings.SelfName);
   AppendLine(page, "    <meta http-equiv=\"refresh\" content=\"300; url=" + addresses.refresh +
                        "index.html?foo=" + CacheBuster() + "\">");
-  AppendLayerRules(page, addresses, {true, false, false, false});
+  AppendLayerRules(page, addresses, product, {true, false, false, false});
   // Each rule is built when it is reached, so the cache-busters are read in
   // page order.
   for (int n = 0; n < kFrameCount; ++n) {
@@ -88,7 +89,8 @@ std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addres
 
 void WriteLoopPage30(RunContext& run) {
   platform::WriteLine("Writing index.html");
-  run.page_text = BuildLoopPage30(run.html_delay, PageAddresses::For(run.config));
+  run.page_text =
+      BuildLoopPage30(run.html_delay, PageAddresses::For(run.config), run.config.product);
   // A failed write keeps the previous page, which is still a whole page; the
   // run goes on to its other stages either way.
   zub32::StringToFile(run.page_text, "index.html", false, "");

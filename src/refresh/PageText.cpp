@@ -5,6 +5,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
+#include "refresh/MapLayers.h"
 #include "zub32/Config.h"
 #include "zub32/TextFiles.h"
 
@@ -65,18 +66,20 @@ void AppendBoxRule(std::string& page, const PageAddresses& addresses, const BoxR
   if (rule.blank_after) AppendLine(page, "");
 }
 
-void AppendLayerRules(std::string& page, const PageAddresses& addresses, const bool (&shown)[4]) {
+void AppendLayerRules(std::string& page, const PageAddresses& addresses, const std::string& product,
+                      const bool (&shown)[4]) {
   struct Layer {
     const char* css_class;
     int z_index;
-    const char* picture;
   };
+  // In the order of kMapLayers.
   static constexpr Layer kLayers[] = {
-      {"background-box", 0, "IDR641.background.png"},
-      {"topography-box", 2, "IDR641.topography.png"},
-      {"locations-box", 3, "IDR641.locations.png"},
-      {"range-box", 4, "IDR641.range.png"},
+      {"background-box", 0},
+      {"topography-box", 2},
+      {"locations-box", 3},
+      {"range-box", 4},
   };
+  static_assert(std::size(kLayers) == kMapLayers.size());
   AppendLine(page, "    <style>");
   AppendLine(page, "      .container");
   AppendLine(page, "      {");
@@ -85,7 +88,7 @@ void AppendLayerRules(std::string& page, const PageAddresses& addresses, const b
   AppendLine(page, "");
   for (std::size_t n = 0; n < std::size(kLayers); ++n) {
     AppendBoxRule(page, addresses,
-                  {kLayers[n].css_class, kLayers[n].z_index, kLayers[n].picture, shown[n],
+                  {kLayers[n].css_class, kLayers[n].z_index, MapLayerFileName(product, n), shown[n],
                    PropertyOrder::kBackgroundFirst, true});
   }
 }

@@ -60,9 +60,10 @@ struct BoxRule {
 void AppendBoxRule(std::string& page, const PageAddresses& addresses, const BoxRule& rule);
 
 // From "    <style>" through the container rule and the rules of the four
-// map layers (background, topography, locations, range), each shown or not
-// as the page wants it.
-void AppendLayerRules(std::string& page, const PageAddresses& addresses, const bool (&shown)[4]);
+// map layers of the product (background, topography, locations, range),
+// each shown or not as the page wants it.
+void AppendLayerRules(std::string& page, const PageAddresses& addresses, const std::string& product,
+                      const bool (&shown)[4]);
 
 // From the end of the style sheet to the four layer divs, with the page's
 // title.

@@ -36,19 +36,18 @@ std::string QuotedAddress(std::string_view entry_text) {
 
 // The newest frame's address. A page without one cannot be compared with the
 // last download, so it is a failure rather than a change.
-std::string NewestAddress(const std::string& page) {
+std::string NewestAddress(const std::string& page, const std::string& request_path) {
   if (page.empty()) {
-    throw platform::EContentError(std::string("The radar loop page ") + kRadarRequestPath +
-                                  " came back empty");
+    throw platform::EContentError("The radar loop page " + request_path + " came back empty");
   }
   const std::string_view entry = EntryText(page, 6);
   if (entry.empty()) {
-    throw platform::EContentError(std::string("The radar loop page ") + kRadarRequestPath +
+    throw platform::EContentError("The radar loop page " + request_path +
                                   " names no newest frame: it has no " + kNewestEntry + " entry");
   }
   std::string address = QuotedAddress(entry);
   if (address.empty()) {
-    throw platform::EContentError(std::string("The radar loop page ") + kRadarRequestPath +
+    throw platform::EContentError("The radar loop page " + request_path +
                                   " names no newest frame: its " + kNewestEntry +
                                   " entry holds no quoted address");
   }
@@ -93,10 +92,14 @@ bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, FrameFile
 
 }  // namespace
 
+std::string RadarRequestPath(const std::string& product) {
+  return "/products/" + product + ".loop.shtml";
+}
+
 bool RadarFrameUpdate(RunContext& run) {
   http::TIdHTTP& client = run.radar_client.emplace();
   http::ConfigureFetchClient(client, run.config.radar_host, run.config);
-  const std::string sRequestPath = kRadarRequestPath;
+  const std::string sRequestPath = RadarRequestPath(run.config.product);
   run.ExceptionRec.Notes = client.Request().UserAgent;
 
   platform::WriteLine("Opening " + http::OpeningAddress(client, sRequestPath));
@@ -104,7 +107,7 @@ bool RadarFrameUpdate(RunContext& run) {
   platform::WriteLine(std::string("Saving response to ") + kRootFileName);
   zub32::StringToFile(sResponse, kRootFileName, false, "");
 
-  const std::string newest = NewestAddress(sResponse);
+  const std::string newest = NewestAddress(sResponse, sRequestPath);
   if (!NewestFrameChanged(newest)) {
     platform::WriteLine(std::string(" No change to ") + kNewestEntry + " in " + newest);
     return false;

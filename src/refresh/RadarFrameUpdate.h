@@ -4,18 +4,23 @@
 // and archives the frames under the current five-minute slot.
 #pragma once
 
+#include <string>
+
 #include "refresh/RunContext.h"
 
 namespace refresh {
 
-inline constexpr const char* kRadarRequestPath = "/products/IDR641.loop.shtml";
 inline constexpr const char* kRootFileName = "root.html";
 inline constexpr const char* kLastImageUriFileName = "LastImageURI.txt";
 // The loop's entries theImageNames[0] (oldest) to [6] (newest).
 inline constexpr int kLoopEntries = 7;
 
+// The path of a product's radar loop page: "/products/IDR641.loop.shtml".
+std::string RadarRequestPath(const std::string& product);
+
 // Runs the stage in the working directory with run.radar_client, which it
-// creates for the radar host of run.config, and copies the user agent
+// creates for the radar host of run.config, fetches the loop page of
+// run.config's product, and copies the user agent
 // into run.ExceptionRec.Notes. Returns true when the frames were fetched
 // because the newest one is new.
 //

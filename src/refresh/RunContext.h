@@ -39,6 +39,9 @@ struct RunContext {
   // was not due).
   int frames_downloaded = 0;
   std::optional<bool> overlay_drawn;
+  // Map layers that were due and could not be fetched or published; they
+  // keep their old files and write no report.
+  int layers_not_fetched = 0;
   // What became of the reports of the run's failure, of the overlay's and
   // of the files not written, for the summary line.
   zub32::ReportOutcome failure_report;

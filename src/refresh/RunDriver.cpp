@@ -16,6 +16,7 @@
 #include "refresh/InstallationCheck.h"
 #include "refresh/LoopPage24.h"
 #include "refresh/LoopPage30.h"
+#include "refresh/MapLayers.h"
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunSummary.h"
 #include "zub32/Config.h"
@@ -116,6 +117,7 @@ void PrintSummary(const RunContext& run, bool skipped, bool failed,
   outcome.failure_class = run.ExceptionRec.ClassName;
   outcome.failure_message = run.ExceptionRec.Message;
   outcome.files_not_written = static_cast<int>(run.write_failures.size());
+  outcome.layers_not_fetched = run.layers_not_fetched;
   outcome.failure_report = run.failure_report;
   outcome.overlay_report = run.overlay_report;
   outcome.write_report = run.write_report;
@@ -286,6 +288,7 @@ int Run(const char* first_parameter) {
       platform::WriteLine("Calling Generate_SESOverlay...");
       run.overlay_drawn = overlay::Generate_SESOverlay(run.config);
       if (!*run.overlay_drawn) run.overlay_report = zub32::LastReportOutcome();
+      RefreshMapLayers(run, std::chrono::system_clock::now());
     }
 
     // Before "Done!", so that a report that cannot be written is named

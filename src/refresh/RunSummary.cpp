@@ -41,6 +41,10 @@ std::string SummaryLine(const RunOutcome& outcome) {
             (outcome.files_not_written == 1 ? " file" : " files") + " not written" +
             ReportHint(outcome.write_report) + ", ";
   }
+  if (outcome.layers_not_fetched > 0) {
+    line += std::to_string(outcome.layers_not_fetched) +
+            (outcome.layers_not_fetched == 1 ? " map layer" : " map layers") + " not fetched, ";
+  }
   line += std::to_string(outcome.elapsed_ms) + " ms";
   return line;
 }

@@ -32,6 +32,8 @@ struct RunOutcome {
   std::string failure_message;
   // Files the run could not write (each also reported).
   int files_not_written = 0;
+  // Map layers that were due but could not be fetched (no report).
+  int layers_not_fetched = 0;
   // What became of the reports of the run's failure, of the overlay's
   // failure and of the files not written.
   zub32::ReportOutcome failure_report;
@@ -44,7 +46,8 @@ struct RunOutcome {
 // "Summary: run failed: <class>: <message> (report e!vesk.xml); frames
 // downloaded 0, overlay not drawn, 4 ms". An overlay that failed reads
 // "overlay failed (report e!vesk.xml)"; files that could not be written add
-// "2 files not written (report e!vesk.xml)" before the time. Each failure
+// "2 files not written (report e!vesk.xml)" and layers that could not be
+// fetched "1 map layer not fetched" before the time. Each failure
 // names its report only when that was written, and says "(report not
 // written: <reason>)" otherwise. A run that found another one going reads
 // "Summary: skipped, another run is going on; ...".

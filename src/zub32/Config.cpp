@@ -177,6 +177,23 @@ void LoadSiteAddress(const std::optional<RawValue>& raw, Configuration& config,
   }
 }
 
+// A key holding a text that parse accepts or refuses.
+void LoadText(const std::optional<RawValue>& raw, const char* default_value,
+              std::optional<std::string> (*parse)(std::string_view), const std::string& expected,
+              std::string& value, Configuration& config, ConfigEntry& entry) {
+  value = default_value;
+  entry.value = value;
+  if (!raw) return;
+  if (std::optional<std::string> parsed = parse(raw->text)) {
+    value = std::move(*parsed);
+    entry.value = value;
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(
+        Malformed(*raw, expected, std::string("the default ") + default_value));
+  }
+}
+
 struct KeyRow {
   ConfigKey key;
   LoadValue load;
@@ -198,6 +215,22 @@ const KeyRow kKeyRows[] = {
       "address readers reach the pages under: http:// or https://, host[:port] and\n"
       "      a path (/vesk when absent); unset: https:// + the publishing host + /vesk"},
      LoadSiteAddress},
+    {{"Product", "VESK_PRODUCT",
+      "radar product: 3 to 16 letters and digits; names the loop page, the\n"
+      "      background bitmap and the map layers"},
+     [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+       LoadText(raw, kDefaultProduct, ParseProduct, "3 to 16 letters and digits", config.product,
+                config, entry);
+       config.fetch_layers = config.fetch_layers || entry.source != ValueSource::kDefault;
+     }},
+    {{"LayerPath", "VESK_LAYER_PATH",
+      "path on the radar host the map layers are fetched under; they are fetched\n"
+      "      only when Product or LayerPath is set"},
+     [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+       LoadText(raw, kDefaultLayerPath, ParseLayerPath, "an absolute path of URL path segments",
+                config.layer_path, config, entry);
+       config.fetch_layers = config.fetch_layers || entry.source != ValueSource::kDefault;
+     }},
     {{"Syslog", "VESK_SYSLOG",
       "broadcast (UDP port 514 from every local IPv4 address), off,\n"
       "      or host[:port] (unicast, port 514 when absent)"},
@@ -375,6 +408,37 @@ std::optional<std::string> ParseSiteAddress(std::string_view text) {
   address += authority;
   address += path.empty() ? std::string_view("/vesk") : path;
   return address;
+}
+
+std::optional<std::string> ParseProduct(std::string_view text) {
+  text = Trim(text);
+  if (text.size() < kMinProductLength || text.size() > kMaxProductLength) return std::nullopt;
+  for (char c : text) {
+    const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!allowed) return std::nullopt;
+  }
+  return std::string(text);
+}
+
+std::optional<std::string> ParseLayerPath(std::string_view text) {
+  text = Trim(text);
+  if (!text.starts_with('/') || text.size() > kMaxLayerPathLength) return std::nullopt;
+  std::string path(text);
+  if (!path.ends_with('/')) path += '/';
+  // Each segment between two '/' is a plain name: the path is sent as it is
+  // and must neither climb out of its directory nor carry a query or bytes
+  // that need encoding.
+  std::size_t start = 1;
+  while (start < path.size()) {
+    const std::size_t end = path.find('/', start);
+    const std::string_view segment = std::string_view(path).substr(start, end - start);
+    if (segment.empty() || segment == "." || segment == "..") return std::nullopt;
+    for (char c : segment) {
+      if (!IsHostNameCharacter(c) && c != '~') return std::nullopt;
+    }
+    start = end + 1;
+  }
+  return path;
 }
 
 std::optional<SyslogSetting> ParseSyslog(std::string_view text) {

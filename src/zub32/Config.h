@@ -64,6 +64,16 @@ inline constexpr int kMaxRequestDeadlineSeconds = 86400;
 inline constexpr int kDefaultRunDeadlineSeconds = 240;
 inline constexpr int kMaxRunDeadlineSeconds = 86400;
 
+// The radar product the run follows, when none is configured.
+inline constexpr const char* kDefaultProduct = "IDR641";
+// A product name is 3 to 16 ASCII letters and digits.
+inline constexpr std::size_t kMinProductLength = 3;
+inline constexpr std::size_t kMaxProductLength = 16;
+// Where the radar host keeps the map layers of every product.
+inline constexpr const char* kDefaultLayerPath = "/products/radar_transparencies/";
+// The longest layer path taken.
+inline constexpr std::size_t kMaxLayerPathLength = 256;
+
 struct Configuration {
   Endpoint radar_host{"localhost", 80, "localhost"};
   Endpoint publish_host{"localhost", 80, "localhost"};
@@ -71,6 +81,16 @@ struct Configuration {
   // trailing '/' ("https://www.example.org/vesk"). Empty when not set: the
   // pages then name the publishing host as they always have.
   std::string site_address;
+  // The radar product: its loop page, background bitmap and map layers are
+  // named after it.
+  std::string product = kDefaultProduct;
+  // The path on the radar host the map layers are fetched under, with a
+  // leading and a trailing '/'.
+  std::string layer_path = kDefaultLayerPath;
+  // Whether a run with a new frame fetches the map layers: only when Product
+  // or LayerPath holds a valid configured value, so that an installation
+  // that sets neither talks to its hosts exactly as it always has.
+  bool fetch_layers = false;
   SyslogSetting syslog;
   std::string font;  // a font file; empty: look the face up with fontconfig
   // The longest wait for data in one read, and for a connect.
@@ -114,6 +134,14 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text, int default_port);
 // path of URL path characters (default "/vesk"); trailing '/' are dropped.
 // Returns the address without a trailing '/', or nullopt when malformed.
 std::optional<std::string> ParseSiteAddress(std::string_view text);
+
+// 3 to 16 ASCII letters and digits, taken as given. nullopt otherwise.
+std::optional<std::string> ParseProduct(std::string_view text);
+
+// An absolute URL path of letters, digits and '.', '-', '_', '~', '/',
+// without empty, "." or ".." segments, at most kMaxLayerPathLength bytes;
+// a missing trailing '/' is added. nullopt when malformed.
+std::optional<std::string> ParseLayerPath(std::string_view text);
 
 // "broadcast", "off" (both without regard to case) or host[:port] for
 // unicast, port 514 when absent. nullopt when malformed.

@@ -105,6 +105,32 @@ TEST_F(ContribTest, SystemdUnitsVerify) {
   EXPECT_EQ(result.err.find("vesk."), std::string::npos) << result.err;
 }
 
+// One instance per product: its own directory, product and font cache, and
+// a timer that staggers the instances by a fixed offset inside the slot.
+TEST_F(ContribTest, TemplateUnitsGiveEachProductItsOwnDirectoryAndVerify) {
+  const std::string service = SourceFile("contrib/vesk@.service");
+  const std::string timer = SourceFile("contrib/vesk@.timer");
+  EXPECT_EQ(Setting(service, "Environment=VESK_HOME"), std::string(kServedDirectory) + "/%i");
+  EXPECT_EQ(Setting(service, "ReadWritePaths"), std::string(kServedDirectory) + "/%i");
+  EXPECT_EQ(Setting(service, "Environment=VESK_PRODUCT"), "%i");
+  EXPECT_EQ(Setting(service, "Environment=XDG_CACHE_HOME"), "/var/cache/vesk/%i");
+  EXPECT_EQ(Setting(timer, "OnCalendar"), Setting(SourceFile("contrib/vesk.timer"), "OnCalendar"));
+  EXPECT_EQ(Setting(timer, "FixedRandomDelay"), "true");
+
+  const std::string analyze = FindProgram("systemd-analyze");
+  if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed";
+  if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+  TempDir units;
+  units.Write("vesk@.service", Replaced(service, kInstalledBinary, testing_support::VeskBinary()));
+  units.Write("vesk@.timer", timer);
+  // An instance is verified through its template in the same directory.
+  const ProcessResult result = RunTool(
+      analyze,
+      {"verify", "--man=no", units.File("vesk@IDR023.service"), units.File("vesk@IDR023.timer")});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err.find("vesk@"), std::string::npos) << result.err;
+}
+
 TEST_F(ContribTest, ManualPageFormatsWithoutWarningsAndNamesEveryKey) {
   const std::string page = ReadFile(VESK_MANUAL_PAGE);
   const zub32::Configuration defaults =

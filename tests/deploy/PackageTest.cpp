@@ -75,7 +75,8 @@ TEST_F(PackageTest, UnpackedPackageRunsARefresh) {
        {"usr/bin/vesk", "usr/bin/vesk-sim", "usr/share/man/man1/vesk.1",
         "usr/share/doc/vesk/README.md", "usr/share/doc/vesk/examples/vesk.service",
         "usr/share/doc/vesk/examples/vesk.timer", "usr/share/doc/vesk/examples/vesk.cron",
-        "usr/share/doc/vesk/examples/nginx-vesk.conf"}) {
+        "usr/share/doc/vesk/examples/nginx-vesk.conf", "usr/share/doc/vesk/examples/vesk@.service",
+        "usr/share/doc/vesk/examples/vesk@.timer"}) {
     EXPECT_TRUE(std::filesystem::is_regular_file(root.File(file))) << file;
   }
 

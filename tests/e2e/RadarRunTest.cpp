@@ -6,11 +6,14 @@
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/Regex.h"
@@ -192,12 +195,14 @@ class RadarRunTest : public ::testing::Test {
     }
   }
 
-  ProcessResult Run(const std::string& host_port) {
+  ProcessResult Run(const std::string& host_port,
+                    const std::map<std::string, std::string>& settings = {}) {
     // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
     ProcessOptions options =
         testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
     options.environment["VESK_RADAR_HOST"] = host_port;
     options.environment["VESK_PUBLISH_HOST"] = host_port;
+    for (const auto& [name, value] : settings) options.environment[name] = value;
     ProcessResult result = testing_support::RunProcess(options);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -496,6 +501,169 @@ TEST_F(RadarRunTest, LowercaseNamesLinkToTheFrames) {
   for (const auto& entry : fs::directory_iterator(program_.path())) {
     EXPECT_NE(entry.path().filename().string().front(), '.') << "temporary link left behind";
   }
+}
+
+// The smallest byte string that passes as a PNG picture of the given size:
+// signature, IHDR (8-bit RGBA) and IEND; tagged so that layers differ.
+std::string LayerPng(std::uint32_t width, const std::string& tag) {
+  std::string bytes("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+  for (int shift = 24; shift >= 0; shift -= 8) bytes += static_cast<char>(width >> shift);
+  bytes += std::string("\0\0\x01\0\x08\x06\0\0\0", 9) + "crc!";
+  bytes += std::string("\0\0\0", 3) + static_cast<char>(tag.size()) + "tEXt" + tag + "crc!";
+  return bytes + std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+}
+
+std::string LayerFile(const std::string& product, const std::string& layer) {
+  return product + "." + layer + ".png";
+}
+
+constexpr const char* kLayerNames[] = {"background", "topography", "locations", "range"};
+
+// A scripted source of one product's loop, whose newest frame moves on with
+// every call of NextLoop, and its map layers.
+class ProductSource : public ScriptedSource {
+ public:
+  explicit ProductSource(std::string product) : product_(std::move(product)) {}
+
+  void NextLoop() {
+    ++loop_;
+    std::vector<std::string> assignments;
+    for (int n = 0; n < 7; ++n) {
+      const std::string address = "/radar/" + product_ + ".T.2024072221" +
+                                  std::to_string(10 + loop_) + std::to_string(n) + ".png";
+      assignments.push_back(Assignment(n, address));
+      Serve(address, FrameBytes(n, "loop " + std::to_string(loop_)));
+    }
+    Serve("/products/" + product_ + ".loop.shtml", LoopPage(assignments));
+  }
+  std::string LayerPath(const std::string& layer) const {
+    return "/products/radar_transparencies/" + LayerFile(product_, layer);
+  }
+  // The map layer requests among the requests since the last call.
+  std::vector<std::string> NewLayerTargets() {
+    std::vector<std::string> layers;
+    for (const std::string& target : NewTargets()) {
+      if (target.starts_with("/products/radar_transparencies/")) layers.push_back(target);
+    }
+    return layers;
+  }
+
+ private:
+  std::string product_;
+  int loop_ = 0;
+};
+
+TEST_F(RadarRunTest, ProductNamesTheLoopTheBackgroundTheLayersAndThePages) {
+  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  ProductSource source("IDR023");
+  source.NextLoop();
+  for (const char* layer : kLayerNames) source.Serve(source.LayerPath(layer), LayerPng(512, layer));
+  fs::rename(program_.File("IDR641.background.bmp"), program_.File("IDR023.background.bmp"));
+
+  const ProcessResult first = Run(source.HostPort(), {{"VESK_PRODUCT", "IDR023"}});
+  EXPECT_EQ(RadarLines(first).front(),
+            "Opening http://" + source.HostPort() + "/products/IDR023.loop.shtml");
+  EXPECT_TRUE(Printed(first, "BMP loaded from IDR023.background.bmp.")) << first.out;
+  EXPECT_EQ(LastLine(first), "Done!");
+  EXPECT_EQ(first.OutLines().back().find("not fetched"), std::string::npos) << first.out;
+  std::vector<std::string> requested = source.NewTargets();
+  for (const std::string& target : requested) {
+    EXPECT_EQ(target.find("IDR641"), std::string::npos) << target;
+  }
+  // The layers come last, on the radar client's kept-alive connection.
+  std::vector<std::string> layer_requests;
+  for (const char* layer : kLayerNames) {
+    layer_requests.push_back(source.LayerPath(layer));
+    EXPECT_EQ(program_.Read(LayerFile("IDR023", layer)), LayerPng(512, layer)) << layer;
+    EXPECT_TRUE(Printed(first, "Saving " + LayerFile("IDR023", layer))) << first.out;
+  }
+  ASSERT_GE(requested.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(requested.end() - 4, requested.end()), layer_requests);
+  EXPECT_FALSE(program_.Exists(kReport)) << program_.Read(kReport);
+
+  // The next run's pages show the product's layers.
+  Run(source.HostPort(), {{"VESK_PRODUCT", "IDR023"}});
+  for (const char* page : {"index.html", "index24.html"}) {
+    const std::string text = program_.Read(page);
+    EXPECT_EQ(text.find("IDR641"), std::string::npos) << page;
+    for (const char* layer : kLayerNames) {
+      EXPECT_NE(text.find("/vesk/" + LayerFile("IDR023", layer) + "\")"), std::string::npos)
+          << page << " " << layer;
+    }
+  }
+}
+
+TEST_F(RadarRunTest, FirstRunAgainstTheSimulatorLeavesTheFourLayers) {
+  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  SimProcess sim({"--start-frame", "202407222150", "--frame-interval", "3600"});
+  ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
+  const ProcessResult result =
+      Run(sim.HostPort(), {{"VESK_LAYER_PATH", "/products/radar_transparencies/"}});
+  EXPECT_EQ(LastLine(result), "Done!") << result.out;
+  for (const char* layer : kLayerNames) {
+    const std::optional<std::string> served =
+        sim.FetchBody("/products/radar_transparencies/" + LayerFile("IDR641", layer));
+    ASSERT_TRUE(served) << layer;
+    EXPECT_EQ(program_.Read(LayerFile("IDR641", layer)), *served) << layer;
+  }
+}
+
+TEST_F(RadarRunTest, LayerThatFailsKeepsItsFileAndWaitsADay) {
+  ProductSource source("IDR641");
+  source.NextLoop();
+  // Topography answers an HTML page, locations is missing, range claims a
+  // picture wider than any bitmap; background is good.
+  source.Serve(source.LayerPath("background"), LayerPng(512, "bg"));
+  source.Serve(source.LayerPath("topography"), "<html>Moved to the new site</html>");
+  source.Serve(source.LayerPath("range"), LayerPng(16385, "big"));
+  // A week-old layer is due again.
+  const auto week_ago = fs::file_time_type::clock::now() - std::chrono::hours(7 * 24 + 1);
+  program_.Write(LayerFile("IDR641", "topography"), "old topography");
+  fs::last_write_time(program_.File(LayerFile("IDR641", "topography")), week_ago);
+  const std::map<std::string, std::string> settings = {
+      {"VESK_LAYER_PATH", "/products/radar_transparencies"}};
+
+  const ProcessResult first = Run(source.HostPort(), settings);
+  EXPECT_EQ(LastLine(first), "Done!");
+  EXPECT_EQ(source.NewLayerTargets().size(), 4u);
+  const std::vector<std::string> lines = RunLines(first);
+  for (const char* layer : {"topography", "locations", "range"}) {
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) {
+                              return line.starts_with(LayerFile("IDR641", layer) +
+                                                      " not fetched from " +
+                                                      source.LayerPath(layer) + ": ");
+                            }),
+              1)
+        << layer << first.out;
+  }
+  EXPECT_NE(first.out.find(", 3 map layers not fetched, "), std::string::npos) << first.out;
+  EXPECT_FALSE(program_.Exists(kReport)) << program_.Read(kReport);
+  EXPECT_EQ(program_.Read(LayerFile("IDR641", "background")), LayerPng(512, "bg"));
+  EXPECT_EQ(program_.Read(LayerFile("IDR641", "topography")), "old topography");
+  EXPECT_FALSE(program_.Exists(LayerFile("IDR641", "locations")));
+  EXPECT_FALSE(program_.Exists(LayerFile("IDR641", "range")));
+
+  // Within the day, a new frame asks for none of them again.
+  source.NextLoop();
+  const ProcessResult second = Run(source.HostPort(), settings);
+  EXPECT_EQ(source.NewLayerTargets(), std::vector<std::string>{});
+  EXPECT_EQ(second.out.find("not fetched"), std::string::npos) << second.out;
+
+  // A day after the failure the source has mended the topography; a week-old
+  // background is fetched again too.
+  source.Serve(source.LayerPath("topography"), LayerPng(512, "topo"));
+  const auto day_ago = fs::file_time_type::clock::now() - std::chrono::hours(25);
+  fs::last_write_time(program_.File(LayerFile("IDR641", "topography") + ".failed"), day_ago);
+  fs::last_write_time(program_.File(LayerFile("IDR641", "background")), week_ago);
+  source.NextLoop();
+  const ProcessResult third = Run(source.HostPort(), settings);
+  EXPECT_EQ(source.NewLayerTargets(), (std::vector<std::string>{source.LayerPath("background"),
+                                                                source.LayerPath("topography")}));
+  EXPECT_EQ(program_.Read(LayerFile("IDR641", "topography")), LayerPng(512, "topo"));
+  EXPECT_FALSE(program_.Exists(LayerFile("IDR641", "topography") + ".failed"));
+  EXPECT_TRUE(program_.Exists(LayerFile("IDR641", "range") + ".failed"));
+  EXPECT_EQ(third.out.find("not fetched"), std::string::npos) << third.out;
 }
 
 }  // namespace

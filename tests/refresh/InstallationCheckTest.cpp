@@ -114,6 +114,22 @@ TEST(InstallationCheckTest, BrokenDirectoryReportsEachProblem) {
   EXPECT_EQ(CheckLine(font).rfind("FAIL  font", 0), 0u);
 }
 
+TEST(InstallationCheckTest, ProductNamesTheBackgroundAndTheLayersPresent) {
+  TempDir dir;
+  WriteBackground(dir, 512, 512);
+  std::filesystem::rename(dir.File("IDR641.background.bmp"), dir.File("IDR023.background.bmp"));
+  dir.Write("IDR023.topography.png", "a layer");
+  const std::vector<CheckResult> results =
+      CheckInstallation(dir.path(), "VESK_HOME", Load(dir, {{"VESK_PRODUCT", "IDR023"}}));
+  EXPECT_TRUE(Find(results, "background IDR023.background.bmp: valid bitmap").ok);
+  const CheckResult layers = Find(results, "map layers");
+  EXPECT_TRUE(layers.ok);
+  EXPECT_EQ(layers.text,
+            "map layers: IDR023.topography.png present; IDR023.background.png, "
+            "IDR023.locations.png, IDR023.range.png missing, fetched by the next run with a new "
+            "frame from /products/radar_transparencies/");
+}
+
 TEST(InstallationCheckTest, BackgroundMissingOrTooSmallForTheText) {
   TempDir dir;
   EXPECT_FALSE(Find(CheckInstallation(dir.path(), "VESK_HOME", Load(dir, {})), "background").ok);

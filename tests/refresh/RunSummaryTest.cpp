@@ -25,6 +25,11 @@ TEST(RunSummaryTest, FormsOfTheLine) {
   EXPECT_EQ(SummaryLine(outcome),
             "Summary: frames downloaded 7, overlay failed (report e!vesk.xml), 1 file not written "
             "(report e!vesk.xml), 412 ms");
+  // Layers that were not fetched write no report, so none is named.
+  outcome.layers_not_fetched = 2;
+  EXPECT_EQ(SummaryLine(outcome),
+            "Summary: frames downloaded 7, overlay failed (report e!vesk.xml), 1 file not written "
+            "(report e!vesk.xml), 2 map layers not fetched, 412 ms");
 
   RunOutcome failed;
   failed.failed = true;

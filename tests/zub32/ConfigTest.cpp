@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "support/TempDir.h"
@@ -51,7 +52,9 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_TRUE(config.warnings.empty());
   EXPECT_EQ(config.site_address, "");
   EXPECT_EQ(Entry(config, "SiteAddress").value, "https://localhost/vesk");
-  ASSERT_EQ(config.entries.size(), 8u);
+  EXPECT_EQ(config.product, "IDR641");
+  EXPECT_EQ(config.layer_path, "/products/radar_transparencies/");
+  ASSERT_EQ(config.entries.size(), 10u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -170,6 +173,57 @@ TEST(ConfigTest, SiteAddressIsSchemeHostAndPath) {
   EXPECT_EQ(config.warnings[0],
             "VESK_SITE_ADDRESS: \"h/x\" is not an http:// or https:// address with a host; using "
             "the default https://pub.example:81/vesk");
+}
+
+TEST(ConfigTest, ProductAndLayerPathForms) {
+  using Parser = std::optional<std::string> (*)(std::string_view);
+  struct Row {
+    Parser parse;
+    const char* text;
+    const char* expected;
+  };
+  const Row kRows[] = {
+      {ParseProduct, "IDR023", "IDR023"},
+      {ParseProduct, " abc ", "abc"},
+      {ParseProduct, "A234567890123456", "A234567890123456"},
+      {ParseProduct, "ab", nullptr},
+      {ParseProduct, "A2345678901234567", nullptr},
+      {ParseProduct, "IDR-023", nullptr},
+      {ParseProduct, "../x", nullptr},
+      {ParseProduct, "IDR\xc3\xa9", nullptr},
+      {ParseLayerPath, "/layers", "/layers/"},
+      {ParseLayerPath, "/a/b_c-d.e~f/", "/a/b_c-d.e~f/"},
+      {ParseLayerPath, "/", "/"},
+      {ParseLayerPath, "layers/", nullptr},
+      {ParseLayerPath, "//host/x/", nullptr},
+      {ParseLayerPath, "/a/../b/", nullptr},
+      {ParseLayerPath, "/a/./b/", nullptr},
+      {ParseLayerPath, "/a b/", nullptr},
+      {ParseLayerPath, "/a?b=/", nullptr},
+      {ParseLayerPath, "/a%2e%2e/", nullptr},
+      {ParseLayerPath, "/a\r\nHost: x/", nullptr},
+  };
+  for (const Row& row : kRows) {
+    const std::optional<std::string> parsed = row.parse(row.text);
+    if (row.expected == nullptr) {
+      EXPECT_FALSE(parsed.has_value()) << row.text;
+    } else {
+      EXPECT_EQ(parsed.value_or("(malformed)"), row.expected) << row.text;
+    }
+  }
+  EXPECT_FALSE(ParseLayerPath("/" + std::string(kMaxLayerPathLength, 'a')));
+  TempDir dir;
+  dir.Write("vesk.ini", "product=IDR023\n");
+  Configuration config = Load(dir, {});
+  EXPECT_EQ(config.product, "IDR023");
+  EXPECT_EQ(Entry(config, "Product").source, ValueSource::kFile);
+  config = Load(dir, {{"VESK_PRODUCT", "I"}, {"VESK_LAYER_PATH", "maps"}});
+  EXPECT_EQ(config.product, "IDR641");
+  EXPECT_EQ(config.layer_path, "/products/radar_transparencies/");
+  ASSERT_EQ(config.warnings.size(), 2u);
+  EXPECT_EQ(config.warnings[0],
+            "VESK_PRODUCT: \"I\" is not 3 to 16 letters and digits; using the default IDR641");
+  EXPECT_NE(config.warnings[1].find("VESK_LAYER_PATH"), std::string::npos) << config.warnings[1];
 }
 
 TEST(ConfigTest, UnreadableFileIsReported) {

@@ -1,0 +1,49 @@
+// The four map layers the pages show under the frames (background,
+// topography, locations, range): PNG pictures of the radar product that
+// the radar host publishes beside its loops. A run with a new frame fetches
+// each one that is missing or a week old, so that the program directory
+// keeps them without the operator's help.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "refresh/RunContext.h"
+
+namespace refresh {
+
+// The layers in page order.
+inline constexpr std::array<const char*, 4> kMapLayers = {"background", "topography", "locations",
+                                                          "range"};
+// A layer this old is fetched again.
+inline constexpr std::chrono::hours kMapLayerMaxAge{7 * 24};
+// After a failed fetch, a layer is not asked for again before this long.
+inline constexpr std::chrono::hours kMapLayerRetryInterval{24};
+
+// The file name of a product's layer: "IDR641.range.png".
+std::string MapLayerFileName(const std::string& product, std::size_t layer);
+
+// The marker of a layer's last failed fetch, whose write time is that of
+// the attempt: "IDR641.range.png.failed".
+std::string MapLayerAttemptFileName(const std::string& layer_file);
+
+// Why the bytes are not a PNG picture this program publishes, or nullopt
+// when they are one: the signature, an IHDR chunk first with a width and a
+// height from 1 to platform::kMaxDimension, a valid bit depth for its
+// colour type, and an IEND chunk at the end.
+std::optional<std::string> PngProblem(std::string_view bytes);
+
+// When run.config.fetch_layers is set: fetches each layer of run.config's
+// product that is missing in the working directory or older than
+// kMapLayerMaxAge, with run.radar_client from run.config.layer_path + name,
+// publishes it atomically once it passed PngProblem and prints
+// "Saving IDR641.range.png". A layer that fails prints one line, keeps its old file, adds
+// to run.layers_not_fetched and is not asked for again within
+// kMapLayerRetryInterval; nothing is reported and nothing is thrown.
+void RefreshMapLayers(RunContext& run, std::chrono::system_clock::time_point now);
+
+}  // namespace refresh
