@@ -268,7 +268,7 @@ std::size_t TlsSocket::Receive(char* buffer, std::size_t max_bytes, int timeout_
     }
     if (received > 0) break;
     if (!deadline) deadline = DeadlineAfter(timeout_ms);
-    if (!socket_.Wait(for_writing, deadline ? MillisecondsLeft(deadline) : TcpSocket::kNoTimeout))
+    if (!socket_.Wait(for_writing, MillisecondsLeft(deadline)))
       throw EIdReadTimeout("Read Timeout");
   }
   if (received == 0) return Ended();

@@ -43,6 +43,7 @@ class TlsContext {
 class TlsSocket {
  public:
   TlsSocket() = default;
+  ~TlsSocket() { Close(); }
   TlsSocket(TlsSocket&& other) noexcept = default;
   TlsSocket& operator=(TlsSocket&& other) noexcept = default;
   TlsSocket(const TlsSocket&) = delete;

@@ -246,11 +246,6 @@ void TlsFront::Serve(int client) {
       if (!ssl_write_all(buffer.data(), static_cast<std::size_t>(received))) break;
     } else if (received == 0 || (errno != EAGAIN && errno != EINTR)) {
       ended_by_backend = received == 0;
-      if (received < 0) {
-        // A reset behind the front is a reset in front of it.
-        linger option{1, 0};
-        ::setsockopt(client, SOL_SOCKET, SO_LINGER, &option, sizeof option);
-      }
       break;
     }
   }
