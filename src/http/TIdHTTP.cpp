@@ -217,7 +217,7 @@ void TIdHTTP::SendRequest() {
   bytes += request_.RawHeaders.FoldedText();
   if (allow_cookies_ && cookie_manager_) {
     std::string cookies =
-        cookie_manager_->CookieHeader(url_.Host, url_.Path + url_.Document, false);
+        cookie_manager_->CookieHeader(url_.Host, url_.Path + url_.Document, IsHttps(url_.Protocol));
     if (!cookies.empty()) {
       // One line, never folded: the store keeps it short enough, and
       // servers that take no continuation lines would read a folded one

@@ -81,8 +81,15 @@ void TIdTCPConnection::Write(const std::string& bytes) {
 
 std::size_t TIdTCPConnection::Receive(char* buffer, std::size_t max_bytes) {
   if (!Connected()) throw platform::EIdNotConnected("Not Connected");
-  std::size_t received = tls_.IsOpen() ? tls_.Receive(buffer, max_bytes, WaitLimitMs())
-                                       : socket_.Receive(buffer, max_bytes, WaitLimitMs());
+  std::size_t received = 0;
+  try {
+    received = tls_.IsOpen() ? tls_.Receive(buffer, max_bytes, WaitLimitMs())
+                             : socket_.Receive(buffer, max_bytes, WaitLimitMs());
+  } catch (const platform::EIdConnClosedGracefully&) {
+    // A TLS stream cut short is over as a closed one is.
+    Disconnect();
+    throw;
+  }
   if (received == 0) Disconnect();
   return received;
 }

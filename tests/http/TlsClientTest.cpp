@@ -77,8 +77,10 @@ std::unique_ptr<TestCertificates> TlsClientTest::certificates_;
 std::unique_ptr<TempDir> TlsClientTest::ca_dir_;
 
 TEST_F(TlsClientTest, KeptAliveConnectionCarriesEveryRequestAfterOneHandshake) {
+  // A cookie for secure connections only goes back over this one.
   ScriptedServer backend(
-      {{ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("page")),
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send(HttpOk("page", "Set-Cookie: id=7; Path=/; Secure\r\n")),
         ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("frame 1")),
         ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("frame 2"))}});
   TlsFront front(certificates_->Server(Kind::kGood), backend.Port());
@@ -94,6 +96,7 @@ TEST_F(TlsClientTest, KeptAliveConnectionCarriesEveryRequestAfterOneHandshake) {
   EXPECT_NE(heads[1].find("\r\nHost: 127.0.0.1:" + std::to_string(front.Port()) + "\r\n"),
             std::string::npos)
       << heads[1];
+  EXPECT_NE(heads[1].find("\r\nCookie: id=7\r\n"), std::string::npos) << heads[1];
 }
 
 TEST_F(TlsClientTest, CertificateIsCheckedBeforeAnythingIsSent) {
