@@ -49,7 +49,7 @@ void TIdTCPConnection::Disconnect() {
 }
 
 void TIdTCPConnection::Probe() {
-  if (!socket_.IsOpen()) return;
+  if (!Connected()) return;
   if (input_.Buffered() > 0) {
     Disconnect();
     return;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/TIdHTTP.h"
@@ -97,6 +98,20 @@ TEST_F(TlsClientTest, KeptAliveConnectionCarriesEveryRequestAfterOneHandshake) {
             std::string::npos)
       << heads[1];
   EXPECT_NE(heads[1].find("\r\nCookie: id=7\r\n"), std::string::npos) << heads[1];
+}
+
+TEST_F(TlsClientTest, KeptAliveConnectionTheHostEndedIsReplacedBeforeTheNextRequest) {
+  ScriptedServer backend(
+      {{ScriptedServer::ReadRequest(), ScriptedServer::SendAndClose(HttpOk("one"))},
+       Answering(HttpOk("two"))});
+  TlsFront front(certificates_->Server(Kind::kGood), backend.Port());
+  TIdHTTP client;
+  AimAt(client, "127.0.0.1", front.Port());
+  EXPECT_EQ(client.Get("/one"), "one");
+  // Time for the host's close_notify to arrive.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(client.Get("/two"), "two");
+  EXPECT_EQ(front.Handshakes(), 2);
 }
 
 TEST_F(TlsClientTest, CertificateIsCheckedBeforeAnythingIsSent) {
