@@ -2,6 +2,8 @@
 // by Content-Length and chunked, against a server in a child process (so that
 // its copy of the body does not count against the client's memory). With
 // --curl, curl fetches the same bodies from the same server for comparison.
+// With --tls the GETs go over https to a TLS front in the same child, with a
+// certificate made for the run and one cipher suite for both clients.
 //
 // Targets: at least 90% of curl's throughput, and a peak resident size of
 // at most 1.1 times the body (the body is never held twice). Exits 1 when a
@@ -19,12 +21,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "http/TIdHTTP.h"
 #include "platform/Exceptions.h"
+#include "support/TlsFront.h"
 
 namespace {
 
@@ -33,11 +38,26 @@ constexpr double kMinCurlRatio = 0.90;
 constexpr double kMaxMemoryRatio = 1.10;
 // The server child ends by itself after this long even if nobody stops it.
 constexpr int kServerLifetimeSeconds = 600;
+// The one suite both clients get over TLS: what the server allows.
+constexpr const char* kTlsCipher = "ECDHE-ECDSA-AES128-GCM-SHA256";
 
 struct Options {
   std::size_t body_bytes = 256u * 1024 * 1024;
   int runs = 3;
   std::string curl;  // path of curl; empty: no comparison
+  bool tls = false;
+};
+
+// Where the clients go: the plain server's port, or over TLS the front's,
+// with the CA file that verifies it.
+struct Target {
+  std::uint16_t port = 0;
+  bool tls = false;
+  std::string ca_file;
+
+  std::string Url(const std::string& path) const {
+    return std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + path;
+  }
 };
 
 // The body's bytes follow a fixed pattern, so that the client's copy can be
@@ -69,8 +89,25 @@ bool SendAll(int fd, const char* data, std::size_t size) {
 
 // The server child: answers GET /length and GET /chunked with the body, one
 // connection at a time, until the parent closes control_fd or the lifetime
-// ends.
-[[noreturn]] void Serve(int listener, int control_fd, std::size_t body_bytes) {
+// ends. With a CA file to write, a TLS front passes the GETs of its port on
+// to the listener; the port goes to the parent after the ready byte.
+[[noreturn]] void Serve(int listener, int control_fd, std::size_t body_bytes,
+                        const std::string& ca_file) {
+  std::optional<testing_support::TestCertificates> certificates;
+  std::optional<testing_support::TlsFront> front;
+  std::uint16_t front_port = 0;
+  if (!ca_file.empty()) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    certificates.emplace();
+    certificates->WriteCaFile(ca_file);
+    front.emplace(certificates->Server(testing_support::TestCertificates::Kind::kGood),
+                  ntohs(address.sin_port),
+                  testing_support::TlsFront::Options{std::chrono::seconds(kServerLifetimeSeconds),
+                                                     true, kTlsCipher});
+    front_port = front->Port();
+  }
   std::string body = MakeBody(body_bytes);
   std::string length_answer =
       "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
@@ -92,8 +129,8 @@ bool SendAll(int fd, const char* data, std::size_t size) {
   body.clear();
   body.shrink_to_fit();
 
-  char ready = 'r';
-  (void)!::write(control_fd, &ready, 1);
+  char ready[3] = {'r', static_cast<char>(front_port >> 8), static_cast<char>(front_port & 0xff)};
+  (void)!::write(control_fd, ready, sizeof ready);
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(kServerLifetimeSeconds);
   while (std::chrono::steady_clock::now() < end) {
     pollfd entries[2] = {{listener, POLLIN, 0}, {control_fd, POLLIN, 0}};
@@ -117,6 +154,7 @@ bool SendAll(int fd, const char* data, std::size_t size) {
     }
     ::close(fd);
   }
+  // The front's threads end with the process.
   std::_Exit(0);
 }
 
@@ -140,15 +178,17 @@ struct Measurement {
   std::size_t peak_bytes = 0;
 };
 
-Measurement MeasureClient(std::uint16_t port, const std::string& path, std::size_t body_bytes) {
+Measurement MeasureClient(const Target& target, const std::string& path, std::size_t body_bytes) {
   ResetPeakResident();
   Measurement result;
   auto start = std::chrono::steady_clock::now();
   std::string body;
   {
     http::TIdHTTP client;
+    client.SetScheme(target.tls ? "https" : "http");
     client.SetHost("127.0.0.1");
-    client.SetPort(port);
+    client.SetPort(target.port);
+    client.SetTlsCaFile(target.ca_file);
     client.SetReadTimeout(30000);
     body = client.Get(path);
   }
@@ -164,12 +204,11 @@ Measurement MeasureClient(std::uint16_t port, const std::string& path, std::size
 }
 
 // curl's own measure of the same transfer; 0 when it failed.
-double MeasureCurl(const std::string& curl, std::uint16_t port, const std::string& path,
+double MeasureCurl(const std::string& curl, const Target& target, const std::string& path,
                    std::size_t body_bytes) {
-  std::string command = "'" + curl +
-                        "' -s -o /dev/null -w '%{size_download} %{time_total}' "
-                        "http://127.0.0.1:" +
-                        std::to_string(port) + path;
+  std::string command = "'" + curl + "' -s -o /dev/null -w '%{size_download} %{time_total}' ";
+  if (target.tls) command += "--cacert '" + target.ca_file + "' ";
+  command += target.Url(path);
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return 0;
   double size = 0, seconds = 0;
@@ -189,8 +228,10 @@ Options ParseOptions(int argc, char** argv) {
       options.runs = std::max(1, std::atoi(argv[++i]));
     } else if (argument == "--curl" && i + 1 < argc) {
       options.curl = argv[++i];
+    } else if (argument == "--tls") {
+      options.tls = true;
     } else {
-      std::fprintf(stderr, "usage: HttpGetBench [--mb MIB] [--runs N] [--curl PATH]\n");
+      std::fprintf(stderr, "usage: HttpGetBench [--mb MIB] [--runs N] [--curl PATH] [--tls]\n");
       std::exit(2);
     }
   }
@@ -198,16 +239,16 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 // Measures one path; false when a target was missed.
-bool MeasurePath(const Options& options, std::uint16_t port, const std::string& path) {
+bool MeasurePath(const Options& options, const Target& target, const std::string& path) {
   Measurement best;
   double curl_best = 0;
   std::vector<double> ratios;
   for (int run = 0; run < options.runs; ++run) {
-    Measurement m = MeasureClient(port, path, options.body_bytes);
+    Measurement m = MeasureClient(target, path, options.body_bytes);
     best.megabytes_per_second = std::max(best.megabytes_per_second, m.megabytes_per_second);
     best.peak_bytes = std::max(best.peak_bytes, m.peak_bytes);
     if (options.curl.empty()) continue;
-    double curl = MeasureCurl(options.curl, port, path, options.body_bytes);
+    double curl = MeasureCurl(options.curl, target, path, options.body_bytes);
     curl_best = std::max(curl_best, curl);
     if (curl > 0) ratios.push_back(m.megabytes_per_second / curl);
   }
@@ -250,7 +291,14 @@ int main(int argc, char** argv) {
     std::perror("HttpGetBench: listen on 127.0.0.1");
     return 2;
   }
-  std::uint16_t port = ntohs(address.sin_port);
+  Target target{ntohs(address.sin_port), options.tls, ""};
+  std::string ca_dir;
+  if (options.tls) {
+    char pattern[] = "/tmp/vesk-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return 2;
+    ca_dir = pattern;
+    target.ca_file = ca_dir + "/ca.pem";
+  }
 
   // Started before anything else, so that the child inherits no threads and
   // little memory.
@@ -260,25 +308,28 @@ int main(int argc, char** argv) {
   if (child < 0) return 2;
   if (child == 0) {
     ::close(control[0]);
-    Serve(listener, control[1], options.body_bytes);
+    Serve(listener, control[1], options.body_bytes, target.ca_file);
   }
   ::close(control[1]);
   ::close(listener);
-  char ready = 0;
-  if (::read(control[0], &ready, 1) != 1) {
+  unsigned char ready[3] = {};
+  if (::read(control[0], ready, sizeof ready) != sizeof ready) {
     std::fprintf(stderr, "HttpGetBench: the server did not start\n");
     return 2;
   }
+  if (options.tls) target.port = static_cast<std::uint16_t>(ready[1] << 8 | ready[2]);
 
-  std::printf("HttpGetBench: one GET of %zu bytes over loopback, best of %d runs\n",
-              options.body_bytes, options.runs);
+  std::printf("HttpGetBench: one GET of %zu bytes over loopback%s, best of %d runs\n",
+              options.body_bytes, options.tls ? " over TLS 1.2" : "", options.runs);
+  if (options.tls) std::printf("cipher suite of the client and curl: %s\n", kTlsCipher);
   if (options.curl.empty()) std::printf("curl not given: no throughput comparison\n");
   bool all_met = true;
   for (const char* path : {"/length", "/chunked"})
-    all_met = MeasurePath(options, port, path) && all_met;
+    all_met = MeasurePath(options, target, path) && all_met;
 
   ::close(control[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
+  if (!ca_dir.empty()) std::filesystem::remove_all(ca_dir);
   return all_met ? 0 : 1;
 }

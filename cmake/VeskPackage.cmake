@@ -46,16 +46,19 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The overlay text needs a font: the face is looked up with fontconfig, which
 # substitutes whatever is installed; DejaVu is Debian's usual default.
 set(vesk_font_dependency "fonts-dejavu-core | fonts-liberation2 | fonts-freefont-ttf")
+# https hosts are verified against the system's store of certificate
+# authorities, which ca-certificates provides.
+set(vesk_data_dependencies "${vesk_font_dependency}, ca-certificates")
 find_program(VESK_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VESK_DPKG_SHLIBDEPS)
   # The libraries and their versions as the built programs need them; CPack
   # adds them to the dependencies given here.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${vesk_font_dependency}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${vesk_data_dependencies}")
 else()
   string(CONCAT CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libfreetype6 (>= 2.2.1), "
-    "libfontconfig1 (>= 2.12.6), zlib1g (>= 1:1.1.4), ${vesk_font_dependency}")
+    "libfontconfig1 (>= 2.12.6), zlib1g (>= 1:1.1.4), libssl3 (>= 3.0.0), ${vesk_data_dependencies}")
 endif()
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "nginx | httpd, cron | systemd-sysv")
 

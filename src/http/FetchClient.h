@@ -22,7 +22,8 @@ inline constexpr std::string_view kBrowserUserAgent =
 void ConfigureFetchClient(TIdHTTP& client, const zub32::Endpoint& host,
                           const zub32::Configuration& config);
 
-// "http://" host, ":" port unless it is 80, and path: where the client's
+// The scheme, "://", host, ":" port unless it is the scheme's default, and
+// path: where the client's
 // next GET of path goes, as the stages' "Opening" lines show it.
 std::string OpeningAddress(const TIdHTTP& client, std::string_view path);
 

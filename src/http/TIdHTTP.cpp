@@ -84,13 +84,28 @@ void RefuseControlBytes(const std::string& address) {
                                Quoted(address));
 }
 
+bool IsHttps(const std::string& scheme) {
+  return platform::EqualsIgnoringAsciiCase(scheme, "https");
+}
+
 bool ValueIs(const std::string& value, const char* word) {
   return platform::EqualsIgnoringAsciiCase(TrimBlanks(value), word);
 }
 
 }  // namespace
 
-TIdHTTP::TIdHTTP() { url_.Port = std::to_string(port_); }
+TIdHTTP::TIdHTTP() {
+  url_.Protocol = "http";
+  url_.Port = std::to_string(port_);
+}
+
+void TIdHTTP::SetScheme(const std::string& scheme) {
+  if (scheme != "http" && scheme != "https")
+    throw platform::EIdUnknownProtocol("Scheme \"" + zub32::PrintableBytes(scheme) +
+                                       "\" not supported");
+  if (scheme != url_.Protocol) connection_.Disconnect();
+  url_.Protocol = scheme;
+}
 
 void TIdHTTP::SetHost(const std::string& host) {
   host_ = host;
@@ -138,17 +153,21 @@ std::string TIdHTTP::Get(const std::string& url) {
 void TIdHTTP::ResolveTarget(const std::string& target) {
   RefuseControlBytes(target);
   TIdURI uri = TIdURI::Parse(target);
-  // Only http (and https, refused when the connection is prepared) is
-  // followed: another scheme, with or without "//", names something that is
-  // no web page, whatever port it gives.
+  // Only http and https are followed: another scheme, with or without "//",
+  // names something that is no web page, whatever port it gives.
   const std::string scheme = uri.Protocol.empty() ? TIdURI::SchemeOf(target) : uri.Protocol;
-  const bool https = platform::EqualsIgnoringAsciiCase(scheme, "https");
+  const bool https = IsHttps(scheme);
   if (!scheme.empty() && !https && !platform::EqualsIgnoringAsciiCase(scheme, "http"))
     throw platform::EIdUnknownProtocol("Scheme \"" + zub32::PrintableBytes(scheme) +
                                        "\" not supported: " + zub32::PrintableBytes(target));
   if (!scheme.empty() && (uri.Protocol.empty() || !TIdURI::IsValidHost(uri.Host)))
     throw platform::EIdException("Invalid host " + Quoted(uri.Host) + " in the address " +
                                  Quoted(target));
+  // A redirect must not take what TLS protected onto plain http.
+  if (!scheme.empty() && !https && redirect_count_ > 1 && IsHttps(url_.Protocol))
+    throw platform::EIdHTTPProtocolException(
+        response_.ResponseCode,
+        "Redirect from https to http refused: " + zub32::PrintableBytes(target), "");
   url_.Path =
       (!uri.Path.empty() && uri.Path[0] == '/') ? uri.Path : TIdURI::MergePath(url_.Path, uri.Path);
   url_.Document = uri.Document;
@@ -160,30 +179,30 @@ void TIdHTTP::ResolveTarget(const std::string& target) {
     url_.Protocol = https ? "https" : "http";
     url_.Port = !uri.Port.empty() ? uri.Port : https ? kDefaultHttpsPort : kDefaultHttpPort;
   } else {
-    url_.Protocol = "http";
-    if (url_.Port.empty() || url_.Port == "0") url_.Port = kDefaultHttpPort;
+    // A path stays on the current scheme.
+    if (url_.Protocol.empty()) url_.Protocol = "http";
+    if (url_.Port.empty() || url_.Port == "0")
+      url_.Port = IsHttps(url_.Protocol) ? kDefaultHttpsPort : kDefaultHttpPort;
   }
   request_.RequestTarget = TIdURI::EncodeTarget(url_.Path + url_.Document + url_.Params);
   // An IPv6 literal needs its brackets back in the Host line.
   std::string host = url_.Host.find(':') != std::string::npos ? "[" + url_.Host + "]" : url_.Host;
-  request_.Host = url_.Port == kDefaultHttpPort ? host : host + ":" + url_.Port;
+  const char* default_port = IsHttps(url_.Protocol) ? kDefaultHttpsPort : kDefaultHttpPort;
+  request_.Host = url_.Port == default_port ? host : host + ":" + url_.Port;
 }
 
 void TIdHTTP::PrepareConnection() {
   int port = ParsePort(url_.Port);
-  if (connection_.Connected() &&
-      (!platform::EqualsIgnoringAsciiCase(url_.Host, connected_host_) || port != connected_port_))
+  const bool tls = IsHttps(url_.Protocol);
+  if (connection_.Connected() && (!platform::EqualsIgnoringAsciiCase(url_.Host, connected_host_) ||
+                                  port != connected_port_ || tls != connection_.Secure()))
     connection_.Disconnect();
   host_ = url_.Host;
   port_ = port;
-  // No secure transport is installed, so an https target is refused before
-  // anything is sent.
-  if (platform::EqualsIgnoringAsciiCase(url_.Protocol, "https"))
-    throw platform::EIdIOHandlerPropInvalid("IOHandler value is not valid");
   if (has_response_ && !KeepAlive()) connection_.Disconnect();
   connection_.Probe();
   if (!connection_.Connected()) {
-    connection_.Connect(host_, port_);
+    connection_.Connect(host_, port_, tls);
     connected_host_ = host_;
     connected_port_ = port_;
     has_response_ = false;
@@ -198,7 +217,7 @@ void TIdHTTP::SendRequest() {
   bytes += request_.RawHeaders.FoldedText();
   if (allow_cookies_ && cookie_manager_) {
     std::string cookies =
-        cookie_manager_->CookieHeader(url_.Host, url_.Path + url_.Document, false);
+        cookie_manager_->CookieHeader(url_.Host, url_.Path + url_.Document, IsHttps(url_.Protocol));
     if (!cookies.empty()) {
       // One line, never folded: the store keeps it short enough, and
       // servers that take no continuation lines would read a folded one

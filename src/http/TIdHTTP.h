@@ -1,6 +1,6 @@
-// The blocking HTTP/1.1 GET client. A caller sets the target host, port,
-// read time-out, redirect and cookie switches and the request fields, then
-// GETs paths or absolute http URLs; each GET returns the body bytes or
+// The blocking HTTP/1.1 GET client. A caller sets the target scheme, host,
+// port, read time-out, redirect and cookie switches and the request fields,
+// then GETs paths or absolute http and https URLs; each GET returns the body bytes or
 // raises one of the EId* classes of platform/Exceptions.h. The client keeps
 // its connection alive between GETs to the same host and port and closes it
 // when it goes away.
@@ -37,6 +37,13 @@ class TIdHTTP {
   void SetHost(const std::string& host);
   int Port() const { return port_; }
   void SetPort(int port);
+  // "http" or "https": the scheme of the current target, which a path keeps.
+  // A redirect from https to http is refused.
+  const std::string& Scheme() const { return url_.Protocol; }
+  void SetScheme(const std::string& scheme);
+  // The PEM bundle https certificates are verified against; empty (the
+  // default): the system's store.
+  void SetTlsCaFile(const std::string& path) { connection_.SetTlsCaFile(path); }
   // Milliseconds for one wait for data and for a connect; 0: no limit.
   int ReadTimeout() const { return connection_.ReadTimeout(); }
   void SetReadTimeout(int milliseconds) { connection_.SetReadTimeout(milliseconds); }

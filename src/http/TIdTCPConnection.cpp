@@ -1,6 +1,7 @@
 #include "http/TIdTCPConnection.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/Exceptions.h"
 
@@ -24,21 +25,31 @@ int TIdTCPConnection::WaitLimitMs() const {
   return read_timeout_ == 0 ? limit : std::min(read_timeout_, limit);
 }
 
-void TIdTCPConnection::Connect(const std::string& host, int port) {
+void TIdTCPConnection::Connect(const std::string& host, int port, bool tls) {
   Disconnect();
+  platform::TcpSocket socket;
   try {
-    socket_ = platform::TcpSocket::Connect(host, port, WaitLimitMs());
+    socket = platform::TcpSocket::Connect(host, port, WaitLimitMs());
   } catch (const platform::EIdConnectTimeout&) {
     if (DeadlinePassed()) RaiseReadTimeout();
     throw;
   }
+  if (tls) {
+    if (!tls_context_ || tls_context_->CaFile() != tls_ca_file_) tls_context_.emplace(tls_ca_file_);
+    tls_ = platform::TlsSocket::Handshake(std::move(socket), *tls_context_, host, WaitLimitMs());
+  } else {
+    socket_ = std::move(socket);
+  }
   input_.Reset();
 }
 
-void TIdTCPConnection::Disconnect() { socket_.Close(); }
+void TIdTCPConnection::Disconnect() {
+  tls_.Close();
+  socket_.Close();
+}
 
 void TIdTCPConnection::Probe() {
-  if (!socket_.IsOpen()) return;
+  if (!Connected()) return;
   if (input_.Buffered() > 0) {
     Disconnect();
     return;
@@ -47,15 +58,19 @@ void TIdTCPConnection::Probe() {
   try {
     // A quiet connection is still good; anything else is not. Nothing is
     // waited for: a byte or the peer's close would already be there.
-    if (!socket_.ReceiveNow(&byte, 1)) return;
-  } catch (const platform::EIdSocketError&) {
+    if (!(tls_.IsOpen() ? tls_.ReceiveNow(&byte, 1) : socket_.ReceiveNow(&byte, 1))) return;
+  } catch (const platform::EIdException&) {
   }
   Disconnect();
 }
 
 void TIdTCPConnection::Write(const std::string& bytes) {
   try {
-    socket_.SendAll(bytes.data(), bytes.size(), WaitLimitMs());
+    if (tls_.IsOpen()) {
+      tls_.SendAll(bytes.data(), bytes.size(), WaitLimitMs());
+    } else {
+      socket_.SendAll(bytes.data(), bytes.size(), WaitLimitMs());
+    }
   } catch (const platform::EIdSocketError&) {
     // A send that could not finish before the deadline is the same stall as
     // a read that could not.
@@ -65,9 +80,17 @@ void TIdTCPConnection::Write(const std::string& bytes) {
 }
 
 std::size_t TIdTCPConnection::Receive(char* buffer, std::size_t max_bytes) {
-  if (!socket_.IsOpen()) throw platform::EIdNotConnected("Not Connected");
-  std::size_t received = socket_.Receive(buffer, max_bytes, WaitLimitMs());
-  if (received == 0) socket_.Close();
+  if (!Connected()) throw platform::EIdNotConnected("Not Connected");
+  std::size_t received = 0;
+  try {
+    received = tls_.IsOpen() ? tls_.Receive(buffer, max_bytes, WaitLimitMs())
+                             : socket_.Receive(buffer, max_bytes, WaitLimitMs());
+  } catch (const platform::EIdConnClosedGracefully&) {
+    // A TLS stream cut short is over as a closed one is.
+    Disconnect();
+    throw;
+  }
+  if (received == 0) Disconnect();
   return received;
 }
 

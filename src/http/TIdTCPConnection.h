@@ -1,5 +1,6 @@
-// The client's TCP connection: the socket, its input buffer, and the read
-// time-out that bounds every wait for bytes.
+// The client's connection, plain TCP or TLS over it: the socket, its input
+// buffer, and the read time-out that bounds every wait for bytes, the TLS
+// handshake's included.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include "http/ByteSource.h"
 #include "http/InputBuffer.h"
 #include "platform/TcpSocket.h"
+#include "platform/TlsSocket.h"
 
 namespace http {
 
@@ -21,12 +23,18 @@ class TIdTCPConnection : private ByteSource {
   TIdTCPConnection(const TIdTCPConnection&) = delete;
   TIdTCPConnection& operator=(const TIdTCPConnection&) = delete;
 
-  // Connects within the read time-out (0: a connect without limit) and
-  // starts with an empty input buffer.
-  void Connect(const std::string& host, int port);
+  // Connects within the read time-out (0: a connect without limit), with
+  // tls runs the TLS handshake for host within it again, and starts with an
+  // empty input buffer.
+  void Connect(const std::string& host, int port, bool tls);
   // Open until it is closed here or the peer's close has been seen.
-  bool Connected() const { return socket_.IsOpen(); }
+  bool Connected() const { return socket_.IsOpen() || tls_.IsOpen(); }
+  bool Secure() const { return tls_.IsOpen(); }
   void Disconnect();
+
+  // The PEM bundle TLS connections verify certificates against; empty: the
+  // system's store.
+  void SetTlsCaFile(const std::string& path) { tls_ca_file_ = path; }
 
   // Checks an idle kept-alive connection before it carries a request: a
   // read of at most 1 millisecond. A connection the peer has closed or
@@ -61,7 +69,11 @@ class TIdTCPConnection : private ByteSource {
 
   std::size_t Receive(char* buffer, std::size_t max_bytes) override;
 
-  platform::TcpSocket socket_;
+  platform::TcpSocket socket_;  // open for a plain connection
+  platform::TlsSocket tls_;     // open for a TLS connection
+  std::string tls_ca_file_;
+  // Made for the first TLS connection, and again when the bundle changes.
+  std::optional<platform::TlsContext> tls_context_;
   InputBuffer input_{*this, kRecvBufferSize};
   int read_timeout_ = 0;
   std::optional<Clock::time_point> deadline_;

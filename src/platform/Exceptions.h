@@ -57,9 +57,10 @@ VESK_DECLARE_ERROR(EIdConnectException, EIdException);      // the failure text
 VESK_DECLARE_ERROR(EIdConnClosedGracefully, EIdException);  // "Connection Closed Gracefully."
 VESK_DECLARE_ERROR(EIdNotConnected, EIdException);          // "Not Connected"
 VESK_DECLARE_ERROR(EIdReadLnMaxLineLengthExceeded, EIdException);  // "Max line length exceeded."
-VESK_DECLARE_ERROR(EIdIOHandlerPropInvalid, EIdException);         // "IOHandler value is not valid"
 VESK_DECLARE_ERROR(EIdUnknownProtocol, EIdException);              // empty message
 VESK_DECLARE_ERROR(EIdProtocolReplyError, EIdException);
+// "TLS: " + the reason: a failed handshake, certificate check or TLS record.
+VESK_DECLARE_ERROR(EIdTLSError, EIdException);
 
 // A final status outside 2xx: the status line is the message, the body the
 // error text.

@@ -91,6 +91,11 @@ TcpSocket TcpSocket::Connect(const std::string& host, int port, int timeout_ms) 
   throw EIdConnectException(ErrnoText(last_error));
 }
 
+bool TcpSocket::Wait(bool for_writing, int timeout_ms) {
+  if (!fd_.valid()) throw EIdNotConnected("Not Connected");
+  return WaitFor(fd_.get(), for_writing ? POLLOUT : POLLIN, DeadlineAfter(timeout_ms));
+}
+
 std::optional<std::size_t> TcpSocket::TryReceive(char* buffer, std::size_t max_bytes,
                                                  int timeout_ms) {
   if (!fd_.valid()) throw EIdNotConnected("Not Connected");

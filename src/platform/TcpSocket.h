@@ -32,6 +32,13 @@ class TcpSocket {
 
   bool IsOpen() const { return fd_.valid(); }
   void Close();
+  // The descriptor, for a layer that runs its own protocol over the socket
+  // (TLS); the socket keeps owning it.
+  int Handle() const { return fd_.get(); }
+
+  // Waits at most timeout_ms (kNoTimeout: no limit) until the socket can be
+  // read, or written when for_writing; false when the time ran out first.
+  bool Wait(bool for_writing, int timeout_ms);
 
   // Receives at most max_bytes into buffer, waiting at most timeout_ms for
   // the first byte (kNoTimeout: no limit). Returns the count received, 0 when

@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "platform/HostLookup.h"
 #include "platform/TextRenderer.h"
+#include "platform/TlsSocket.h"
 #include "platform/Udp.h"
 #include "refresh/MapLayers.h"
 #include "refresh/RunSummary.h"
@@ -70,7 +71,8 @@ void CheckConfiguration(const std::string& directory, const zub32::Configuration
 
 CheckResult CheckHost(const std::string& role, const zub32::Endpoint& endpoint,
                       const std::string& source) {
-  const std::string subject = role + " " + endpoint.text + " (" + source + "): ";
+  const std::string scheme = endpoint.scheme == "https" ? "https://" : "";
+  const std::string subject = role + " " + scheme + endpoint.text + " (" + source + "): ";
   const platform::HostAddresses found = platform::LookUpHost(endpoint.host, endpoint.port);
   if (found.addresses.empty()) {
     return {false, subject + "does not resolve (" + zub32::OneLine(found.error, kMaxDetail) + ")"};
@@ -162,6 +164,21 @@ CheckResult CheckFont(const zub32::Configuration& config) {
   }
 }
 
+// Loads the certificate authorities as the first https connection of a run
+// does; only where a host is reached over https or a bundle is named.
+std::optional<CheckResult> CheckCertificateAuthorities(const zub32::Configuration& config) {
+  const bool https = config.radar_host.scheme == "https" || config.publish_host.scheme == "https";
+  if (!https && config.tls_ca_file.empty()) return std::nullopt;
+  const std::string subject = "certificate authorities " + EntryOf(config, "TlsCaFile").value +
+                              " (" + SourceOf(config, "TlsCaFile") + "): ";
+  try {
+    const platform::TlsContext context(config.tls_ca_file);
+    return CheckResult{true, subject + "loaded"};
+  } catch (const platform::Exception& error) {
+    return CheckResult{false, subject + ErrorText(error)};
+  }
+}
+
 }  // namespace
 
 std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
@@ -173,6 +190,8 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
   results.push_back(CheckHost("radar host", config.radar_host, SourceOf(config, "RadarHost")));
   results.push_back(
       CheckHost("publishing host", config.publish_host, SourceOf(config, "PublishHost")));
+  if (std::optional<CheckResult> authorities = CheckCertificateAuthorities(config))
+    results.push_back(*authorities);
   results.push_back({true, "site address " + EntryOf(config, "SiteAddress").value + " (" +
                                SourceOf(config, "SiteAddress") +
                                "): the pages' picture and refresh addresses start there"});

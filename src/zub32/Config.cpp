@@ -12,6 +12,7 @@ namespace zub32 {
 namespace {
 
 constexpr int kDefaultHttpPort = 80;
+constexpr int kDefaultHttpsPort = 443;
 constexpr int kDefaultSyslogPort = 514;
 constexpr int kMaxPort = 65535;
 constexpr const char* kDefaultHost = "localhost";
@@ -98,16 +99,16 @@ using LoadValue = void (*)(const std::optional<RawValue>& raw, Configuration& co
 
 void LoadEndpoint(const std::optional<RawValue>& raw, Endpoint& endpoint, Configuration& config,
                   ConfigEntry& entry) {
-  endpoint = Endpoint{kDefaultHost, kDefaultHttpPort, kDefaultHost};
+  endpoint = Endpoint{kDefaultHost, kDefaultHttpPort, kDefaultHost, "http"};
   entry.value = endpoint.text;
   if (!raw) return;
-  if (const std::optional<Endpoint> parsed = ParseEndpoint(raw->text, kDefaultHttpPort)) {
+  if (const std::optional<Endpoint> parsed = ParseWebHost(raw->text)) {
     endpoint = *parsed;
-    entry.value = endpoint.text;
+    entry.value = endpoint.scheme == "https" ? "https://" + endpoint.text : endpoint.text;
     entry.source = raw->source;
   } else {
-    config.warnings.push_back(
-        Malformed(*raw, "a valid host or host:port", std::string("the default ") + kDefaultHost));
+    config.warnings.push_back(Malformed(*raw, "a valid [http:// or https://]host[:port]",
+                                        std::string("the default ") + kDefaultHost));
   }
 }
 
@@ -157,6 +158,18 @@ void LoadFont(const std::optional<RawValue>& raw, Configuration& config, ConfigE
   entry.source = raw->source;
 }
 
+void LoadTlsCaFile(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+  entry.value = "system store";
+  if (!raw) return;
+  if (raw->text.empty()) {
+    config.warnings.push_back(Malformed(*raw, "a PEM file", "the system store"));
+    return;
+  }
+  config.tls_ca_file = raw->text;
+  entry.value = raw->text;
+  entry.source = raw->source;
+}
+
 // The address the pages use when SiteAddress is not set, as --help and
 // --check show it.
 std::string ListedSiteAddress(const Configuration& config) {
@@ -201,12 +214,14 @@ struct KeyRow {
 
 // Every key of the configuration, in the order --help and --check show them.
 const KeyRow kKeyRows[] = {
-    {{"RadarHost", "VESK_RADAR_HOST", "radar source host: host or host:port (port 80 when absent)"},
+    {{"RadarHost", "VESK_RADAR_HOST",
+      "radar source host: [http:// or https://]host[:port] (http when no scheme,\n"
+      "      port 80 or 443 when absent)"},
      [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
        LoadEndpoint(raw, config.radar_host, config, entry);
      }},
     {{"PublishHost", "VESK_PUBLISH_HOST",
-      "publishing host: host or host:port, written into the pages as given"},
+      "publishing host, the same form; the pages name its host[:port] as given"},
      [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
        LoadEndpoint(raw, config.publish_host, config, entry);
      }},
@@ -235,6 +250,9 @@ const KeyRow kKeyRows[] = {
       "broadcast (UDP port 514 from every local IPv4 address), off,\n"
       "      or host[:port] (unicast, port 514 when absent)"},
      LoadSyslog},
+    {{"TlsCaFile", "VESK_TLS_CA_FILE",
+      "PEM bundle of the CAs https hosts are verified against (none: the system's store)"},
+     LoadTlsCaFile},
     {{"Font", "VESK_FONT", "font file for the overlay text (none: looked up by face name)"},
      LoadFont},
     {{"ReadTimeout", "VESK_READ_TIMEOUT",
@@ -356,6 +374,26 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text, int default_port) {
     if (!port) return std::nullopt;
     endpoint.port = *port;
   }
+  return endpoint;
+}
+
+std::optional<Endpoint> ParseWebHost(std::string_view text) {
+  text = Trim(text);
+  std::string scheme = "http";
+  for (const char* prefix : {"http://", "https://"}) {
+    const std::string_view given = prefix;
+    if (text.size() > given.size() &&
+        platform::EqualsIgnoringAsciiCase(text.substr(0, given.size()), given)) {
+      scheme = std::string(given.substr(0, given.size() - 3));
+      text.remove_prefix(given.size());
+      if (text.ends_with('/')) text.remove_suffix(1);
+      break;
+    }
+  }
+  if (text != Trim(text)) return std::nullopt;
+  std::optional<Endpoint> endpoint =
+      ParseEndpoint(text, scheme == "https" ? kDefaultHttpsPort : kDefaultHttpPort);
+  if (endpoint) endpoint->scheme = scheme;
   return endpoint;
 }
 

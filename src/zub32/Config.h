@@ -17,7 +17,8 @@ namespace zub32 {
 struct Endpoint {
   std::string host;  // bare host name or address (an IPv6 address without brackets)
   int port = 80;
-  std::string text;  // as configured: "host" or "host:port"
+  std::string text;             // as configured, without the scheme: "host" or "host:port"
+  std::string scheme = "http";  // "http" or "https"
 };
 
 enum class SyslogMode { kBroadcast, kOff, kUnicast };
@@ -75,8 +76,8 @@ inline constexpr const char* kDefaultLayerPath = "/products/radar_transparencies
 inline constexpr std::size_t kMaxLayerPathLength = 256;
 
 struct Configuration {
-  Endpoint radar_host{"localhost", 80, "localhost"};
-  Endpoint publish_host{"localhost", 80, "localhost"};
+  Endpoint radar_host{"localhost", 80, "localhost", "http"};
+  Endpoint publish_host{"localhost", 80, "localhost", "http"};
   // The address readers reach the published files under, without a
   // trailing '/' ("https://www.example.org/vesk"). Empty when not set: the
   // pages then name the publishing host as they always have.
@@ -93,6 +94,9 @@ struct Configuration {
   bool fetch_layers = false;
   SyslogSetting syslog;
   std::string font;  // a font file; empty: look the face up with fontconfig
+  // A PEM bundle of the CAs that https hosts are verified against; empty:
+  // the system's store.
+  std::string tls_ca_file;
   // The longest wait for data in one read, and for a connect.
   int read_timeout_ms = kDefaultReadTimeoutMs;
   // The longest one GET may take as a whole, redirects included, however
@@ -128,6 +132,12 @@ std::map<std::string, std::string> ParseIni(std::string_view text,
 // a host of letters, digits, '.', '-' and '_', a port from 1 to 65535.
 // nullopt when malformed.
 std::optional<Endpoint> ParseEndpoint(std::string_view text, int default_port);
+
+// A web host of RadarHost or PublishHost: an optional "http://" or
+// "https://" (without regard to case; none means http) before what
+// ParseEndpoint takes, the port 80 or 443 by the scheme when absent. A
+// trailing '/' is allowed. nullopt when malformed.
+std::optional<Endpoint> ParseWebHost(std::string_view text);
 
 // "http://" or "https://" (the scheme without regard to case, kept in
 // lower case), a host or [v6-address] with an optional port, and an optional

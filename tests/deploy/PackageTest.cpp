@@ -62,9 +62,10 @@ TEST_F(PackageTest, UnpackedPackageRunsARefresh) {
   ASSERT_EQ(fields.exit_code, 0) << fields.err;
   EXPECT_NE(fields.out.find("Package: vesk\n"), std::string::npos) << fields.out;
   EXPECT_NE(fields.out.find(std::string("Version: ") + kVersion), std::string::npos) << fields.out;
-  // What the overlay needs at run time: FreeType, fontconfig and a font.
-  for (const char* dependency :
-       {"libfreetype6", "libfontconfig1", "fonts-dejavu-core", "libc6", "libstdc++6"}) {
+  // What a run needs: FreeType, fontconfig and a font for the overlay, OpenSSL and the
+  // certificate store for https.
+  for (const char* dependency : {"libfreetype6", "libfontconfig1", "libssl3", "ca-certificates",
+                                 "fonts-dejavu-core", "libc6", "libstdc++6"}) {
     EXPECT_NE(fields.out.find(dependency), std::string::npos) << dependency << "\n" << fields.out;
   }
 

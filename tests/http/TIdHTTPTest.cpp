@@ -673,23 +673,6 @@ TEST(TIdHTTPTest, ConnectTimesOutWhenNobodyAnswers) {
   EXPECT_EQ(raised.message, "Connect timed out.");
 }
 
-TEST(TIdHTTPTest, HttpsIsRefusedBeforeAnythingIsSent) {
-  ScriptedServer server({Answering(HttpOk("plain"))});
-  TIdHTTP client;
-  SetUpLikeTheCallers(client, server);
-  Raised raised =
-      GetFails(client, "https://127.0.0.1:" + std::to_string(server.Port()) + "/secure");
-  EXPECT_EQ(raised.class_name, "EIdIOHandlerPropInvalid");
-  EXPECT_EQ(raised.message, "IOHandler value is not valid");
-  EXPECT_EQ(server.Accepted(), 0);
-
-  // A redirect to https fails the same way.
-  ScriptedServer redirecting({Answering(Redirect("https://127.0.0.1/x"))});
-  TIdHTTP redirected;
-  SetUpLikeTheCallers(redirected, redirecting);
-  EXPECT_EQ(GetFails(redirected, "/").class_name, "EIdIOHandlerPropInvalid");
-}
-
 TEST(TIdHTTPTest, UnknownSchemeIsRefused) {
   TIdHTTP client;
   Raised raised = GetFails(client, "ftp://127.0.0.1/file");

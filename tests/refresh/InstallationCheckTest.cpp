@@ -21,6 +21,7 @@
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
+#include "support/TlsFront.h"
 #include "support/UdpListener.h"
 #include "support/Unprivileged.h"
 
@@ -87,6 +88,37 @@ TEST(InstallationCheckTest, GoodDirectoryPassesEveryCheck) {
   EXPECT_EQ(Find(results, "background").text,
             "background IDR641.background.bmp: valid bitmap, 512 x 512, 24 bits per pixel");
   EXPECT_EQ(CheckLine(results.front()).rfind("ok    program directory " + dir.path(), 0), 0u);
+}
+
+TEST(InstallationCheckTest, HttpsHostNeedsLoadableCertificateAuthorities) {
+  TempDir dir;
+  WriteBackground(dir, 512, 512);
+  testing_support::TestCertificates().WriteCaFile(dir.File("ca.pem"));
+  dir.Write("not-pem.txt", "no certificate here\n");
+  struct Row {
+    std::string ca_file;  // empty: the system's store
+    bool ok;
+    std::string text;
+  };
+  const Row rows[] = {
+      {"", true, "certificate authorities system store (default): loaded"},
+      {dir.File("ca.pem"), true,
+       "certificate authorities " + dir.File("ca.pem") + " (environment): loaded"},
+      {dir.File("not-pem.txt"), false,
+       "certificate authorities " + dir.File("not-pem.txt") +
+           " (environment): EIdTLSError: TLS: cannot load the CA file \"" +
+           dir.File("not-pem.txt") + "\": no certificate or crl found"},
+  };
+  for (const Row& row : rows) {
+    Environment environment = {{"VESK_RADAR_HOST", "https://127.0.0.1:8443"}};
+    if (!row.ca_file.empty()) environment["VESK_TLS_CA_FILE"] = row.ca_file;
+    const std::vector<CheckResult> results =
+        CheckInstallation(dir.path(), "VESK_HOME", Load(dir, environment));
+    EXPECT_EQ(Find(results, "radar host").text.rfind("radar host https://127.0.0.1:8443 (", 0), 0u);
+    const CheckResult& authorities = Find(results, "certificate authorities");
+    EXPECT_EQ(authorities.ok, row.ok);
+    EXPECT_EQ(authorities.text, row.text);
+  }
 }
 
 TEST(InstallationCheckTest, BrokenDirectoryReportsEachProblem) {

@@ -217,6 +217,7 @@ ProcessOptions VeskRunOptions(const std::string& binary, const std::string& work
                          {"VESK_FONT", std::nullopt},
                          {"VESK_RADAR_HOST", std::nullopt},
                          {"VESK_PUBLISH_HOST", std::nullopt},
+                         {"VESK_TLS_CA_FILE", std::nullopt},
                          {"VESK_READ_TIMEOUT", std::nullopt},
                          {"VESK_REQUEST_DEADLINE", std::nullopt},
                          {"VESK_RUN_DEADLINE", std::nullopt}};

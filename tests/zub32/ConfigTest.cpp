@@ -54,7 +54,9 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(Entry(config, "SiteAddress").value, "https://localhost/vesk");
   EXPECT_EQ(config.product, "IDR641");
   EXPECT_EQ(config.layer_path, "/products/radar_transparencies/");
-  ASSERT_EQ(config.entries.size(), 10u);
+  EXPECT_EQ(config.radar_host.scheme, "http");
+  EXPECT_EQ(config.tls_ca_file, "");
+  ASSERT_EQ(config.entries.size(), 11u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -249,6 +251,28 @@ TEST(ConfigTest, EndpointForms) {
        {"", ":80", "host:", "host:0", "host:65536", "host:+80", "host:8o", "host:123456", "a b",
         "host/path", "x\"><script>", "[::1", "[]:80", "[::1]x", "[host]:80"}) {
     EXPECT_FALSE(ParseEndpoint(bad, 80)) << bad;
+  }
+}
+
+TEST(ConfigTest, WebHostForms) {
+  struct Row {
+    const char* text;
+    const char* scheme;
+    const char* host_text;  // what the pages name
+    int port;
+  };
+  for (const Row& row : {Row{"radar.example.org", "http", "radar.example.org", 80},
+                         Row{"HTTPS://radar.example.org", "https", "radar.example.org", 443},
+                         Row{"https://127.0.0.1:8443/", "https", "127.0.0.1:8443", 8443},
+                         Row{"http://[::1]:8080", "http", "[::1]:8080", 8080}}) {
+    const std::optional<Endpoint> parsed = ParseWebHost(row.text);
+    ASSERT_TRUE(parsed) << row.text;
+    EXPECT_EQ(parsed->scheme, row.scheme) << row.text;
+    EXPECT_EQ(parsed->text, row.host_text) << row.text;
+    EXPECT_EQ(parsed->port, row.port) << row.text;
+  }
+  for (const char* bad : {"https://", "ftp://host", "https:// host", "https://host/path"}) {
+    EXPECT_FALSE(ParseWebHost(bad)) << bad;
   }
 }
 
