@@ -16,6 +16,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/HostLookup.h"
+#include "support/GetFailure.h"
 #include "support/ScriptedServer.h"
 #include "support/TestText.h"
 
@@ -57,20 +58,8 @@ void SetUpLikeTheCallers(TIdHTTP& client, const ScriptedServer& server) {
 // The request line of a recorded head.
 std::string RequestLine(const std::string& head) { return head.substr(0, head.find("\r\n")); }
 
-// Runs the GET and returns the error it raised, by class name and message.
-struct Raised {
-  std::string class_name;
-  std::string message;
-};
-Raised GetFails(TIdHTTP& client, const std::string& url) {
-  try {
-    client.Get(url);
-  } catch (const platform::Exception& error) {
-    return {error.ClassName(), error.Message()};
-  }
-  ADD_FAILURE() << "GET " << url << " did not fail";
-  return {};
-}
+using testing_support::GetFails;
+using testing_support::Raised;
 
 // A port on 127.0.0.1 that nothing listens on: bound, then released.
 std::uint16_t UnusedPort() {

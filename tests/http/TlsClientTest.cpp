@@ -10,6 +10,7 @@
 
 #include "http/TIdHTTP.h"
 #include "platform/Exceptions.h"
+#include "support/GetFailure.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 #include "support/TestText.h"
@@ -31,10 +32,8 @@ Script Answering(const std::string& answer) {
   return {ScriptedServer::ReadRequest(), ScriptedServer::Send(answer)};
 }
 
-struct Raised {
-  std::string class_name;
-  std::string message;
-};
+using testing_support::GetFails;
+using testing_support::Raised;
 
 class TlsClientTest : public ::testing::Test {
  protected:
@@ -57,16 +56,6 @@ class TlsClientTest : public ::testing::Test {
     client.SetReadTimeout(5000);
     client.SetHandleRedirects(true);
     client.Request().Connection = "Keep-Alive";
-  }
-
-  static Raised GetFails(TIdHTTP& client, const std::string& url) {
-    try {
-      client.Get(url);
-    } catch (const platform::Exception& error) {
-      return {error.ClassName(), error.Message()};
-    }
-    ADD_FAILURE() << "GET " << url << " did not fail";
-    return {};
   }
 
   // Made once: every test of the suite uses the same CA.
