@@ -207,6 +207,20 @@ void LoadText(const std::optional<RawValue>& raw, const char* default_value,
   }
 }
 
+void LoadArchiveLines(const std::optional<RawValue>& raw, Configuration& config,
+                      ConfigEntry& entry) {
+  config.archive_lines = ArchiveLines::kEach;
+  entry.value = "each";
+  if (!raw) return;
+  if (const std::optional<ArchiveLines> parsed = ParseArchiveLines(raw->text)) {
+    config.archive_lines = *parsed;
+    entry.value = *parsed == ArchiveLines::kSummary ? "summary" : "each";
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(Malformed(*raw, "each or summary", "the default each"));
+  }
+}
+
 struct KeyRow {
   ConfigKey key;
   LoadValue load;
@@ -273,6 +287,10 @@ const KeyRow kKeyRows[] = {
        LoadCount(raw, kDefaultRunDeadlineSeconds, kMaxRunDeadlineSeconds, "seconds",
                  config.run_deadline_seconds, config, entry);
      }},
+    {{"ArchiveLines", "VESK_ARCHIVE_LINES",
+      "console lines of the 24-hour page: each (a line per missing archived frame)\n"
+      "      or summary (one line counting the frames and overlays it shows)"},
+     LoadArchiveLines},
 };
 
 }  // namespace
@@ -477,6 +495,13 @@ std::optional<std::string> ParseLayerPath(std::string_view text) {
     start = end + 1;
   }
   return path;
+}
+
+std::optional<ArchiveLines> ParseArchiveLines(std::string_view text) {
+  const std::string lower = platform::AsciiLower(Trim(text));
+  if (lower == "each") return ArchiveLines::kEach;
+  if (lower == "summary") return ArchiveLines::kSummary;
+  return std::nullopt;
 }
 
 std::optional<SyslogSetting> ParseSyslog(std::string_view text) {

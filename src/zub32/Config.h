@@ -75,6 +75,10 @@ inline constexpr const char* kDefaultLayerPath = "/products/radar_transparencies
 // The longest layer path taken.
 inline constexpr std::size_t kMaxLayerPathLength = 256;
 
+// How the 24-hour page reports the archive on the console: a line for each
+// missing archived frame, or one line counting what it shows.
+enum class ArchiveLines { kEach, kSummary };
+
 struct Configuration {
   Endpoint radar_host{"localhost", 80, "localhost", "http"};
   Endpoint publish_host{"localhost", 80, "localhost", "http"};
@@ -106,6 +110,7 @@ struct Configuration {
   // start of the run: a run of many requests, each just inside its own
   // deadline, still ends before the next scheduled one.
   int run_deadline_seconds = kDefaultRunDeadlineSeconds;
+  ArchiveLines archive_lines = ArchiveLines::kEach;
   // When the run began; the run driver sets it. Unset outside a run: then
   // only each request's own deadline applies.
   std::optional<std::chrono::steady_clock::time_point> run_started;
@@ -156,6 +161,9 @@ std::optional<std::string> ParseLayerPath(std::string_view text);
 // "broadcast", "off" (both without regard to case) or host[:port] for
 // unicast, port 514 when absent. nullopt when malformed.
 std::optional<SyslogSetting> ParseSyslog(std::string_view text);
+
+// "each" or "summary", without regard to case. nullopt otherwise.
+std::optional<ArchiveLines> ParseArchiveLines(std::string_view text);
 
 // A whole decimal number from 1 to max (blanks around it allowed); nullopt
 // for anything else.

@@ -56,7 +56,8 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.layer_path, "/products/radar_transparencies/");
   EXPECT_EQ(config.radar_host.scheme, "http");
   EXPECT_EQ(config.tls_ca_file, "");
-  ASSERT_EQ(config.entries.size(), 11u);
+  EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
+  ASSERT_EQ(config.entries.size(), 12u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -138,6 +139,21 @@ TEST(ConfigTest, TimeLimitsAreWholeNumbersWithinTheirRange) {
     EXPECT_NE(config.warnings[1].find("VESK_REQUEST_DEADLINE"), std::string::npos) << bad;
     EXPECT_NE(config.warnings[2].find("VESK_RUN_DEADLINE"), std::string::npos) << bad;
   }
+}
+
+TEST(ConfigTest, ArchiveLinesIsEachOrSummary) {
+  TempDir dir;
+  dir.Write("vesk.ini", "ArchiveLines = Summary\n");
+  Configuration config = Load(dir, {});
+  EXPECT_EQ(config.archive_lines, ArchiveLines::kSummary);
+  EXPECT_EQ(Entry(config, "ArchiveLines").value, "summary");
+  config = Load(dir, {{"VESK_ARCHIVE_LINES", "EACH"}});
+  EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
+  EXPECT_EQ(Entry(config, "ArchiveLines").source, ValueSource::kEnvironment);
+  config = Load(dir, {{"VESK_ARCHIVE_LINES", "quiet"}});
+  EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
+  ASSERT_EQ(config.warnings.size(), 1u);
+  EXPECT_NE(config.warnings[0].find("VESK_ARCHIVE_LINES"), std::string::npos);
 }
 
 TEST(ConfigTest, SiteAddressIsSchemeHostAndPath) {
