@@ -47,8 +47,15 @@ std::string SourceOf(const zub32::Configuration& config, const std::string& key)
   return zub32::SourceText(EntryOf(config, key).source);
 }
 
+// Without VESK_HOME a run refuses a system directory; the check says so
+// instead of refusing, since it writes nothing.
 CheckResult CheckProgramDirectory(const std::string& directory, const std::string& origin) {
   const std::string subject = "program directory " + directory + " (" + origin + "): ";
+  if (origin != zub32::kHomeVariable) {
+    if (const std::optional<std::string> problem = zub32::SystemDirectoryProblem(directory)) {
+      return {false, subject + *problem + "; a run refuses it, set " + zub32::kHomeVariable};
+    }
+  }
   if (const std::optional<std::string> problem = platform::DirectoryWriteProblem(directory)) {
     return {false, subject + *problem};
   }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "overlay/Generate_SESOverlay.h"
+#include "platform/AsciiText.h"
 #include "platform/Console.h"
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
@@ -164,14 +165,22 @@ std::int32_t ParseHtmlDelay(const char* parameter) {
   return static_cast<std::int32_t>(value);
 }
 
+bool LooksLikeOption(std::string_view argument) {
+  if (argument.starts_with("--")) return true;
+  return argument.size() >= 2 && argument[0] == '-' && platform::IsAsciiLetter(argument[1]);
+}
+
+std::string UsageText() {
+  return "Usage: vesk [DELAY]\n"
+         "       vesk --check\n"
+         "       vesk --help | -h\n"
+         "       vesk --version\n";
+}
+
 std::string HelpText() {
   const std::string directory = zub32::GetEXEPath("");
   const zub32::Configuration config = zub32::LoadConfiguration(directory);
-  std::string text;
-  text += "Usage: vesk [DELAY]\n";
-  text += "       vesk --check\n";
-  text += "       vesk --help | -h\n";
-  text += "       vesk --version\n";
+  std::string text = UsageText();
   text += "\n";
   text += "Runs one refresh of the weather-radar loop publication in the program\n";
   text += "directory, prints its progress and exits with 0; a failure leaves the\n";
@@ -187,7 +196,9 @@ std::string HelpText() {
   text += "  --version    show the version, then exit\n";
   text += "\n";
   text += "Every run ends with a line \"Summary: ...\". Exit status: 0 for every run,\n";
-  text += "a failed one included; 2 when the program directory cannot be entered.\n";
+  text += "a failed one included; 2 when the program directory cannot be entered or,\n";
+  text += "without VESK_HOME, is a system directory (under /usr, /bin, /sbin or /opt,\n";
+  text += "or not writable), and for an unknown option; nothing is written then.\n";
   text += "The manual page vesk(1) describes the files and the deployment.\n";
   text += "\n";
   text += "Program directory: " + directory + "\n";
@@ -229,6 +240,12 @@ int RunMain(const std::vector<std::string>& arguments) {
     std::printf("vesk %s\n", kVersion);
     return 0;
   }
+  // A mistyped option must not start a real run with the default delay.
+  if (first != nullptr && LooksLikeOption(arguments.front())) {
+    std::fputs(("vesk: unknown option \"" + arguments.front() + "\"\n" + UsageText()).c_str(),
+               stderr);
+    return kExitUsage;
+  }
   return Run(first);
 }
 
@@ -253,6 +270,16 @@ int Run(const char* first_parameter) {
           (platform::EntryExists(directory) ? "not an accessible directory" : "it does not exist") +
           "); check VESK_HOME");
       return kExitNoProgramDirectory;
+    }
+    // Without VESK_HOME a packaged program would publish into /usr/bin, or
+    // fail on every write; nothing is written and nothing is sent.
+    if (!VeskHomeIsSet()) {
+      if (const std::optional<std::string> problem =
+              zub32::SystemDirectoryProblem(entered.directory)) {
+        PrintToStandardError("The executable's directory " + entered.directory + " is " + *problem +
+                             "; set VESK_HOME to the program directory");
+        return kExitNoProgramDirectory;
+      }
     }
     if (!TakeRunLock(lock)) {
       PrintSummary(run, true, false, started);

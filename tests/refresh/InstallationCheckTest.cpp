@@ -187,6 +187,14 @@ TEST(InstallationCheckTest, ProgramDirectoryMissingOrNotWritable) {
   dir.Write("plain", "");
   EXPECT_FALSE(CheckInstallation(dir.File("plain"), "VESK_HOME", Load(dir, {})).front().ok);
 
+  // A run would refuse it without VESK_HOME; the check says so.
+  const CheckResult system =
+      CheckInstallation("/usr/bin/", "the executable's directory", Load(dir, {})).front();
+  EXPECT_FALSE(system.ok);
+  EXPECT_EQ(system.text,
+            "program directory /usr/bin/ (the executable's directory): a system directory (under "
+            "/usr); a run refuses it, set VESK_HOME");
+
   // Searchable but not writable for anyone but root, which the check runs
   // without.
   ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
