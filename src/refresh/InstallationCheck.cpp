@@ -14,6 +14,7 @@
 #include "platform/TlsSocket.h"
 #include "platform/Udp.h"
 #include "refresh/MapLayers.h"
+#include "refresh/PageText.h"
 #include "refresh/RunSummary.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
@@ -67,7 +68,15 @@ void CheckConfiguration(const std::string& directory, const zub32::Configuration
   for (const std::string& warning : config.warnings) {
     results.push_back({false, "configuration: " + zub32::OneLine(warning, kMaxDetail)});
   }
-  if (!config.warnings.empty()) return;
+  // A misspelt key leaves its setting at the default without a word from
+  // the run.
+  for (const zub32::UnknownKey& unknown : config.unknown_keys) {
+    std::string text = std::string("configuration: ") + zub32::kConfigFileName + " key \"" +
+                       zub32::OneLine(unknown.key, kMaxDetail) + "\" is unknown and ignored";
+    if (!unknown.closest.empty()) text += "; did you mean " + unknown.closest + "?";
+    results.push_back({false, text});
+  }
+  if (!config.warnings.empty() || !config.unknown_keys.empty()) return;
   const std::string file = directory + zub32::kConfigFileName;
   results.push_back(
       {true, std::string("configuration: no malformed values (") +
@@ -186,6 +195,20 @@ std::optional<CheckResult> CheckCertificateAuthorities(const zub32::Configuratio
   }
 }
 
+// The addresses the pages use, as the page writers form them: without
+// SiteAddress the refresh goes over http:// while the pictures go over
+// https://.
+CheckResult CheckSiteAddress(const zub32::Configuration& config) {
+  const std::string subject = "site address " + EntryOf(config, "SiteAddress").value + " (" +
+                              SourceOf(config, "SiteAddress") + "): ";
+  const PageAddresses addresses = PageAddresses::For(config);
+  if (addresses.pictures == addresses.refresh) {
+    return {true, subject + "the pages' picture and refresh addresses start there"};
+  }
+  return {true, subject + "the pages' picture addresses start there, their refresh address with " +
+                    addresses.refresh};
+}
+
 }  // namespace
 
 std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
@@ -195,13 +218,17 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
   results.push_back(CheckProgramDirectory(program_dir, directory_origin));
   CheckConfiguration(program_dir, config, results);
   results.push_back(CheckHost("radar host", config.radar_host, SourceOf(config, "RadarHost")));
+  if (EntryOf(config, "RadarHost").source == zub32::ValueSource::kDefault) {
+    results.push_back({true,
+                       "radar host left at its default, localhost: the runs fetch the radar loop "
+                       "from this machine; set RadarHost to the radar source host",
+                       true});
+  }
   results.push_back(
       CheckHost("publishing host", config.publish_host, SourceOf(config, "PublishHost")));
   if (std::optional<CheckResult> authorities = CheckCertificateAuthorities(config))
     results.push_back(*authorities);
-  results.push_back({true, "site address " + EntryOf(config, "SiteAddress").value + " (" +
-                               SourceOf(config, "SiteAddress") +
-                               "): the pages' picture and refresh addresses start there"});
+  results.push_back(CheckSiteAddress(config));
   results.push_back(CheckSyslog(config));
   results.push_back(CheckBackground(program_dir, config.product));
   if (config.fetch_layers) results.push_back(CheckMapLayers(program_dir, config));
@@ -210,7 +237,8 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
 }
 
 std::string CheckLine(const CheckResult& result) {
-  return (result.ok ? "ok    " : "FAIL  ") + result.text;
+  if (!result.ok) return "FAIL  " + result.text;
+  return (result.warning ? "warn  " : "ok    ") + result.text;
 }
 
 int RunCheck() {

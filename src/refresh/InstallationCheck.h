@@ -19,22 +19,27 @@ struct CheckResult {
   bool ok = true;
   // What was checked and what was found, one line.
   std::string text;
+  // Worth a look but no problem: shown as a warning, the check still passes.
+  bool warning = false;
 };
 
-// Every check, in a fixed order: program directory, configuration, radar
-// host, publishing host, site address, syslog, background, map layers (when
-// the runs fetch them), font. program_dir ends in '/';
-// directory_origin says where it came from ("VESK_HOME").
+// Every check, in a fixed order: program directory, configuration (one
+// failure per malformed value and per unknown vesk.ini key), radar host (a
+// warning when it is left at its default, localhost), publishing host,
+// site address, syslog, background, map layers (when the runs fetch them),
+// font. program_dir ends in '/'; directory_origin says where it came from
+// ("VESK_HOME"); any other origin is the executable's directory, which
+// fails when it is a system directory.
 std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
                                            const std::string& directory_origin,
                                            const zub32::Configuration& config);
 
-// "ok    " or "FAIL  " followed by the result's text.
+// "ok    ", "warn  " or "FAIL  " followed by the result's text.
 std::string CheckLine(const CheckResult& result);
 
 // Runs the checks for the program directory and configuration a run would
-// use, prints a line per check and a closing count, and returns 0 or
-// kExitCheckFailed.
+// use, prints a line per check and a closing count of problems, and
+// returns 0 or kExitCheckFailed; a warning is no problem.
 int RunCheck();
 
 }  // namespace refresh

@@ -57,6 +57,13 @@ struct ConfigEntry {
   std::string description;  // what the key means
 };
 
+// A key of vesk.ini that names no setting, as written there, with the
+// known key it most likely means; closest is empty when none is near.
+struct UnknownKey {
+  std::string key;
+  std::string closest;
+};
+
 // Time limits of the HTTP clients of both stages.
 inline constexpr int kDefaultReadTimeoutMs = 30000;
 inline constexpr int kMaxReadTimeoutMs = 3600000;
@@ -116,6 +123,9 @@ struct Configuration {
   std::optional<std::chrono::steady_clock::time_point> run_started;
   std::vector<ConfigEntry> entries;
   std::vector<std::string> warnings;  // one line per malformed value
+  // The keys of vesk.ini that name no setting, in file order, each once. A
+  // run ignores them; --check names them.
+  std::vector<UnknownKey> unknown_keys;
 };
 
 // The name of the configuration file in the program directory.
@@ -129,9 +139,17 @@ inline constexpr std::size_t kMaxConfigFileBytes = 64 * 1024;
 // one pair of double quotes around a value removed; lines whose first
 // non-blank character is '#' or ';' are comments, [section] lines and blank
 // lines are skipped, a later line wins over an earlier one. A line of any
-// other form adds a warning (with its line number) and is skipped.
+// other form adds a warning (with its line number) and is skipped. When
+// keys_as_written is given, each key is appended to it as the file spells
+// it, in file order.
 std::map<std::string, std::string> ParseIni(std::string_view text,
-                                            std::vector<std::string>& warnings);
+                                            std::vector<std::string>& warnings,
+                                            std::vector<std::string>* keys_as_written = nullptr);
+
+// The known key nearest to key by edit distance (letter case ignored, a swap
+// of two neighbours counting as one edit), when at most two edits and fewer
+// than half its letters apart; empty otherwise.
+std::string ClosestKey(std::string_view key);
 
 // "host" or "host:port" ("[v6-address]" or "[v6-address]:port" for IPv6):
 // a host of letters, digits, '.', '-' and '_', a port from 1 to 65535.

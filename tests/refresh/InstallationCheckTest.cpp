@@ -81,8 +81,8 @@ TEST(InstallationCheckTest, GoodDirectoryPassesEveryCheck) {
   ASSERT_EQ(results.size(), 8u);
   for (const CheckResult& result : results) EXPECT_TRUE(result.ok) << result.text;
   EXPECT_EQ(Find(results, "site address").text,
-            "site address https://localhost/vesk (default): the pages' picture and refresh "
-            "addresses start there");
+            "site address https://localhost/vesk (default): the pages' picture addresses start "
+            "there, their refresh address with http://localhost/vesk/");
   EXPECT_EQ(Find(results, "radar host").text,
             "radar host 127.0.0.1:8080 (vesk.ini): resolves to 127.0.0.1, port 8080");
   EXPECT_EQ(Find(results, "background").text,
@@ -144,6 +144,30 @@ TEST(InstallationCheckTest, BrokenDirectoryReportsEachProblem) {
   EXPECT_FALSE(font.ok);
   EXPECT_NE(font.text.find(dir.File("missing.ttf")), std::string::npos) << font.text;
   EXPECT_EQ(CheckLine(font).rfind("FAIL  font", 0), 0u);
+}
+
+// An unknown key fails the check; a radar host left at localhost only
+// warns.
+TEST(InstallationCheckTest, UnknownKeysFailAndTheDefaultRadarHostWarns) {
+  TempDir dir;
+  WriteBackground(dir, 512, 512);
+  dir.Write("vesk.ini", "RadarHots=radar.example\nColour=blue\nSyslog=off\n");
+  std::vector<std::string> lines;
+  for (const CheckResult& result : CheckInstallation(dir.path(), "VESK_HOME", Load(dir, {}))) {
+    if (result.text.starts_with("configuration") || result.warning) {
+      lines.push_back(CheckLine(result));
+    }
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "FAIL  configuration: vesk.ini key \"RadarHots\" is unknown and ignored; "
+                       "did you mean RadarHost?",
+                       "FAIL  configuration: vesk.ini key \"Colour\" is unknown and ignored",
+                       "warn  radar host left at its default, localhost: the runs fetch the radar "
+                       "loop from this machine; set RadarHost to the radar source host"}));
+  for (const CheckResult& result :
+       CheckInstallation(dir.path(), "VESK_HOME", Load(dir, {{"VESK_RADAR_HOST", "localhost"}}))) {
+    EXPECT_FALSE(result.warning) << result.text;
+  }
 }
 
 TEST(InstallationCheckTest, ProductNamesTheBackgroundAndTheLayersPresent) {

@@ -156,6 +156,29 @@ TEST(ConfigTest, ArchiveLinesIsEachOrSummary) {
   EXPECT_NE(config.warnings[0].find("VESK_ARCHIVE_LINES"), std::string::npos);
 }
 
+// Unknown keys are collected once each, as written, with the known key a
+// typo most likely meant.
+TEST(ConfigTest, UnknownKeysAndTheirClosestKnownKey) {
+  TempDir dir;
+  dir.Write("vesk.ini", "RadarHots=radar.example\nColour=blue\nradarhots=x\nsyslog=off\n");
+  const Configuration config = Load(dir, {});
+  ASSERT_EQ(config.unknown_keys.size(), 2u);
+  EXPECT_EQ(config.unknown_keys[0].key, "RadarHots");
+  EXPECT_EQ(config.unknown_keys[0].closest, "RadarHost");
+  EXPECT_EQ(config.unknown_keys[1].key, "Colour");
+  EXPECT_EQ(config.unknown_keys[1].closest, "");
+  EXPECT_TRUE(config.warnings.empty());
+
+  const std::pair<const char*, const char*> kRows[] = {{"RadarHots", "RadarHost"},
+                                                       {"sylog", "Syslog"},
+                                                       {"PublishHosts", "PublishHost"},
+                                                       {"Fnt", "Font"},
+                                                       {"Foo", ""},
+                                                       {"ReadTimeoutMs", "ReadTimeout"},
+                                                       {"Colour", ""}};
+  for (const auto& [key, closest] : kRows) EXPECT_EQ(ClosestKey(key), closest) << key;
+}
+
 TEST(ConfigTest, SiteAddressIsSchemeHostAndPath) {
   const std::pair<const char*, const char*> kRows[] = {
       {"http://127.0.0.1:8080/radar", "http://127.0.0.1:8080/radar"},
