@@ -1,10 +1,14 @@
 #include "refresh/InstallationCheck.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 
+#include "http/FetchClient.h"
+#include "http/TIdHTTP.h"
 #include "overlay/OverlayPicture.h"
+#include "overlay/StationFeed.h"
 #include "platform/Bitmap.h"
 #include "platform/BmpCodec.h"
 #include "platform/Exceptions.h"
@@ -15,6 +19,7 @@
 #include "platform/Udp.h"
 #include "refresh/MapLayers.h"
 #include "refresh/PageText.h"
+#include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunSummary.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
@@ -209,7 +214,32 @@ CheckResult CheckSiteAddress(const zub32::Configuration& config) {
                     addresses.refresh};
 }
 
+// Fetches path once from host with the client settings of a run and says
+// what came back; the body is counted and dropped.
+CheckResult CheckFetch(const std::string& subject, const zub32::Endpoint& host,
+                       const std::string& path, const zub32::Configuration& config) {
+  http::TIdHTTP client;
+  http::ConfigureFetchClient(client, host, config);
+  const std::string prefix = subject + " " + http::OpeningAddress(client, path) + ": ";
+  try {
+    const std::string body = client.Get(path);
+    return {true, prefix + zub32::OneLine(client.Response().ResponseText, kMaxDetail) + ", " +
+                      std::to_string(body.size()) + " bytes"};
+  } catch (const platform::Exception& error) {
+    return {false, prefix + ErrorText(error)};
+  }
+}
+
 }  // namespace
+
+std::vector<CheckResult> CheckOnline(const zub32::Configuration& config) {
+  // Both requests together are bounded as those of a run.
+  zub32::Configuration bounded = config;
+  bounded.run_started = std::chrono::steady_clock::now();
+  return {
+      CheckFetch("radar loop page", config.radar_host, RadarRequestPath(config.product), bounded),
+      CheckFetch("station feed", config.publish_host, overlay::kStationFeedPath, bounded)};
+}
 
 std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
                                            const std::string& directory_origin,
@@ -241,13 +271,17 @@ std::string CheckLine(const CheckResult& result) {
   return (result.warning ? "warn  " : "ok    ") + result.text;
 }
 
-int RunCheck() {
+int RunCheck(bool online) {
   const std::string directory = zub32::GetEXEPath("");
   const std::string origin =
       zub32::HomeFromEnvironment() ? zub32::kHomeVariable : "the executable's directory";
   const zub32::Configuration config = zub32::LoadConfiguration(directory);
   int problems = 0;
-  for (const CheckResult& result : CheckInstallation(directory, origin, config)) {
+  std::vector<CheckResult> results = CheckInstallation(directory, origin, config);
+  if (online) {
+    for (CheckResult& result : CheckOnline(config)) results.push_back(std::move(result));
+  }
+  for (const CheckResult& result : results) {
     if (!result.ok) ++problems;
     std::printf("%s\n", CheckLine(result).c_str());
   }

@@ -2,7 +2,7 @@
 // running one. It reads the configuration, resolves the configured hosts,
 // tests that the program directory is writable, loads the background bitmap
 // and the overlay font, and writes nothing; the only network traffic is name
-// resolution.
+// resolution, unless --online asks for one fetch of each source.
 #pragma once
 
 #include <string>
@@ -34,12 +34,18 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
                                            const std::string& directory_origin,
                                            const zub32::Configuration& config);
 
+// vesk --check --online: fetches the radar loop page and the station feed
+// once each, with the client settings of a run and both requests bounded by
+// RunDeadline, and reports each answer's status line and body size, or the
+// error. Writes no file.
+std::vector<CheckResult> CheckOnline(const zub32::Configuration& config);
+
 // "ok    ", "warn  " or "FAIL  " followed by the result's text.
 std::string CheckLine(const CheckResult& result);
 
 // Runs the checks for the program directory and configuration a run would
-// use, prints a line per check and a closing count of problems, and
-// returns 0 or kExitCheckFailed; a warning is no problem.
-int RunCheck();
+// use, with CheckOnline after them when online is set, prints a line per check and a closing count
+// of problems, and returns 0 or kExitCheckFailed; a warning is no problem.
+int RunCheck(bool online);
 
 }  // namespace refresh

@@ -133,6 +133,12 @@ void PrintSummary(const RunContext& run, bool skipped, bool failed,
   }
 }
 
+// Names the option with the usage on standard error; nothing is run.
+int RefuseOption(const std::string& option) {
+  std::fputs(("vesk: unknown option \"" + option + "\"\n" + UsageText()).c_str(), stderr);
+  return kExitUsage;
+}
+
 void LoadRunConfiguration(RunContext& run) {
   run.config = zub32::LoadConfiguration(zub32::GlobalSettings.EXEPath);
   for (const std::string& warning : run.config.warnings) PrintToStandardError(warning);
@@ -172,7 +178,7 @@ bool LooksLikeOption(std::string_view argument) {
 
 std::string UsageText() {
   return "Usage: vesk [DELAY]\n"
-         "       vesk --check\n"
+         "       vesk --check [--online]\n"
          "       vesk --help | -h\n"
          "       vesk --version\n";
 }
@@ -192,6 +198,8 @@ std::string HelpText() {
   text += "               names, the background bitmap and the font without running;\n";
   text += "               writes nothing, sends nothing but name look-ups; exits 1 on\n";
   text += "               a problem\n";
+  text += "  --online     with --check: also fetch the radar loop page and the station\n";
+  text += "               feed once and show their status lines and sizes\n";
   text += "  -h, --help   show this help and the configuration in force, then exit\n";
   text += "  --version    show the version, then exit\n";
   text += "\n";
@@ -235,16 +243,20 @@ int RunMain(const std::vector<std::string>& arguments) {
     std::fputs(HelpText().c_str(), stdout);
     return 0;
   }
-  if (first != nullptr && arguments.front() == "--check") return RunCheck();
+  if (first != nullptr && arguments.front() == "--check") {
+    const bool online = arguments.size() > 1 && arguments[1] == "--online";
+    if (arguments.size() > 1 && !online && LooksLikeOption(arguments[1])) {
+      return RefuseOption(arguments[1]);
+    }
+    return RunCheck(online);
+  }
   if (first != nullptr && arguments.front() == "--version") {
     std::printf("vesk %s\n", kVersion);
     return 0;
   }
   // A mistyped option must not start a real run with the default delay.
   if (first != nullptr && LooksLikeOption(arguments.front())) {
-    std::fputs(("vesk: unknown option \"" + arguments.front() + "\"\n" + UsageText()).c_str(),
-               stderr);
-    return kExitUsage;
+    return RefuseOption(arguments.front());
   }
   return Run(first);
 }

@@ -239,7 +239,7 @@ class InstallationCheckCommandTest : public ::testing::Test {
     if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
   }
 
-  ProcessResult Check(std::vector<std::string> prefix = {}) {
+  ProcessResult Check(std::vector<std::string> prefix = {}, const char* option = nullptr) {
     ProcessOptions options;
     options.binary = testing_support::VeskBinary();
     options.args = {"--check"};
@@ -249,6 +249,7 @@ class InstallationCheckCommandTest : public ::testing::Test {
       options.args.push_back(testing_support::VeskBinary());
       options.args.push_back("--check");
     }
+    if (option != nullptr) options.args.push_back(option);
     options.working_directory = elsewhere_.path();
     options.environment = {{"VESK_HOME", home_.path()},       {"VESK_SYSLOG", std::nullopt},
                            {"VESK_RADAR_HOST", std::nullopt}, {"VESK_PUBLISH_HOST", std::nullopt},
@@ -326,6 +327,36 @@ TEST_F(InstallationCheckCommandTest, BrokenConfigurationExitsNonZeroAndTouchesNo
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "vesk --check: 3 problems found");
   EXPECT_EQ(Listing(home_.path()), before);
+}
+
+// --online fetches each source once, as a run would, and writes nothing.
+TEST_F(InstallationCheckCommandTest, OnlineFetchesTheLoopPageAndTheFeedOnce) {
+  ScriptedServer radar(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello")}});
+  ScriptedServer publish(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")}});
+  WriteBackground(home_, 512, 512);
+  home_.Write("vesk.ini", "RadarHost=127.0.0.1:" + std::to_string(radar.Port()) +
+                              "\nPublishHost=127.0.0.1:" + std::to_string(publish.Port()) +
+                              "\nSyslog=off\n");
+  const auto before = Listing(home_.path());
+
+  const ProcessResult result = Check({}, "--online");
+  EXPECT_EQ(result.exit_code, kExitCheckFailed) << result.out << result.err;
+  const std::vector<std::string> lines = result.OutLines();
+  ASSERT_GE(lines.size(), 3u) << result.out;
+  EXPECT_EQ(lines[lines.size() - 3], "ok    radar loop page " +
+                                         radar.Url("/products/IDR641.loop.shtml") +
+                                         ": HTTP/1.1 200 OK, 5 bytes");
+  EXPECT_EQ(lines[lines.size() - 2], "FAIL  station feed " + publish.Url("/ses/sysinfo.json") +
+                                         ": EIdHTTPProtocolException: HTTP/1.1 404 Not Found");
+  EXPECT_EQ(lines.back(), "vesk --check: 1 problem found");
+  EXPECT_EQ(radar.Accepted(), 1);
+  EXPECT_EQ(publish.Accepted(), 1);
+  EXPECT_EQ(Listing(home_.path()), before);
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere_.path()));
 }
 
 }  // namespace
