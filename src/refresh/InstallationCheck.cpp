@@ -1,10 +1,14 @@
 #include "refresh/InstallationCheck.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 
+#include "http/FetchClient.h"
+#include "http/TIdHTTP.h"
 #include "overlay/OverlayPicture.h"
+#include "overlay/StationFeed.h"
 #include "platform/Bitmap.h"
 #include "platform/BmpCodec.h"
 #include "platform/Exceptions.h"
@@ -14,6 +18,8 @@
 #include "platform/TlsSocket.h"
 #include "platform/Udp.h"
 #include "refresh/MapLayers.h"
+#include "refresh/PageText.h"
+#include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunSummary.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
@@ -47,8 +53,15 @@ std::string SourceOf(const zub32::Configuration& config, const std::string& key)
   return zub32::SourceText(EntryOf(config, key).source);
 }
 
+// Without VESK_HOME a run refuses a system directory; the check says so
+// instead of refusing, since it writes nothing.
 CheckResult CheckProgramDirectory(const std::string& directory, const std::string& origin) {
   const std::string subject = "program directory " + directory + " (" + origin + "): ";
+  if (origin != zub32::kHomeVariable) {
+    if (const std::optional<std::string> problem = zub32::SystemDirectoryProblem(directory)) {
+      return {false, subject + *problem + "; a run refuses it, set " + zub32::kHomeVariable};
+    }
+  }
   if (const std::optional<std::string> problem = platform::DirectoryWriteProblem(directory)) {
     return {false, subject + *problem};
   }
@@ -60,7 +73,15 @@ void CheckConfiguration(const std::string& directory, const zub32::Configuration
   for (const std::string& warning : config.warnings) {
     results.push_back({false, "configuration: " + zub32::OneLine(warning, kMaxDetail)});
   }
-  if (!config.warnings.empty()) return;
+  // A misspelt key leaves its setting at the default without a word from
+  // the run.
+  for (const zub32::UnknownKey& unknown : config.unknown_keys) {
+    std::string text = std::string("configuration: ") + zub32::kConfigFileName + " key \"" +
+                       zub32::OneLine(unknown.key, kMaxDetail) + "\" is unknown and ignored";
+    if (!unknown.closest.empty()) text += "; did you mean " + unknown.closest + "?";
+    results.push_back({false, text});
+  }
+  if (!config.warnings.empty() || !config.unknown_keys.empty()) return;
   const std::string file = directory + zub32::kConfigFileName;
   results.push_back(
       {true, std::string("configuration: no malformed values (") +
@@ -179,7 +200,46 @@ std::optional<CheckResult> CheckCertificateAuthorities(const zub32::Configuratio
   }
 }
 
+// The addresses the pages use, as the page writers form them: without
+// SiteAddress the refresh goes over http:// while the pictures go over
+// https://.
+CheckResult CheckSiteAddress(const zub32::Configuration& config) {
+  const std::string subject = "site address " + EntryOf(config, "SiteAddress").value + " (" +
+                              SourceOf(config, "SiteAddress") + "): ";
+  const PageAddresses addresses = PageAddresses::For(config);
+  if (addresses.pictures == addresses.refresh) {
+    return {true, subject + "the pages' picture and refresh addresses start there"};
+  }
+  return {true, subject + "the pages' picture addresses start there, their refresh address with " +
+                    addresses.refresh};
+}
+
+// Fetches path once from host with the client settings of a run and says
+// what came back; the body is counted and dropped.
+CheckResult CheckFetch(const std::string& subject, const zub32::Endpoint& host,
+                       const std::string& path, const zub32::Configuration& config) {
+  http::TIdHTTP client;
+  http::ConfigureFetchClient(client, host, config);
+  const std::string prefix = subject + " " + http::OpeningAddress(client, path) + ": ";
+  try {
+    const std::string body = client.Get(path);
+    return {true, prefix + zub32::OneLine(client.Response().ResponseText, kMaxDetail) + ", " +
+                      std::to_string(body.size()) + " bytes"};
+  } catch (const platform::Exception& error) {
+    return {false, prefix + ErrorText(error)};
+  }
+}
+
 }  // namespace
+
+std::vector<CheckResult> CheckOnline(const zub32::Configuration& config) {
+  // Both requests together are bounded as those of a run.
+  zub32::Configuration bounded = config;
+  bounded.run_started = std::chrono::steady_clock::now();
+  return {
+      CheckFetch("radar loop page", config.radar_host, RadarRequestPath(config.product), bounded),
+      CheckFetch("station feed", config.publish_host, overlay::kStationFeedPath, bounded)};
+}
 
 std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
                                            const std::string& directory_origin,
@@ -188,13 +248,17 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
   results.push_back(CheckProgramDirectory(program_dir, directory_origin));
   CheckConfiguration(program_dir, config, results);
   results.push_back(CheckHost("radar host", config.radar_host, SourceOf(config, "RadarHost")));
+  if (EntryOf(config, "RadarHost").source == zub32::ValueSource::kDefault) {
+    results.push_back({true,
+                       "radar host left at its default, localhost: the runs fetch the radar loop "
+                       "from this machine; set RadarHost to the radar source host",
+                       true});
+  }
   results.push_back(
       CheckHost("publishing host", config.publish_host, SourceOf(config, "PublishHost")));
   if (std::optional<CheckResult> authorities = CheckCertificateAuthorities(config))
     results.push_back(*authorities);
-  results.push_back({true, "site address " + EntryOf(config, "SiteAddress").value + " (" +
-                               SourceOf(config, "SiteAddress") +
-                               "): the pages' picture and refresh addresses start there"});
+  results.push_back(CheckSiteAddress(config));
   results.push_back(CheckSyslog(config));
   results.push_back(CheckBackground(program_dir, config.product));
   if (config.fetch_layers) results.push_back(CheckMapLayers(program_dir, config));
@@ -203,16 +267,21 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
 }
 
 std::string CheckLine(const CheckResult& result) {
-  return (result.ok ? "ok    " : "FAIL  ") + result.text;
+  if (!result.ok) return "FAIL  " + result.text;
+  return (result.warning ? "warn  " : "ok    ") + result.text;
 }
 
-int RunCheck() {
+int RunCheck(bool online) {
   const std::string directory = zub32::GetEXEPath("");
   const std::string origin =
       zub32::HomeFromEnvironment() ? zub32::kHomeVariable : "the executable's directory";
   const zub32::Configuration config = zub32::LoadConfiguration(directory);
   int problems = 0;
-  for (const CheckResult& result : CheckInstallation(directory, origin, config)) {
+  std::vector<CheckResult> results = CheckInstallation(directory, origin, config);
+  if (online) {
+    for (CheckResult& result : CheckOnline(config)) results.push_back(std::move(result));
+  }
+  for (const CheckResult& result : results) {
     if (!result.ok) ++problems;
     std::printf("%s\n", CheckLine(result).c_str());
   }

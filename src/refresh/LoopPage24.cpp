@@ -1,5 +1,6 @@
 #include "refresh/LoopPage24.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -97,6 +98,7 @@ void AppendTail(std::string& page, int shown_limit, int div_limit, std::int32_t 
 }  // namespace
 
 std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line) {
+  const bool each_line = inputs.archive_lines == zub32::ArchiveLines::kEach;
   std::string page;
   page.reserve(kFixedPartBytes + 2 * kSlotsPerDay * kBytesPerArchivedFile);
   AppendCommentHead(page, inputs.version, inputs.self_name);
@@ -129,7 +131,7 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
     const platform::TDateTime day = ArchiveDay(slot);
     ShownSlot entry{FrameName(day, slot), OverlayName(day, slot)};
     if (!Exists(age_of(entry.frame))) {
-      write_line(entry.frame + " Doesnt Exists!");
+      if (each_line) write_line(entry.frame + " Doesnt Exists!");
       continue;
     }
     if (!accepted(entry.frame)) continue;
@@ -152,10 +154,16 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
 
   // Frames missing under today's weekday are reported once more, as the
   // archive's gaps of the day.
-  for (int slot = 0; slot < kSlotsPerDay; ++slot) {
+  for (int slot = 0; each_line && slot < kSlotsPerDay; ++slot) {
     if (!Exists(age_of(FrameName(platform::Now(), slot)))) {
       write_line(FrameName(platform::Now(), slot) + " - misisng?????????????????");
     }
+  }
+  if (!each_line) {
+    const auto overlays = std::count_if(
+        shown.begin(), shown.end(), [](const ShownSlot& slot) { return !slot.overlay.empty(); });
+    write_line("Archive: " + std::to_string(shown.size()) + " of " + std::to_string(kSlotsPerDay) +
+               " frames, " + std::to_string(overlays) + " overlays");
   }
   // Every shown slot has both divs, so the script never meets a missing id
   // before it has passed them all.
@@ -187,6 +195,7 @@ void WriteLoopPage24(RunContext& run) {
   inputs.addresses = PageAddresses::For(run.config);
   inputs.html_delay = run.html_delay;
   inputs.product = run.config.product;
+  inputs.archive_lines = run.config.archive_lines;
   // The lines for missing files, hundreds on a young archive, go out at once.
   std::vector<std::string> lines;
   run.page_text =

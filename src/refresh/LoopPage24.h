@@ -20,6 +20,7 @@ struct LoopPage24Inputs {
   PageAddresses addresses;
   std::int32_t html_delay = 333;
   std::string product = zub32::kDefaultProduct;  // names the map layers
+  zub32::ArchiveLines archive_lines = zub32::ArchiveLines::kEach;
 };
 
 // Receives one console line (without its line end).
@@ -31,13 +32,18 @@ using ConsoleSink = std::function<void(std::string_view)>;
 // in slot order, and each one's overlay (same slot and weekday, when present
 // and fresh) and divs carry the same number. Reads the clock afresh for
 // every day slot, weekday, age and cache-buster. Prints two lines for each
-// missing archived frame through write_line.
+// missing archived frame through write_line; with ArchiveLines::kSummary it
+// prints instead the single line "Archive: " + shown frames + " of 288
+// frames, " + overlays shown with them + " overlays". A frame that is present
+// but a day old or older is not shown and so not counted, nor is an overlay
+// whose frame is not shown.
 std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line);
 
 // The run's step: assembles the page into run.page_text (replacing the
 // 30-minute page held there), prints "Writing index24.html...." and writes
 // the text whole to "index24.html" in the working directory. Inputs come from
-// GlobalSettings, run.config's page addresses and product and run.html_delay; console
+// GlobalSettings, run.config's page addresses, product and archive lines, and
+// run.html_delay; console
 // lines go to standard output. A failed write leaves the old page in place.
 void WriteLoopPage24(RunContext& run);
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "overlay/Generate_SESOverlay.h"
+#include "platform/AsciiText.h"
 #include "platform/Console.h"
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
@@ -132,6 +133,12 @@ void PrintSummary(const RunContext& run, bool skipped, bool failed,
   }
 }
 
+// Names the option with the usage on standard error; nothing is run.
+int RefuseOption(const std::string& option) {
+  std::fputs(("vesk: unknown option \"" + option + "\"\n" + UsageText()).c_str(), stderr);
+  return kExitUsage;
+}
+
 void LoadRunConfiguration(RunContext& run) {
   run.config = zub32::LoadConfiguration(zub32::GlobalSettings.EXEPath);
   for (const std::string& warning : run.config.warnings) PrintToStandardError(warning);
@@ -164,14 +171,22 @@ std::int32_t ParseHtmlDelay(const char* parameter) {
   return static_cast<std::int32_t>(value);
 }
 
+bool LooksLikeOption(std::string_view argument) {
+  if (argument.starts_with("--")) return true;
+  return argument.size() >= 2 && argument[0] == '-' && platform::IsAsciiLetter(argument[1]);
+}
+
+std::string UsageText() {
+  return "Usage: vesk [DELAY]\n"
+         "       vesk --check [--online]\n"
+         "       vesk --help | -h\n"
+         "       vesk --version\n";
+}
+
 std::string HelpText() {
   const std::string directory = zub32::GetEXEPath("");
   const zub32::Configuration config = zub32::LoadConfiguration(directory);
-  std::string text;
-  text += "Usage: vesk [DELAY]\n";
-  text += "       vesk --check\n";
-  text += "       vesk --help | -h\n";
-  text += "       vesk --version\n";
+  std::string text = UsageText();
   text += "\n";
   text += "Runs one refresh of the weather-radar loop publication in the program\n";
   text += "directory, prints its progress and exits with 0; a failure leaves the\n";
@@ -183,11 +198,15 @@ std::string HelpText() {
   text += "               names, the background bitmap and the font without running;\n";
   text += "               writes nothing, sends nothing but name look-ups; exits 1 on\n";
   text += "               a problem\n";
+  text += "  --online     with --check: also fetch the radar loop page and the station\n";
+  text += "               feed once and show their status lines and sizes\n";
   text += "  -h, --help   show this help and the configuration in force, then exit\n";
   text += "  --version    show the version, then exit\n";
   text += "\n";
   text += "Every run ends with a line \"Summary: ...\". Exit status: 0 for every run,\n";
-  text += "a failed one included; 2 when the program directory cannot be entered.\n";
+  text += "a failed one included; 2 when the program directory cannot be entered or,\n";
+  text += "without VESK_HOME, is a system directory (under /usr, /bin, /sbin or /opt,\n";
+  text += "or not writable), and for an unknown option; nothing is written then.\n";
   text += "The manual page vesk(1) describes the files and the deployment.\n";
   text += "\n";
   text += "Program directory: " + directory + "\n";
@@ -224,10 +243,20 @@ int RunMain(const std::vector<std::string>& arguments) {
     std::fputs(HelpText().c_str(), stdout);
     return 0;
   }
-  if (first != nullptr && arguments.front() == "--check") return RunCheck();
+  if (first != nullptr && arguments.front() == "--check") {
+    const bool online = arguments.size() > 1 && arguments[1] == "--online";
+    if (arguments.size() > 1 && !online && LooksLikeOption(arguments[1])) {
+      return RefuseOption(arguments[1]);
+    }
+    return RunCheck(online);
+  }
   if (first != nullptr && arguments.front() == "--version") {
     std::printf("vesk %s\n", kVersion);
     return 0;
+  }
+  // A mistyped option must not start a real run with the default delay.
+  if (first != nullptr && LooksLikeOption(arguments.front())) {
+    return RefuseOption(arguments.front());
   }
   return Run(first);
 }
@@ -253,6 +282,16 @@ int Run(const char* first_parameter) {
           (platform::EntryExists(directory) ? "not an accessible directory" : "it does not exist") +
           "); check VESK_HOME");
       return kExitNoProgramDirectory;
+    }
+    // Without VESK_HOME a packaged program would publish into /usr/bin, or
+    // fail on every write; nothing is written and nothing is sent.
+    if (!VeskHomeIsSet()) {
+      if (const std::optional<std::string> problem =
+              zub32::SystemDirectoryProblem(entered.directory)) {
+        PrintToStandardError("The executable's directory " + entered.directory + " is " + *problem +
+                             "; set VESK_HOME to the program directory");
+        return kExitNoProgramDirectory;
+      }
     }
     if (!TakeRunLock(lock)) {
       PrintSummary(run, true, false, started);

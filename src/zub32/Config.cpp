@@ -1,5 +1,6 @@
 #include "zub32/Config.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -207,6 +208,43 @@ void LoadText(const std::optional<RawValue>& raw, const char* default_value,
   }
 }
 
+void LoadArchiveLines(const std::optional<RawValue>& raw, Configuration& config,
+                      ConfigEntry& entry) {
+  config.archive_lines = ArchiveLines::kEach;
+  entry.value = "each";
+  if (!raw) return;
+  if (const std::optional<ArchiveLines> parsed = ParseArchiveLines(raw->text)) {
+    config.archive_lines = *parsed;
+    entry.value = *parsed == ArchiveLines::kSummary ? "summary" : "each";
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(Malformed(*raw, "each or summary", "the default each"));
+  }
+}
+
+// The optimal string alignment distance of a and b without regard to ASCII
+// case: insertions, deletions, substitutions and swaps of neighbours.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  const std::string x = platform::AsciiLower(a);
+  const std::string y = platform::AsciiLower(b);
+  std::vector<std::vector<std::size_t>> d(x.size() + 1, std::vector<std::size_t>(y.size() + 1));
+  for (std::size_t i = 0; i <= x.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= y.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= x.size(); ++i) {
+    for (std::size_t j = 1; j <= y.size(); ++j) {
+      const std::size_t cost = x[i - 1] == y[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[x.size()][y.size()];
+}
+
+// A key further from every known one is no typo of any of them.
+constexpr std::size_t kMaxKeyEdits = 2;
+
 struct KeyRow {
   ConfigKey key;
   LoadValue load;
@@ -273,9 +311,26 @@ const KeyRow kKeyRows[] = {
        LoadCount(raw, kDefaultRunDeadlineSeconds, kMaxRunDeadlineSeconds, "seconds",
                  config.run_deadline_seconds, config, entry);
      }},
+    {{"ArchiveLines", "VESK_ARCHIVE_LINES",
+      "console lines of the 24-hour page: each (a line per missing archived frame)\n"
+      "      or summary (one line counting the frames and overlays it shows)"},
+     LoadArchiveLines},
 };
 
 }  // namespace
+
+std::string ClosestKey(std::string_view key) {
+  std::string closest;
+  std::size_t best = kMaxKeyEdits + 1;
+  for (const KeyRow& row : kKeyRows) {
+    const std::size_t distance = EditDistance(key, row.key.key);
+    if (distance < best && 2 * distance < key.size()) {
+      best = distance;
+      closest = row.key.key;
+    }
+  }
+  return closest;
+}
 
 std::vector<ConfigKey> ConfigKeys() {
   std::vector<ConfigKey> keys;
@@ -296,7 +351,8 @@ std::string SourceText(ValueSource source) {
 }
 
 std::map<std::string, std::string> ParseIni(std::string_view text,
-                                            std::vector<std::string>& warnings) {
+                                            std::vector<std::string>& warnings,
+                                            std::vector<std::string>* keys_as_written) {
   std::map<std::string, std::string> values;
   // A byte-order mark, as some editors write one, is not part of the first key.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -322,6 +378,7 @@ std::map<std::string, std::string> ParseIni(std::string_view text,
       value = value.substr(1, value.size() - 2);
     }
     values[platform::AsciiLower(key)] = std::string(value);
+    if (keys_as_written != nullptr) keys_as_written->emplace_back(key);
   }
   return values;
 }
@@ -479,6 +536,13 @@ std::optional<std::string> ParseLayerPath(std::string_view text) {
   return path;
 }
 
+std::optional<ArchiveLines> ParseArchiveLines(std::string_view text) {
+  const std::string lower = platform::AsciiLower(Trim(text));
+  if (lower == "each") return ArchiveLines::kEach;
+  if (lower == "summary") return ArchiveLines::kSummary;
+  return std::nullopt;
+}
+
 std::optional<SyslogSetting> ParseSyslog(std::string_view text) {
   text = Trim(text);
   const std::string lower = platform::AsciiLower(text);
@@ -513,10 +577,11 @@ Configuration LoadConfiguration(
   }
 
   std::map<std::string, std::string> file_values;
+  std::vector<std::string> file_keys;
   const std::string file = program_dir + kConfigFileName;
   if (platform::EntryExists(file)) {
     if (std::optional<std::string> text = platform::ReadWholeFile(file, kMaxConfigFileBytes)) {
-      file_values = ParseIni(*text, config.warnings);
+      file_values = ParseIni(*text, config.warnings, &file_keys);
     } else {
       config.warnings.push_back(file + " cannot be read; using the defaults and the environment");
     }
@@ -528,6 +593,19 @@ Configuration LoadConfiguration(
                       row.key.description};
     row.load(finder.Find(row.key.key, row.key.environment), config, entry);
     config.entries.push_back(std::move(entry));
+  }
+  for (const std::string& key : file_keys) {
+    const auto known = [&key](const KeyRow& row) {
+      return platform::EqualsIgnoringAsciiCase(key, row.key.key);
+    };
+    const auto listed = [&key](const UnknownKey& unknown) {
+      return platform::EqualsIgnoringAsciiCase(key, unknown.key);
+    };
+    if (std::any_of(std::begin(kKeyRows), std::end(kKeyRows), known) ||
+        std::any_of(config.unknown_keys.begin(), config.unknown_keys.end(), listed)) {
+      continue;
+    }
+    config.unknown_keys.push_back({key, ClosestKey(key)});
   }
   return config;
 }

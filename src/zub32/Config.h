@@ -57,6 +57,13 @@ struct ConfigEntry {
   std::string description;  // what the key means
 };
 
+// A key of vesk.ini that names no setting, as written there, with the
+// known key it most likely means; closest is empty when none is near.
+struct UnknownKey {
+  std::string key;
+  std::string closest;
+};
+
 // Time limits of the HTTP clients of both stages.
 inline constexpr int kDefaultReadTimeoutMs = 30000;
 inline constexpr int kMaxReadTimeoutMs = 3600000;
@@ -74,6 +81,10 @@ inline constexpr std::size_t kMaxProductLength = 16;
 inline constexpr const char* kDefaultLayerPath = "/products/radar_transparencies/";
 // The longest layer path taken.
 inline constexpr std::size_t kMaxLayerPathLength = 256;
+
+// How the 24-hour page reports the archive on the console: a line for each
+// missing archived frame, or one line counting what it shows.
+enum class ArchiveLines { kEach, kSummary };
 
 struct Configuration {
   Endpoint radar_host{"localhost", 80, "localhost", "http"};
@@ -106,11 +117,15 @@ struct Configuration {
   // start of the run: a run of many requests, each just inside its own
   // deadline, still ends before the next scheduled one.
   int run_deadline_seconds = kDefaultRunDeadlineSeconds;
+  ArchiveLines archive_lines = ArchiveLines::kEach;
   // When the run began; the run driver sets it. Unset outside a run: then
   // only each request's own deadline applies.
   std::optional<std::chrono::steady_clock::time_point> run_started;
   std::vector<ConfigEntry> entries;
   std::vector<std::string> warnings;  // one line per malformed value
+  // The keys of vesk.ini that name no setting, in file order, each once. A
+  // run ignores them; --check names them.
+  std::vector<UnknownKey> unknown_keys;
 };
 
 // The name of the configuration file in the program directory.
@@ -124,9 +139,17 @@ inline constexpr std::size_t kMaxConfigFileBytes = 64 * 1024;
 // one pair of double quotes around a value removed; lines whose first
 // non-blank character is '#' or ';' are comments, [section] lines and blank
 // lines are skipped, a later line wins over an earlier one. A line of any
-// other form adds a warning (with its line number) and is skipped.
+// other form adds a warning (with its line number) and is skipped. When
+// keys_as_written is given, each key is appended to it as the file spells
+// it, in file order.
 std::map<std::string, std::string> ParseIni(std::string_view text,
-                                            std::vector<std::string>& warnings);
+                                            std::vector<std::string>& warnings,
+                                            std::vector<std::string>* keys_as_written = nullptr);
+
+// The known key nearest to key by edit distance (letter case ignored, a swap
+// of two neighbours counting as one edit), when at most two edits and fewer
+// than half its letters apart; empty otherwise.
+std::string ClosestKey(std::string_view key);
 
 // "host" or "host:port" ("[v6-address]" or "[v6-address]:port" for IPv6):
 // a host of letters, digits, '.', '-' and '_', a port from 1 to 65535.
@@ -156,6 +179,9 @@ std::optional<std::string> ParseLayerPath(std::string_view text);
 // "broadcast", "off" (both without regard to case) or host[:port] for
 // unicast, port 514 when absent. nullopt when malformed.
 std::optional<SyslogSetting> ParseSyslog(std::string_view text);
+
+// "each" or "summary", without regard to case. nullopt otherwise.
+std::optional<ArchiveLines> ParseArchiveLines(std::string_view text);
 
 // A whole decimal number from 1 to max (blanks around it allowed); nullopt
 // for anything else.

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 
@@ -178,6 +179,16 @@ std::string GetEXEPath(const std::string& ExeName) {
     ReportFailure("zub32.GetEXEPath", error, Log.Trace);
     return std::string();
   }
+}
+
+std::optional<std::string> SystemDirectoryProblem(const std::string& directory) {
+  // Installed programs live here; a run there would publish beside them.
+  for (const char* system : {"/usr/", "/bin/", "/sbin/", "/opt/"}) {
+    if (directory.starts_with(system)) {
+      return "a system directory (under " + std::string(system, std::strlen(system) - 1) + ")";
+    }
+  }
+  return platform::DirectoryWriteProblem(directory);
 }
 
 ProgramDirectoryEntry EnterProgramDirectory() {

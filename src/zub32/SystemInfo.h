@@ -26,6 +26,12 @@ std::optional<std::string> HomeFromEnvironment();
 // when set and non-empty, else the executable's own directory.
 std::string GetEXEPath(const std::string& ExeName);
 
+// Why the executable's own directory (with a trailing '/') must not serve as
+// the program directory: "a system directory (under /usr)" for one under
+// /usr, /bin, /sbin or /opt, else what platform::DirectoryWriteProblem
+// finds ("not writable for this user (<reason>)"). nullopt when it may.
+std::optional<std::string> SystemDirectoryProblem(const std::string& directory);
+
 // Whether the program directory could be made the working directory, and
 // which directory that is (empty when it could not even be found).
 struct ProgramDirectoryEntry {

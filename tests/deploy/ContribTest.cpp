@@ -78,11 +78,15 @@ class ContribTest : public ::testing::Test {
   }
 };
 
-TEST_F(ContribTest, ExamplesAgreeOnTheProgramDirectory) {
+TEST_F(ContribTest, ExamplesAgreeOnTheProgramDirectoryAndArchiveLines) {
   const std::string service = SourceFile("contrib/vesk.service");
   EXPECT_EQ(Setting(service, "Environment=VESK_HOME"), kServedDirectory);
   EXPECT_EQ(Setting(service, "ReadWritePaths"), kServedDirectory);
   EXPECT_EQ(Setting(SourceFile("contrib/vesk.cron"), "VESK_HOME"), kServedDirectory);
+  for (const char* example : {"contrib/vesk.service", "contrib/vesk@.service"}) {
+    EXPECT_EQ(Setting(SourceFile(example), "Environment=VESK_ARCHIVE_LINES"), "summary") << example;
+  }
+  EXPECT_EQ(Setting(SourceFile("contrib/vesk.cron"), "VESK_ARCHIVE_LINES"), "summary");
   EXPECT_NE(
       SourceFile("contrib/nginx-vesk.conf").find(std::string("alias ") + kServedDirectory + "/;"),
       std::string::npos);

@@ -157,8 +157,20 @@ TEST_F(DiskFaultTest, ReadOnlyProgramDirectoryKeepsEveryFileAndSaysWhy) {
   ASSERT_EQ(::chmod(program_.path().c_str(), 0555), 0);
   const Snapshot before = TakeSnapshot(program_.path());
 
+  // Without VESK_HOME a read-only executable's directory is refused.
+  ProcessOptions refused = RunOptions(program_.File("vesk"), sim, 0, std::nullopt);
+  refused.unprivileged = true;
+  const ProcessResult refusal = testing_support::RunProcess(refused);
+  EXPECT_EQ(refusal.exit_code, 2) << refusal.out;
+  EXPECT_EQ(refusal.out, "");
+  EXPECT_EQ(refusal.err, "The executable's directory " + program_.path() +
+                             " is not writable for this user (Permission denied); set VESK_HOME "
+                             "to the program directory\n");
+  EXPECT_EQ(TakeSnapshot(program_.path()), before);
+
+  // Named by VESK_HOME, it is used as it is.
   UdpListener syslog;
-  ProcessOptions options = RunOptions(program_.File("vesk"), sim, syslog.port(), std::nullopt);
+  ProcessOptions options = RunOptions(program_.File("vesk"), sim, syslog.port(), program_.path());
   options.unprivileged = true;
   const ProcessResult result = testing_support::RunProcess(options);
   ASSERT_EQ(result.start_error, "");

@@ -81,8 +81,8 @@ TEST(InstallationCheckTest, GoodDirectoryPassesEveryCheck) {
   ASSERT_EQ(results.size(), 8u);
   for (const CheckResult& result : results) EXPECT_TRUE(result.ok) << result.text;
   EXPECT_EQ(Find(results, "site address").text,
-            "site address https://localhost/vesk (default): the pages' picture and refresh "
-            "addresses start there");
+            "site address https://localhost/vesk (default): the pages' picture addresses start "
+            "there, their refresh address with http://localhost/vesk/");
   EXPECT_EQ(Find(results, "radar host").text,
             "radar host 127.0.0.1:8080 (vesk.ini): resolves to 127.0.0.1, port 8080");
   EXPECT_EQ(Find(results, "background").text,
@@ -146,6 +146,30 @@ TEST(InstallationCheckTest, BrokenDirectoryReportsEachProblem) {
   EXPECT_EQ(CheckLine(font).rfind("FAIL  font", 0), 0u);
 }
 
+// An unknown key fails the check; a radar host left at localhost only
+// warns.
+TEST(InstallationCheckTest, UnknownKeysFailAndTheDefaultRadarHostWarns) {
+  TempDir dir;
+  WriteBackground(dir, 512, 512);
+  dir.Write("vesk.ini", "RadarHots=radar.example\nColour=blue\nSyslog=off\n");
+  std::vector<std::string> lines;
+  for (const CheckResult& result : CheckInstallation(dir.path(), "VESK_HOME", Load(dir, {}))) {
+    if (result.text.starts_with("configuration") || result.warning) {
+      lines.push_back(CheckLine(result));
+    }
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "FAIL  configuration: vesk.ini key \"RadarHots\" is unknown and ignored; "
+                       "did you mean RadarHost?",
+                       "FAIL  configuration: vesk.ini key \"Colour\" is unknown and ignored",
+                       "warn  radar host left at its default, localhost: the runs fetch the radar "
+                       "loop from this machine; set RadarHost to the radar source host"}));
+  for (const CheckResult& result :
+       CheckInstallation(dir.path(), "VESK_HOME", Load(dir, {{"VESK_RADAR_HOST", "localhost"}}))) {
+    EXPECT_FALSE(result.warning) << result.text;
+  }
+}
+
 TEST(InstallationCheckTest, ProductNamesTheBackgroundAndTheLayersPresent) {
   TempDir dir;
   WriteBackground(dir, 512, 512);
@@ -187,6 +211,14 @@ TEST(InstallationCheckTest, ProgramDirectoryMissingOrNotWritable) {
   dir.Write("plain", "");
   EXPECT_FALSE(CheckInstallation(dir.File("plain"), "VESK_HOME", Load(dir, {})).front().ok);
 
+  // A run would refuse it without VESK_HOME; the check says so.
+  const CheckResult system =
+      CheckInstallation("/usr/bin/", "the executable's directory", Load(dir, {})).front();
+  EXPECT_FALSE(system.ok);
+  EXPECT_EQ(system.text,
+            "program directory /usr/bin/ (the executable's directory): a system directory (under "
+            "/usr); a run refuses it, set VESK_HOME");
+
   // Searchable but not writable for anyone but root, which the check runs
   // without.
   ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
@@ -207,7 +239,7 @@ class InstallationCheckCommandTest : public ::testing::Test {
     if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
   }
 
-  ProcessResult Check(std::vector<std::string> prefix = {}) {
+  ProcessResult Check(std::vector<std::string> prefix = {}, const char* option = nullptr) {
     ProcessOptions options;
     options.binary = testing_support::VeskBinary();
     options.args = {"--check"};
@@ -217,6 +249,7 @@ class InstallationCheckCommandTest : public ::testing::Test {
       options.args.push_back(testing_support::VeskBinary());
       options.args.push_back("--check");
     }
+    if (option != nullptr) options.args.push_back(option);
     options.working_directory = elsewhere_.path();
     options.environment = {{"VESK_HOME", home_.path()},       {"VESK_SYSLOG", std::nullopt},
                            {"VESK_RADAR_HOST", std::nullopt}, {"VESK_PUBLISH_HOST", std::nullopt},
@@ -294,6 +327,36 @@ TEST_F(InstallationCheckCommandTest, BrokenConfigurationExitsNonZeroAndTouchesNo
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "vesk --check: 3 problems found");
   EXPECT_EQ(Listing(home_.path()), before);
+}
+
+// --online fetches each source once, as a run would, and writes nothing.
+TEST_F(InstallationCheckCommandTest, OnlineFetchesTheLoopPageAndTheFeedOnce) {
+  ScriptedServer radar(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello")}});
+  ScriptedServer publish(
+      {{ScriptedServer::ReadRequest(),
+        ScriptedServer::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")}});
+  WriteBackground(home_, 512, 512);
+  home_.Write("vesk.ini", "RadarHost=127.0.0.1:" + std::to_string(radar.Port()) +
+                              "\nPublishHost=127.0.0.1:" + std::to_string(publish.Port()) +
+                              "\nSyslog=off\n");
+  const auto before = Listing(home_.path());
+
+  const ProcessResult result = Check({}, "--online");
+  EXPECT_EQ(result.exit_code, kExitCheckFailed) << result.out << result.err;
+  const std::vector<std::string> lines = result.OutLines();
+  ASSERT_GE(lines.size(), 3u) << result.out;
+  EXPECT_EQ(lines[lines.size() - 3], "ok    radar loop page " +
+                                         radar.Url("/products/IDR641.loop.shtml") +
+                                         ": HTTP/1.1 200 OK, 5 bytes");
+  EXPECT_EQ(lines[lines.size() - 2], "FAIL  station feed " + publish.Url("/ses/sysinfo.json") +
+                                         ": EIdHTTPProtocolException: HTTP/1.1 404 Not Found");
+  EXPECT_EQ(lines.back(), "vesk --check: 1 problem found");
+  EXPECT_EQ(radar.Accepted(), 1);
+  EXPECT_EQ(publish.Accepted(), 1);
+  EXPECT_EQ(Listing(home_.path()), before);
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere_.path()));
 }
 
 }  // namespace

@@ -77,10 +77,11 @@ class LoopPage24Test : public ::testing::Test {
     ASSERT_EQ(utimensat(AT_FDCWD, dir_.File(name).c_str(), times, 0), 0) << name;
   }
 
-  std::string Assemble() {
+  std::string Assemble(zub32::ArchiveLines archive_lines = zub32::ArchiveLines::kEach) {
     console_.clear();
     LoopPage24Inputs inputs{"VESK", "2024.7.22.2151", PageAddresses::ForPublishHost("example.org"),
                             333};
+    inputs.archive_lines = archive_lines;
     return BuildLoopPage24(inputs, [this](std::string_view line) { console_.emplace_back(line); });
   }
 
@@ -350,6 +351,20 @@ TEST_F(LoopPage24Test, SlotBoundariesOfTheDay) {
   EXPECT_EQ(page.find("myDiv0"), std::string::npos);
   EXPECT_NE(page.find("\r\n      if (i1<-1)\r\n"), std::string::npos);
   EXPECT_NE(page.find("\r\n          for (i2=0; i2<287;i2++)\r\n"), std::string::npos);
+}
+
+// The summary counts the shown frames and the overlays shown with them, and
+// changes nothing in the page.
+TEST_F(LoopPage24Test, SummaryLineCountsWhatThePageShows) {
+  Archive("Image-MO000.png", now_ - 2 * kMinute);
+  Archive("SESOverlay-MO000.bmp", now_ - 2 * kMinute);
+  Archive("Image-SU200.png", now_ - 1.0 + 5 * kMinute);
+  Archive("Image-MO001.png", now_ - 1.0 - 2 * kSecond);  // stale, with its overlay
+  Archive("SESOverlay-MO001.bmp", now_ - 2 * kMinute);
+  Archive("SESOverlay-MO002.bmp", now_ - 2 * kMinute);  // no frame
+  const std::string listed = Assemble();
+  EXPECT_EQ(Assemble(zub32::ArchiveLines::kSummary), listed);
+  EXPECT_EQ(console_, std::vector<std::string>{"Archive: 2 of 288 frames, 1 overlays"});
 }
 
 TEST_F(LoopPage24Test, RunStepWritesThePageWhole) {

@@ -117,6 +117,42 @@ TEST_F(VeskRunTest, HelpAndVersionPrintWithoutARun) {
   EXPECT_FALSE(home_.Exists("index.html"));
 }
 
+// A first argument meant as an option but unknown is refused before
+// anything is written or sent; a signed number or a word stays a delay, and
+// only the first argument counts.
+TEST_F(VeskRunTest, UnknownOptionsAreRefusedAndDelaysAreNot) {
+  const std::pair<std::vector<std::string>, const char*> kRows[] = {
+      {{"--chek"}, nullptr},
+      {{"--"}, nullptr},
+      {{"-x"}, nullptr},
+      {{"--help2"}, nullptr},
+      {{"-check"}, nullptr},
+      {{"--check", "--onlne"}, nullptr},
+      {{"-5"}, "HTML delay: -5ms (Param1)"},
+      {{"-"}, "HTML delay: 333ms (Param1)"},
+      {{"+7", "--chek"}, "HTML delay: 7ms (Param1)"},
+      {{"abc"}, "HTML delay: 333ms (Param1)"},
+  };
+  for (const auto& [args, first_line] : kRows) {
+    for (const auto& entry : std::filesystem::directory_iterator(home_.path())) {
+      std::filesystem::remove_all(entry);
+    }
+    const ProcessResult result = Vesk(args);
+    if (first_line == nullptr) {
+      EXPECT_EQ(result.exit_code, kExitUsage) << args[0];
+      EXPECT_EQ(result.out, "") << args[0];
+      EXPECT_EQ(result.err, "vesk: unknown option \"" + args.back() + "\"\n" + UsageText())
+          << args.back();
+      EXPECT_TRUE(std::filesystem::is_empty(home_.path())) << args[0];
+    } else {
+      EXPECT_EQ(result.exit_code, 0) << args[0];
+      ASSERT_FALSE(result.OutLines().empty()) << args[0];
+      EXPECT_EQ(result.OutLines()[0], first_line);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere_.path())) << args[0];
+  }
+}
+
 TEST_F(VeskRunTest, MissingProgramDirectoryWritesNothing) {
   const ProcessResult result = Vesk({}, {{"VESK_HOME", home_.path() + "missing"}});
   EXPECT_EQ(result.exit_code, kExitNoProgramDirectory);

@@ -56,7 +56,8 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.layer_path, "/products/radar_transparencies/");
   EXPECT_EQ(config.radar_host.scheme, "http");
   EXPECT_EQ(config.tls_ca_file, "");
-  ASSERT_EQ(config.entries.size(), 11u);
+  EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
+  ASSERT_EQ(config.entries.size(), 12u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -138,6 +139,44 @@ TEST(ConfigTest, TimeLimitsAreWholeNumbersWithinTheirRange) {
     EXPECT_NE(config.warnings[1].find("VESK_REQUEST_DEADLINE"), std::string::npos) << bad;
     EXPECT_NE(config.warnings[2].find("VESK_RUN_DEADLINE"), std::string::npos) << bad;
   }
+}
+
+TEST(ConfigTest, ArchiveLinesIsEachOrSummary) {
+  TempDir dir;
+  dir.Write("vesk.ini", "ArchiveLines = Summary\n");
+  Configuration config = Load(dir, {});
+  EXPECT_EQ(config.archive_lines, ArchiveLines::kSummary);
+  EXPECT_EQ(Entry(config, "ArchiveLines").value, "summary");
+  config = Load(dir, {{"VESK_ARCHIVE_LINES", "EACH"}});
+  EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
+  EXPECT_EQ(Entry(config, "ArchiveLines").source, ValueSource::kEnvironment);
+  config = Load(dir, {{"VESK_ARCHIVE_LINES", "quiet"}});
+  EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
+  ASSERT_EQ(config.warnings.size(), 1u);
+  EXPECT_NE(config.warnings[0].find("VESK_ARCHIVE_LINES"), std::string::npos);
+}
+
+// Unknown keys are collected once each, as written, with the known key a
+// typo most likely meant.
+TEST(ConfigTest, UnknownKeysAndTheirClosestKnownKey) {
+  TempDir dir;
+  dir.Write("vesk.ini", "RadarHots=radar.example\nColour=blue\nradarhots=x\nsyslog=off\n");
+  const Configuration config = Load(dir, {});
+  ASSERT_EQ(config.unknown_keys.size(), 2u);
+  EXPECT_EQ(config.unknown_keys[0].key, "RadarHots");
+  EXPECT_EQ(config.unknown_keys[0].closest, "RadarHost");
+  EXPECT_EQ(config.unknown_keys[1].key, "Colour");
+  EXPECT_EQ(config.unknown_keys[1].closest, "");
+  EXPECT_TRUE(config.warnings.empty());
+
+  const std::pair<const char*, const char*> kRows[] = {{"RadarHots", "RadarHost"},
+                                                       {"sylog", "Syslog"},
+                                                       {"PublishHosts", "PublishHost"},
+                                                       {"Fnt", "Font"},
+                                                       {"Foo", ""},
+                                                       {"ReadTimeoutMs", "ReadTimeout"},
+                                                       {"Colour", ""}};
+  for (const auto& [key, closest] : kRows) EXPECT_EQ(ClosestKey(key), closest) << key;
 }
 
 TEST(ConfigTest, SiteAddressIsSchemeHostAndPath) {

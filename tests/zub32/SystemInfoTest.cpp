@@ -107,5 +107,16 @@ TEST_F(ProgramDirectoryTest, SetPathToEXEPathEntersTheDirectory) {
   EXPECT_EQ(std::filesystem::current_path().string(), saved_directory_);
 }
 
+// Installed programs' directories are refused by their place alone; a
+// directory elsewhere only when it cannot be written.
+TEST(SystemInfoTest, SystemDirectories) {
+  for (const char* system : {"/usr/bin/", "/usr/local/bin/", "/bin/", "/sbin/", "/opt/vesk/"}) {
+    EXPECT_NE(SystemDirectoryProblem(system), std::nullopt) << system;
+  }
+  EXPECT_EQ(SystemDirectoryProblem("/usr/bin/"), "a system directory (under /usr)");
+  TempDir dir;
+  EXPECT_EQ(SystemDirectoryProblem(dir.path()), std::nullopt);
+}
+
 }  // namespace
 }  // namespace zub32
