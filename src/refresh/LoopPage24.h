@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "refresh/PageText.h"
 #include "refresh/RunContext.h"
@@ -31,14 +32,17 @@ using ConsoleSink = std::function<void(std::string_view)>;
 // in slot order, and each one's overlay (same slot and weekday, when present
 // and fresh) and divs carry the same number. Reads the clock afresh for
 // every day slot, weekday, age and cache-buster. Prints two lines for each
-// missing archived frame through write_line.
-std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line);
+// missing archived frame through write_line. With shown_slots, fills it with
+// the shown slots in page order.
+std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line,
+                            std::vector<ShownArchiveSlot>* shown_slots = nullptr);
 
 // The run's step: assembles the page into run.page_text (replacing the
 // 30-minute page held there), prints "Writing index24.html...." and writes
 // the text whole to "index24.html" in the working directory. Inputs come from
 // GlobalSettings, run.config's page addresses and product and run.html_delay; console
-// lines go to standard output. A failed write leaves the old page in place.
+// lines go to standard output; run.archive receives the shown slots. A failed write leaves the old
+// page in place.
 void WriteLoopPage24(RunContext& run);
 
 }  // namespace refresh
