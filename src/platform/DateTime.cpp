@@ -2,7 +2,10 @@
 
 #include <time.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <utility>
 
@@ -125,6 +128,99 @@ std::int64_t MillisecondOfDay(TDateTime value) {
 
 TDateTime UnixToLocalDateTime(std::int64_t seconds, std::int64_t nanoseconds) {
   return LocalDateTimeFromUnix(static_cast<time_t>(seconds), nanoseconds);
+}
+
+std::int64_t LocalDateTimeToUnix(TDateTime value) {
+  const DateTimeParts parts = DecodeDateTime(value);
+  struct tm local {};
+  local.tm_year = parts.year - 1900;
+  local.tm_mon = parts.month - 1;
+  local.tm_mday = parts.day;
+  local.tm_hour = parts.hour;
+  local.tm_min = parts.minute;
+  local.tm_sec = parts.second;
+  local.tm_isdst = -1;
+  return static_cast<std::int64_t>(mktime(&local));
+}
+
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr int kMaxIsoYear = 9999;
+
+std::string FormatIso(const struct tm& parts, const char* zone) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%s", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, zone);
+  return text;
+}
+
+// A field of exactly width digits, the whole field.
+std::optional<int> IsoField(std::string_view text, std::size_t at, std::size_t width) {
+  if (at + width > text.size()) return std::nullopt;
+  int value = 0;
+  const char* first = text.data() + at;
+  for (std::size_t i = 0; i < width; ++i) {
+    if (first[i] < '0' || first[i] > '9') return std::nullopt;
+  }
+  const auto [end, error] = std::from_chars(first, first + width, value);
+  if (error != std::errc() || end != first + width) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string FormatIsoLocal(std::int64_t unix_seconds) {
+  const time_t seconds = static_cast<time_t>(unix_seconds);
+  struct tm local {};
+  if (localtime_r(&seconds, &local) == nullptr) return FormatIsoUtc(unix_seconds);
+  // Offsets lie within a day; the clamp keeps the two fields two digits.
+  const long offset_minutes = local.tm_gmtoff / 60;
+  const int magnitude = static_cast<int>(
+      std::min(offset_minutes < 0 ? -offset_minutes : offset_minutes, 24L * 60 - 1));
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset_minutes < 0 ? '-' : '+', magnitude / 60,
+                magnitude % 60);
+  return FormatIso(local, zone);
+}
+
+std::string FormatIsoUtc(std::int64_t unix_seconds) {
+  const time_t seconds = static_cast<time_t>(unix_seconds);
+  struct tm utc {};
+  gmtime_r(&seconds, &utc);
+  return FormatIso(utc, "Z");
+}
+
+std::optional<std::int64_t> ParseIsoTime(std::string_view text) {
+  const auto year = IsoField(text, 0, 4), month = IsoField(text, 5, 2), day = IsoField(text, 8, 2);
+  const auto hour = IsoField(text, 11, 2), minute = IsoField(text, 14, 2);
+  const auto second = IsoField(text, 17, 2);
+  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || !year || !month || !day || !hour || !minute || !second) {
+    return std::nullopt;
+  }
+  if (*year < 1 || *year > kMaxIsoYear || *month < 1 || *month > 12 || *day < 1 || *day > 31 ||
+      *hour > 23 || *minute > 59 || *second > 59) {
+    return std::nullopt;
+  }
+  std::int64_t offset_seconds = 0;
+  const std::string_view zone = text.substr(19);
+  if (zone != "Z") {
+    const auto zone_hours = IsoField(text, 20, 2), zone_minutes = IsoField(text, 23, 2);
+    if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':' || !zone_hours ||
+        !zone_minutes || *zone_hours > 23 || *zone_minutes > 59) {
+      return std::nullopt;
+    }
+    offset_seconds = (*zone_hours * 60 + *zone_minutes) * 60;
+    if (zone[0] == '-') offset_seconds = -offset_seconds;
+  }
+  const std::int64_t days =
+      DaysFromCivil(*year, static_cast<unsigned>(*month), static_cast<unsigned>(*day));
+  // A day past the end of its month ("02-30") does not come back unchanged.
+  int civil_year = 0, civil_month = 0, civil_day = 0;
+  CivilFromDays(days, civil_year, civil_month, civil_day);
+  if (civil_day != *day) return std::nullopt;
+  return days * kSecondsPerDay + *hour * 3600 + *minute * 60 + *second - offset_seconds;
 }
 
 }  // namespace platform

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -45,5 +48,21 @@ std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
 // Converts seconds since the Unix epoch, as the file system keeps them, to a
 // local date-time.
 TDateTime UnixToLocalDateTime(std::int64_t seconds, std::int64_t nanoseconds);
+
+// Converts a local date-time back to seconds since the Unix epoch, as the
+// system's time zone rules give it (the earlier moment where a local time
+// occurs twice).
+std::int64_t LocalDateTimeToUnix(TDateTime value);
+
+// ISO 8601 to the second with the local offset: "2026-12-08T11:50:03+10:00",
+// "+00:00" for UTC.
+std::string FormatIsoLocal(std::int64_t unix_seconds);
+
+// ISO 8601 to the second in UTC: "2024-07-22T11:50:00Z".
+std::string FormatIsoUtc(std::int64_t unix_seconds);
+
+// Reads the whole of either form above ("Z" or an offset "+hh:mm" or
+// "-hh:mm"), years 1 to 9999; nullopt for anything else.
+std::optional<std::int64_t> ParseIsoTime(std::string_view text);
 
 }  // namespace platform

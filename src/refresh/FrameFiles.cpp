@@ -27,7 +27,7 @@ bool FrameFiles::Stage(const std::string& data, const std::string& name, bool lo
   return true;
 }
 
-int FrameFiles::Publish(const std::string& newest) {
+int FrameFiles::Publish(const std::string& newest, std::vector<std::string>* placed) {
   platform::StagedFile* record = nullptr;
   if (!newest.empty()) {
     // Staged with the frames, so that one flush serves them all; it is
@@ -46,7 +46,10 @@ int FrameFiles::Publish(const std::string& newest) {
     const platform::FileResult result = staged.file->Commit();
     if (!result.ok()) ReportNotSaved(staged.name, result.reason());
     if (staged.loop_frame) {
-      if (result.ok()) ++frames_in_place;
+      if (result.ok()) {
+        ++frames_in_place;
+        if (placed != nullptr) placed->push_back(staged.name);
+      }
       loop_in_place = loop_in_place && result.ok();
     }
   }

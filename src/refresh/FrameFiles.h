@@ -22,8 +22,9 @@ class FrameFiles {
   // Flushes every staged frame and renames each into place; a frame that
   // fails now is reported as in Stage. Then, when newest is not empty and
   // every loop frame is in place, records newest in kLastImageUriFileName.
-  // Returns the number of loop frames put in place.
-  int Publish(const std::string& newest);
+  // Returns the number of loop frames put in place; with placed, adds their
+  // names to it.
+  int Publish(const std::string& newest, std::vector<std::string>* placed = nullptr);
 
  private:
   struct Staged {

@@ -11,6 +11,7 @@
 #include "overlay/StationFeed.h"
 #include "platform/Bitmap.h"
 #include "platform/BmpCodec.h"
+#include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/HostLookup.h"
@@ -20,6 +21,7 @@
 #include "refresh/MapLayers.h"
 #include "refresh/PageText.h"
 #include "refresh/RadarFrameUpdate.h"
+#include "refresh/RunStatus.h"
 #include "refresh/RunSummary.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
@@ -263,6 +265,14 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
   results.push_back(CheckBackground(program_dir, config.product));
   if (config.fetch_layers) results.push_back(CheckMapLayers(program_dir, config));
   results.push_back(CheckFont(config));
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+  if (const std::optional<std::int64_t> until = PendingNotBefore(program_dir, now)) {
+    results.push_back({true, "radar source asked to wait until " +
+                                 platform::FormatIsoLocal(*until) + " (" + kStatusFileName +
+                                 "): runs send it nothing until then"});
+  }
   return results;
 }
 

@@ -1,6 +1,7 @@
 #include "refresh/LoopPage24.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -97,7 +98,8 @@ void AppendTail(std::string& page, int shown_limit, int div_limit, std::int32_t 
 
 }  // namespace
 
-std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line) {
+std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line,
+                            std::vector<ShownArchiveSlot>* shown_slots) {
   const bool each_line = inputs.archive_lines == zub32::ArchiveLines::kEach;
   std::string page;
   page.reserve(kFixedPartBytes + 2 * kSlotsPerDay * kBytesPerArchivedFile);
@@ -125,11 +127,13 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
   struct ShownSlot {
     std::string frame;
     std::string overlay;  // empty: none to show
+    platform::TDateTime day;
+    int slot;
   };
   std::vector<ShownSlot> shown;
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
     const platform::TDateTime day = ArchiveDay(slot);
-    ShownSlot entry{FrameName(day, slot), OverlayName(day, slot)};
+    ShownSlot entry{FrameName(day, slot), OverlayName(day, slot), day, slot};
     if (!Exists(age_of(entry.frame))) {
       if (each_line) write_line(entry.frame + " Doesnt Exists!");
       continue;
@@ -137,6 +141,15 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
     if (!accepted(entry.frame)) continue;
     if (!accepted(entry.overlay)) entry.overlay.clear();
     shown.push_back(std::move(entry));
+  }
+
+  if (shown_slots != nullptr) {
+    for (const ShownSlot& entry : shown) {
+      const platform::TDateTime start =
+          std::floor(entry.day) + static_cast<double>(entry.slot) / kSlotsPerDay;
+      shown_slots->push_back({zub32::SlotTag(entry.day, entry.slot), entry.frame, entry.overlay,
+                              platform::LocalDateTimeToUnix(start)});
+    }
   }
 
   // Rules are built in page order, so the cache-busters are read in it.
@@ -198,8 +211,9 @@ void WriteLoopPage24(RunContext& run) {
   inputs.archive_lines = run.config.archive_lines;
   // The lines for missing files, hundreds on a young archive, go out at once.
   std::vector<std::string> lines;
-  run.page_text =
-      BuildLoopPage24(inputs, [&lines](std::string_view line) { lines.emplace_back(line); });
+  run.archive.clear();
+  run.page_text = BuildLoopPage24(
+      inputs, [&lines](std::string_view line) { lines.emplace_back(line); }, &run.archive);
   platform::WriteLines(lines);
   platform::WriteLine("Writing index24.html....");
   // The file is written only once the text is complete, so a failure while

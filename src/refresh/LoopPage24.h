@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "refresh/PageText.h"
 #include "refresh/RunContext.h"
@@ -36,15 +37,17 @@ using ConsoleSink = std::function<void(std::string_view)>;
 // prints instead the single line "Archive: " + shown frames + " of 288
 // frames, " + overlays shown with them + " overlays". A frame that is present
 // but a day old or older is not shown and so not counted, nor is an overlay
-// whose frame is not shown.
-std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line);
+// whose frame is not shown. With shown_slots, fills it with the shown slots in
+// page order.
+std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line,
+                            std::vector<ShownArchiveSlot>* shown_slots = nullptr);
 
 // The run's step: assembles the page into run.page_text (replacing the
 // 30-minute page held there), prints "Writing index24.html...." and writes
 // the text whole to "index24.html" in the working directory. Inputs come from
 // GlobalSettings, run.config's page addresses, product and archive lines, and
-// run.html_delay; console
-// lines go to standard output. A failed write leaves the old page in place.
+// run.html_delay; console lines go to standard output; run.archive receives
+// the shown slots. A failed write leaves the old page in place.
 void WriteLoopPage24(RunContext& run);
 
 }  // namespace refresh

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "http/FetchClient.h"
 #include "platform/Console.h"
@@ -63,7 +65,8 @@ bool NewestFrameChanged(const std::string& newest) {
 
 // Fetches the frame of entry n into Image(6-n).png and the slot's archive;
 // false when the frame could not be staged. Requests that fail raise.
-bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, FrameFiles& frames) {
+bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, FrameFiles& frames,
+                std::map<std::string, std::string>& addresses) {
   const std::string_view entry = EntryText(page, n);
   if (entry.empty()) return true;
   const std::string sImageURI = QuotedAddress(entry);
@@ -81,6 +84,7 @@ bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, FrameFile
     throw platform::EContentError("The frame " + sImageURI + " came back empty");
   }
   platform::WriteLine("Saving " + sImageFilename);
+  addresses[sImageFilename] = sImageURI;
   const bool saved = frames.Stage(sImageData, sImageFilename, true);
   // Only the newest frame goes into the slot's archive: a loop cut short
   // must not leave an older frame there as the frame of this slot.
@@ -88,6 +92,15 @@ bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, FrameFile
     frames.Stage(sImageData, "Image-" + zub32::CurrentSlotTag() + ".png", false);
   }
   return saved;
+}
+
+// Publishes the staged frames and records the address of each one placed.
+int PublishFrames(FrameFiles& frames, const std::string& newest,
+                  const std::map<std::string, std::string>& addresses, RunContext& run) {
+  std::vector<std::string> placed;
+  const int count = frames.Publish(newest, &placed);
+  for (const std::string& name : placed) run.frame_addresses[name] = addresses.at(name);
+  return count;
 }
 
 }  // namespace
@@ -114,19 +127,20 @@ bool RadarFrameUpdate(RunContext& run) {
   }
 
   FrameFiles frames;
+  std::map<std::string, std::string> addresses;
   bool all_saved = true;
   try {
     for (int n = 0; n < kLoopEntries; ++n) {
-      if (!FetchFrame(client, sResponse, n, frames)) all_saved = false;
+      if (!FetchFrame(client, sResponse, n, frames, addresses)) all_saved = false;
     }
   } catch (const std::exception&) {
     // The frames that came before a failed request are still published.
-    run.frames_downloaded += frames.Publish("");
+    run.frames_downloaded += PublishFrames(frames, "", addresses, run);
     throw;
   }
   // Recorded only once the whole loop is on disk: a frame that was not saved
   // makes the next run fetch the loop again.
-  run.frames_downloaded += frames.Publish(all_saved ? newest : "");
+  run.frames_downloaded += PublishFrames(frames, all_saved ? newest : "", addresses, run);
   KeepLowercaseFrameNames();
   return true;
 }

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "http/TIdHTTP.h"
 #include "zub32/Config.h"
@@ -15,6 +17,15 @@
 namespace refresh {
 
 inline constexpr std::int32_t kDefaultHtmlDelay = 333;
+
+// A slot the 24-hour page shows: its tag ("WE000"), its archived frame, its
+// overlay (empty when the page shows none) and when the slot began.
+struct ShownArchiveSlot {
+  std::string tag;
+  std::string frame;
+  std::string overlay;
+  std::int64_t slot_start = 0;  // seconds since the Unix epoch
+};
 
 struct RunContext {
   // The run's configuration, loaded at its start.
@@ -47,6 +58,14 @@ struct RunContext {
   zub32::ReportOutcome failure_report;
   zub32::ReportOutcome overlay_report;
   zub32::ReportOutcome write_report;
+  // The slots the 24-hour page of this run shows, in its order.
+  std::vector<ShownArchiveSlot> archive;
+  // The frame files this run put in place, each with the address it was
+  // fetched from.
+  std::map<std::string, std::string> frame_addresses;
+  // The radar source asked not to be asked before this moment (seconds since
+  // the Unix epoch); until then runs send it no request.
+  std::optional<std::int64_t> not_before;
   // The writes the run could not make, for the report of files not written
   // and the summary line.
   zub32::WriteFailureList write_failures;

@@ -12,6 +12,8 @@
 #include "overlay/Generate_SESOverlay.h"
 #include "platform/AsciiText.h"
 #include "platform/Console.h"
+#include "platform/DateTime.h"
+#include "platform/Exceptions.h"
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "refresh/InstallationCheck.h"
@@ -19,6 +21,7 @@
 #include "refresh/LoopPage30.h"
 #include "refresh/MapLayers.h"
 #include "refresh/RadarFrameUpdate.h"
+#include "refresh/RunStatus.h"
 #include "refresh/RunSummary.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
@@ -139,6 +142,53 @@ int RefuseOption(const std::string& option) {
   return kExitUsage;
 }
 
+std::int64_t UnixSeconds(std::chrono::system_clock::time_point when) {
+  return std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
+}
+
+// A 429 or 503 answer of the radar source with Retry-After asks the runs to
+// wait; the wait replaces one asked for earlier.
+void NoteBackOff(RunContext& run, const std::exception& error) {
+  const auto* answer = dynamic_cast<const platform::EIdHTTPProtocolException*>(&error);
+  if (answer == nullptr || !run.radar_client) return;
+  if (answer->ErrorCode() != 429 && answer->ErrorCode() != 503) return;
+  const std::int64_t now = UnixSeconds(std::chrono::system_clock::now());
+  const std::optional<std::int64_t> wait =
+      RetryAfterSeconds(run.radar_client->Response().RawHeaders.Values("Retry-After"), now);
+  if (wait) run.not_before = now + *wait;
+}
+
+// The radar frame update, unless the radar source asked to wait: then the
+// run sends it nothing and has no new frame.
+bool UpdateRadarFrames(RunContext& run) {
+  const std::int64_t now = UnixSeconds(std::chrono::system_clock::now());
+  if (run.not_before && *run.not_before > now) {
+    platform::WriteLine("Radar source asked to wait until " +
+                        platform::FormatIsoLocal(*run.not_before) + "; this run fetches nothing.");
+    return false;
+  }
+  run.not_before.reset();
+  return RadarFrameUpdate(run);
+}
+
+std::int64_t ElapsedMs(std::chrono::steady_clock::time_point started) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               started)
+      .count();
+}
+
+// Writes status.json and the metrics; a failure of its own (memory) must not
+// keep the run from its summary.
+void PublishStatus(RunContext& run, const std::optional<RunStatus>& previous, bool failed,
+                   std::chrono::system_clock::time_point started_on_clock,
+                   std::chrono::steady_clock::time_point started) {
+  try {
+    PublishRunStatus(run, previous, failed, UnixSeconds(started_on_clock), ElapsedMs(started));
+  } catch (const std::exception&) {
+    // As in the top-level handler: nothing more can be done without memory.
+  }
+}
+
 void LoadRunConfiguration(RunContext& run) {
   run.config = zub32::LoadConfiguration(zub32::GlobalSettings.EXEPath);
   for (const std::string& warning : run.config.warnings) PrintToStandardError(warning);
@@ -179,6 +229,7 @@ bool LooksLikeOption(std::string_view argument) {
 std::string UsageText() {
   return "Usage: vesk [DELAY]\n"
          "       vesk --check [--online]\n"
+         "       vesk --status\n"
          "       vesk --help | -h\n"
          "       vesk --version\n";
 }
@@ -200,6 +251,8 @@ std::string HelpText() {
   text += "               a problem\n";
   text += "  --online     with --check: also fetch the radar loop page and the station\n";
   text += "               feed once and show their status lines and sizes\n";
+  text += "  --status     show the last run's status.json for a person; exits 0 OK,\n";
+  text += "               1 WARNING, 2 CRITICAL, 3 UNKNOWN\n";
   text += "  -h, --help   show this help and the configuration in force, then exit\n";
   text += "  --version    show the version, then exit\n";
   text += "\n";
@@ -250,6 +303,7 @@ int RunMain(const std::vector<std::string>& arguments) {
     }
     return RunCheck(online);
   }
+  if (first != nullptr && arguments.front() == "--status") return RunStatusCommand();
   if (first != nullptr && arguments.front() == "--version") {
     std::printf("vesk %s\n", kVersion);
     return 0;
@@ -268,6 +322,12 @@ int Run(const char* first_parameter) {
   const zub32::WriteFailureScope failure_scope(run.write_failures);
   bool failed = false;
   bool writes_reported = false;
+  // Set once the configuration is loaded in a run that holds the lock: from
+  // then on every end of the run writes status.json.
+  bool status_due = false;
+  bool status_published = false;
+  bool in_radar_update = false;
+  std::optional<RunStatus> previous;
   // Held until the run returns, the failure reports included.
   std::optional<platform::FileLock> lock;
   try {
@@ -314,6 +374,11 @@ int Run(const char* first_parameter) {
     // The run's deadline counts from its start, as its elapsed time in the
     // summary does.
     run.config.run_started = started;
+    previous = ReadPreviousStatus();
+    if (previous) run.not_before = previous->not_before;
+    // A run without the lock (a read-only directory) leaves no status: it
+    // could not tell its status from a concurrent run's.
+    status_due = lock->GetState() == platform::FileLock::State::kAcquired;
 
     run.html_delay = ParseHtmlDelay(first_parameter);
     platform::WriteLine("HTML delay: " + std::to_string(run.html_delay) + "ms (Param1)");
@@ -322,7 +387,9 @@ int Run(const char* first_parameter) {
     WriteLoopPage30(run);
     WriteLoopPage24(run);
 
-    run.frame_changed = RadarFrameUpdate(run);
+    in_radar_update = true;
+    run.frame_changed = UpdateRadarFrames(run);
+    in_radar_update = false;
     if (run.frame_changed) {
       platform::WriteLine("Calling Generate_SESOverlay...");
       run.overlay_drawn = overlay::Generate_SESOverlay(run.config);
@@ -330,6 +397,8 @@ int Run(const char* first_parameter) {
       RefreshMapLayers(run, std::chrono::system_clock::now());
     }
 
+    PublishStatus(run, previous, false, started_on_clock, started);
+    status_published = true;
     // Before "Done!", so that a report that cannot be written is named
     // there; nothing but the summary follows it.
     ReportWriteFailures(run);
@@ -337,6 +406,10 @@ int Run(const char* first_parameter) {
     platform::WriteLine("Done!");
   } catch (const std::exception& error) {
     ReportRunFailure(run, error);
+    if (in_radar_update) NoteBackOff(run, error);
+    if (status_due && !status_published) {
+      PublishStatus(run, previous, true, started_on_clock, started);
+    }
     if (!writes_reported) ReportWriteFailures(run);
     failed = true;
   }

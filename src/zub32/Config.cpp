@@ -113,20 +113,22 @@ void LoadEndpoint(const std::optional<RawValue>& raw, Endpoint& endpoint, Config
   }
 }
 
-// A key holding a whole number from 1 to max.
+// A key holding a whole number from min to max.
 void LoadCount(const std::optional<RawValue>& raw, int default_value, int max,
-               const std::string& unit, int& value, Configuration& config, ConfigEntry& entry) {
+               const std::string& unit, int& value, Configuration& config, ConfigEntry& entry,
+               int min = 1) {
   value = default_value;
   entry.value = std::to_string(default_value);
   if (!raw) return;
-  if (const std::optional<int> parsed = ParseBoundedCount(raw->text, max)) {
+  if (const std::optional<int> parsed = ParseBoundedCount(raw->text, max, min)) {
     value = *parsed;
     entry.value = std::to_string(value);
     entry.source = raw->source;
   } else {
-    config.warnings.push_back(
-        Malformed(*raw, "a whole number of " + unit + " from 1 to " + std::to_string(max),
-                  "the default " + std::to_string(default_value)));
+    config.warnings.push_back(Malformed(
+        *raw,
+        "a whole number of " + unit + " from " + std::to_string(min) + " to " + std::to_string(max),
+        "the default " + std::to_string(default_value)));
   }
 }
 
@@ -155,6 +157,14 @@ void LoadFont(const std::optional<RawValue>& raw, Configuration& config, ConfigE
     return;
   }
   config.font = raw->text;
+  entry.value = raw->text;
+  entry.source = raw->source;
+}
+
+void LoadMetricsFile(const std::optional<RawValue>& raw, Configuration& config,
+                     ConfigEntry& entry) {
+  if (!raw || raw->text.empty()) return;
+  config.metrics_file = raw->text;
   entry.value = raw->text;
   entry.source = raw->source;
 }
@@ -315,6 +325,17 @@ const KeyRow kKeyRows[] = {
       "console lines of the 24-hour page: each (a line per missing archived frame)\n"
       "      or summary (one line counting the frames and overlays it shows)"},
      LoadArchiveLines},
+    {{"StaleAfter", "VESK_STALE_AFTER",
+      "minutes after which an unchanged newest frame makes the source stale (a\n"
+      "      console line and a syslog line), 0 to 10080; 0 turns the alert off"},
+     [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+       LoadCount(raw, kDefaultStaleAfterMinutes, kMaxStaleAfterMinutes, "minutes",
+                 config.stale_after_minutes, config, entry, 0);
+     }},
+    {{"MetricsFile", "VESK_METRICS_FILE",
+      "file replaced by every run with its metrics in the Prometheus text format\n"
+      "      (none: no metrics); relative to the program directory"},
+     LoadMetricsFile},
 };
 
 }  // namespace
@@ -454,7 +475,7 @@ std::optional<Endpoint> ParseWebHost(std::string_view text) {
   return endpoint;
 }
 
-std::optional<int> ParseBoundedCount(std::string_view text, int max) {
+std::optional<int> ParseBoundedCount(std::string_view text, int max, int min) {
   text = Trim(text);
   // At most ten digits keeps the number within 64 bits before the range check.
   if (text.empty() || text.size() > 10) return std::nullopt;
@@ -463,7 +484,7 @@ std::optional<int> ParseBoundedCount(std::string_view text, int max) {
     if (c < '0' || c > '9') return std::nullopt;
     value = value * 10 + (c - '0');
   }
-  if (value < 1 || value > max) return std::nullopt;
+  if (value < min || value > max) return std::nullopt;
   return static_cast<int>(value);
 }
 

@@ -71,6 +71,10 @@ inline constexpr int kDefaultRequestDeadlineSeconds = 120;
 inline constexpr int kMaxRequestDeadlineSeconds = 86400;
 inline constexpr int kDefaultRunDeadlineSeconds = 240;
 inline constexpr int kMaxRunDeadlineSeconds = 86400;
+// Minutes after which a newest frame that has not changed makes the source
+// stale; 0 turns the alert off. At most a week.
+inline constexpr int kDefaultStaleAfterMinutes = 30;
+inline constexpr int kMaxStaleAfterMinutes = 10080;
 
 // The radar product the run follows, when none is configured.
 inline constexpr const char* kDefaultProduct = "IDR641";
@@ -118,6 +122,12 @@ struct Configuration {
   // deadline, still ends before the next scheduled one.
   int run_deadline_seconds = kDefaultRunDeadlineSeconds;
   ArchiveLines archive_lines = ArchiveLines::kEach;
+  // The age of the newest frame past which the source counts as stale; 0:
+  // never.
+  int stale_after_minutes = kDefaultStaleAfterMinutes;
+  // A file the run replaces with its metrics in the Prometheus text format;
+  // empty: none.
+  std::string metrics_file;
   // When the run began; the run driver sets it. Unset outside a run: then
   // only each request's own deadline applies.
   std::optional<std::chrono::steady_clock::time_point> run_started;
@@ -183,9 +193,9 @@ std::optional<SyslogSetting> ParseSyslog(std::string_view text);
 // "each" or "summary", without regard to case. nullopt otherwise.
 std::optional<ArchiveLines> ParseArchiveLines(std::string_view text);
 
-// A whole decimal number from 1 to max (blanks around it allowed); nullopt
+// A whole decimal number from min to max (blanks around it allowed); nullopt
 // for anything else.
-std::optional<int> ParseBoundedCount(std::string_view text, int max);
+std::optional<int> ParseBoundedCount(std::string_view text, int max, int min = 1);
 
 // Reads vesk.ini from program_dir (with trailing '/') and the environment
 // through getenv_fn (std::getenv when empty). An environment variable that is

@@ -126,28 +126,7 @@ std::string SummaryLine(const tExceptionRec& Rec, const std::string& file_name) 
          file_name + "\" SelfName" + GlobalSettings.SelfName + " Version=" + GlobalSettings.Version;
 }
 
-// The Syslog setting of the run decides where the summary goes.
-void PostSummary(const std::string& summary) {
-  const SyslogSetting& setting = Reports().syslog;
-  tSyslogRec message;
-  message.Code = kSummaryCode;
-  message.Message = summary;
-  switch (setting.mode) {
-    case SyslogMode::kOff:
-      return;
-    case SyslogMode::kBroadcast:
-      message.Port = 0;
-      PostSyslogMsg(message, "");
-      return;
-    case SyslogMode::kUnicast:
-      // An empty host would turn the unicast into a broadcast, which this
-      // setting never asked for.
-      if (setting.host.empty()) return;
-      message.Port = setting.port;
-      PostSyslogMsg(message, setting.host);
-      return;
-  }
-}
+void PostSummary(const std::string& summary) { PostRunSyslogLine(kSummaryCode, summary); }
 
 // The report's XML, element by element, with the step marker of each.
 std::string ReportText(const tExceptionRec& Rec, const tMemoryStatusRec& memory, tLogRec& Log) {
@@ -216,6 +195,28 @@ void WriteReport(const tExceptionRec& Rec, const std::string& report, ReportOutc
 }  // namespace
 
 const ReportOutcome& LastReportOutcome() { return Reports().last; }
+
+void PostRunSyslogLine(std::int32_t code, const std::string& message_text) {
+  const SyslogSetting& setting = Reports().syslog;
+  tSyslogRec message;
+  message.Code = code;
+  message.Message = message_text;
+  switch (setting.mode) {
+    case SyslogMode::kOff:
+      return;
+    case SyslogMode::kBroadcast:
+      message.Port = 0;
+      PostSyslogMsg(message, "");
+      return;
+    case SyslogMode::kUnicast:
+      // An empty host would turn the unicast into a broadcast, which this
+      // setting never asked for.
+      if (setting.host.empty()) return;
+      message.Port = setting.port;
+      PostSyslogMsg(message, setting.host);
+      return;
+  }
+}
 
 void BeginRunReports(const SyslogSetting& syslog) {
   Reports() = RunReports();

@@ -2,6 +2,7 @@
 // summary line.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -31,6 +32,10 @@ const ReportOutcome& LastReportOutcome();
 // replaces an older run's, and sends the summaries of the run's reports as
 // its Syslog setting says (none before a run begins, or with the default).
 void BeginRunReports(const SyslogSetting& syslog = {});
+
+// Sends a syslog line of the run's own (code and message, after the usual
+// prefix) as the run's Syslog setting says, the way a report's summary goes.
+void PostRunSyslogLine(std::int32_t code, const std::string& message);
 
 // Fills a record for a caught error in the usual way (Function, ClassName,
 // Message, Trace, FileName from GlobalSettings, Beep) and saves it.

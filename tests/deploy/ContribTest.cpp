@@ -363,7 +363,7 @@ TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
   ASSERT_TRUE(server.WaitUntilServing());
 
   // Every picture address of the pages, below /vesk/, without its query.
-  std::set<std::string> shown = {"index.html", "index24.html"};
+  std::set<std::string> shown = {"index.html", "index24.html", "status.json"};
   const std::regex address(R"(/vesk/([^"?'\s)]+))");
   for (const char* page : {"index.html", "index24.html"}) {
     const std::string text = home.Read(page);
@@ -381,13 +381,16 @@ TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
     EXPECT_EQ(response.count("status") ? response.at("status") : "none", "200");
     EXPECT_EQ(response.count("cache-control") ? response.at("cache-control") : "none", "no-cache");
     const std::string extension = name.substr(name.rfind('.') + 1);
-    const std::map<std::string, std::string> types = {
-        {"html", "text/html"}, {"png", "image/png"}, {"bmp", "image/bmp"}};
+    const std::map<std::string, std::string> types = {{"html", "text/html"},
+                                                      {"png", "image/png"},
+                                                      {"bmp", "image/bmp"},
+                                                      {"json", "application/json"}};
     EXPECT_EQ(response.count("content-type") ? response.at("content-type") : "none",
               types.count(extension) ? types.at(extension) : "?");
   }
-  // Both pages, seven frames, the archived frame and overlay, the ring.
-  EXPECT_GE(served, 2 + 7 + 2 + 1);
+  // Both pages, the status, seven frames, the archived frame and overlay,
+  // the ring.
+  EXPECT_GE(served, 2 + 1 + 7 + 2 + 1);
 
   int hidden = 0;
   for (const auto& entry : std::filesystem::directory_iterator(home.path())) {

@@ -388,6 +388,8 @@ void ExpectOldOrNew(const std::string& name, const Entry* old, const Entry& now,
     EXPECT_TRUE(bytes.starts_with("/radar/IDR641.T.") && bytes.ends_with(".png")) << bytes;
   } else if (name == "sysinfo.json") {
     EXPECT_TRUE(bytes.starts_with("{") && EndsWith(bytes, "}")) << bytes;
+  } else if (name == "status.json") {
+    EXPECT_TRUE(bytes.starts_with("{\"program\": \"VESK\"") && EndsWith(bytes, "}")) << bytes;
   } else if (name == kReport) {
     EXPECT_TRUE(EndsWith(bytes, "</xml>")) << bytes;
   } else if (name == "vesk.lock") {

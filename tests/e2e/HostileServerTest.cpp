@@ -868,7 +868,9 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
           name == "vesk.lock") {
         continue;
       }
-      if (name == "root.html") {
+      if (name == "status.json") {
+        EXPECT_TRUE(bytes.starts_with("{\"program\": \"VESK\"")) << bytes;
+      } else if (name == "root.html") {
         EXPECT_SAME_BYTES(bytes, ServedPage()) << name;
       } else if (name == "LastImageURI.txt") {
         EXPECT_EQ(bytes, FrameAddress(6)) << name;
@@ -916,7 +918,7 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
     // Nothing else, no temporary file in particular, is left behind.
     for (const std::string& name : Names(program_)) {
       const bool link = name.size() == 10 && name.starts_with("image") && name.ends_with(".png");
-      const bool page = name == "index.html" || name == "index24.html";
+      const bool page = name == "index.html" || name == "index24.html" || name == "status.json";
       // Regular files only (no directory a writer made for itself), and no
       // names the run has no business writing.
       EXPECT_TRUE(after.count(name) || link || before_names_.count(name))

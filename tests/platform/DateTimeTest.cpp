@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
 
 namespace platform {
 namespace {
@@ -136,6 +140,63 @@ TEST(DateTimeTest, UnixSecondsBecomeLocalTime) {
   EXPECT_EQ(parts.minute, 51);
   EXPECT_EQ(parts.second, 30);
   EXPECT_EQ(parts.millisecond, 250);
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// Sets TZ for the scope and restores the previous one.
+class TimeZoneScope {
+ public:
+  explicit TimeZoneScope(const char* zone) {
+    if (const char* previous = std::getenv("TZ")) previous_ = previous;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~TimeZoneScope() {
+    if (previous_) {
+      ::setenv("TZ", previous_->c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+  TimeZoneScope(const TimeZoneScope&) = delete;
+  TimeZoneScope& operator=(const TimeZoneScope&) = delete;
+
+ private:
+  std::optional<std::string> previous_;
+};
+
+// 2024-07-22T11:50:03Z.
+constexpr std::int64_t kMoment = 1721649003;
+
+TEST(DateTimeTest, WritesAndReadsIso8601WithTheLocalOffset) {
+  const struct {
+    const char* zone;
+    const char* local;
+  } kZones[] = {{"UTC0", "2024-07-22T11:50:03+00:00"},
+                {"<+10>-10", "2024-07-22T21:50:03+10:00"},
+                {"<-0330>3:30", "2024-07-22T08:20:03-03:30"}};
+  for (const auto& zone : kZones) {
+    const TimeZoneScope scope(zone.zone);
+    EXPECT_EQ(FormatIsoLocal(kMoment), zone.local);
+    EXPECT_EQ(ParseIsoTime(zone.local), kMoment) << zone.local;
+    // A local date-time converts back to the same moment.
+    EXPECT_EQ(LocalDateTimeToUnix(UnixToLocalDateTime(kMoment, 0)), kMoment);
+  }
+  EXPECT_EQ(FormatIsoUtc(kMoment), "2024-07-22T11:50:03Z");
+  EXPECT_EQ(ParseIsoTime("2024-07-22T11:50:03Z"), kMoment);
+
+  for (const char* text :
+       {"2024-07-22T11:50:03", "2024-07-22 11:50:03Z", "2024-02-30T00:00:00Z",
+        "2024-07-22T24:00:00Z", "2024-07-22T11:50:03+1000", "2024-07-22T11:50:03+10:00x",
+        "+024-07-22T11:50:03Z", "2024-7-22T11:50:03Z", "0000-01-01T00:00:00Z"}) {
+    EXPECT_FALSE(ParseIsoTime(text)) << text;
+  }
 }
 
 }  // namespace

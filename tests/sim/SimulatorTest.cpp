@@ -388,6 +388,20 @@ TEST_F(SimulatorTest, AdvanceOnRequestMovesTheNewestFrameAfterEachPage) {
   EXPECT_EQ(Get(sim.port(), ImageName(first, 6)).status, 200);
 }
 
+TEST_F(SimulatorTest, StopPublishingAfterFreezesTheNewestFrame) {
+  Sim sim({"--max-seconds", "60", "--advance-on-request", "--start-frame", "202407222355",
+           "--stop-publishing-after", "1"},
+          dir_);
+  ASSERT_NE(sim.port(), 0);
+  std::vector<std::string> newest;
+  for (int page = 0; page < 3; ++page) {
+    newest.push_back(ImageName(Get(sim.port(), "/products/IDR641.loop.shtml").body, 6));
+  }
+  EXPECT_EQ(newest, (std::vector<std::string>{"/radar/IDR641.T.202407222355.png",
+                                              "/radar/IDR641.T.202407230000.png",
+                                              "/radar/IDR641.T.202407230000.png"}));
+}
+
 TEST_F(SimulatorTest, NewestFrameFollowsTheFrameInterval) {
   {
     Sim sim({"--max-seconds", "60", "--start-frame", "202407222150"}, dir_);

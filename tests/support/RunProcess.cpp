@@ -220,7 +220,9 @@ ProcessOptions VeskRunOptions(const std::string& binary, const std::string& work
                          {"VESK_TLS_CA_FILE", std::nullopt},
                          {"VESK_READ_TIMEOUT", std::nullopt},
                          {"VESK_REQUEST_DEADLINE", std::nullopt},
-                         {"VESK_RUN_DEADLINE", std::nullopt}};
+                         {"VESK_RUN_DEADLINE", std::nullopt},
+                         {"VESK_METRICS_FILE", std::nullopt},
+                         {"VESK_STALE_AFTER", "0"}};
   options.time_limit = std::chrono::seconds(60);
   return options;
 }

@@ -57,7 +57,9 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.radar_host.scheme, "http");
   EXPECT_EQ(config.tls_ca_file, "");
   EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
-  ASSERT_EQ(config.entries.size(), 12u);
+  EXPECT_EQ(config.stale_after_minutes, 30);
+  EXPECT_EQ(config.metrics_file, "");
+  ASSERT_EQ(config.entries.size(), 14u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -177,6 +179,23 @@ TEST(ConfigTest, UnknownKeysAndTheirClosestKnownKey) {
                                                        {"ReadTimeoutMs", "ReadTimeout"},
                                                        {"Colour", ""}};
   for (const auto& [key, closest] : kRows) EXPECT_EQ(ClosestKey(key), closest) << key;
+}
+
+TEST(ConfigTest, StaleAfterIsZeroToAWeekAndMetricsFileIsAnyName) {
+  TempDir dir;
+  const struct {
+    const char* text;
+    int minutes;
+    std::size_t warnings;
+  } kCases[] = {{"0", 0, 0},      {"10080", 10080, 0}, {"45", 45, 0},
+                {"10081", 30, 1}, {"-1", 30, 1},       {"1h", 30, 1}};
+  for (const auto& c : kCases) {
+    const Configuration config =
+        Load(dir, {{"VESK_STALE_AFTER", c.text}, {"VESK_METRICS_FILE", "/var/lib/vesk.prom"}});
+    EXPECT_EQ(config.stale_after_minutes, c.minutes) << c.text;
+    EXPECT_EQ(config.warnings.size(), c.warnings) << c.text;
+    EXPECT_EQ(config.metrics_file, "/var/lib/vesk.prom");
+  }
 }
 
 TEST(ConfigTest, SiteAddressIsSchemeHostAndPath) {

@@ -1,5 +1,6 @@
 #include "FrameSchedule.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -61,17 +62,20 @@ Minutes CurrentFrameStep() {
 }
 
 FrameSchedule::FrameSchedule(Minutes first_newest, std::chrono::seconds interval,
-                             bool advance_on_request, Clock::time_point start)
+                             bool advance_on_request, Clock::time_point start,
+                             std::optional<std::int64_t> max_steps)
     : first_newest_(first_newest),
       interval_(interval),
       advance_on_request_(advance_on_request),
-      start_(start) {}
+      start_(start),
+      max_steps_(max_steps) {}
 
 Minutes FrameSchedule::Newest(Clock::time_point now) const {
   std::int64_t steps = pages_served_;
   if (!advance_on_request_ && now > start_) {
     steps = std::chrono::duration_cast<std::chrono::seconds>(now - start_) / interval_;
   }
+  if (max_steps_) steps = std::min(steps, *max_steps_);
   return first_newest_ + steps * kFrameStepMinutes;
 }
 

@@ -35,8 +35,9 @@ class FrameSchedule {
  public:
   using Clock = std::chrono::steady_clock;
 
+  // With max_steps, the newest frame stops advancing after that many steps.
   FrameSchedule(Minutes first_newest, std::chrono::seconds interval, bool advance_on_request,
-                Clock::time_point start);
+                Clock::time_point start, std::optional<std::int64_t> max_steps = std::nullopt);
 
   // The newest frame at this moment.
   Minutes Newest(Clock::time_point now) const;
@@ -57,6 +58,7 @@ class FrameSchedule {
   std::chrono::seconds interval_;
   bool advance_on_request_;
   Clock::time_point start_;
+  std::optional<std::int64_t> max_steps_;
   std::int64_t pages_served_ = 0;
 };
 

@@ -60,6 +60,8 @@ SimOptions ParseSimOptions(const std::vector<std::string>& arguments) {
       if (!options.start_frame) {
         throw UsageError("--start-frame needs a UTC time as yyyymmddhhmm, not \"" + text + "\"");
       }
+    } else if (name == "--stop-publishing-after") {
+      options.stop_publishing_after = ParseNumber(name, value(), 0, kMaxRunSeconds);
     } else if (name == "--max-seconds") {
       options.max_seconds = std::chrono::seconds(ParseNumber(name, value(), 1, kMaxRunSeconds));
     } else if (name == "--idle-timeout") {
@@ -121,6 +123,9 @@ Options:
                           by time; the first page shows the start frame
   --start-frame STAMP     the newest frame at start, yyyymmddhhmm in UTC
                           (default: the current time, rounded down to 5 min)
+  --stop-publishing-after N
+                          the newest frame stops advancing after N new frames
+                          (default: it never stops), as a source that froze
   --max-seconds S         stop after S seconds (default 600, at most 604800)
   --idle-timeout S        close a keep-alive connection idle for S seconds
                           (default 15)

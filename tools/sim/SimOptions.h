@@ -17,6 +17,9 @@ struct SimOptions {
   std::chrono::seconds frame_interval{300};
   bool advance_on_request = false;
   std::optional<Minutes> start_frame;  // newest frame at start; the current time by default
+  // New frames after the start frame before the source stops publishing;
+  // none: it never stops.
+  std::optional<std::int64_t> stop_publishing_after;
   std::chrono::seconds max_seconds{600};
   std::chrono::seconds idle_timeout{15};
   std::string serve_dir;  // empty: nothing is served under /vesk/

@@ -53,7 +53,7 @@ std::string IndexPage(bool serving_files) {
 
 Simulator::Simulator(const SimOptions& options, FrameSchedule::Clock::time_point start)
     : schedule_(options.start_frame.value_or(CurrentFrameStep()), options.frame_interval,
-                options.advance_on_request, start),
+                options.advance_on_request, start, options.stop_publishing_after),
       feed_sequence_(FeedSeed()),
       layers_modified_ns_(WallClockNanos()) {
   if (!options.serve_dir.empty()) files_.emplace(options.serve_dir);

@@ -1,0 +1,46 @@
+// A small JSON writer and reader for the run's own status files: strings
+// escaped as JSON requires, and a reader that turns one document into a tree
+// of values, refusing anything malformed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zub32 {
+
+// Appends bytes as a quoted JSON string. Quotes, backslashes and control
+// bytes are escaped; bytes that are not valid UTF-8 become U+FFFD.
+void AppendJsonString(std::string& out, std::string_view bytes);
+
+// The bytes as a quoted JSON string, as AppendJsonString writes them.
+std::string JsonString(std::string_view bytes);
+
+struct JsonValue {
+  enum class Type { kNull, kBool, kNumber, kString, kArray, kObject };
+  Type type = Type::kNull;
+  bool boolean = false;
+  std::string text;  // a string's content, or a number as written
+  std::vector<JsonValue> items;
+  std::vector<std::pair<std::string, JsonValue>> members;
+
+  // The first member of that name of an object; null when there is none or
+  // this is no object.
+  const JsonValue* Member(std::string_view name) const;
+  // A number written as a whole decimal number that fits 64 bits.
+  std::optional<std::int64_t> AsInteger() const;
+  std::optional<std::string> AsString() const;
+  std::optional<bool> AsBool() const;
+};
+
+// Documents nested deeper than this are refused.
+inline constexpr int kMaxJsonDepth = 32;
+
+// Reads one whole JSON document (blanks around it allowed); nullopt when it
+// is malformed, nested too deeply or followed by anything else.
+std::optional<JsonValue> ParseJson(std::string_view text);
+
+}  // namespace zub32

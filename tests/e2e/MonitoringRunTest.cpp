@@ -1,0 +1,146 @@
+// What runs leave for their operators, with the real binary: a source that
+// stops publishing turns stale after StaleAfter and is announced once on a
+// loopback syslog listener, vesk --status warns about it, and a source that
+// answers 503 with Retry-After is left alone until then.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/RunProcess.h"
+#include "support/ScriptedServer.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+#include "support/TestText.h"
+#include "support/UdpListener.h"
+
+namespace {
+
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::ScriptedServer;
+using testing_support::SimProcess;
+using testing_support::TempDir;
+
+class MonitoringRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+    ASSERT_TRUE(testing_support::WriteSimBackground(home_.File("IDR641.background.bmp")));
+  }
+
+  ProcessResult Vesk(const std::string& host, const std::string& syslog,
+                     std::vector<std::string> args = {}) const {
+    ProcessOptions options =
+        testing_support::VeskRunOptions(testing_support::VeskBinary(), elsewhere_.path());
+    options.args = std::move(args);
+    options.environment["VESK_HOME"] = home_.path();
+    options.environment["VESK_SYSLOG"] = syslog;
+    options.environment["VESK_RADAR_HOST"] = host;
+    options.environment["VESK_PUBLISH_HOST"] = host;
+    options.environment["VESK_STALE_AFTER"] = "1";
+    options.environment["VESK_METRICS_FILE"] = "vesk.prom";
+    ProcessResult result = testing_support::RunProcess(options);
+    EXPECT_FALSE(result.timed_out);
+    return result;
+  }
+
+  static bool HasLine(const ProcessResult& result, const std::string& start) {
+    for (const std::string& line : result.OutLines()) {
+      if (line.starts_with(start)) return true;
+    }
+    return false;
+  }
+
+  TempDir home_;
+  TempDir elsewhere_;
+};
+
+TEST_F(MonitoringRunTest, FrozenSourceTurnsStaleAfterStaleAfterAndIsAnnouncedOnce) {
+  // The newest frame is stamped with the current minute, early enough in it
+  // that the first run sees it less than a minute old.
+  auto now = std::chrono::system_clock::now();
+  if (std::chrono::floor<std::chrono::minutes>(now) + std::chrono::seconds(40) < now) {
+    std::this_thread::sleep_until(std::chrono::ceil<std::chrono::minutes>(now));
+    now = std::chrono::system_clock::now();
+  }
+  const auto minute = std::chrono::floor<std::chrono::minutes>(now);
+  const std::time_t stamp_time = std::chrono::system_clock::to_time_t(minute);
+  char stamp[16];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M", std::gmtime(&stamp_time));
+  const std::string newest = std::string("/radar/IDR641.T.") + stamp + ".png";
+
+  SimProcess sim({"--start-frame", stamp, "--stop-publishing-after", "0", "--max-seconds", "150"});
+  ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
+  testing_support::UdpListener listener;
+  const std::string syslog = "127.0.0.1:" + std::to_string(listener.port());
+
+  const ProcessResult fresh = Vesk(sim.HostPort(), syslog);
+  EXPECT_FALSE(HasLine(fresh, "Radar source stale")) << fresh.out;
+  EXPECT_NE(home_.Read("status.json").find("\"stale\": false"), std::string::npos);
+  EXPECT_TRUE(listener.ReceiveAll().empty());
+
+  std::this_thread::sleep_until(minute + std::chrono::seconds(62));
+  const ProcessResult stale = Vesk(sim.HostPort(), syslog);
+  const std::vector<std::string> lines = stale.OutLines();
+  ASSERT_GE(lines.size(), 3u) << stale.out;
+  EXPECT_EQ(lines[lines.size() - 3],
+            "Radar source stale: newest frame " + newest + " is 1 minutes old");
+  EXPECT_EQ(lines[lines.size() - 2], "Done!");
+  EXPECT_NE(home_.Read("status.json").find("\"stale\": true"), std::string::npos);
+  EXPECT_NE(home_.Read("vesk.prom").find("vesk_source_stale{product=\"IDR641\"} 1\n"),
+            std::string::npos);
+  EXPECT_FALSE(home_.Exists("e!vesk.xml"));
+  const std::vector<testing_support::Datagram> alerts = listener.ReceiveAll();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_NE(alerts[0].payload.find(" STALE:Product=IDR641 Age=1min Newest=" + newest + " H="),
+            std::string::npos)
+      << alerts[0].payload;
+  EXPECT_TRUE(alerts[0].payload.starts_with("<4>VESK:")) << alerts[0].payload;
+
+  // Still stale: within the hour no second line.
+  Vesk(sim.HostPort(), syslog);
+  EXPECT_TRUE(listener.ReceiveAll().empty());
+
+  const ProcessResult status = Vesk(sim.HostPort(), "off", {"--status"});
+  EXPECT_EQ(status.exit_code, 1) << status.out;
+  EXPECT_TRUE(HasLine(status, "VESK WARNING - the radar source is stale")) << status.out;
+}
+
+TEST_F(MonitoringRunTest, RetryAfterKeepsLaterRunsAwayFromTheSource) {
+  ScriptedServer radar(
+      [](const std::string&) {
+        return ScriptedServer::Script{ScriptedServer::Send(testing_support::HttpHead(
+            "503 Service Unavailable", "Retry-After: 120\r\nContent-Length: 0\r\n"))};
+      },
+      std::chrono::seconds(30));
+  const std::string host = "127.0.0.1:" + std::to_string(radar.Port());
+  // A corrupt status.json counts as none.
+  home_.Write("status.json", "{\"program\": \"VESK\", \"consecutive_failures\": 7");
+
+  const ProcessResult refused = Vesk(host, "off");
+  EXPECT_TRUE(HasLine(refused, "Summary: run failed: EIdHTTPProtocolException: HTTP/1.1 503"))
+      << refused.out;
+  const std::string after_refusal = home_.Read("status.json");
+  EXPECT_NE(after_refusal.find("\"consecutive_failures\": 1,"), std::string::npos) << after_refusal;
+  EXPECT_EQ(after_refusal.find("\"not_before\": null"), std::string::npos) << after_refusal;
+  const std::size_t requests = radar.Requests().size();
+
+  const ProcessResult waiting = Vesk(host, "off");
+  EXPECT_TRUE(HasLine(waiting, "Radar source asked to wait until ")) << waiting.out;
+  EXPECT_TRUE(home_.Exists("index.html") && home_.Exists("index24.html"));
+  EXPECT_TRUE(HasLine(waiting, "Summary: frames downloaded 0, overlay not drawn")) << waiting.out;
+  EXPECT_EQ(radar.Requests().size(), requests);
+  const std::string after_wait = home_.Read("status.json");
+  EXPECT_NE(after_wait.find("\"outcome\": \"no-change\""), std::string::npos) << after_wait;
+  EXPECT_EQ(after_wait.find("\"not_before\": null"), std::string::npos) << after_wait;
+
+  const ProcessResult check = Vesk(host, "off", {"--check"});
+  EXPECT_TRUE(HasLine(check, "ok    radar source asked to wait until ")) << check.out;
+}
+
+}  // namespace
