@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <utility>
 
 namespace zub32 {
 namespace {
@@ -247,7 +248,7 @@ class Reader {
       if (!Consume(":")) return std::nullopt;
       std::optional<JsonValue> member = Value(depth + 1);
       if (!member) return std::nullopt;
-      value.members.emplace_back(std::move(*name), std::move(*member));
+      value.members.push_back({std::move(*name), std::move(*member)});
       SkipBlanks();
       if (Consume("}")) return value;
       if (!Consume(",")) return std::nullopt;

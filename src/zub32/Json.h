@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace zub32 {
@@ -19,13 +18,15 @@ void AppendJsonString(std::string& out, std::string_view bytes);
 // The bytes as a quoted JSON string, as AppendJsonString writes them.
 std::string JsonString(std::string_view bytes);
 
+struct JsonMember;
+
 struct JsonValue {
   enum class Type { kNull, kBool, kNumber, kString, kArray, kObject };
   Type type = Type::kNull;
   bool boolean = false;
   std::string text;  // a string's content, or a number as written
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;  // an object's members, in document order
 
   // The first member of that name of an object; null when there is none or
   // this is no object.
@@ -34,6 +35,13 @@ struct JsonValue {
   std::optional<std::int64_t> AsInteger() const;
   std::optional<std::string> AsString() const;
   std::optional<bool> AsBool() const;
+};
+
+// One member of an object. Named fields rather than a pair: a pair may not
+// hold a type that is still incomplete where the vector of them is declared.
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // Documents nested deeper than this are refused.
