@@ -100,12 +100,13 @@ function picture(address) {
   return image;
 }
 
-// Every run may replace the frames under the same names, so their
-// addresses carry the time of the run that wrote status.json.
+// A run with a new frame replaces the frames under the same names, so
+// their addresses carry the time of the last new frame, and a run without
+// one costs the reader no download.
 function versioned(file) {
   if (!file) return null;
-  const run = status && status.run && status.run.finished;
-  return run ? file + '?v=' + encodeURIComponent(run) : file;
+  const version = status && (status.last_new_frame || (status.run && status.run.finished));
+  return version ? file + '?v=' + encodeURIComponent(version) : file;
 }
 
 // A loop, the one shown unless named, oldest first: each entry's frame,
@@ -213,7 +214,8 @@ function showBanner() {
   if (unreadable) {
     banner.textContent = 'Radar status unavailable';
   } else if (status && status.stale === true) {
-    banner.textContent = 'Radar data is ' + (age === null ? 'some' : Math.floor(age / 60)) + ' minutes old';
+    banner.textContent = age === null ? 'Radar data is out of date'
+      : 'Radar data is ' + Math.floor(age / 60) + ' minutes old';
   } else {
     banner.hidden = true;
     return;
