@@ -23,6 +23,7 @@
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunStatus.h"
 #include "refresh/RunSummary.h"
+#include "refresh/ViewerPage.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
@@ -386,6 +387,9 @@ int Run(const char* first_parameter) {
 
     WriteLoopPage30(run);
     WriteLoopPage24(run);
+    // The viewer reads status.json in the browser, so it names no file and
+    // only needs the delay and the product.
+    WriteViewerPage(run);
 
     in_radar_update = true;
     run.frame_changed = UpdateRadarFrames(run);

@@ -363,7 +363,7 @@ TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
   ASSERT_TRUE(server.WaitUntilServing());
 
   // Every picture address of the pages, below /vesk/, without its query.
-  std::set<std::string> shown = {"index.html", "index24.html", "status.json"};
+  std::set<std::string> shown = {"index.html", "index24.html", "loop.html", "status.json"};
   const std::regex address(R"(/vesk/([^"?'\s)]+))");
   for (const char* page : {"index.html", "index24.html"}) {
     const std::string text = home.Read(page);

@@ -1,0 +1,29 @@
+// The viewer page "loop.html": one self-contained page with its own style
+// and script that reads status.json and plays the 30-minute or the 24-hour
+// loop over the map layers, with controls, time labels and a stale banner.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "refresh/RunContext.h"
+
+namespace refresh {
+
+inline constexpr const char* kViewerPageFileName = "loop.html";
+
+// The page's template; BuildViewerPage fills in its two placeholders.
+extern const std::string_view kViewerPageTemplate;
+
+// The page text with the HTML delay and the map layer names of product. It
+// reads neither clock nor settings, so a run with the same values writes the
+// same bytes.
+std::string BuildViewerPage(std::int32_t html_delay, const std::string& product);
+
+// Writes the page with the HTML delay and product of the run to "loop.html"
+// in the working directory. A failed write keeps the old page and counts
+// among the run's files not written.
+void WriteViewerPage(const RunContext& run);
+
+}  // namespace refresh
