@@ -1,0 +1,18 @@
+// Reading PNG pictures with libpng into RGBA pixels.
+#pragma once
+
+#include <string_view>
+
+#include "platform/Bitmap.h"
+#include "platform/RgbaImage.h"
+
+namespace platform {
+
+// The picture in a PNG file's bytes, converted to 8-bit RGBA whatever its
+// colour type and depth. A width or height above max_dimension is refused
+// from the header, before any memory is taken for the pixels. Throws
+// EInvalidGraphic "PNG picture is not valid: <libpng's reason>" for bytes
+// that are not a whole, valid PNG picture.
+RgbaImage DecodePng(std::string_view bytes, int max_dimension = kMaxDimension);
+
+}  // namespace platform
