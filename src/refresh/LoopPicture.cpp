@@ -25,6 +25,8 @@ constexpr int kFrameCount = 7;
 constexpr std::array<std::size_t, 3> kShownMapLayers = {1, 2, 3};
 // A larger input file is refused rather than read.
 constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
+// The console line shows at most this much of why the picture failed.
+constexpr std::size_t kMaxReasonLength = 300;
 
 // The decoded PNG picture in a file; throws naming the file.
 platform::RgbaImage LoadPng(const std::string& file) {
@@ -106,8 +108,8 @@ void WriteLoopPicture(RunContext& run) {
   }
   run.loop_picture_failed = true;
   try {
-    platform::WriteLine(std::string(kLoopPictureFile) +
-                        " not written, the old one stays: " + zub32::OneLine(reason, 300));
+    platform::WriteLine(std::string(kLoopPictureFile) + " not written, the old one stays: " +
+                        zub32::OneLine(reason, kMaxReasonLength));
   } catch (const std::exception&) {
     // Standard output that cannot take the line changes nothing; the
     // summary line still counts the failure.
