@@ -33,13 +33,14 @@ class PngReader {
 
 }  // namespace
 
-RgbaImage DecodePng(std::string_view bytes, int max_dimension) {
+RgbaImage DecodePng(std::string_view bytes, int max_dimension, std::size_t max_pixel_bytes) {
   PngReader reader;
   png_image& image = reader.image();
   if (png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()) == 0) reader.Fail();
   if (image.width < 1 || image.height < 1 ||
       image.width > static_cast<png_uint_32>(max_dimension) ||
-      image.height > static_cast<png_uint_32>(max_dimension)) {
+      image.height > static_cast<png_uint_32>(max_dimension) ||
+      std::size_t{image.width} * image.height * 4 > max_pixel_bytes) {
     throw EInvalidGraphic("PNG picture is not valid: size " + std::to_string(image.width) + " x " +
                           std::to_string(image.height) + " is not supported");
   }

@@ -25,6 +25,10 @@ constexpr int kFrameCount = 7;
 constexpr std::array<std::size_t, 3> kShownMapLayers = {1, 2, 3};
 // A larger input file is refused rather than read.
 constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
+// A picture whose pixels take more is refused before it is decoded, so that
+// seven oversized frames cannot take the memory of the host (2048 x 2048
+// RGBA pixels; the frames are 512 x 512).
+constexpr std::size_t kMaxPixelBytes = std::size_t{16} << 20;
 // The console line shows at most this much of why the picture failed.
 constexpr std::size_t kMaxReasonLength = 300;
 
@@ -33,7 +37,7 @@ platform::RgbaImage LoadPng(const std::string& file) {
   const std::optional<std::string> bytes = platform::ReadWholeFile(file, kMaxInputBytes);
   if (!bytes) throw platform::EFOpenError(file + " cannot be read");
   try {
-    return platform::DecodePng(*bytes);
+    return platform::DecodePng(*bytes, platform::kMaxDimension, kMaxPixelBytes);
   } catch (const platform::Exception& error) {
     throw platform::EInvalidGraphic(file + ": " + std::string(error.what()));
   }
@@ -48,7 +52,7 @@ std::optional<platform::RgbaImage> LoadOptionalPng(const std::string& file) {
 std::optional<platform::RgbaImage> LoadOptionalBmp(const std::string& file) {
   if (!platform::EntryExists(file)) return std::nullopt;
   try {
-    return platform::RgbaImage::FromBitmap(platform::LoadBmpFile(file));
+    return platform::RgbaImage::FromBitmap(platform::LoadBmpFile(file, kMaxPixelBytes));
   } catch (const platform::Exception& error) {
     throw platform::EInvalidGraphic(file + ": " + std::string(error.what()));
   }
