@@ -51,11 +51,11 @@ void WebpAnimation::EncoderDeleter::operator()(WebPAnimEncoder* encoder) const {
   WebPAnimEncoderDelete(encoder);
 }
 
-WebpAnimation::WebpAnimation(int width, int height) : width_(width), height_(height) {
+WebpAnimation::WebpAnimation(int width, int height, WebpEncoding encoding)
+    : width_(width), height_(height), encoding_(encoding) {
   WebPAnimEncoderOptions options;
   if (WebPAnimEncoderOptionsInit(&options) == 0) Fail("options");
   options.anim_params.loop_count = 0;
-  options.allow_mixed = 1;
   encoder_.reset(WebPAnimEncoderNew(width, height, &options));
   if (!encoder_) Fail("no encoder for this canvas");
 }
@@ -70,7 +70,11 @@ void WebpAnimation::Add(const RgbaImage& frame, int duration_ms) {
   }
   WebPConfig config;
   if (WebPConfigInit(&config) == 0) Fail("configuration");
-  config.quality = kWebpLossyQuality;
+  if (encoding_ == WebpEncoding::kLossless) {
+    config.lossless = 1;
+  } else {
+    config.quality = kWebpLossyQuality;
+  }
   Picture picture;
   picture.get()->use_argb = 1;
   picture.get()->width = width_;

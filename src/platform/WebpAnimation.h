@@ -16,17 +16,19 @@ inline constexpr int kMaxWebpFrameMs = 0xFFFFFF;
 // The quality of the lossy encoding.
 inline constexpr float kWebpLossyQuality = 80.0F;
 
+enum class WebpEncoding {
+  kLossy,     // at kWebpLossyQuality with the default method
+  kLossless,  // with the default effort
+};
+
 // A WebP animation on a canvas of a fixed size that loops forever, built
-// frame by frame so that only the frame being added need be in memory. Each
-// frame is encoded lossy at kWebpLossyQuality with the default method or
-// lossless, whichever comes out smaller for it (libwebp's mixed mode):
-// flat map colours compress better losslessly, radar echoes over a shaded
-// map better lossy. A frame equal to the one before it only lengthens that
-// one's display time. Every method throws EInvalidGraphic with libwebp's
-// reason when encoding fails.
+// frame by frame so that only the frame being added need be in memory, every
+// frame encoded the same way. A frame equal to the one before it only
+// lengthens that one's display time. Every method throws EInvalidGraphic
+// with libwebp's reason when encoding fails.
 class WebpAnimation {
  public:
-  WebpAnimation(int width, int height);
+  WebpAnimation(int width, int height, WebpEncoding encoding);
   ~WebpAnimation();
   WebpAnimation(const WebpAnimation&) = delete;
   WebpAnimation& operator=(const WebpAnimation&) = delete;
@@ -43,6 +45,7 @@ class WebpAnimation {
   std::unique_ptr<WebPAnimEncoder, EncoderDeleter> encoder_;
   int width_;
   int height_;
+  WebpEncoding encoding_;
   std::int64_t timestamp_ms_ = 0;
 };
 

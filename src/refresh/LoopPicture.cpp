@@ -83,7 +83,11 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
   const int width = frames.front().width;
   const int height = frames.front().height;
   const int frame_ms = LoopFrameMs(html_delay);
-  platform::WebpAnimation animation(width, height);
+  // Each frame is composited once and encoded both ways; the smaller file
+  // is kept. Which one wins depends on the pictures: flat map colours and
+  // dithered echoes favour lossless, shaded photographic maps lossy.
+  platform::WebpAnimation lossy(width, height, platform::WebpEncoding::kLossy);
+  platform::WebpAnimation lossless(width, height, platform::WebpEncoding::kLossless);
   for (int n = kFrameCount - 1; n >= 0; --n) {
     platform::RgbaImage canvas = platform::RgbaImage::Transparent(width, height);
     if (const std::optional<platform::RgbaImage> overlay =
@@ -92,9 +96,14 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
     }
     for (const platform::RgbaImage& layer : map_layers) platform::CompositeOver(canvas, layer);
     platform::CompositeOver(canvas, frames[n]);
-    animation.Add(canvas, n == 0 ? frame_ms * kNewestFrameHold : frame_ms);
+    const int duration_ms = n == 0 ? frame_ms * kNewestFrameHold : frame_ms;
+    lossy.Add(canvas, duration_ms);
+    lossless.Add(canvas, duration_ms);
   }
-  return animation.Finish();
+  std::string lossy_bytes = lossy.Finish();
+  std::string lossless_bytes = lossless.Finish();
+  return lossless_bytes.size() < lossy_bytes.size() ? std::move(lossless_bytes)
+                                                    : std::move(lossy_bytes);
 }
 
 void WriteLoopPicture(RunContext& run) {

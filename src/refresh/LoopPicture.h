@@ -27,7 +27,8 @@ int LoopFrameMs(std::int32_t html_delay);
 // of the product, those that are present) over the ring overlay
 // SESOverlay<n>.bmp shown with Image<n>.png (when present). The canvas has
 // the newest frame's size; every layer is drawn from the top-left corner and
-// clipped. Throws platform::Exception naming the file for a missing frame,
+// clipped. The animation is encoded lossy at quality 80 and lossless, and
+// the smaller one is returned. Throws platform::Exception naming the file for a missing frame,
 // or any file that cannot be read or decoded.
 std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay);
 
