@@ -58,7 +58,8 @@ if(VESK_DPKG_SHLIBDEPS)
 else()
   string(CONCAT CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1 (>= 3.0), libfreetype6 (>= 2.2.1), "
-    "libfontconfig1 (>= 2.12.6), zlib1g (>= 1:1.1.4), libssl3 (>= 3.0.0), ${vesk_data_dependencies}")
+    "libfontconfig1 (>= 2.12.6), zlib1g (>= 1:1.1.4), libssl3 (>= 3.0.0), libpng16-16 (>= 1.6.2), "
+    "libwebp7 (>= 1.2.4), libwebpmux3 (>= 1.2.4), ${vesk_data_dependencies}")
 endif()
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "nginx | httpd, cron | systemd-sysv")
 

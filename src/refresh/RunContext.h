@@ -53,6 +53,8 @@ struct RunContext {
   // Map layers that were due and could not be fetched or published; they
   // keep their old files and write no report.
   int layers_not_fetched = 0;
+  // loop.webp was due and kept its old content (no report).
+  bool loop_picture_failed = false;
   // What became of the reports of the run's failure, of the overlay's and
   // of the files not written, for the summary line.
   zub32::ReportOutcome failure_report;

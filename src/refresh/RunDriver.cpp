@@ -19,6 +19,7 @@
 #include "refresh/InstallationCheck.h"
 #include "refresh/LoopPage24.h"
 #include "refresh/LoopPage30.h"
+#include "refresh/LoopPicture.h"
 #include "refresh/MapLayers.h"
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunStatus.h"
@@ -123,6 +124,7 @@ void PrintSummary(const RunContext& run, bool skipped, bool failed,
   outcome.failure_message = run.ExceptionRec.Message;
   outcome.files_not_written = static_cast<int>(run.write_failures.size());
   outcome.layers_not_fetched = run.layers_not_fetched;
+  outcome.loop_picture_failed = run.loop_picture_failed;
   outcome.failure_report = run.failure_report;
   outcome.overlay_report = run.overlay_report;
   outcome.write_report = run.write_report;
@@ -399,6 +401,7 @@ int Run(const char* first_parameter) {
       run.overlay_drawn = overlay::Generate_SESOverlay(run.config);
       if (!*run.overlay_drawn) run.overlay_report = zub32::LastReportOutcome();
       RefreshMapLayers(run, std::chrono::system_clock::now());
+      WriteLoopPicture(run);
     }
 
     PublishStatus(run, previous, false, started_on_clock, started);

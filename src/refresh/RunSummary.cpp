@@ -45,6 +45,7 @@ std::string SummaryLine(const RunOutcome& outcome) {
     line += std::to_string(outcome.layers_not_fetched) +
             (outcome.layers_not_fetched == 1 ? " map layer" : " map layers") + " not fetched, ";
   }
+  if (outcome.loop_picture_failed) line += "loop.webp not written, ";
   line += std::to_string(outcome.elapsed_ms) + " ms";
   return line;
 }

@@ -34,6 +34,8 @@ struct RunOutcome {
   int files_not_written = 0;
   // Map layers that were due but could not be fetched (no report).
   int layers_not_fetched = 0;
+  // loop.webp was due but could not be made or written (no report).
+  bool loop_picture_failed = false;
   // What became of the reports of the run's failure, of the overlay's
   // failure and of the files not written.
   zub32::ReportOutcome failure_report;
@@ -47,7 +49,8 @@ struct RunOutcome {
 // downloaded 0, overlay not drawn, 4 ms". An overlay that failed reads
 // "overlay failed (report e!vesk.xml)"; files that could not be written add
 // "2 files not written (report e!vesk.xml)" and layers that could not be
-// fetched "1 map layer not fetched" before the time. Each failure
+// fetched "1 map layer not fetched", and a loop picture that kept its old
+// content "loop.webp not written", before the time. Each failure
 // names its report only when that was written, and says "(report not
 // written: <reason>)" otherwise. A run that found another one going reads
 // "Summary: skipped, another run is going on; ...".

@@ -232,6 +232,19 @@ void LoadArchiveLines(const std::optional<RawValue>& raw, Configuration& config,
   }
 }
 
+void LoadLoopExport(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+  config.loop_export = LoopExport::kWebp;
+  entry.value = "webp";
+  if (!raw) return;
+  if (const std::optional<LoopExport> parsed = ParseLoopExport(raw->text)) {
+    config.loop_export = *parsed;
+    entry.value = *parsed == LoopExport::kOff ? "off" : "webp";
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(Malformed(*raw, "webp or off", "the default webp"));
+  }
+}
+
 // The optimal string alignment distance of a and b without regard to ASCII
 // case: insertions, deletions, substitutions and swaps of neighbours.
 std::size_t EditDistance(std::string_view a, std::string_view b) {
@@ -325,6 +338,9 @@ const KeyRow kKeyRows[] = {
       "console lines of the 24-hour page: each (a line per missing archived frame)\n"
       "      or summary (one line counting the frames and overlays it shows)"},
      LoadArchiveLines},
+    {{"Export", "VESK_EXPORT",
+      "webp (a run with a new frame writes the 30-minute loop as loop.webp) or off"},
+     LoadLoopExport},
     {{"StaleAfter", "VESK_STALE_AFTER",
       "minutes after which an unchanged newest frame makes the source stale (a\n"
       "      console line and a syslog line), 0 to 10080; 0 turns the alert off"},
@@ -561,6 +577,13 @@ std::optional<ArchiveLines> ParseArchiveLines(std::string_view text) {
   const std::string lower = platform::AsciiLower(Trim(text));
   if (lower == "each") return ArchiveLines::kEach;
   if (lower == "summary") return ArchiveLines::kSummary;
+  return std::nullopt;
+}
+
+std::optional<LoopExport> ParseLoopExport(std::string_view text) {
+  const std::string lower = platform::AsciiLower(Trim(text));
+  if (lower == "webp") return LoopExport::kWebp;
+  if (lower == "off") return LoopExport::kOff;
   return std::nullopt;
 }
 

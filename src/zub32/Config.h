@@ -90,6 +90,10 @@ inline constexpr std::size_t kMaxLayerPathLength = 256;
 // missing archived frame, or one line counting what it shows.
 enum class ArchiveLines { kEach, kSummary };
 
+// Whether a run with a new frame writes the 30-minute loop as one animated
+// picture, loop.webp.
+enum class LoopExport { kWebp, kOff };
+
 struct Configuration {
   Endpoint radar_host{"localhost", 80, "localhost", "http"};
   Endpoint publish_host{"localhost", 80, "localhost", "http"};
@@ -122,6 +126,7 @@ struct Configuration {
   // deadline, still ends before the next scheduled one.
   int run_deadline_seconds = kDefaultRunDeadlineSeconds;
   ArchiveLines archive_lines = ArchiveLines::kEach;
+  LoopExport loop_export = LoopExport::kWebp;
   // The age of the newest frame past which the source counts as stale; 0:
   // never.
   int stale_after_minutes = kDefaultStaleAfterMinutes;
@@ -192,6 +197,9 @@ std::optional<SyslogSetting> ParseSyslog(std::string_view text);
 
 // "each" or "summary", without regard to case. nullopt otherwise.
 std::optional<ArchiveLines> ParseArchiveLines(std::string_view text);
+
+// "webp" or "off", without regard to case. nullopt otherwise.
+std::optional<LoopExport> ParseLoopExport(std::string_view text);
 
 // A whole decimal number from min to max (blanks around it allowed); nullopt
 // for anything else.

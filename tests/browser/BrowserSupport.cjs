@@ -94,6 +94,7 @@ function runVesk(vesk, directory, port, delayMs) {
       VESK_RADAR_HOST: `127.0.0.1:${port}`,
       VESK_PUBLISH_HOST: `127.0.0.1:${port}`,
       VESK_SITE_ADDRESS: `http://127.0.0.1:${port}/vesk`,
+      VESK_EXPORT: 'webp',
     },
     timeout: 60000,
     encoding: 'utf8',

@@ -1,5 +1,5 @@
 'use strict';
-// Both loop pages as a reader gets them: real runs of vesk against the
+// Both loop pages and loop.webp as a reader gets them: real runs of vesk against the
 // simulator write a program directory, the simulator serves it over
 // loopback HTTP with the pages' site address pointing at it, and Debian's
 // chromium, driven by playwright-core, shows the pages. The page clock is
@@ -169,6 +169,32 @@ async function checkDayPage(context, base, directory, expected) {
   await view.page.close();
 }
 
+// loop.webp as an <img> shows it: decoded to the frames' size, and a RIFF
+// container holding one ANMF chunk per frame of the 30-minute loop.
+async function checkLoopPicture(context, base) {
+  const page = await context.newPage();
+  await page.goto(`${base}/status.json`);
+  const seen = await page.evaluate(async (address) => {
+    const picture = new Image();
+    picture.src = address;
+    await picture.decode();
+    const response = await fetch(address, { cache: 'no-store' });
+    const bytes = new Uint8Array(await response.arrayBuffer());
+    const text = (at) => String.fromCharCode(...bytes.subarray(at, at + 4));
+    const size = (at) => bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (bytes[at + 3] << 24);
+    let frames = 0;
+    for (let at = 12; at + 8 <= bytes.length; at += 8 + size(at + 4) + (size(at + 4) % 2)) {
+      if (text(at) === 'ANMF') ++frames;
+    }
+    return { width: picture.naturalWidth, height: picture.naturalHeight, frames,
+      riff: text(0) === 'RIFF' && text(8) === 'WEBP', type: response.headers.get('content-type') };
+  }, `${base}/loop.webp?foo=${Date.now()}`);
+  check(seen.width === 512 && seen.height === 512, `loop.webp decodes to 512x512 (${seen.width}x${seen.height})`);
+  check(seen.riff && seen.frames === 7, `loop.webp holds seven ANMF frames (${seen.frames})`);
+  check(seen.type === 'image/webp', `loop.webp is served as image/webp (${seen.type})`);
+  await page.close();
+}
+
 async function main() {
   fs.mkdirSync(artefacts, { recursive: true });
   const { directory, base } = await servedSite(vesk, sim, kDelayMs);
@@ -180,6 +206,7 @@ async function main() {
     const context = await browser.newContext({ viewport: { width: 640, height: 640 } });
     await checkThirtyMinutePage(context, base);
     await checkDayPage(context, base, directory, expected);
+    await checkLoopPicture(context, base);
     await browser.close();
   } finally {
     fs.rmSync(directory, { recursive: true, force: true });

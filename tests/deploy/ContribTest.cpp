@@ -363,7 +363,8 @@ TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
   ASSERT_TRUE(server.WaitUntilServing());
 
   // Every picture address of the pages, below /vesk/, without its query.
-  std::set<std::string> shown = {"index.html", "index24.html", "loop.html", "status.json"};
+  std::set<std::string> shown = {"index.html", "index24.html", "loop.html", "status.json",
+                                 "loop.webp"};
   const std::regex address(R"(/vesk/([^"?'\s)]+))");
   for (const char* page : {"index.html", "index24.html"}) {
     const std::string text = home.Read(page);
@@ -384,13 +385,14 @@ TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
     const std::map<std::string, std::string> types = {{"html", "text/html"},
                                                       {"png", "image/png"},
                                                       {"bmp", "image/bmp"},
+                                                      {"webp", "image/webp"},
                                                       {"json", "application/json"}};
     EXPECT_EQ(response.count("content-type") ? response.at("content-type") : "none",
               types.count(extension) ? types.at(extension) : "?");
   }
-  // Both pages, the status, seven frames, the archived frame and overlay,
-  // the ring.
-  EXPECT_GE(served, 2 + 1 + 7 + 2 + 1);
+  // Both pages, the status, the loop picture, seven frames, the archived
+  // frame and overlay, the ring.
+  EXPECT_GE(served, 2 + 1 + 1 + 7 + 2 + 1);
 
   int hidden = 0;
   for (const auto& entry : std::filesystem::directory_iterator(home.path())) {

@@ -63,9 +63,10 @@ TEST_F(PackageTest, UnpackedPackageRunsARefresh) {
   EXPECT_NE(fields.out.find("Package: vesk\n"), std::string::npos) << fields.out;
   EXPECT_NE(fields.out.find(std::string("Version: ") + kVersion), std::string::npos) << fields.out;
   // What a run needs: FreeType, fontconfig and a font for the overlay, OpenSSL and the
-  // certificate store for https.
-  for (const char* dependency : {"libfreetype6", "libfontconfig1", "libssl3", "ca-certificates",
-                                 "fonts-dejavu-core", "libc6", "libstdc++6"}) {
+  // certificate store for https, libpng and libwebp for loop.webp.
+  for (const char* dependency :
+       {"libfreetype6", "libfontconfig1", "libssl3", "ca-certificates", "fonts-dejavu-core",
+        "libc6", "libstdc++6", "libpng16-16", "libwebp7", "libwebpmux3"}) {
     EXPECT_NE(fields.out.find(dependency), std::string::npos) << dependency << "\n" << fields.out;
   }
 

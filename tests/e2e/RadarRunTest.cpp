@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -182,6 +183,39 @@ std::string FrameBytes(int n, const std::string& run) {
   bytes += std::string(1, '\0') + "frame " + std::to_string(n) + " of " + run + "\r\n\xff\xfe";
   bytes.append(3000 + 100 * static_cast<std::size_t>(n), static_cast<char>('A' + n));
   return bytes;
+}
+
+// What the container of a WebP animation says: its loop count and each
+// ANMF frame's duration; nullopt when the RIFF structure is broken.
+struct WebpAnimation {
+  int loop_count = -1;
+  std::vector<int> durations_ms;
+};
+std::optional<WebpAnimation> ReadWebpAnimation(const std::string& bytes) {
+  auto little_endian = [&](std::size_t at, int count) {
+    std::uint32_t value = 0;
+    for (int i = count - 1; i >= 0; --i)
+      value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+    return value;
+  };
+  if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WEBP") != 0 ||
+      little_endian(4, 4) + 8 != bytes.size()) {
+    return std::nullopt;
+  }
+  WebpAnimation animation;
+  for (std::size_t at = 12; at < bytes.size();) {
+    if (bytes.size() - at < 8) return std::nullopt;
+    const std::string fourcc = bytes.substr(at, 4);
+    const std::size_t size = little_endian(at + 4, 4);
+    if (bytes.size() - at - 8 < size) return std::nullopt;
+    if (fourcc == "ANIM" && size >= 6)
+      animation.loop_count = static_cast<int>(little_endian(at + 12, 2));
+    if (fourcc == "ANMF" && size >= 16) {
+      animation.durations_ms.push_back(static_cast<int>(little_endian(at + 8 + 12, 3)));
+    }
+    at += 8 + size + size % 2;
+  }
+  return animation;
 }
 
 class RadarRunTest : public ::testing::Test {
@@ -664,6 +698,51 @@ TEST_F(RadarRunTest, LayerThatFailsKeepsItsFileAndWaitsADay) {
   EXPECT_FALSE(program_.Exists(LayerFile("IDR641", "topography") + ".failed"));
   EXPECT_TRUE(program_.Exists(LayerFile("IDR641", "range") + ".failed"));
   EXPECT_EQ(third.out.find("not fetched"), std::string::npos) << third.out;
+}
+
+TEST_F(RadarRunTest, NewFrameLeavesTheLoopAsAnAnimatedPictureAndABadFrameKeepsIt) {
+  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  SimProcess sim({"--advance-on-request"});
+  ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
+  const std::map<std::string, std::string> layers = {
+      {"VESK_LAYER_PATH", "/products/radar_transparencies/"}};
+  auto with_export = [&](const char* value) {
+    std::map<std::string, std::string> settings = layers;
+    settings["VESK_EXPORT"] = value;
+    return settings;
+  };
+
+  const ProcessResult off = Run(sim.HostPort(), with_export("off"));
+  EXPECT_EQ(LastLine(off), "Done!") << off.out;
+  EXPECT_FALSE(program_.Exists("loop.webp"));
+
+  const ProcessResult written = Run(sim.HostPort(), with_export("webp"));
+  EXPECT_EQ(LastLine(written), "Done!") << written.out;
+  const std::string picture = program_.Read("loop.webp");
+  EXPECT_LE(picture.size(), 1'500'000u);
+  const std::optional<WebpAnimation> animation = ReadWebpAnimation(picture);
+  ASSERT_TRUE(animation);
+  EXPECT_EQ(animation->loop_count, 0);
+  // The default delay of 333 ms, the newest frame held three times as long.
+  EXPECT_EQ(animation->durations_ms, (std::vector<int>{333, 333, 333, 333, 333, 333, 999}));
+
+  // Frames that are no PNG pictures: one line, the old picture, no report.
+  ProductSource source("IDR641");
+  source.NextLoop();
+  const ProcessResult bad = Run(source.HostPort(), with_export("webp"));
+  EXPECT_EQ(LastLine(bad), "Done!") << bad.out;
+  const std::vector<std::string> lines = RunLines(bad);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) {
+                            return line.starts_with(
+                                "loop.webp not written, the old one stays: Image0.png: PNG picture "
+                                "is not valid: ");
+                          }),
+            1)
+      << bad.out;
+  EXPECT_NE(bad.out.find(", loop.webp not written, "), std::string::npos) << bad.out;
+  EXPECT_EQ(program_.Read("loop.webp"), picture);
+  EXPECT_FALSE(program_.Exists(kReport)) << program_.Read(kReport);
 }
 
 }  // namespace

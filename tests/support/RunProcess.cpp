@@ -222,7 +222,8 @@ ProcessOptions VeskRunOptions(const std::string& binary, const std::string& work
                          {"VESK_REQUEST_DEADLINE", std::nullopt},
                          {"VESK_RUN_DEADLINE", std::nullopt},
                          {"VESK_METRICS_FILE", std::nullopt},
-                         {"VESK_STALE_AFTER", "0"}};
+                         {"VESK_STALE_AFTER", "0"},
+                         {"VESK_EXPORT", "off"}};
   options.time_limit = std::chrono::seconds(60);
   return options;
 }

@@ -50,10 +50,11 @@ ProcessResult RunTool(const std::string& binary, std::vector<std::string> args);
 std::string VeskBinary();
 
 // Options that run vesk the way every end-to-end test does: syslog off, the
-// stale alert off (the fixtures' frames are named years ago), the C locale,
-// a 60-second limit, and none of the configuration variables a
-// developer's shell may carry (program directory, hosts, font, time limits),
-// so that only what the test then sets applies.
+// stale alert off (the fixtures' frames are named years ago), no loop.webp
+// (the fixtures' frames are no pictures, so each run would print why it kept
+// the old one), the C locale, a 60-second limit, and none of the
+// configuration variables a developer's shell may carry (program directory,
+// hosts, font, time limits), so that only what the test then sets applies.
 ProcessOptions VeskRunOptions(const std::string& binary, const std::string& working_directory);
 
 // Copies a file and keeps its permission bits; throws on failure.

@@ -59,7 +59,7 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
   EXPECT_EQ(config.stale_after_minutes, 30);
   EXPECT_EQ(config.metrics_file, "");
-  ASSERT_EQ(config.entries.size(), 14u);
+  ASSERT_EQ(config.entries.size(), 15u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -196,6 +196,15 @@ TEST(ConfigTest, StaleAfterIsZeroToAWeekAndMetricsFileIsAnyName) {
     EXPECT_EQ(config.warnings.size(), c.warnings) << c.text;
     EXPECT_EQ(config.metrics_file, "/var/lib/vesk.prom");
   }
+}
+
+TEST(ConfigTest, ExportIsWebpUnlessOff) {
+  TempDir dir;
+  EXPECT_EQ(Load(dir, {}).loop_export, LoopExport::kWebp);
+  EXPECT_EQ(Load(dir, {{"VESK_EXPORT", " OFF "}}).loop_export, LoopExport::kOff);
+  const Configuration wrong = Load(dir, {{"VESK_EXPORT", "gif"}});
+  EXPECT_EQ(wrong.loop_export, LoopExport::kWebp);
+  EXPECT_EQ(wrong.warnings.size(), 1u);
 }
 
 TEST(ConfigTest, SiteAddressIsSchemeHostAndPath) {

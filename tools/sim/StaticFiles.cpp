@@ -118,12 +118,13 @@ HttpResponse StaticFiles::Serve(const HttpRequest& request, std::string_view enc
 }
 
 std::string ContentTypeFor(std::string_view name) {
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 12> kTypes = {{
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 13> kTypes = {{
       {".html", "text/html; charset=utf-8"},
       {".htm", "text/html; charset=utf-8"},
       {".png", "image/png"},
       {".bmp", "image/bmp"},
       {".gif", "image/gif"},
+      {".webp", "image/webp"},
       {".jpg", "image/jpeg"},
       {".jpeg", "image/jpeg"},
       {".json", "application/json"},
