@@ -168,6 +168,7 @@ void TIdHTTP::ResolveTarget(const std::string& target) {
     throw platform::EIdHTTPProtocolException(
         response_.ResponseCode,
         "Redirect from https to http refused: " + zub32::PrintableBytes(target), "");
+  const TIdURI previous = url_;
   url_.Path =
       (!uri.Path.empty() && uri.Path[0] == '/') ? uri.Path : TIdURI::MergePath(url_.Path, uri.Path);
   url_.Document = uri.Document;
@@ -183,6 +184,17 @@ void TIdHTTP::ResolveTarget(const std::string& target) {
     if (url_.Protocol.empty()) url_.Protocol = "http";
     if (url_.Port.empty() || url_.Port == "0")
       url_.Port = IsHttps(url_.Protocol) ? kDefaultHttpsPort : kDefaultHttpPort;
+  }
+  const bool restricted = policy_.https_only || policy_.one_origin;
+  const std::string refusal =
+      restricted ? TargetRefusal(policy_, target, url_.Protocol, url_.Host, ParsePort(url_.Port))
+                 : std::string();
+  if (!refusal.empty()) {
+    // The current target stays where the last request went, so that a
+    // later path still resolves against it.
+    url_ = previous;
+    throw platform::EIdHTTPProtocolException(redirect_count_ > 1 ? response_.ResponseCode : 0,
+                                             refusal, "");
   }
   request_.RequestTarget = TIdURI::EncodeTarget(url_.Path + url_.Document + url_.Params);
   // An IPv6 literal needs its brackets back in the Host line.

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "http/BodyDestination.h"
 #include "http/ResponseDecoder.h"
@@ -17,6 +18,7 @@
 #include "http/TIdHTTPResponse.h"
 #include "http/TIdTCPConnection.h"
 #include "http/TIdURI.h"
+#include "http/TargetPolicy.h"
 
 namespace http {
 
@@ -68,6 +70,11 @@ class TIdHTTP {
   using Clock = TIdTCPConnection::Clock;
   std::optional<Clock::time_point> RunDeadline() const { return run_deadline_; }
   void SetRunDeadline(std::optional<Clock::time_point> deadline) { run_deadline_ = deadline; }
+  // Where GETs and the redirects they follow may go; a target the policy
+  // refuses fails with EIdHTTPProtocolException before anything is sent.
+  // The default policy allows every http and https target.
+  const TargetPolicy& Policy() const { return policy_; }
+  void SetPolicy(TargetPolicy policy) { policy_ = std::move(policy); }
   bool HandleRedirects() const { return handle_redirects_; }
   void SetHandleRedirects(bool on) { handle_redirects_ = on; }
   // The most requests one GET makes while it follows redirects.
@@ -82,8 +89,11 @@ class TIdHTTP {
 
   TIdHTTPRequest& Request() { return request_; }
   const TIdHTTPResponse& Response() const { return response_; }
-  // The current target: where the last request went.
+  // The current target: where the last request went, and what the path of
+  // the next GET resolves against. Setting it lets a caller resolve paths
+  // against a page rather than against the request before.
   const TIdURI& URL() const { return url_; }
+  void SetURL(const TIdURI& url) { url_ = url; }
   // Created by the first response while AllowCookies is on; null before.
   const TIdCookieManager* CookieManager() const {
     return cookie_manager_ ? &*cookie_manager_ : nullptr;
@@ -122,6 +132,7 @@ class TIdHTTP {
   bool allow_cookies_ = true;
   TIdHTTPProtocolVersion protocol_version_ = TIdHTTPProtocolVersion::pv1_1;
   std::size_t max_line_length_ = kDefaultMaxLineLength;
+  TargetPolicy policy_;
 
   TIdURI url_;
   TIdHTTPRequest request_;

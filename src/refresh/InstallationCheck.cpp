@@ -11,6 +11,7 @@
 #include "overlay/StationFeed.h"
 #include "platform/Bitmap.h"
 #include "platform/BmpCodec.h"
+#include "platform/Console.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
@@ -293,7 +294,9 @@ int RunCheck(bool online) {
   }
   for (const CheckResult& result : results) {
     if (!result.ok) ++problems;
-    std::printf("%s\n", CheckLine(result).c_str());
+    // A check line names files and values of the installation, which may
+    // hold any bytes.
+    std::printf("%s\n", platform::ConsoleText(CheckLine(result)).c_str());
   }
   if (problems == 0) {
     std::printf("vesk --check: no problems found\n");

@@ -65,8 +65,8 @@ bool NewestFrameChanged(const std::string& newest) {
 
 // Fetches the frame of entry n into Image(6-n).png and the slot's archive;
 // false when the frame could not be staged. Requests that fail raise.
-bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, FrameFiles& frames,
-                std::map<std::string, std::string>& addresses) {
+bool FetchFrame(http::TIdHTTP& client, const http::TIdURI& page_url, const std::string& page,
+                int n, FrameFiles& frames, std::map<std::string, std::string>& addresses) {
   const std::string_view entry = EntryText(page, n);
   if (entry.empty()) return true;
   const std::string sImageURI = QuotedAddress(entry);
@@ -77,6 +77,9 @@ bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, FrameFile
   platform::WriteLine("sImageURI=" + sImageURI);
   platform::WriteLine("sImageFilename=" + sImageFilename);
   platform::WriteLine(sImageFilename + ". image0.png is the most recent.");
+  // A path names a frame on the page's host, as it does in a browser, not on
+  // the host of the frame before.
+  client.SetURL(page_url);
   const std::string sImageData = client.Get(sImageURI);
   // An empty answer is no frame: the loop is incomplete, as after a failed
   // request, and the run reports it.
@@ -92,6 +95,21 @@ bool FetchFrame(http::TIdHTTP& client, const std::string& page, int n, FrameFile
     frames.Stage(sImageData, "Image-" + zub32::CurrentSlotTag() + ".png", false);
   }
   return saved;
+}
+
+// Frames come from where the loop page came from after its redirects, or
+// from a host FrameHosts names; an https page keeps them on https.
+http::TargetPolicy FramePolicy(const http::TIdHTTP& client, const zub32::Configuration& config) {
+  http::TargetPolicy policy;
+  policy.https_only = client.Scheme() == "https";
+  policy.one_origin = true;
+  policy.scheme = client.URL().Protocol;
+  policy.host = client.URL().Host;
+  policy.port = client.Port();
+  policy.other_hosts = config.frame_hosts;
+  policy.subject = "Frame address";
+  policy.host_hint = "FrameHosts may name further hosts";
+  return policy;
 }
 
 // Publishes the staged frames and records the address of each one placed.
@@ -126,18 +144,26 @@ bool RadarFrameUpdate(RunContext& run) {
     return false;
   }
 
+  // What follows from an https page stays on https, the frames' own
+  // requests and every later request of this client alike.
+  http::TargetPolicy after_frames;
+  after_frames.https_only = client.Scheme() == "https";
+  client.SetPolicy(FramePolicy(client, run.config));
+  const http::TIdURI page_url = client.URL();
   FrameFiles frames;
   std::map<std::string, std::string> addresses;
   bool all_saved = true;
   try {
     for (int n = 0; n < kLoopEntries; ++n) {
-      if (!FetchFrame(client, sResponse, n, frames, addresses)) all_saved = false;
+      if (!FetchFrame(client, page_url, sResponse, n, frames, addresses)) all_saved = false;
     }
   } catch (const std::exception&) {
+    client.SetPolicy(after_frames);
     // The frames that came before a failed request are still published.
     run.frames_downloaded += PublishFrames(frames, "", addresses, run);
     throw;
   }
+  client.SetPolicy(after_frames);
   // Recorded only once the whole loop is on disk: a frame that was not saved
   // makes the next run fetch the loop again.
   run.frames_downloaded += PublishFrames(frames, all_saved ? newest : "", addresses, run);

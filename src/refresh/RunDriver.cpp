@@ -36,11 +36,6 @@ namespace {
 
 constexpr const char* kLockFileName = "vesk.lock";
 
-void PrintToStandardError(const std::string& line) {
-  std::fprintf(stderr, "%s\n", line.c_str());
-  std::fflush(stderr);
-}
-
 bool VeskHomeIsSet() { return zub32::HomeFromEnvironment().has_value(); }
 
 // The top-level handler: the run's remaining steps are skipped, the failure
@@ -194,7 +189,7 @@ void PublishStatus(RunContext& run, const std::optional<RunStatus>& previous, bo
 
 void LoadRunConfiguration(RunContext& run) {
   run.config = zub32::LoadConfiguration(zub32::GlobalSettings.EXEPath);
-  for (const std::string& warning : run.config.warnings) PrintToStandardError(warning);
+  for (const std::string& warning : run.config.warnings) platform::WriteErrorLine(warning);
 }
 
 }  // namespace
@@ -340,7 +335,7 @@ int Run(const char* first_parameter) {
       // Without its own directory the run would read and write its files
       // wherever it was started; nothing is written and nothing is sent.
       const std::string& directory = entered.directory;
-      PrintToStandardError(
+      platform::WriteErrorLine(
           "Cannot enter the program directory \"" + directory + "\" (" +
           (platform::EntryExists(directory) ? "not an accessible directory" : "it does not exist") +
           "); check VESK_HOME");
@@ -351,8 +346,8 @@ int Run(const char* first_parameter) {
     if (!VeskHomeIsSet()) {
       if (const std::optional<std::string> problem =
               zub32::SystemDirectoryProblem(entered.directory)) {
-        PrintToStandardError("The executable's directory " + entered.directory + " is " + *problem +
-                             "; set VESK_HOME to the program directory");
+        platform::WriteErrorLine("The executable's directory " + entered.directory + " is " +
+                                 *problem + "; set VESK_HOME to the program directory");
         return kExitNoProgramDirectory;
       }
     }

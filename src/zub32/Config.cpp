@@ -181,6 +181,19 @@ void LoadTlsCaFile(const std::optional<RawValue>& raw, Configuration& config, Co
   entry.source = raw->source;
 }
 
+void LoadFrameHosts(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+  entry.value = "none";
+  if (!raw) return;
+  if (std::optional<std::vector<Endpoint>> parsed = ParseHostList(raw->text)) {
+    config.frame_hosts = std::move(*parsed);
+    if (!config.frame_hosts.empty()) entry.value = raw->text;
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(
+        Malformed(*raw, "a comma-separated list of host[:port]", "none: the radar host only"));
+  }
+}
+
 // The address the pages use when SiteAddress is not set, as --help and
 // --check show it.
 std::string ListedSiteAddress(const Configuration& config) {
@@ -307,6 +320,10 @@ const KeyRow kKeyRows[] = {
                 config.layer_path, config, entry);
        config.fetch_layers = config.fetch_layers || entry.source != ValueSource::kDefault;
      }},
+    {{"FrameHosts", "VESK_FRAME_HOSTS",
+      "comma-separated host[:port] the loop page may name frames on besides the\n"
+      "      radar host (none: frames only from the host that served the page)"},
+     LoadFrameHosts},
     {{"Syslog", "VESK_SYSLOG",
       "broadcast (UDP port 514 from every local IPv4 address), off,\n"
       "      or host[:port] (unicast, port 514 when absent)"},
@@ -418,6 +435,20 @@ std::map<std::string, std::string> ParseIni(std::string_view text,
     if (keys_as_written != nullptr) keys_as_written->emplace_back(key);
   }
   return values;
+}
+
+std::optional<std::vector<Endpoint>> ParseHostList(std::string_view text) {
+  std::vector<Endpoint> hosts;
+  if (Trim(text).empty()) return hosts;
+  for (;;) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = Trim(text.substr(0, comma));
+    std::optional<Endpoint> host = item.empty() ? std::nullopt : ParseEndpoint(item, 0);
+    if (!host) return std::nullopt;
+    hosts.push_back(std::move(*host));
+    if (comma == std::string_view::npos) return hosts;
+    text.remove_prefix(comma + 1);
+  }
 }
 
 std::optional<Endpoint> ParseEndpoint(std::string_view text, int default_port) {

@@ -111,6 +111,9 @@ struct Configuration {
   // or LayerPath holds a valid configured value, so that an installation
   // that sets neither talks to its hosts exactly as it always has.
   bool fetch_layers = false;
+  // Hosts besides the radar host the loop page may name frames on; a port
+  // of 0 stands for the default port of the frame's scheme.
+  std::vector<Endpoint> frame_hosts;
   SyslogSetting syslog;
   std::string font;  // a font file; empty: look the face up with fontconfig
   // A PEM bundle of the CAs that https hosts are verified against; empty:
@@ -190,6 +193,11 @@ std::optional<std::string> ParseProduct(std::string_view text);
 // without empty, "." or ".." segments, at most kMaxLayerPathLength bytes;
 // a missing trailing '/' is added. nullopt when malformed.
 std::optional<std::string> ParseLayerPath(std::string_view text);
+
+// A comma-separated list of what ParseEndpoint takes, blanks around each
+// entry allowed, the port 0 where an entry names none; an empty text is an
+// empty list. nullopt when an entry is empty or malformed.
+std::optional<std::vector<Endpoint>> ParseHostList(std::string_view text);
 
 // "broadcast", "off" (both without regard to case) or host[:port] for
 // unicast, port 514 when absent. nullopt when malformed.

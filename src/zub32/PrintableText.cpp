@@ -11,23 +11,6 @@ bool IsLineSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n
 
 }  // namespace
 
-std::string PrintableBytes(std::string_view text) {
-  static constexpr char kHexDigits[] = "0123456789ABCDEF";
-  std::string printable;
-  printable.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte >= 0x20 && byte <= 0x7E) || c == '\t') {
-      printable += c;
-      continue;
-    }
-    printable += "\\x";
-    printable += kHexDigits[byte >> 4];
-    printable += kHexDigits[byte & 0x0F];
-  }
-  return printable;
-}
-
 std::string OneLine(std::string_view text, std::size_t max_length) {
   // Each piece is one byte as shown; the cut falls between pieces.
   std::string line;

@@ -8,11 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/AsciiText.h"
+
 namespace zub32 {
 
-// Every byte outside 0x20-0x7E other than tab as "\xHH" (two upper-case hex
-// digits); the rest unchanged.
-std::string PrintableBytes(std::string_view text);
+// Every byte outside 0x20-0x7E other than tab as "\xHH"; it lives with the
+// console writer, which escapes every line the same way.
+using platform::PrintableBytes;
 
 // The text on one line: every run of blanks, tabs, CRs and LFs (the CR LF
 // inside socket error messages included) becomes one blank, blanks at either

@@ -125,6 +125,15 @@ std::string UrlAt(int port, const std::string& path) {
   return "http://127.0.0.1:" + std::to_string(port) + path;
 }
 
+// The text with each "{other}" replaced by the other host's port: for pages
+// and settings that name that host.
+std::string AtOther(std::string text, int other_port) {
+  const std::string mark = "{other}";
+  for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at))
+    text.replace(at, mark.size(), std::to_string(other_port));
+  return text;
+}
+
 // Builds the steps that follow a request head.
 using Answer = std::function<Script(const Ports&)>;
 
@@ -624,6 +633,47 @@ std::vector<Scenario> Scenarios() {
       EXPECT_EQ(Targets(radar).at(kHostileEntry + 1), "/radar/new%20frame%C3%A9.png");
     };
   }
+  // Frames only from the host that served the page, or from one FrameHosts
+  // names; a refused one is never requested.
+  {
+    const std::string foreign =
+        PageWith(kHostileEntry, "http://127.0.0.1:{other}" + FrameAddress(kHostileEntry));
+    auto served = [foreign](const Ports& ports) {
+      return Script{ScriptedServer::Send(HttpOk(AtOther(foreign, ports.other.load())))};
+    };
+    Scenario* refused = add("LoopPage_FrameOnAnotherPort", L, served, "EIdHTTPProtocolException");
+    refused->page = foreign;
+    refused->report_message = "Frame address on another host refused: http://127.0.0.1:";
+    refused->check = targets_are(page_and_three_frames);
+    refused->check_output = [](const ProcessResult& result) {
+      EXPECT_NE(result.out.find("FrameHosts may name further hosts"), std::string::npos);
+    };
+    Scenario* allowed = add("LoopPage_FrameOnAHostFrameHostsNames", L, served, ok);
+    allowed->page = foreign;
+    allowed->environment["VESK_FRAME_HOSTS"] = "cdn.invalid, 127.0.0.1:{other}";
+    allowed->check = [](const ScriptedServer&, const ScriptedServer& other) {
+      EXPECT_EQ(Targets(other), std::vector<std::string>{FrameAddress(kHostileEntry)});
+    };
+  }
+  // Text from the page reaches the console escaped: no line of its own, no
+  // terminal sequence.
+  {
+    const std::string raw = PageWith(kHostileEntry, "/radar/x\x1B[2J\x85.png\rSummary: forged");
+    Scenario* scenario =
+        add("LoopPage_FrameAddressForgesAConsoleLine", L, Sends(HttpOk(raw)), "EIdException");
+    scenario->page = raw;
+    scenario->check_output = [](const ProcessResult& result) {
+      int summaries = 0;
+      for (const std::string& line : result.OutLines()) {
+        summaries += line.starts_with("Summary:") ? 1 : 0;
+        EXPECT_FALSE(HasControlByte(line)) << line;
+      }
+      EXPECT_EQ(summaries, 1) << result.out;
+      EXPECT_NE(result.out.find(R"(sImageURI=/radar/x\x1B[2J\x85.png\x0DSummary: forged)"),
+                std::string::npos)
+          << result.out;
+    };
+  }
   const struct {
     const char* name;
     std::string location;
@@ -846,7 +896,9 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
         "127.0.0.1:" + std::to_string(hosts.publish().Port());
     options.environment["VESK_READ_TIMEOUT"] = std::to_string(kReadTimeoutMs);
     options.environment["VESK_REQUEST_DEADLINE"] = std::to_string(deadline_seconds);
-    for (const auto& [name, value] : GetParam().environment) options.environment[name] = value;
+    other_port_ = hosts.other().Port();
+    for (const auto& [name, value] : GetParam().environment)
+      options.environment[name] = AtOther(value, other_port_);
     // Every GET ends within its deadline, so a run that overruns this is
     // hanging.
     options.time_limit = std::chrono::seconds(deadline_seconds + 30);
@@ -930,10 +982,13 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
     }
   }
 
-  std::string ServedPage() const { return GetParam().page.empty() ? LoopPage() : GetParam().page; }
+  std::string ServedPage() const {
+    return GetParam().page.empty() ? LoopPage() : AtOther(GetParam().page, other_port_);
+  }
 
   TempDir program_;
   TempDir elsewhere_;
+  int other_port_ = 0;
   std::map<std::string, std::string> before_;
   std::set<std::string> before_names_;
 };

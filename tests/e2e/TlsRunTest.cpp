@@ -12,6 +12,7 @@
 
 #include "support/Regex.h"
 #include "support/RunProcess.h"
+#include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
 #include "support/TestText.h"
@@ -23,6 +24,7 @@ namespace fs = std::filesystem;
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
 using testing_support::ReportElement;
+using testing_support::ScriptedServer;
 using testing_support::SimProcess;
 using testing_support::TempDir;
 using testing_support::TestCertificates;
@@ -45,7 +47,8 @@ class TlsRunTest : public ::testing::Test {
   }
 
   // One run with both hosts at host; the pages name the same site either way.
-  ProcessResult Run(const TempDir& program, const std::string& host, bool private_ca = true) {
+  ProcessResult Run(const TempDir& program, const std::string& host, bool private_ca = true,
+                    const std::map<std::string, std::string>& more = {}) {
     ProcessOptions options =
         testing_support::VeskRunOptions(testing_support::VeskBinary(), elsewhere_.path());
     options.environment["VESK_HOME"] = program.path();
@@ -53,6 +56,7 @@ class TlsRunTest : public ::testing::Test {
     options.environment["VESK_PUBLISH_HOST"] = host;
     options.environment["VESK_SITE_ADDRESS"] = "http://127.0.0.1:8080/vesk";
     if (private_ca) options.environment["VESK_TLS_CA_FILE"] = ca_dir_.File("ca.pem");
+    for (const auto& [name, value] : more) options.environment[name] = value;
     ProcessResult result = testing_support::RunProcess(options);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -153,6 +157,43 @@ TEST_F(TlsRunTest, FailedCertificateCheckIsReportedAndNothingIsPublished) {
     for (const char* name : {"root.html", "LastImageURI.txt", "Image6.png", "SESOverlay0.bmp"})
       EXPECT_FALSE(program.Exists(name)) << name;
   }
+}
+
+TEST_F(TlsRunTest, HttpsPageNeverLeadsToPlainHttp) {
+  // A plain host that would serve every frame, and an https page naming it.
+  ScriptedServer plain(
+      [](const std::string&) {
+        return ScriptedServer::Script{ScriptedServer::Send(testing_support::HttpOk("frame"))};
+      },
+      kFrontLifetime);
+  const std::string frame = "http://127.0.0.1:" + std::to_string(plain.Port()) + "/f0.png";
+  ScriptedServer page_host(
+      [frame](const std::string&) {
+        std::string page = "<script>\n";
+        for (int n = 0; n < 7; ++n)
+          page += "theImageNames[" + std::to_string(n) + "] = \"" + frame + "\";\n";
+        return ScriptedServer::Script{ScriptedServer::Send(testing_support::HttpOk(page))};
+      },
+      kFrontLifetime);
+  TlsFront front(certificates_.Server(Kind::kGood), static_cast<std::uint16_t>(page_host.Port()),
+                 {kFrontLifetime, true, ""});
+  // Naming the plain host in FrameHosts allows the host, never plain http.
+  for (const std::string& frame_hosts :
+       {std::string(), "127.0.0.1:" + std::to_string(plain.Port())}) {
+    SCOPED_TRACE(frame_hosts);
+    TempDir program;
+    AddBackground(program);
+    const ProcessResult result = Run(program, "https://127.0.0.1:" + std::to_string(front.Port()),
+                                     true, {{"VESK_FRAME_HOSTS", frame_hosts}});
+    const std::string report = program.Read(kReport);
+    EXPECT_EQ(ReportElement(report, "ClassName"), "EIdHTTPProtocolException") << report;
+    EXPECT_EQ(ReportElement(report, "e.Message"),
+              "Frame address over plain http after an https page refused: " + frame)
+        << report;
+    for (const char* name : {"LastImageURI.txt", "Image6.png"})
+      EXPECT_FALSE(program.Exists(name)) << name;
+  }
+  EXPECT_EQ(plain.Accepted(), 0);
 }
 
 }  // namespace

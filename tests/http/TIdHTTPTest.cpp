@@ -19,6 +19,7 @@
 #include "support/GetFailure.h"
 #include "support/ScriptedServer.h"
 #include "support/TestText.h"
+#include "zub32/Config.h"
 
 namespace {
 
@@ -413,6 +414,42 @@ TEST(TIdHTTPTest, RedirectsAreFollowed) {
       other.RequestHeads()[0].find("\r\nHost: localhost:" + std::to_string(other.Port()) + "\r\n"),
       std::string::npos);
   EXPECT_EQ(client.Host(), "localhost");
+}
+
+TEST(TIdHTTPTest, PolicyRefusesTargetsAndTheirRedirectsBeforeAnythingIsSent) {
+  ScriptedServer other({Answering(HttpOk("elsewhere"))});
+  const std::string far = "http://127.0.0.1:" + std::to_string(other.Port()) + "/far";
+  ScriptedServer server({{ScriptedServer::ReadRequest(), ScriptedServer::Send(Redirect(far)),
+                          ScriptedServer::ReadRequest(), ScriptedServer::Send(Redirect(far))}});
+  TIdHTTP client;
+  SetUpLikeTheCallers(client, server);
+  http::TargetPolicy policy;
+  policy.one_origin = true;
+  policy.scheme = "http";
+  policy.host = "127.0.0.1";
+  policy.port = server.Port();
+  policy.subject = "Frame address";
+  policy.host_hint = "allow it";
+  client.SetPolicy(policy);
+  Raised raised = GetFails(client, "/frame.png");
+  EXPECT_EQ(raised.class_name, "EIdHTTPProtocolException");
+  EXPECT_EQ(raised.message, "Frame address on another host refused: " + far + "; allow it");
+  // Once https is required, plain http fails even on the page's own host.
+  policy.https_only = true;
+  client.SetPolicy(policy);
+  EXPECT_EQ(GetFails(client, "http://127.0.0.1:" + std::to_string(server.Port()) + "/x").message,
+            "Frame address over plain http after an https page refused: http://127.0.0.1:" +
+                std::to_string(server.Port()) + "/x");
+  EXPECT_EQ(other.Accepted(), 0);
+  // A listed host without a port stands for the scheme's default port only.
+  policy.https_only = false;
+  policy.other_hosts = {*zub32::ParseEndpoint("127.0.0.1", 0)};
+  client.SetPolicy(policy);
+  EXPECT_EQ(GetFails(client, "/frame.png").class_name, "EIdHTTPProtocolException");
+  EXPECT_EQ(other.Accepted(), 0);
+  policy.other_hosts = *zub32::ParseHostList("127.0.0.1:" + std::to_string(other.Port()));
+  client.SetPolicy(policy);
+  EXPECT_EQ(client.Get(far), "elsewhere");
 }
 
 TEST(TIdHTTPTest, SuccessWithLocationIsARedirect) {

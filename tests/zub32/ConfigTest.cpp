@@ -59,7 +59,8 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
   EXPECT_EQ(config.stale_after_minutes, 30);
   EXPECT_EQ(config.metrics_file, "");
-  ASSERT_EQ(config.entries.size(), 15u);
+  EXPECT_TRUE(config.frame_hosts.empty());
+  ASSERT_EQ(config.entries.size(), 16u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -318,6 +319,17 @@ TEST(ConfigTest, EndpointForms) {
        {"", ":80", "host:", "host:0", "host:65536", "host:+80", "host:8o", "host:123456", "a b",
         "host/path", "x\"><script>", "[::1", "[]:80", "[::1]x", "[host]:80"}) {
     EXPECT_FALSE(ParseEndpoint(bad, 80)) << bad;
+  }
+  // A frame host without a port stands for the default port of any scheme.
+  const std::optional<std::vector<Endpoint>> hosts = ParseHostList(" cdn.example , [::1]:8443");
+  ASSERT_TRUE(hosts);
+  ASSERT_EQ(hosts->size(), 2u);
+  EXPECT_EQ((*hosts)[0].host, "cdn.example");
+  EXPECT_EQ((*hosts)[0].port, 0);
+  EXPECT_EQ((*hosts)[1].port, 8443);
+  EXPECT_TRUE(ParseHostList(" ")->empty());
+  for (const char* bad : {"a,,b", "a,", "http://cdn.example", "a b", "host:0"}) {
+    EXPECT_FALSE(ParseHostList(bad)) << bad;
   }
 }
 

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/Console.h"
+
 namespace zub32 {
 namespace {
 
@@ -30,6 +32,24 @@ TEST(PrintableTextTest, OneLineSqueezesEscapesAndBoundsTheText) {
   EXPECT_EQ(OneLine("012345\x01zzzz", 10), "012345...");
   EXPECT_EQ(OneLine(std::string(100000, 'x'), 200).size(), 200u);
   EXPECT_EQ(OneLine("abcdef", 2), "ab");
+}
+
+TEST(PrintableTextTest, ConsoleLinesAreEscapedOnceAndCutBetweenEscapes) {
+  using platform::ConsoleText;
+  using platform::kMaxConsoleLineBytes;
+  const std::string forged = "/a.png\r\nSummary: ok\x1b]0;title\x07";
+  EXPECT_EQ(ConsoleText(forged), "/a.png\\x0D\\x0ASummary: ok\\x1B]0;title\\x07");
+  // Text escaped before stays as it is.
+  EXPECT_EQ(ConsoleText(ConsoleText(forged)), ConsoleText(forged));
+  const std::string full(kMaxConsoleLineBytes, 'x');
+  EXPECT_EQ(ConsoleText(full), full);
+  const std::string cut = ConsoleText(full + "y");
+  EXPECT_EQ(cut.size(), kMaxConsoleLineBytes);
+  EXPECT_TRUE(cut.ends_with("x..."));
+  // An escape that would cross the mark is left out whole.
+  const std::string escapes = ConsoleText(std::string(kMaxConsoleLineBytes - 5, 'x') + "\xff\xff");
+  EXPECT_EQ(escapes, std::string(kMaxConsoleLineBytes - 5, 'x') + "...");
+  EXPECT_LE(ConsoleText(std::string(100000, '\x01')).size(), kMaxConsoleLineBytes);
 }
 
 }  // namespace
