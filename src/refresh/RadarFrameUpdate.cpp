@@ -65,8 +65,8 @@ bool NewestFrameChanged(const std::string& newest) {
 
 // Fetches the frame of entry n into Image(6-n).png and the slot's archive;
 // false when the frame could not be staged. Requests that fail raise.
-bool FetchFrame(http::TIdHTTP& client, const http::TIdURI& page_url, const std::string& page,
-                int n, FrameFiles& frames, std::map<std::string, std::string>& addresses) {
+bool FetchFrame(http::TIdHTTP& client, const http::TIdURI& page_url, const std::string& page, int n,
+                FrameFiles& frames, std::map<std::string, std::string>& addresses) {
   const std::string_view entry = EntryText(page, n);
   if (entry.empty()) return true;
   const std::string sImageURI = QuotedAddress(entry);
