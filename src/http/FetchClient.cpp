@@ -4,6 +4,20 @@
 #include <string>
 
 namespace http {
+namespace {
+
+// The scheme, "://", the host (an IPv6 address in brackets), ":" port unless
+// it is the scheme's default, and path.
+std::string Address(const std::string& scheme, const std::string& host, int port,
+                    std::string_view path) {
+  const bool https = scheme == "https";
+  std::string address =
+      scheme + "://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host);
+  if (port != (https ? 443 : 80)) address += ":" + std::to_string(port);
+  return address + std::string(path);
+}
+
+}  // namespace
 
 void ConfigureFetchClient(TIdHTTP& client, const zub32::Endpoint& host,
                           const zub32::Configuration& config) {
@@ -23,12 +37,11 @@ void ConfigureFetchClient(TIdHTTP& client, const zub32::Endpoint& host,
 }
 
 std::string OpeningAddress(const TIdHTTP& client, std::string_view path) {
-  const std::string& host = client.Host();
-  const bool https = client.Scheme() == "https";
-  std::string address =
-      client.Scheme() + "://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host);
-  if (client.Port() != (https ? 443 : 80)) address += ":" + std::to_string(client.Port());
-  return address + std::string(path);
+  return Address(client.Scheme(), client.Host(), client.Port(), path);
+}
+
+std::string EndpointAddress(const zub32::Endpoint& host, std::string_view path) {
+  return Address(host.scheme, host.host, host.port, path);
 }
 
 }  // namespace http

@@ -27,4 +27,8 @@ void ConfigureFetchClient(TIdHTTP& client, const zub32::Endpoint& host,
 // next GET of path goes, as the stages' "Opening" lines show it.
 std::string OpeningAddress(const TIdHTTP& client, std::string_view path);
 
+// The same for path on a configured host, wherever the client's last
+// request went.
+std::string EndpointAddress(const zub32::Endpoint& host, std::string_view path);
+
 }  // namespace http

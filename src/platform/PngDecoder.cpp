@@ -9,6 +9,8 @@
 namespace platform {
 namespace {
 
+constexpr std::size_t kRgbaBytesPerPixel = 4;
+
 // The simplified libpng reader; it frees what libpng holds on every way
 // out, also when a read stops half-way.
 class PngReader {
@@ -37,10 +39,12 @@ RgbaImage DecodePng(std::string_view bytes, int max_dimension, std::size_t max_p
   PngReader reader;
   png_image& image = reader.image();
   if (png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()) == 0) reader.Fail();
+  // The pixel limit is compared by division, so that no product of the
+  // header's sides can overflow.
   if (image.width < 1 || image.height < 1 ||
       image.width > static_cast<png_uint_32>(max_dimension) ||
       image.height > static_cast<png_uint_32>(max_dimension) ||
-      std::size_t{image.width} * image.height * 4 > max_pixel_bytes) {
+      image.height > max_pixel_bytes / kRgbaBytesPerPixel / image.width) {
     throw EInvalidGraphic("PNG picture is not valid: size " + std::to_string(image.width) + " x " +
                           std::to_string(image.height) + " is not supported");
   }

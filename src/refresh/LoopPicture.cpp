@@ -43,10 +43,26 @@ platform::RgbaImage LoadPng(const std::string& file) {
   }
 }
 
-// The picture of a layer that is present, nullopt for one that is not.
-std::optional<platform::RgbaImage> LoadOptionalPng(const std::string& file) {
-  if (!platform::EntryExists(file)) return std::nullopt;
-  return LoadPng(file);
+// The picture of a map layer, or nullopt, with one line naming the file, for
+// one that is missing or does not decode: the animation is drawn without it.
+std::optional<platform::RgbaImage> LoadMapLayer(const std::string& file) {
+  std::string reason = "missing";
+  if (platform::EntryExists(file)) {
+    try {
+      const std::optional<std::string> bytes = platform::ReadWholeFile(file, kMaxInputBytes);
+      if (bytes) return DecodeMapLayer(*bytes);
+      reason = "cannot be read";
+    } catch (const platform::Exception& error) {
+      reason = error.what();
+    }
+  }
+  try {
+    platform::WriteLine(std::string(kLoopPictureFile) + " drawn without " + file + ": " +
+                        zub32::OneLine(reason, kMaxReasonLength));
+  } catch (const std::exception&) {
+    // A line that cannot be printed leaves the picture as it is.
+  }
+  return std::nullopt;
 }
 
 std::optional<platform::RgbaImage> LoadOptionalBmp(const std::string& file) {
@@ -74,8 +90,7 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
   }
   std::vector<platform::RgbaImage> map_layers;
   for (std::size_t layer : kShownMapLayers) {
-    if (std::optional<platform::RgbaImage> image =
-            LoadOptionalPng(MapLayerFileName(product, layer))) {
+    if (std::optional<platform::RgbaImage> image = LoadMapLayer(MapLayerFileName(product, layer))) {
       map_layers.push_back(std::move(*image));
     }
   }

@@ -24,12 +24,13 @@ int LoopFrameMs(std::int32_t html_delay);
 // The animation of the seven current frames in the working directory,
 // Image6.png (oldest) to Image0.png, as the 30-minute page stacks them: each
 // frame over the map layers the page shows (topography, locations and range
-// of the product, those that are present) over the ring overlay
+// of the product; one that is missing or does not decode through
+// DecodeMapLayer is left out with one line naming it) over the ring overlay
 // SESOverlay<n>.bmp shown with Image<n>.png (when present). The canvas has
 // the newest frame's size; every layer is drawn from the top-left corner and
 // clipped. The animation is encoded lossy at quality 80 and lossless, and
 // the smaller one is returned. Throws platform::Exception naming the file for a missing frame,
-// or any file that cannot be read or decoded.
+// or a frame or ring overlay that cannot be read or decoded.
 std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay);
 
 // When run.config exports the loop: writes BuildLoopPicture's animation to

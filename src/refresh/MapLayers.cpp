@@ -1,52 +1,21 @@
 #include "refresh/MapLayers.h"
 
-#include <cstdint>
 #include <exception>
+#include <optional>
 
-#include "platform/Bitmap.h"
+#include "http/FetchClient.h"
 #include "platform/Console.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
+#include "platform/PngDecoder.h"
 #include "zub32/PrintableText.h"
 #include "zub32/Records.h"
 
 namespace refresh {
 namespace {
 
-constexpr std::string_view kPngSignature("\x89PNG\r\n\x1a\n", 8);
-constexpr std::string_view kIhdrType = "IHDR";
-constexpr std::size_t kIhdrDataLength = 13;
-// A chunk's length and type before its data, and its CRC after it.
-constexpr std::size_t kChunkHeadLength = 8;
-constexpr std::size_t kChunkCrcLength = 4;
-// The IEND chunk: no data, and the CRC of its type.
-constexpr std::string_view kIendChunk("\0\0\0\0IEND\xae\x42\x60\x82", 12);
 // The longest error text a failure line shows.
 constexpr std::size_t kMaxFailureText = 200;
-
-std::uint32_t BigEndian32(std::string_view bytes, std::size_t offset) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    value = (value << 8) | static_cast<unsigned char>(bytes[offset + i]);
-  }
-  return value;
-}
-
-// The bit depths each PNG colour type allows.
-bool ValidDepth(unsigned colour_type, unsigned depth) {
-  switch (colour_type) {
-    case 0:
-      return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
-    case 3:
-      return depth == 1 || depth == 2 || depth == 4 || depth == 8;
-    case 2:
-    case 4:
-    case 6:
-      return depth == 8 || depth == 16;
-    default:
-      return false;
-  }
-}
 
 // True when the file is missing or its write time lies max_age or more
 // before now. A time in the future, after the clock was set back, counts
@@ -63,9 +32,8 @@ bool OlderThan(const std::string& path, std::chrono::system_clock::time_point no
 // Fetches one layer and publishes it; throws what went wrong.
 void FetchLayer(http::TIdHTTP& client, const std::string& address, const std::string& file) {
   const std::string bytes = client.Get(address);
-  if (const std::optional<std::string> problem = PngProblem(bytes)) {
-    throw platform::EInvalidGraphic(address + " is not a PNG picture: " + *problem);
-  }
+  // Only a picture the pages and loop.webp can draw replaces the old one.
+  (void)DecodeMapLayer(bytes);
   platform::WriteLine("Saving " + file);
   const platform::FileResult written = platform::ReplaceFileAtomically(file, bytes);
   if (!written.ok()) throw platform::EFCreateError(written.reason());
@@ -81,32 +49,8 @@ std::string MapLayerAttemptFileName(const std::string& layer_file) {
   return layer_file + ".failed";
 }
 
-std::optional<std::string> PngProblem(std::string_view bytes) {
-  const std::size_t header_length =
-      kPngSignature.size() + kChunkHeadLength + kIhdrDataLength + kChunkCrcLength;
-  if (!bytes.starts_with(kPngSignature)) return "no PNG signature";
-  if (bytes.size() < header_length + kIendChunk.size()) return "shorter than a PNG header";
-  const std::size_t ihdr = kPngSignature.size();
-  if (BigEndian32(bytes, ihdr) != kIhdrDataLength ||
-      bytes.substr(ihdr + 4, kIhdrType.size()) != kIhdrType) {
-    return "no IHDR chunk after the signature";
-  }
-  const std::size_t data = ihdr + kChunkHeadLength;
-  const std::uint32_t width = BigEndian32(bytes, data);
-  const std::uint32_t height = BigEndian32(bytes, data + 4);
-  constexpr std::uint32_t kMaxSide = platform::kMaxDimension;
-  if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) {
-    return "a size of " + std::to_string(width) + " x " + std::to_string(height) +
-           " pixels, not 1 to " + std::to_string(kMaxSide) + " a side";
-  }
-  const unsigned depth = static_cast<unsigned char>(bytes[data + 8]);
-  const unsigned colour_type = static_cast<unsigned char>(bytes[data + 9]);
-  if (!ValidDepth(colour_type, depth)) {
-    return "colour type " + std::to_string(colour_type) + " with bit depth " +
-           std::to_string(depth);
-  }
-  if (!bytes.ends_with(kIendChunk)) return "no IEND chunk at the end";
-  return std::nullopt;
+platform::RgbaImage DecodeMapLayer(std::string_view bytes) {
+  return platform::DecodePng(bytes, kMaxMapLayerSide, kMaxMapLayerPixelBytes);
 }
 
 void RefreshMapLayers(RunContext& run, std::chrono::system_clock::time_point now) {
@@ -116,7 +60,11 @@ void RefreshMapLayers(RunContext& run, std::chrono::system_clock::time_point now
     const std::string attempt = MapLayerAttemptFileName(file);
     if (!OlderThan(file, now, kMapLayerMaxAge)) continue;
     if (!OlderThan(attempt, now, kMapLayerRetryInterval)) continue;
-    const std::string address = run.config.layer_path + file;
+    // An absolute address: after an absolute frame address or a redirect,
+    // the client's current target may be another host, which must not
+    // serve the maps kept for a week.
+    const std::string address =
+        http::EndpointAddress(run.config.radar_host, run.config.layer_path + file);
     try {
       FetchLayer(*run.radar_client, address, file);
       // A marker that stays only delays the next fetch of a layer that is

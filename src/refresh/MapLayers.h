@@ -8,10 +8,10 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/RgbaImage.h"
 #include "refresh/RunContext.h"
 
 namespace refresh {
@@ -31,16 +31,23 @@ std::string MapLayerFileName(const std::string& product, std::size_t layer);
 // the attempt: "IDR641.range.png.failed".
 std::string MapLayerAttemptFileName(const std::string& layer_file);
 
-// Why the bytes are not a PNG picture this program publishes, or nullopt
-// when they are one: the signature, an IHDR chunk first with a width and a
-// height from 1 to platform::kMaxDimension, a valid bit depth for its
-// colour type, and an IEND chunk at the end.
-std::optional<std::string> PngProblem(std::string_view bytes);
+// The largest map layer published and drawn, a side: a layer is a map of
+// the frames' size (512 x 512), and a larger one would only cost memory.
+inline constexpr int kMaxMapLayerSide = 4096;
+// The RGBA bytes of a layer of kMaxMapLayerSide a side.
+inline constexpr std::size_t kMaxMapLayerPixelBytes =
+    std::size_t{kMaxMapLayerSide} * kMaxMapLayerSide * 4;
+
+// The picture in a layer's bytes, decoded whole. Throws
+// platform::EInvalidGraphic for bytes that are no valid PNG picture or one
+// of more than kMaxMapLayerSide a side.
+platform::RgbaImage DecodeMapLayer(std::string_view bytes);
 
 // When run.config.fetch_layers is set: fetches each layer of run.config's
 // product that is missing in the working directory or older than
-// kMapLayerMaxAge, with run.radar_client from run.config.layer_path + name,
-// publishes it atomically once it passed PngProblem and prints
+// kMapLayerMaxAge, with run.radar_client from run.config.layer_path + name
+// on run.config.radar_host (never on the host the frames came from),
+// publishes it atomically once it passed DecodeMapLayer and prints
 // "Saving IDR641.range.png". A layer that fails prints one line, keeps its old file, adds
 // to run.layers_not_fetched and is not asked for again within
 // kMapLayerRetryInterval; nothing is reported and nothing is thrown.

@@ -27,6 +27,7 @@
 #include "support/SimProcess.h"
 #include "support/SlotTag.h"
 #include "support/TempDir.h"
+#include "support/TestPng.h"
 #include "support/TestText.h"
 
 namespace {
@@ -47,6 +48,10 @@ constexpr const char* kLoopPath = "/products/IDR641.loop.shtml";
 constexpr const char* kFeedPath = "/ses/sysinfo.json";
 constexpr const char* kMovedPagePath = "/products/moved.shtml";
 constexpr const char* kReport = "e!vesk.xml";
+// Where the scenarios that fetch the map layers find them, and what each
+// host serves there.
+constexpr const char* kLayerPath = "/layers/";
+const std::string kLayerBody = testing_support::OneColourPng(8, 8, 0x80402080);
 constexpr const char* kOldNewest = "/radar/IDR641.T.202407222140.png";
 // The frame entry that stands in for "a frame": one in the middle of the
 // loop, so that a failure there leaves some frames new and some old.
@@ -504,6 +509,28 @@ std::vector<Scenario> Scenarios() {
       "EIdHTTPProtocolException");
   add("Frame_RedirectToAMirror", F, Sends(Redirect("/mirror/frame3.png")), ok)
       ->routes["/mirror/frame3.png"] = Sends(HttpOk(frame));
+  {
+    // The newest frame, fetched last, moves the client to another host; the
+    // map layers still come from the configured radar host.
+    Scenario* scenario =
+        add("Frame_NewestOnAnotherHostLayersFromTheRadarHost", L, Sends(HttpOk(page)), ok);
+    scenario->routes[FrameAddress(6)] = [](const Ports& ports) {
+      return Script{ScriptedServer::Send(Redirect(UrlAt(ports.other.load(), "/mirror/6.png")))};
+    };
+    scenario->routes["/mirror/6.png"] = Sends(HttpOk(FrameBytes(6)));
+    for (const char* layer : {"background", "topography", "locations", "range"})
+      scenario->routes[kLayerPath + std::string("IDR641.") + layer + ".png"] =
+          Sends(HttpOk(kLayerBody));
+    scenario->environment["VESK_LAYER_PATH"] = kLayerPath;
+    scenario->check = [](const ScriptedServer& radar, const ScriptedServer& other) {
+      std::vector<std::string> expected = {kLoopPath};
+      for (int n = 0; n < 7; ++n) expected.push_back(FrameAddress(n));
+      for (const char* layer : {"background", "topography", "locations", "range"})
+        expected.push_back(kLayerPath + std::string("IDR641.") + layer + ".png");
+      EXPECT_EQ(Targets(radar), expected);
+      EXPECT_EQ(Targets(other), std::vector<std::string>{"/mirror/6.png"});
+    };
+  }
   add(
       "Feed_RedirectToTheRadarHost", S,
       [](const Ports& ports) {
@@ -946,6 +973,8 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
         EXPECT_EQ(overlay.Height(), background.Height()) << name;
       } else if (name.starts_with("SESOverlay") && name.ends_with(".bmp")) {
         EXPECT_TRUE(overlay_drawn) << name;
+      } else if (name.starts_with("IDR641.") && name.ends_with(".png")) {
+        EXPECT_SAME_BYTES(bytes, kLayerBody) << name;
       } else {
         ADD_FAILURE() << name << " is new or changed and should not be";
       }
@@ -977,7 +1006,8 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
       EXPECT_TRUE(after.count(name) || link || before_names_.count(name))
           << name << " was left behind";
       EXPECT_TRUE(before_.count(name) || link || page || name == kReport || name == "vesk.lock" ||
-                  name == "vesk" || name.starts_with("Image-") || name.starts_with("SESOverlay-"))
+                  name == "vesk" || name.starts_with("Image-") || name.starts_with("SESOverlay-") ||
+                  (name.starts_with("IDR641.") && name.ends_with(".png")))
           << name << " was left behind";
     }
   }

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -23,6 +25,7 @@
 #include "support/SimProcess.h"
 #include "support/SlotTag.h"
 #include "support/TempDir.h"
+#include "support/TestPng.h"
 
 namespace {
 
@@ -537,14 +540,11 @@ TEST_F(RadarRunTest, LowercaseNamesLinkToTheFrames) {
   }
 }
 
-// The smallest byte string that passes as a PNG picture of the given size:
-// signature, IHDR (8-bit RGBA) and IEND; tagged so that layers differ.
-std::string LayerPng(std::uint32_t width, const std::string& tag) {
-  std::string bytes("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
-  for (int shift = 24; shift >= 0; shift -= 8) bytes += static_cast<char>(width >> shift);
-  bytes += std::string("\0\0\x01\0\x08\x06\0\0\0", 9) + "crc!";
-  bytes += std::string("\0\0\0", 3) + static_cast<char>(tag.size()) + "tEXt" + tag + "crc!";
-  return bytes + std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+// A whole PNG picture as a map layer, 64 rows high, of a colour the tag
+// gives, so that layers differ.
+std::string LayerPng(int width, const std::string& tag) {
+  return testing_support::OneColourPng(width, 64,
+                                       static_cast<std::uint32_t>(std::hash<std::string>{}(tag)));
 }
 
 std::string LayerFile(const std::string& product, const std::string& layer) {
@@ -557,7 +557,10 @@ constexpr const char* kLayerNames[] = {"background", "topography", "locations", 
 // every call of NextLoop, and its map layers.
 class ProductSource : public ScriptedSource {
  public:
-  explicit ProductSource(std::string product) : product_(std::move(product)) {}
+  // With pictures, the frames are whole PNG pictures that loop.webp can
+  // draw; without, bytes that only look like them.
+  explicit ProductSource(std::string product, bool pictures = false)
+      : product_(std::move(product)), pictures_(pictures) {}
 
   void NextLoop() {
     ++loop_;
@@ -566,7 +569,8 @@ class ProductSource : public ScriptedSource {
       const std::string address = "/radar/" + product_ + ".T.2024072221" +
                                   std::to_string(10 + loop_) + std::to_string(n) + ".png";
       assignments.push_back(Assignment(n, address));
-      Serve(address, FrameBytes(n, "loop " + std::to_string(loop_)));
+      Serve(address,
+            pictures_ ? LayerPng(64, address) : FrameBytes(n, "loop " + std::to_string(loop_)));
     }
     Serve("/products/" + product_ + ".loop.shtml", LoopPage(assignments));
   }
@@ -584,8 +588,16 @@ class ProductSource : public ScriptedSource {
 
  private:
   std::string product_;
+  bool pictures_;
   int loop_ = 0;
 };
+
+// How many lines of the run start with the prefix.
+std::ptrdiff_t LinesStartingWith(const ProcessResult& result, const std::string& prefix) {
+  const std::vector<std::string> lines = result.OutLines();
+  return std::count_if(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.starts_with(prefix); });
+}
 
 TEST_F(RadarRunTest, ProductNamesTheLoopTheBackgroundTheLayersAndThePages) {
   if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
@@ -643,19 +655,21 @@ TEST_F(RadarRunTest, FirstRunAgainstTheSimulatorLeavesTheFourLayers) {
 }
 
 TEST_F(RadarRunTest, LayerThatFailsKeepsItsFileAndWaitsADay) {
-  ProductSource source("IDR641");
+  ProductSource source("IDR641", true);
   source.NextLoop();
-  // Topography answers an HTML page, locations is missing, range claims a
-  // picture wider than any bitmap; background is good.
+  // Topography's picture stream is broken, locations is missing, range
+  // declares 16384 x 16384 pixels; background is good.
   source.Serve(source.LayerPath("background"), LayerPng(512, "bg"));
-  source.Serve(source.LayerPath("topography"), "<html>Moved to the new site</html>");
-  source.Serve(source.LayerPath("range"), LayerPng(16385, "big"));
+  source.Serve(source.LayerPath("topography"),
+               testing_support::WithChunkBytes(LayerPng(512, "topo"), "IDAT", 2, "\xff\xff"));
+  source.Serve(source.LayerPath("range"),
+               testing_support::WithDeclaredSize(LayerPng(512, "big"), 16384, 16384));
   // A week-old layer is due again.
   const auto week_ago = fs::file_time_type::clock::now() - std::chrono::hours(7 * 24 + 1);
   program_.Write(LayerFile("IDR641", "topography"), "old topography");
   fs::last_write_time(program_.File(LayerFile("IDR641", "topography")), week_ago);
   const std::map<std::string, std::string> settings = {
-      {"VESK_LAYER_PATH", "/products/radar_transparencies"}};
+      {"VESK_LAYER_PATH", "/products/radar_transparencies"}, {"VESK_EXPORT", "webp"}};
 
   const ProcessResult first = Run(source.HostPort(), settings);
   EXPECT_EQ(LastLine(first), "Done!");
@@ -664,9 +678,9 @@ TEST_F(RadarRunTest, LayerThatFailsKeepsItsFileAndWaitsADay) {
   for (const char* layer : {"topography", "locations", "range"}) {
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [&](const std::string& line) {
-                              return line.starts_with(LayerFile("IDR641", layer) +
-                                                      " not fetched from " +
-                                                      source.LayerPath(layer) + ": ");
+                              return line.starts_with(
+                                  LayerFile("IDR641", layer) + " not fetched from http://" +
+                                  source.HostPort() + source.LayerPath(layer) + ": ");
                             }),
               1)
         << layer << first.out;
@@ -677,6 +691,15 @@ TEST_F(RadarRunTest, LayerThatFailsKeepsItsFileAndWaitsADay) {
   EXPECT_EQ(program_.Read(LayerFile("IDR641", "topography")), "old topography");
   EXPECT_FALSE(program_.Exists(LayerFile("IDR641", "locations")));
   EXPECT_FALSE(program_.Exists(LayerFile("IDR641", "range")));
+  // loop.webp is drawn without the three shown layers, one line each.
+  EXPECT_TRUE(program_.Exists("loop.webp"));
+  EXPECT_EQ(first.out.find(", loop.webp not written, "), std::string::npos) << first.out;
+  EXPECT_EQ(LinesStartingWith(first, "loop.webp drawn without "), 3) << first.out;
+  EXPECT_EQ(LinesStartingWith(first,
+                              "loop.webp drawn without IDR641.topography.png: PNG picture "
+                              "is not valid: "),
+            1);
+  EXPECT_EQ(LinesStartingWith(first, "loop.webp drawn without IDR641.range.png: missing"), 1);
 
   // Within the day, a new frame asks for none of them again.
   source.NextLoop();
@@ -698,6 +721,8 @@ TEST_F(RadarRunTest, LayerThatFailsKeepsItsFileAndWaitsADay) {
   EXPECT_FALSE(program_.Exists(LayerFile("IDR641", "topography") + ".failed"));
   EXPECT_TRUE(program_.Exists(LayerFile("IDR641", "range") + ".failed"));
   EXPECT_EQ(third.out.find("not fetched"), std::string::npos) << third.out;
+  EXPECT_EQ(LinesStartingWith(third, "loop.webp drawn without "), 2) << third.out;
+  EXPECT_EQ(LinesStartingWith(third, "loop.webp drawn without IDR641.topography.png"), 0);
 }
 
 TEST_F(RadarRunTest, NewFrameLeavesTheLoopAsAnAnimatedPictureAndABadFrameKeepsIt) {

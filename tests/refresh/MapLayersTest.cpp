@@ -1,51 +1,51 @@
-// What passes as a map layer: the PNG check that stands between the radar
-// host's answer and the published file.
+// What passes as a map layer: the decoding that stands between the radar
+// host's answer and the published file, and between that file and
+// loop.webp.
 #include "refresh/MapLayers.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "platform/Exceptions.h"
+#include "support/TestPng.h"
+
 namespace refresh {
 namespace {
 
-// Signature, an IHDR chunk of the given fields and an IEND chunk.
-std::string Png(const std::string& size, char depth, char colour_type) {
-  return std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) + size + depth + colour_type +
-         std::string("\0\0\0", 3) + "crc!" + std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
-}
+using testing_support::OneColourPng;
+using testing_support::WithChunkBytes;
+using testing_support::WithDeclaredSize;
 
-const std::string k512x512("\0\0\x02\0\0\0\x02\0", 8);
-
-TEST(MapLayersTest, OnlyAPngWithinTheBitmapLimitsPasses) {
+TEST(MapLayersTest, OnlyAWholePngWithinTheLayerLimitPasses) {
+  const std::string good = OneColourPng(16, 8, 0x336699ff);
+  // A deflate block of the reserved type 3 right after the zlib header.
+  const std::string broken_stream = WithChunkBytes(good, "IDAT", 2, "\xff\xff\xff\xff");
   const struct {
     std::string bytes;
-    const char* problem;  // the start of the reason; nullptr: passes
+    const char* problem;  // part of the reason; nullptr: passes
   } kRows[] = {
-      {Png(k512x512, 8, 6), nullptr},
-      {Png(std::string("\0\0\x40\0\0\0\0\x01", 8), 1, 0), nullptr},  // 16384 x 1
-      {Png(k512x512, 16, 2), nullptr},
-      {Png(k512x512, 4, 3), nullptr},
-      {"<html><body>Not Found</body></html>", "no PNG signature"},
-      {"", "no PNG signature"},
-      {Png(k512x512, 8, 6).substr(0, 40), "shorter than a PNG header"},
-      {Png(std::string("\0\0\x40\x01\0\0\0\x01", 8), 8, 6), "a size of 16385 x 1 pixels"},
-      {Png(std::string("\0\0\x02\0\0\0\0\0", 8), 8, 6), "a size of 512 x 0 pixels"},
-      {Png(std::string("\xff\xff\xff\xff\0\0\0\x01", 8), 8, 6), "a size of 4294967295 x 1"},
-      {Png(k512x512, 16, 3), "colour type 3 with bit depth 16"},
-      {Png(k512x512, 8, 5), "colour type 5 with bit depth 8"},
-      {Png(k512x512, 8, 6) + "<html>", "no IEND chunk at the end"},
+      {good, nullptr},
+      {OneColourPng(kMaxMapLayerSide, 1, 0), nullptr},
+      {OneColourPng(kMaxMapLayerSide + 1, 1, 0), "size 4097 x 1 is not supported"},
+      // Refused from the header, before a pixel is decoded or allocated.
+      {WithDeclaredSize(good, 16384, 16384), "size 16384 x 16384 is not supported"},
+      {WithDeclaredSize(good, 0xffffffff, 1), "PNG picture is not valid"},
+      {broken_stream, "PNG picture is not valid"},
+      {good.substr(0, good.size() - 20), "PNG picture is not valid"},
+      {"<html><body>Not Found</body></html>", "PNG picture is not valid"},
+      {"", "PNG picture is not valid"},
   };
-  std::string wrong_chunk = Png(k512x512, 8, 6);
-  wrong_chunk.replace(12, 4, "IDAT");
-  EXPECT_EQ(PngProblem(wrong_chunk).value_or(""), "no IHDR chunk after the signature");
   for (const auto& row : kRows) {
-    const std::optional<std::string> problem = PngProblem(row.bytes);
     if (row.problem == nullptr) {
-      EXPECT_FALSE(problem) << *problem;
-    } else {
-      ASSERT_TRUE(problem) << row.problem;
-      EXPECT_EQ(problem->rfind(row.problem, 0), 0u) << *problem;
+      EXPECT_EQ(DecodeMapLayer(row.bytes).width, row.bytes == good ? 16 : kMaxMapLayerSide);
+      continue;
+    }
+    try {
+      (void)DecodeMapLayer(row.bytes);
+      ADD_FAILURE() << "passed: " << row.problem;
+    } catch (const platform::EInvalidGraphic& error) {
+      EXPECT_NE(std::string(error.what()).find(row.problem), std::string::npos) << error.what();
     }
   }
 }
