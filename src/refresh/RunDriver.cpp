@@ -157,9 +157,17 @@ void NoteBackOff(RunContext& run, const std::exception& error) {
 }
 
 // The radar frame update, unless the radar source asked to wait: then the
-// run sends it nothing and has no new frame.
+// run sends it nothing and has no new frame. A stored wait farther ahead
+// than any answer asks for would keep the runs from the source for good, so
+// it is ignored.
 bool UpdateRadarFrames(RunContext& run) {
   const std::int64_t now = UnixSeconds(std::chrono::system_clock::now());
+  if (run.not_before && WaitTooFarAhead(*run.not_before, now)) {
+    platform::WriteLine("Radar source wait until " + platform::FormatIsoLocal(*run.not_before) +
+                        " in " + kStatusFileName + " lies more than " +
+                        std::to_string(kMaxBackOffHours) + " hours ahead; this run ignores it.");
+    run.not_before.reset();
+  }
   if (run.not_before && *run.not_before > now) {
     platform::WriteLine("Radar source asked to wait until " +
                         platform::FormatIsoLocal(*run.not_before) + "; this run fetches nothing.");

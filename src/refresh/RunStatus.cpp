@@ -1,8 +1,10 @@
 #include "refresh/RunStatus.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <map>
 
 #include "http/TIdCookieManager.h"
@@ -28,6 +30,27 @@ constexpr std::int64_t kSecondsPerMinute = 60;
 constexpr std::int64_t kCriticalFailures = 3;
 // More digits than this in a Retry-After are refused, well before overflow.
 constexpr std::size_t kMaxRetryAfterDigits = 10;
+// The times a status.json may hold, so that each is written again as a time
+// the reader takes: those in UTC within the years 1 to 9999, local ones a day
+// inside them, which leaves room for any local offset.
+constexpr std::int64_t kEarliestUtcTime = -62135596800;    // 0001-01-01T00:00:00Z
+constexpr std::int64_t kLatestUtcTime = 253402300799;      // 9999-12-31T23:59:59Z
+constexpr std::int64_t kEarliestLocalTime = -62135510400;  // 0001-01-02T00:00:00Z
+constexpr std::int64_t kLatestLocalTime = 253402214400;    // 9999-12-31T00:00:00Z
+
+// Sums and differences of stored times and counts: nullopt when the result
+// would not fit.
+std::optional<std::int64_t> CheckedAdd(std::int64_t a, std::int64_t b) {
+  std::int64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum)) return std::nullopt;
+  return sum;
+}
+
+std::optional<std::int64_t> CheckedSub(std::int64_t a, std::int64_t b) {
+  std::int64_t difference = 0;
+  if (__builtin_sub_overflow(a, b, &difference)) return std::nullopt;
+  return difference;
+}
 
 std::int64_t UnixNow() {
   return std::chrono::duration_cast<std::chrono::seconds>(
@@ -35,24 +58,30 @@ std::int64_t UnixNow() {
       .count();
 }
 
+// A text value of status.json, cut as every one is.
+std::string Text(std::string_view bytes) { return zub32::JsonString(bytes, kMaxStatusTextBytes); }
+
 std::string TimeOrNull(const std::optional<std::int64_t>& time, bool utc = false) {
   if (!time) return "null";
-  return zub32::JsonString(utc ? platform::FormatIsoUtc(*time) : platform::FormatIsoLocal(*time));
+  return Text(utc ? platform::FormatIsoUtc(*time) : platform::FormatIsoLocal(*time));
 }
 
 std::string NumberOrNull(const std::optional<std::int64_t>& value) {
   return value ? std::to_string(*value) : "null";
 }
 
-// A member that is null or an ISO time; false when it is anything else.
+// A member that is null or an ISO time in the range of those written in UTC
+// or locally; false when it is anything else.
 bool ReadTime(const zub32::JsonValue& object, std::string_view name,
-              std::optional<std::int64_t>& time) {
+              std::optional<std::int64_t>& time, bool utc = false) {
   const zub32::JsonValue* member = object.Member(name);
   if (member == nullptr || member->type == zub32::JsonValue::Type::kNull) return true;
   const std::optional<std::string> text = member->AsString();
   if (!text) return false;
   time = platform::ParseIsoTime(*text);
-  return time.has_value();
+  if (!time) return false;
+  return utc ? *time >= kEarliestUtcTime && *time <= kLatestUtcTime
+             : *time >= kEarliestLocalTime && *time <= kLatestLocalTime;
 }
 
 std::string MemberText(const zub32::JsonValue& object, std::string_view name) {
@@ -63,6 +92,13 @@ std::string MemberText(const zub32::JsonValue& object, std::string_view name) {
 std::int64_t MemberInteger(const zub32::JsonValue& object, std::string_view name) {
   const zub32::JsonValue* member = object.Member(name);
   return member != nullptr ? member->AsInteger().value_or(0) : 0;
+}
+
+// A count held as int: a stored one out of range saturates.
+int MemberCount(const zub32::JsonValue& object, std::string_view name) {
+  return static_cast<int>(std::clamp<std::int64_t>(MemberInteger(object, name),
+                                                   std::numeric_limits<int>::min(),
+                                                   std::numeric_limits<int>::max()));
 }
 
 std::int64_t SecondsOf(std::chrono::system_clock::time_point when) {
@@ -81,7 +117,7 @@ std::optional<NewestFrame> FindNewestFrame(std::int64_t now) {
       since = SecondsOf(*changed);
     }
   }
-  if (since) newest.age_seconds = now - *since;
+  if (since) newest.age_seconds = CheckedSub(now, *since);
   return newest;
 }
 
@@ -150,21 +186,20 @@ std::optional<std::int64_t> FrameTimeFromAddress(std::string_view address) {
 }
 
 std::string StatusJson(const RunStatus& status) {
-  using zub32::JsonString;
-  std::string text = "{\"program\": \"VESK\", \"version\": " + JsonString(status.version) +
-                     ", \"product\": " + JsonString(status.product) + ",\n";
+  std::string text = "{\"program\": \"VESK\", \"version\": " + Text(status.version) +
+                     ", \"product\": " + Text(status.product) + ",\n";
   text += " \"run\": {\"started\": " + TimeOrNull(status.started) +
           ", \"finished\": " + TimeOrNull(status.finished) +
           ", \"duration_ms\": " + std::to_string(status.duration_ms) +
-          ",\n         \"outcome\": " + JsonString(status.outcome) +
+          ",\n         \"outcome\": " + Text(status.outcome) +
           ", \"frames_downloaded\": " + std::to_string(status.frames_downloaded) +
-          ", \"overlay\": " + JsonString(status.overlay) +
+          ", \"overlay\": " + Text(status.overlay) +
           ", \"files_not_written\": " + std::to_string(status.files_not_written) +
           ",\n         \"failure\": ";
   if (status.failure) {
-    text += "{\"class\": " + JsonString(status.failure->class_name) +
-            ", \"message\": " + JsonString(status.failure->message) +
-            ", \"function\": " + JsonString(status.failure->function) + "}";
+    text += "{\"class\": " + Text(status.failure->class_name) +
+            ", \"message\": " + Text(status.failure->message) +
+            ", \"function\": " + Text(status.failure->function) + "}";
   } else {
     text += "null";
   }
@@ -174,7 +209,7 @@ std::string StatusJson(const RunStatus& status) {
           ", \"consecutive_failures\": " + std::to_string(status.consecutive_failures) + ",\n";
   text += " \"newest_frame\": ";
   if (status.newest_frame) {
-    text += "{\"address\": " + JsonString(status.newest_frame->address) +
+    text += "{\"address\": " + Text(status.newest_frame->address) +
             ", \"time\": " + TimeOrNull(status.newest_frame->time, true) +
             ", \"age_seconds\": " + NumberOrNull(status.newest_frame->age_seconds) + "}";
   } else {
@@ -184,15 +219,15 @@ std::string StatusJson(const RunStatus& status) {
   for (std::size_t i = 0; i < status.frames.size(); ++i) {
     const FrameRecord& frame = status.frames[i];
     text += (i == 0 ? "\n  " : ",\n  ");
-    text += "{\"file\": " + JsonString(frame.file) + ", \"address\": " + JsonString(frame.address) +
+    text += "{\"file\": " + Text(frame.file) + ", \"address\": " + Text(frame.address) +
             ", \"time\": " + TimeOrNull(FrameTimeFromAddress(frame.address), true) + "}";
   }
   text += "],\n \"archive\": [";
   for (std::size_t i = 0; i < status.archive.size(); ++i) {
     const ShownArchiveSlot& slot = status.archive[i];
     text += (i == 0 ? "\n  " : ",\n  ");
-    text += "{\"slot\": " + JsonString(slot.tag) + ", \"frame\": " + JsonString(slot.frame) +
-            ", \"overlay\": " + (slot.overlay.empty() ? "null" : JsonString(slot.overlay)) +
+    text += "{\"slot\": " + Text(slot.tag) + ", \"frame\": " + Text(slot.frame) +
+            ", \"overlay\": " + (slot.overlay.empty() ? "null" : Text(slot.overlay)) +
             ", \"time\": " + TimeOrNull(slot.slot_start) + "}";
   }
   text += "],\n \"stale\": " + std::string(status.stale ? "true" : "false") +
@@ -225,9 +260,9 @@ std::optional<RunStatus> ParseStatusJson(std::string_view text) {
   status.finished = finished.value_or(0);
   status.duration_ms = MemberInteger(*run, "duration_ms");
   status.outcome = MemberText(*run, "outcome");
-  status.frames_downloaded = static_cast<int>(MemberInteger(*run, "frames_downloaded"));
+  status.frames_downloaded = MemberCount(*run, "frames_downloaded");
   status.overlay = MemberText(*run, "overlay");
-  status.files_not_written = static_cast<int>(MemberInteger(*run, "files_not_written"));
+  status.files_not_written = MemberCount(*run, "files_not_written");
   if (const zub32::JsonValue* failure = run->Member("failure");
       failure != nullptr && failure->type == zub32::JsonValue::Type::kObject) {
     status.failure = RunFailure{MemberText(*failure, "class"), MemberText(*failure, "message"),
@@ -236,7 +271,7 @@ std::optional<RunStatus> ParseStatusJson(std::string_view text) {
   if (const zub32::JsonValue* newest = document->Member("newest_frame");
       newest != nullptr && newest->type == zub32::JsonValue::Type::kObject) {
     NewestFrame frame{MemberText(*newest, "address"), std::nullopt, std::nullopt};
-    if (!ReadTime(*newest, "time", frame.time)) return std::nullopt;
+    if (!ReadTime(*newest, "time", frame.time, true)) return std::nullopt;
     if (const zub32::JsonValue* age = newest->Member("age_seconds"))
       frame.age_seconds = age->AsInteger();
     status.newest_frame = frame;
@@ -303,7 +338,9 @@ std::optional<std::int64_t> RetryAfterSeconds(std::string_view value, std::int64
   } else {
     const std::optional<std::int64_t> when = http::ParseHttpDate(std::string(value));
     if (!when) return std::nullopt;
-    seconds = *when - now;
+    const std::optional<std::int64_t> wait = CheckedSub(*when, now);
+    if (!wait) return std::nullopt;
+    seconds = *wait;
   }
   if (seconds <= 0) return std::nullopt;
   return std::min(seconds, kMaxBackOffSeconds);
@@ -312,11 +349,51 @@ std::optional<std::int64_t> RetryAfterSeconds(std::string_view value, std::int64
 StaleAlert DecideStaleAlert(bool stale, bool alert_on_record,
                             std::optional<std::int64_t> last_alert, std::int64_t now) {
   if (!stale) return alert_on_record ? StaleAlert::kFresh : StaleAlert::kNone;
-  if (!alert_on_record || !last_alert || now - *last_alert >= kStaleAlertRepeatSeconds ||
-      *last_alert > now) {
-    return StaleAlert::kStale;
-  }
+  if (!alert_on_record || !last_alert || *last_alert > now) return StaleAlert::kStale;
+  const std::optional<std::int64_t> since = CheckedSub(now, *last_alert);
+  if (!since || *since >= kStaleAlertRepeatSeconds) return StaleAlert::kStale;
   return StaleAlert::kNone;
+}
+
+void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous,
+                     const std::map<std::string, std::string>& frame_addresses, std::int64_t now) {
+  if (previous) {
+    status.last_success = previous->last_success;
+    status.last_new_frame = previous->last_new_frame;
+    status.consecutive_failures = previous->consecutive_failures;
+  }
+  if (status.outcome == "failed") {
+    status.consecutive_failures =
+        CheckedAdd(status.consecutive_failures, 1).value_or(status.consecutive_failures);
+  } else {
+    status.last_success = now;
+    status.consecutive_failures = 0;
+  }
+  if (status.outcome == "new-frame") status.last_new_frame = now;
+  // The frame files keep what the last runs put there, except those this run
+  // replaced.
+  std::map<std::string, std::string> addresses;
+  if (previous) {
+    for (const FrameRecord& frame : previous->frames) addresses[frame.file] = frame.address;
+  }
+  for (const auto& [file, address] : frame_addresses) addresses[file] = address;
+  status.frames.clear();
+  for (int index = kLoopEntries - 1; index >= 0; --index) {
+    const std::string file = FrameFileName(index);
+    if (const auto found = addresses.find(file); found != addresses.end()) {
+      status.frames.push_back({file, found->second});
+    }
+  }
+}
+
+bool WaitTooFarAhead(std::int64_t not_before, std::int64_t now) {
+  const std::optional<std::int64_t> ahead = CheckedSub(not_before, now);
+  return ahead ? *ahead > kMaxBackOffSeconds : not_before > now;
+}
+
+std::optional<std::int64_t> PendingWait(std::optional<std::int64_t> not_before, std::int64_t now) {
+  if (!not_before || *not_before <= now || WaitTooFarAhead(*not_before, now)) return std::nullopt;
+  return not_before;
 }
 
 std::optional<RunStatus> ReadPreviousStatus() {
@@ -344,37 +421,13 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
         RunFailure{run.ExceptionRec.ClassName, run.ExceptionRec.Message,
                    run.ExceptionRec.Function + ":" + std::to_string(run.ExceptionRec.Trace)};
   }
-  if (previous) {
-    status.last_success = previous->last_success;
-    status.last_new_frame = previous->last_new_frame;
-    status.consecutive_failures = previous->consecutive_failures;
-  }
-  if (failed) {
-    ++status.consecutive_failures;
-  } else {
-    status.last_success = now;
-    status.consecutive_failures = 0;
-  }
-  if (status.outcome == "new-frame") status.last_new_frame = now;
+  CarryOverStatus(status, previous, run.frame_addresses, now);
   status.newest_frame = FindNewestFrame(now);
   const std::int64_t stale_after = run.config.stale_after_minutes * kSecondsPerMinute;
   status.stale = stale_after > 0 && status.newest_frame && status.newest_frame->age_seconds &&
                  *status.newest_frame->age_seconds > stale_after;
-  // The frame files keep what the last runs put there, except those this run
-  // replaced.
-  std::map<std::string, std::string> addresses;
-  if (previous) {
-    for (const FrameRecord& frame : previous->frames) addresses[frame.file] = frame.address;
-  }
-  for (const auto& [file, address] : run.frame_addresses) addresses[file] = address;
-  for (int index = kLoopEntries - 1; index >= 0; --index) {
-    const std::string file = FrameFileName(index);
-    if (const auto found = addresses.find(file); found != addresses.end()) {
-      status.frames.push_back({file, found->second});
-    }
-  }
   status.archive = run.archive;
-  if (run.not_before && *run.not_before > now) status.not_before = run.not_before;
+  status.not_before = PendingWait(run.not_before, now);
 
   if (run.config.stale_after_minutes > 0) AlertOnStaleSource(status, now);
   status.files_not_written = static_cast<int>(run.write_failures.size());
@@ -416,6 +469,10 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
     report.exit_code = 1;
     state = "WARNING";
     reason = "the radar source is stale";
+  } else if (const std::optional<std::int64_t> wait = PendingWait(status->not_before, now)) {
+    report.exit_code = 1;
+    state = "WARNING";
+    reason = "the radar source asked to wait until " + platform::FormatIsoLocal(*wait);
   } else {
     report.exit_code = 0;
   }
@@ -430,9 +487,12 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
   if (status->newest_frame) {
     std::string line = "Newest frame: " + zub32::PrintableBytes(status->newest_frame->address);
     if (status->newest_frame->age_seconds) {
-      // The age status.json holds grows until the next run.
-      const std::int64_t age = *status->newest_frame->age_seconds + (now - status->finished);
-      line += ", " + std::to_string(age / kSecondsPerMinute) + " minutes old";
+      // The age status.json holds grows until the next run; a stored age
+      // too large for that leaves it out.
+      const std::optional<std::int64_t> since = CheckedSub(now, status->finished);
+      const std::optional<std::int64_t> age =
+          since ? CheckedAdd(*status->newest_frame->age_seconds, *since) : std::nullopt;
+      if (age) line += ", " + std::to_string(*age / kSecondsPerMinute) + " minutes old";
     }
     report.lines.push_back(line);
   } else {
@@ -442,9 +502,13 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
                                                  ? platform::FormatIsoLocal(*status->last_success)
                                                  : "never"));
   report.lines.push_back(std::string("Stale: ") + (status->stale ? "yes" : "no"));
-  if (status->not_before && *status->not_before > now) {
-    report.lines.push_back("Not before: " + platform::FormatIsoLocal(*status->not_before) +
+  if (const std::optional<std::int64_t> wait = PendingWait(status->not_before, now)) {
+    report.lines.push_back("Not before: " + platform::FormatIsoLocal(*wait) +
                            " (the radar source asked to wait)");
+  } else if (status->not_before && WaitTooFarAhead(*status->not_before, now)) {
+    report.lines.push_back("Not before: " + platform::FormatIsoLocal(*status->not_before) +
+                           " (more than " + std::to_string(kMaxBackOffHours) +
+                           " hours ahead: the next run ignores it)");
   } else {
     report.lines.push_back("Not before: none");
   }
@@ -457,7 +521,9 @@ int RunStatusCommand() {
   const std::optional<std::string> text =
       present ? platform::ReadWholeFile(path, kMaxStatusFileBytes) : std::nullopt;
   const StatusReport report = DescribeStatus(present, text, UnixNow());
-  for (const std::string& line : report.lines) std::printf("%s\n", line.c_str());
+  // The lines show addresses and messages a run took from the network.
+  for (const std::string& line : report.lines)
+    std::printf("%s\n", platform::ConsoleText(line).c_str());
   std::fflush(stdout);
   return report.exit_code;
 }
@@ -467,8 +533,8 @@ std::optional<std::int64_t> PendingNotBefore(const std::string& directory, std::
       platform::ReadWholeFile(directory + kStatusFileName, kMaxStatusFileBytes);
   if (!text) return std::nullopt;
   const std::optional<RunStatus> status = ParseStatusJson(*text);
-  if (!status || !status->not_before || *status->not_before <= now) return std::nullopt;
-  return status->not_before;
+  if (!status) return std::nullopt;
+  return PendingWait(status->not_before, now);
 }
 
 }  // namespace refresh

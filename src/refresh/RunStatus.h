@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,7 +19,8 @@ inline constexpr const char* kStatusFileName = "status.json";
 // The time of the last STALE syslog line, while the source stays stale.
 inline constexpr const char* kStaleAlertFileName = "stale-alert.txt";
 // The longest wait a Retry-After answer can impose.
-inline constexpr std::int64_t kMaxBackOffSeconds = 6 * 3600;
+inline constexpr std::int64_t kMaxBackOffHours = 6;
+inline constexpr std::int64_t kMaxBackOffSeconds = kMaxBackOffHours * 3600;
 // A stale source is announced again after this long.
 inline constexpr std::int64_t kStaleAlertRepeatSeconds = 3600;
 // The codes of the STALE and FRESH syslog lines: priority 4 (warning) and 6
@@ -27,6 +29,12 @@ inline constexpr std::int32_t kStaleSyslogCode = 40011;
 inline constexpr std::int32_t kFreshSyslogCode = 60012;
 // The largest status.json read back.
 inline constexpr std::size_t kMaxStatusFileBytes = 1024 * 1024;
+// Each text value of status.json as written is cut at this length, so that
+// the document stays within kMaxStatusDocumentBytes whatever the radar
+// source names, well below what is read back.
+inline constexpr std::size_t kMaxStatusTextBytes = 2 * 1024;
+inline constexpr std::size_t kMaxStatusDocumentBytes = 256 * 1024;
+static_assert(kMaxStatusDocumentBytes < kMaxStatusFileBytes);
 
 struct FrameRecord {
   std::string file;  // "Image6.png"
@@ -72,13 +80,30 @@ struct RunStatus {
 // when it has none or they name no valid time.
 std::optional<std::int64_t> FrameTimeFromAddress(std::string_view address);
 
-// The document, one member per line.
+// The document, one member per line, each text value cut at
+// kMaxStatusTextBytes.
 std::string StatusJson(const RunStatus& status);
 
 // Reads a status.json back: the run's outcome, counts and failure, the
 // carried-over times, the newest frame, the frames, staleness and not_before
-// (the archive is not read). nullopt when the text is no such document.
+// (the archive is not read). nullopt when the text is no such document or
+// holds a local time too close to the ends of the years 1 to 9999 to be
+// written again.
 std::optional<RunStatus> ParseStatusJson(std::string_view text);
+
+// What status, whose outcome is set, carries over from the previous run:
+// the last success and last new frame, the failures in a row (saturating),
+// and the frame files' addresses, which frame_addresses (this run's) update.
+void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous,
+                     const std::map<std::string, std::string>& frame_addresses, std::int64_t now);
+
+// The wait a stored not_before still imposes at now: nullopt when it has
+// passed or lies more than kMaxBackOffSeconds ahead, farther than any
+// Retry-After answer asks for (a clock that ran ahead and was set back, or an
+// edited file).
+std::optional<std::int64_t> PendingWait(std::optional<std::int64_t> not_before, std::int64_t now);
+// True when not_before lies more than kMaxBackOffSeconds after now.
+bool WaitTooFarAhead(std::int64_t not_before, std::int64_t now);
 
 // The metrics in the Prometheus text format, every sample labelled with the
 // product; a time that is not known leaves its sample out.
@@ -110,9 +135,9 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
                       std::int64_t started, std::int64_t duration_ms);
 
 // vesk --status: a few lines on the status.json of the program directory and
-// the exit code of the monitoring-plugin convention: 0 OK, 1 WARNING (stale,
-// or the last one or two runs failed), 2 CRITICAL (three or more failed, or
-// no status.json), 3 UNKNOWN (unreadable).
+// the exit code of the monitoring-plugin convention: 0 OK, 1 WARNING (the
+// last one or two runs failed, stale, or a wait pending), 2 CRITICAL (three
+// or more failed, or no status.json), 3 UNKNOWN (unreadable).
 struct StatusReport {
   int exit_code = 3;
   std::vector<std::string> lines;
@@ -120,8 +145,8 @@ struct StatusReport {
 StatusReport DescribeStatus(bool present, const std::optional<std::string>& text, std::int64_t now);
 int RunStatusCommand();
 
-// The pending not_before of the status.json in directory (with trailing
-// '/'), when it lies after now.
+// The pending wait of the status.json in directory (with trailing '/'), as
+// PendingWait tells it.
 std::optional<std::int64_t> PendingNotBefore(const std::string& directory, std::int64_t now);
 
 }  // namespace refresh

@@ -29,6 +29,10 @@ constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::int32_t kSummaryCode = 5003;
 // The longest message a line about an unreported failure shows.
 constexpr std::size_t kMaxPrintedMessage = 200;
+// The longest value of a report element as written, and what ends one cut
+// short there.
+constexpr std::size_t kMaxReportValueBytes = 16 * 1024;
+constexpr std::string_view kCutMark = "...";
 
 // True while the report about the writer's own failure is being written. A
 // failure inside that report is not reported again, which bounds the chain of
@@ -60,26 +64,29 @@ RunReports& Reports() {
 // Messages and status lines come from the network; escaping keeps them from
 // breaking the document or injecting elements into it, and writing every
 // other byte as "\xHH" keeps the file well-formed UTF-8 without control
-// characters, which XML does not allow.
+// characters, which XML does not allow. The escaped text is cut at
+// kMaxReportValueBytes, never inside an entity or an escape, so that one
+// hostile value cannot swell the report.
 std::string EscapeXml(std::string_view value) {
-  std::string escaped;
-  escaped.reserve(value.size());
-  for (char c : value) {
+  BoundedText escaped(kMaxReportValueBytes, kCutMark);
+  for (const char c : value) {
+    std::string piece;
     switch (c) {
       case '&':
-        escaped += "&amp;";
+        piece = "&amp;";
         break;
       case '<':
-        escaped += "&lt;";
+        piece = "&lt;";
         break;
       case '>':
-        escaped += "&gt;";
+        piece = "&gt;";
         break;
       default:
-        escaped += c;
+        piece = PrintableBytes(std::string_view(&c, 1));
     }
+    if (!escaped.Append(piece)) break;
   }
-  return PrintableBytes(escaped);
+  return escaped.text();
 }
 
 void AddLine(std::string& report, std::string_view line) {

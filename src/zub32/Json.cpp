@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <utility>
 
+#include "zub32/PrintableText.h"
+
 namespace zub32 {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+// Ends a string cut short: U+2026, the horizontal ellipsis.
+constexpr std::string_view kCutMark = "\xE2\x80\xA6";
 
 // The length of the valid UTF-8 sequence at the start of bytes, 0 when it
 // is not one (overlong forms, surrogates and code points past U+10FFFF
@@ -261,40 +265,41 @@ class Reader {
 
 }  // namespace
 
-void AppendJsonString(std::string& out, std::string_view bytes) {
-  out += '"';
+void AppendJsonString(std::string& out, std::string_view bytes, std::size_t max_length) {
+  BoundedText text(max_length, kCutMark);
+  char escape[8];
   while (!bytes.empty()) {
     const unsigned char c = static_cast<unsigned char>(bytes.front());
-    const std::size_t length = Utf8SequenceLength(bytes);
+    std::size_t length = Utf8SequenceLength(bytes);
+    std::string_view piece = bytes.substr(0, length);
     if (length == 0) {
-      out += kReplacement;
-      bytes.remove_prefix(1);
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
+      piece = kReplacement;
+      length = 1;
+    } else if (c == '"' || c == '\\') {
+      escape[0] = '\\';
+      escape[1] = static_cast<char>(c);
+      piece = std::string_view(escape, 2);
     } else if (c == '\n') {
-      out += "\\n";
+      piece = "\\n";
     } else if (c == '\r') {
-      out += "\\r";
+      piece = "\\r";
     } else if (c == '\t') {
-      out += "\\t";
+      piece = "\\t";
     } else if (c < 0x20 || c == 0x7F) {
-      char escape[8];
       std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out.append(bytes.substr(0, length));
+      piece = escape;
     }
+    if (!text.Append(piece)) break;
     bytes.remove_prefix(length);
   }
   out += '"';
+  out += text.text();
+  out += '"';
 }
 
-std::string JsonString(std::string_view bytes) {
+std::string JsonString(std::string_view bytes, std::size_t max_length) {
   std::string out;
-  AppendJsonString(out, bytes);
+  AppendJsonString(out, bytes, max_length);
   return out;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,11 +13,16 @@
 namespace zub32 {
 
 // Appends bytes as a quoted JSON string. Quotes, backslashes and control
-// bytes are escaped; bytes that are not valid UTF-8 become U+FFFD.
-void AppendJsonString(std::string& out, std::string_view bytes);
+// bytes are escaped; bytes that are not valid UTF-8 become U+FFFD. When the
+// string as written (without its quotes) would be longer than max_length
+// bytes, it is cut between two characters or escapes and ends in "…" within
+// that length, so that it stays valid JSON and UTF-8.
+void AppendJsonString(std::string& out, std::string_view bytes,
+                      std::size_t max_length = std::numeric_limits<std::size_t>::max());
 
 // The bytes as a quoted JSON string, as AppendJsonString writes them.
-std::string JsonString(std::string_view bytes);
+std::string JsonString(std::string_view bytes,
+                       std::size_t max_length = std::numeric_limits<std::size_t>::max());
 
 struct JsonMember;
 

@@ -11,35 +11,45 @@ bool IsLineSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n
 
 }  // namespace
 
+BoundedText::BoundedText(std::size_t max_length, std::string_view mark)
+    : max_length_(max_length),
+      keep_(max_length > mark.size() ? max_length - mark.size() : 0),
+      mark_(mark) {}
+
+bool BoundedText::Append(std::string_view piece) {
+  if (full_) return false;
+  if (cut_ == std::numeric_limits<std::size_t>::max() &&
+      (text_.size() > keep_ || piece.size() > keep_ - text_.size())) {
+    cut_ = text_.size();
+  }
+  if (piece.size() <= max_length_ - text_.size()) {
+    text_ += piece;
+    return true;
+  }
+  full_ = true;
+  if (max_length_ <= mark_.size()) {
+    text_.resize(std::min(text_.size(), max_length_));
+  } else {
+    text_.resize(cut_);
+    text_ += mark_;
+  }
+  return false;
+}
+
 std::string OneLine(std::string_view text, std::size_t max_length) {
-  // Each piece is one byte as shown; the cut falls between pieces.
-  std::string line;
-  std::size_t cut = std::string::npos;  // where the ellipsis would go
-  const std::size_t keep = max_length > kEllipsis.size() ? max_length - kEllipsis.size() : 0;
+  BoundedText line(max_length, kEllipsis);
   bool pending_blank = false;
   for (const char c : text) {
     if (IsLineSpace(c)) {
-      pending_blank = !line.empty();
+      pending_blank = !line.text().empty();
       continue;
     }
     std::string piece = pending_blank ? " " : "";
     piece += PrintableBytes(std::string_view(&c, 1));
     pending_blank = false;
-    if (cut == std::string::npos && line.size() + piece.size() > keep) cut = line.size();
-    if (line.size() + piece.size() > max_length) {
-      // Too long: cut where the ellipsis still fits, or bare where it does
-      // not fit at all.
-      if (max_length <= kEllipsis.size()) {
-        line.resize(std::min(line.size(), max_length));
-      } else {
-        line.resize(cut);
-        line += kEllipsis;
-      }
-      return line;
-    }
-    line += piece;
+    if (!line.Append(piece)) break;
   }
-  return line;
+  return line.text();
 }
 
 }  // namespace zub32

@@ -522,6 +522,7 @@ std::vector<Scenario> Scenarios() {
       scenario->routes[kLayerPath + std::string("IDR641.") + layer + ".png"] =
           Sends(HttpOk(kLayerBody));
     scenario->environment["VESK_LAYER_PATH"] = kLayerPath;
+    scenario->environment["VESK_FRAME_HOSTS"] = "127.0.0.1:{other}";
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer& other) {
       std::vector<std::string> expected = {kLoopPath};
       for (int n = 0; n < 7; ++n) expected.push_back(FrameAddress(n));
@@ -529,6 +530,19 @@ std::vector<Scenario> Scenarios() {
         expected.push_back(kLayerPath + std::string("IDR641.") + layer + ".png");
       EXPECT_EQ(Targets(radar), expected);
       EXPECT_EQ(Targets(other), std::vector<std::string>{"/mirror/6.png"});
+    };
+  }
+  {
+    // Without FrameHosts, a frame's redirect to another host is refused.
+    Scenario* scenario = add(
+        "Frame_RedirectToAnotherHost", F,
+        [](const Ports& ports) {
+          return Script{ScriptedServer::Send(Redirect(UrlAt(ports.other.load(), "/mirror/3.png")))};
+        },
+        "EIdHTTPProtocolException");
+    scenario->report_message = "Frame address on another host refused: http://127.0.0.1:";
+    scenario->check = [](const ScriptedServer&, const ScriptedServer& other) {
+      EXPECT_EQ(other.Accepted(), 0);
     };
   }
   add(

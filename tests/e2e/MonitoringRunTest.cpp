@@ -1,7 +1,8 @@
 // What runs leave for their operators, with the real binary: a source that
 // stops publishing turns stale after StaleAfter and is announced once on a
 // loopback syslog listener, vesk --status warns about it, and a source that
-// answers 503 with Retry-After is left alone until then.
+// answers 503 with Retry-After is left alone until then, but not for longer
+// than any answer may ask.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -141,6 +142,30 @@ TEST_F(MonitoringRunTest, RetryAfterKeepsLaterRunsAwayFromTheSource) {
 
   const ProcessResult check = Vesk(host, "off", {"--check"});
   EXPECT_TRUE(HasLine(check, "ok    radar source asked to wait until ")) << check.out;
+  // The waiting run did not fail, yet the wait is pending.
+  const ProcessResult pending = Vesk(host, "off", {"--status"});
+  EXPECT_EQ(pending.exit_code, 1) << pending.out;
+  EXPECT_TRUE(HasLine(pending, "VESK WARNING - the radar source asked to wait until "))
+      << pending.out;
+
+  // A stored wait years ahead and a count at its end: the run fetches, and
+  // the count stays at its end.
+  std::string planted = after_wait;
+  const auto set = [&planted](const std::string& member, const std::string& value) {
+    const std::size_t at = planted.find("\"" + member + "\": ") + member.size() + 4;
+    planted.replace(at, planted.find_first_of(",}", at) - at, value);
+  };
+  set("not_before", "\"2999-06-01T12:00:00+00:00\"");
+  set("consecutive_failures", "9223372036854775807");
+  home_.Write("status.json", planted);
+  const ProcessResult ignored = Vesk(host, "off");
+  EXPECT_TRUE(HasLine(ignored, "Radar source wait until 2999-0")) << ignored.out;
+  EXPECT_GT(radar.Requests().size(), requests);
+  const std::string after_ignored = home_.Read("status.json");
+  EXPECT_NE(after_ignored.find("\"consecutive_failures\": 9223372036854775807,"), std::string::npos)
+      << after_ignored;
+  EXPECT_EQ(after_ignored.find("2999-"), std::string::npos) << after_ignored;
+  EXPECT_EQ(Vesk(host, "off", {"--status"}).exit_code, 2);
 }
 
 }  // namespace

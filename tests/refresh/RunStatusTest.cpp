@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
+#include "platform/DateTime.h"
+#include "refresh/FrameLinks.h"
 #include "support/FindProgram.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
@@ -70,11 +73,44 @@ TEST(RunStatusTest, StatusReadsBackAndCorruptTextCountsAsAbsent) {
 
   for (const std::string& corrupt :
        {text.substr(0, text.size() / 2), std::string("[]"), std::string("{\"program\": \"X\"}"),
+        // A local time that would be written back in year 0.
+        std::string("{\"program\": \"VESK\", \"run\": {}, \"consecutive_failures\": 0, "
+                    "\"last_success\": \"0001-01-01T00:00:00+23:59\"}"),
         std::string("{\"program\": \"VESK\", \"run\": {}, \"consecutive_failures\": -1}"),
         std::string("{\"program\": \"VESK\", \"run\": {}, \"consecutive_failures\": 0, "
                     "\"last_success\": \"yesterday\"}")}) {
     EXPECT_FALSE(ParseStatusJson(corrupt)) << corrupt;
   }
+}
+
+TEST(RunStatusTest, HostileTextAndCountsStillWriteADocumentThatReadsBack) {
+  // 400 KB addresses of bytes that are no UTF-8, each written as U+FFFD.
+  const std::string hostile(400 * 1024, '\xFF');
+  RunStatus previous = SampleStatus();
+  previous.consecutive_failures = std::numeric_limits<std::int64_t>::max();
+  previous.frames.clear();
+  for (int i = 0; i < 7; ++i) previous.frames.push_back({FrameFileName(i), hostile});
+  RunStatus status = SampleStatus();
+  status.failure->message = hostile + "\"\\";
+  status.newest_frame->address = hostile;
+  CarryOverStatus(status, previous, {{"Image0.png", hostile}}, kFrameTime);
+  EXPECT_EQ(status.consecutive_failures, std::numeric_limits<std::int64_t>::max());
+  const std::string text = StatusJson(status);
+  EXPECT_LE(text.size(), kMaxStatusDocumentBytes);
+  const std::optional<RunStatus> back = ParseStatusJson(text);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->consecutive_failures, std::numeric_limits<std::int64_t>::max());
+  ASSERT_EQ(back->frames.size(), 7u);
+  // Cut on a character boundary at kMaxStatusTextBytes and marked.
+  EXPECT_TRUE(back->frames[0].address.ends_with("\xEF\xBF\xBD\xE2\x80\xA6"));
+  EXPECT_LE(back->frames[0].address.size(), kMaxStatusTextBytes);
+  EXPECT_GT(back->frames[0].address.size(), kMaxStatusTextBytes - 6);
+
+  // An age too large to grow is left out rather than wrapped.
+  status.newest_frame->address = "/radar/IDR641.T.202407221150.png";
+  status.newest_frame->age_seconds = std::numeric_limits<std::int64_t>::max();
+  EXPECT_EQ(DescribeStatus(true, StatusJson(status), kFrameTime + 3600).lines.at(2),
+            "Newest frame: /radar/IDR641.T.202407221150.png");
 }
 
 TEST(RunStatusTest, RetryAfterGivesSecondsOrAnHttpDateCappedAtSixHours) {
@@ -120,21 +156,33 @@ TEST(RunStatusTest, StaleLineOnceAnHourAndOneFreshLineAfterwards) {
 }
 
 TEST(RunStatusTest, StatusCommandFollowsTheMonitoringPluginConvention) {
-  const auto with = [](std::int64_t failures, bool stale) {
+  const auto with = [](std::int64_t failures, bool stale,
+                       std::optional<std::int64_t> not_before = std::nullopt) {
     RunStatus status = SampleStatus();
     status.consecutive_failures = failures;
     status.stale = stale;
+    status.not_before = not_before;
     return StatusJson(status);
   };
+  const std::int64_t now = kFrameTime + 181;
   const struct {
     bool present;
     std::optional<std::string> text;
     int exit_code;
-  } kCases[] = {{true, with(0, false), 0}, {true, with(0, true), 1}, {true, with(1, false), 1},
-                {true, with(2, false), 1}, {true, with(3, true), 2}, {false, std::nullopt, 2},
-                {true, std::nullopt, 3},   {true, "{\"program\"", 3}};
+  } kCases[] = {{true, with(0, false), 0},
+                {true, with(0, true), 1},
+                {true, with(1, false), 1},
+                {true, with(2, false), 1},
+                {true, with(3, true), 2},
+                {true, with(std::numeric_limits<std::int64_t>::max(), false), 2},
+                {true, with(0, false, now + kMaxBackOffSeconds), 1},      // a wait pending
+                {true, with(0, false, now + kMaxBackOffSeconds + 1), 0},  // ignored
+                {true, with(0, false, now), 0},                           // passed
+                {false, std::nullopt, 2},
+                {true, std::nullopt, 3},
+                {true, "{\"program\"", 3}};
   for (const auto& c : kCases) {
-    const StatusReport report = DescribeStatus(c.present, c.text, kFrameTime + 181);
+    const StatusReport report = DescribeStatus(c.present, c.text, now);
     EXPECT_EQ(report.exit_code, c.exit_code) << c.text.value_or("(none)");
     ASSERT_FALSE(report.lines.empty());
   }
@@ -143,6 +191,12 @@ TEST(RunStatusTest, StatusCommandFollowsTheMonitoringPluginConvention) {
   // The age grows with the time since the run.
   EXPECT_EQ(report.lines.at(2), "Newest frame: /radar/IDR641.T.202407221150.png, 13 minutes old");
   EXPECT_EQ(report.lines.at(4), "Stale: yes");
+  const StatusReport waiting = DescribeStatus(true, with(0, false, now + 60), now);
+  EXPECT_EQ(waiting.lines.at(0), "VESK WARNING - the radar source asked to wait until " +
+                                     platform::FormatIsoLocal(now + 60));
+  EXPECT_EQ(DescribeStatus(true, with(0, false, now + 86400), now).lines.at(5),
+            "Not before: " + platform::FormatIsoLocal(now + 86400) +
+                " (more than 6 hours ahead: the next run ignores it)");
 }
 
 TEST(RunStatusTest, MetricsPassPromtool) {

@@ -133,6 +133,15 @@ TEST_F(ExceptionReportTest, EscapesMarkupAndEveryUnprintableByte) {
   const auto summary = listener_.Receive();
   ASSERT_TRUE(summary.has_value());
   EXPECT_NE(summary->payload.find("Version=1&2 "), std::string::npos) << summary->payload;
+
+  // A huge value is cut at 16 KiB as escaped, between two entities.
+  BeginRunReports(Syslog());
+  ReportException("Main()", "EIdException", std::string(400 * 1024, '<'), 120);
+  std::string cut;
+  for (int i = 0; i < (16 * 1024 - 3) / 4; ++i) cut += "&lt;";
+  const std::string huge = dir_.Read("e!vesk.xml");
+  EXPECT_NE(huge.find("<e.Message>" + cut + "...</e.Message>\r\n"), std::string::npos);
+  EXPECT_LT(huge.size(), 20u * 1024);
 }
 
 TEST_F(ExceptionReportTest, KeepsTheRunsFirstReportAndSaysWhyLaterOnesAreNotWritten) {

@@ -13,6 +13,7 @@ TEST(JsonTest, EscapesAsJsonRequiresAndReplacesInvalidUtf8) {
   const struct {
     std::string bytes;
     std::string written;
+    std::size_t max_length = std::string::npos;
   } kCases[] = {
       {"plain /radar/a.png", "\"plain /radar/a.png\""},
       {"q\"b\\", "\"q\\\"b\\\\\""},
@@ -23,9 +24,16 @@ TEST(JsonTest, EscapesAsJsonRequiresAndReplacesInvalidUtf8) {
       {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},  // overlong
       {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // a surrogate
       {"\xE2\x82", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                  // cut short
+      // Cut where the text as written passes the bound, never inside a
+      // character or an escape, and marked with U+2026.
+      {"abcdef", "\"abcdef\"", 6},
+      {"abcdefg", "\"abc\xE2\x80\xA6\"", 6},
+      {"ab\"cdefg", "\"ab\xE2\x80\xA6\"", 6},
+      {"a\xC3\xA9\xC3\xA9\xC3\xA9", "\"a\xC3\xA9\xE2\x80\xA6\"", 6},
+      {"\x01\x01", "\"\"", 2},  // no room for the mark either
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(JsonString(c.bytes), c.written) << c.bytes;
+    EXPECT_EQ(JsonString(c.bytes, c.max_length), c.written) << c.bytes;
     // What is written reads back to the text that writes it again.
     const std::optional<JsonValue> back = ParseJson(c.written);
     ASSERT_TRUE(back) << c.written;
