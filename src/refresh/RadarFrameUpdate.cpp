@@ -126,6 +126,9 @@ bool RadarFrameUpdate(RunContext& run) {
     return false;
   }
 
+  // The page may be as large as any body; a frame only as large as the
+  // configuration allows.
+  client.SetBodyLimit(static_cast<std::size_t>(run.config.max_frame_bytes));
   FrameFiles frames;
   std::map<std::string, std::string> addresses;
   bool all_saved = true;
