@@ -33,10 +33,11 @@ BodyDestination::BodyDestination(std::size_t limit) : limit_(limit) {}
 
 BodyDestination::~BodyDestination() { Finish(); }
 
-void BodyDestination::RaiseTooLarge() const {
-  throw platform::EIdException("Response body exceeds the limit of " + std::to_string(limit_) +
-                               " bytes.");
+void RaiseBodyTooLarge(std::size_t limit) {
+  throw platform::EIdException("Response body exceeds " + std::to_string(limit) + " bytes");
 }
+
+void BodyDestination::RaiseTooLarge() const { RaiseBodyTooLarge(limit_); }
 
 void BodyDestination::ExpectTotal(std::size_t total) {
   if (limit_ - used_ < total) RaiseTooLarge();

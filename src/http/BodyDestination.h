@@ -9,6 +9,10 @@
 
 namespace http {
 
+// Raises EIdException "Response body exceeds N bytes" for a body that
+// would pass the limit of N bytes.
+[[noreturn]] void RaiseBodyTooLarge(std::size_t limit);
+
 class BodyDestination {
  public:
   // Collects into target (which is emptied), at most limit bytes.

@@ -63,9 +63,7 @@ std::size_t ChunkedDecoder::Filter(char* data, std::size_t size, std::size_t* pa
     switch (state_) {
       case State::kSizeLine: {
         std::size_t chunk = ParseChunkSize(line_, body_room_);
-        if (chunk > body_room_)
-          throw platform::EIdException("Response body exceeds the limit of " +
-                                       std::to_string(body_limit_) + " bytes.");
+        if (chunk > body_room_) RaiseBodyTooLarge(body_limit_);
         body_room_ -= chunk;
         chunk_left_ = chunk;
         state_ = chunk == 0 ? State::kTrailer : State::kData;

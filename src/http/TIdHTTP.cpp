@@ -1,7 +1,9 @@
 #include "http/TIdHTTP.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <utility>
@@ -84,6 +86,15 @@ void RefuseControlBytes(const std::string& address) {
                                Quoted(address));
 }
 
+// A socket error that only says the peer has closed or reset the
+// connection: ECONNRESET, or EPIPE for a send after the peer's reset.
+bool IsDroppedConnection(const platform::EIdSocketError& error) {
+  for (int code : {ECONNRESET, EPIPE}) {
+    if (error.Message().starts_with(platform::SocketErrorMessage(code, ""))) return true;
+  }
+  return false;
+}
+
 bool IsHttps(const std::string& scheme) {
   return platform::EqualsIgnoringAsciiCase(scheme, "https");
 }
@@ -121,14 +132,14 @@ std::string TIdHTTP::Get(const std::string& url) {
   std::string body;
   std::string target = url;
   redirect_count_ = 0;
+  bool retry_left = true;
   DeadlineScope deadline(connection_, request_deadline_ms_, run_deadline_);
   try {
     for (;;) {
       ++redirect_count_;
       ResolveTarget(target);
       PrepareConnection();
-      SendRequest();
-      ReadResponseHeads();
+      Exchange(retry_left);
       NextStep step = DecideNextStep(body, target);
       if (step == NextStep::kFinish) break;
       if (step == NextStep::kUndefined) throw platform::EIdException("Undefined situation");
@@ -213,7 +224,8 @@ void TIdHTTP::PrepareConnection() {
   port_ = port;
   if (has_response_ && !KeepAlive()) connection_.Disconnect();
   connection_.Probe();
-  if (!connection_.Connected()) {
+  reused_ = connection_.Connected();
+  if (!reused_) {
     connection_.Connect(host_, port_, tls);
     connected_host_ = host_;
     connected_port_ = port_;
@@ -240,6 +252,31 @@ void TIdHTTP::SendRequest() {
   }
   bytes += "\r\n";
   connection_.Write(bytes);
+}
+
+void TIdHTTP::Exchange(bool& retry_left) {
+  const std::uint64_t received_before = connection_.BytesReceived();
+  // Only a connection the server dropped before it answered: any byte of
+  // the answer, or a request that failed on a new connection, means the
+  // server took the request, and sending it again could do twice what it
+  // did once.
+  auto may_retry = [&] {
+    return retry_left && reused_ && connection_.BytesReceived() == received_before;
+  };
+  try {
+    SendRequest();
+    ReadResponseHeads();
+    return;
+  } catch (const platform::EIdConnClosedGracefully&) {
+    if (!may_retry()) throw;
+  } catch (const platform::EIdSocketError& error) {
+    if (!may_retry() || !IsDroppedConnection(error)) throw;
+  }
+  retry_left = false;
+  connection_.Disconnect();
+  PrepareConnection();
+  SendRequest();
+  ReadResponseHeads();
 }
 
 void TIdHTTP::ReadResponseHeads() {
@@ -272,7 +309,7 @@ TIdHTTP::NextStep TIdHTTP::DecideNextStep(std::string& body, std::string& target
   }
   if (code < 200 || code > 299) RaiseProtocolError();
   if (!connection_.Connected()) return NextStep::kUndefined;
-  BodyDestination destination(body, kMaxBodyBytes);
+  BodyDestination destination(body, body_limit_);
   ReadBody(connection_.Input(), response_, destination, max_line_length_);
   return NextStep::kFinish;
 }

@@ -6,6 +6,7 @@
 // when it goes away.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -100,8 +101,21 @@ class TIdHTTP {
   }
   bool Connected() const { return connection_.Connected(); }
 
+  // The most body bytes each following GET takes; a longer body fails with
+  // EIdException "Response body exceeds N bytes", before it is read when
+  // its Content-Length says so. At most kMaxBodyBytes, the default.
+  std::size_t BodyLimit() const { return body_limit_; }
+  void SetBodyLimit(std::size_t bytes) { body_limit_ = std::min(bytes, kMaxBodyBytes); }
+
   // GETs a path (resolved against the current target) or an absolute URL
   // and returns the body, which may be empty and may hold any bytes.
+  //
+  // A server may close a kept-alive connection at any moment, also just
+  // after the probe that precedes its reuse. So a request sent on a reused
+  // connection that fails before any byte of its answer arrived (a reset,
+  // a broken pipe or the end of the stream) is sent once more on a new
+  // connection, within the same deadlines. That happens at most once a GET,
+  // and never for a request that went out on a new connection.
   std::string Get(const std::string& url);
 
  private:
@@ -113,6 +127,9 @@ class TIdHTTP {
   void PrepareConnection();
   void SendRequest();
   void ReadResponseHeads();
+  // SendRequest and ReadResponseHeads, sent again on a new connection as
+  // Get describes while retry_left holds; a retry clears it.
+  void Exchange(bool& retry_left);
   NextStep DecideNextStep(std::string& body, std::string& target);
   [[noreturn]] void RaiseProtocolError();
   // Reads the current response's body with a temporary read time-out.
@@ -133,12 +150,14 @@ class TIdHTTP {
   TIdHTTPProtocolVersion protocol_version_ = TIdHTTPProtocolVersion::pv1_1;
   std::size_t max_line_length_ = kDefaultMaxLineLength;
   TargetPolicy policy_;
+  std::size_t body_limit_ = kMaxBodyBytes;
 
   TIdURI url_;
   TIdHTTPRequest request_;
   TIdHTTPResponse response_;
   bool has_response_ = false;
   bool head_cut_ = false;       // the peer closed while the last head was read
+  bool reused_ = false;         // the current request goes out on a kept-alive connection
   std::string connected_host_;  // where the open connection goes
   int connected_port_ = 0;
   int redirect_count_ = 0;

@@ -90,6 +90,7 @@ std::size_t TIdTCPConnection::Receive(char* buffer, std::size_t max_bytes) {
     Disconnect();
     throw;
   }
+  bytes_received_ += received;
   if (received == 0) Disconnect();
   return received;
 }

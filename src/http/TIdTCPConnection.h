@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -47,6 +48,11 @@ class TIdTCPConnection : private ByteSource {
 
   InputBuffer& Input() { return input_; }
 
+  // Every byte the input buffer has received over this client's
+  // connections, so that a caller can tell whether any byte of an answer
+  // arrived since it sent a request.
+  std::uint64_t BytesReceived() const { return bytes_received_; }
+
   // Milliseconds; 0 means no limit.
   int ReadTimeout() const { return read_timeout_; }
   void SetReadTimeout(int milliseconds) { read_timeout_ = milliseconds; }
@@ -77,6 +83,7 @@ class TIdTCPConnection : private ByteSource {
   InputBuffer input_{*this, kRecvBufferSize};
   int read_timeout_ = 0;
   std::optional<Clock::time_point> deadline_;
+  std::uint64_t bytes_received_ = 0;
 };
 
 }  // namespace http

@@ -1,5 +1,6 @@
 #include "refresh/MapLayers.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
@@ -14,6 +15,9 @@
 namespace refresh {
 namespace {
 
+// The largest layer taken, whatever MaxFrameBytes allows: a layer is a
+// small picture that changes rarely.
+constexpr std::size_t kMaxLayerBytes = 8 * 1024 * 1024;
 // The longest error text a failure line shows.
 constexpr std::size_t kMaxFailureText = 200;
 
@@ -55,6 +59,8 @@ platform::RgbaImage DecodeMapLayer(std::string_view bytes) {
 
 void RefreshMapLayers(RunContext& run, std::chrono::system_clock::time_point now) {
   if (!run.config.fetch_layers || !run.radar_client) return;
+  run.radar_client->SetBodyLimit(
+      std::min(static_cast<std::size_t>(run.config.max_frame_bytes), kMaxLayerBytes));
   for (std::size_t layer = 0; layer < kMapLayers.size(); ++layer) {
     const std::string file = MapLayerFileName(run.config.product, layer);
     const std::string attempt = MapLayerAttemptFileName(file);

@@ -150,6 +150,9 @@ bool RadarFrameUpdate(RunContext& run) {
   after_frames.https_only = client.Scheme() == "https";
   client.SetPolicy(FramePolicy(client, run.config));
   const http::TIdURI page_url = client.URL();
+  // The page may be as large as any body; a frame only as large as the
+  // configuration allows.
+  client.SetBodyLimit(static_cast<std::size_t>(run.config.max_frame_bytes));
   FrameFiles frames;
   std::map<std::string, std::string> addresses;
   bool all_saved = true;

@@ -351,6 +351,13 @@ const KeyRow kKeyRows[] = {
        LoadCount(raw, kDefaultRunDeadlineSeconds, kMaxRunDeadlineSeconds, "seconds",
                  config.run_deadline_seconds, config, entry);
      }},
+    {{"MaxFrameBytes", "VESK_MAX_FRAME_BYTES",
+      "bytes a frame may have, 1024 to 268435456; a map layer takes at most\n"
+      "      8388608 whatever this says"},
+     [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+       LoadCount(raw, kDefaultMaxFrameBytes, kMaxMaxFrameBytes, "bytes", config.max_frame_bytes,
+                 config, entry, kMinMaxFrameBytes);
+     }},
     {{"ArchiveLines", "VESK_ARCHIVE_LINES",
       "console lines of the 24-hour page: each (a line per missing archived frame)\n"
       "      or summary (one line counting the frames and overlays it shows)"},

@@ -71,6 +71,10 @@ inline constexpr int kDefaultRequestDeadlineSeconds = 120;
 inline constexpr int kMaxRequestDeadlineSeconds = 86400;
 inline constexpr int kDefaultRunDeadlineSeconds = 240;
 inline constexpr int kMaxRunDeadlineSeconds = 86400;
+// The largest frame or map layer body a run takes, in bytes.
+inline constexpr int kDefaultMaxFrameBytes = 16 * 1024 * 1024;
+inline constexpr int kMinMaxFrameBytes = 1024;
+inline constexpr int kMaxMaxFrameBytes = 256 * 1024 * 1024;
 // Minutes after which a newest frame that has not changed makes the source
 // stale; 0 turns the alert off. At most a week.
 inline constexpr int kDefaultStaleAfterMinutes = 30;
@@ -128,6 +132,9 @@ struct Configuration {
   // start of the run: a run of many requests, each just inside its own
   // deadline, still ends before the next scheduled one.
   int run_deadline_seconds = kDefaultRunDeadlineSeconds;
+  // The longest body a frame or map layer may have: a host that sends more
+  // fails that request before it fills the memory and the disk.
+  int max_frame_bytes = kDefaultMaxFrameBytes;
   ArchiveLines archive_lines = ArchiveLines::kEach;
   LoopExport loop_export = LoopExport::kWebp;
   // The age of the newest frame past which the source counts as stale; 0:

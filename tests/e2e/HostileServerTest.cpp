@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -29,6 +30,7 @@
 #include "support/TempDir.h"
 #include "support/TestPng.h"
 #include "support/TestText.h"
+#include "support/TlsFront.h"
 
 namespace {
 
@@ -174,6 +176,12 @@ struct Scenario {
   // More settings of the run, and the longest it may take (0: no bound).
   std::map<std::string, std::string> environment;
   int max_run_seconds = 0;
+  // A step every host plays after each of its answers (a close, say).
+  std::optional<ScriptedServer::Step> after_each_answer;
+  // The radar host behind TLS, and runs made one after the other, each of
+  // them fetching the whole loop.
+  bool tls = false;
+  int runs = 1;
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
@@ -332,6 +340,22 @@ std::vector<Scenario> Scenarios() {
                  HttpHead("200 OK", "Content-Length: " + std::to_string(kTenGiB) + "\r\n")),
              ScriptedServer::Repeat(std::string(kMiB, 'x'), kTenGiB / kMiB)}),
       "EIdException");
+  // Frames past the frame limit: by their length before the body is read,
+  // chunked as they grow past it.
+  add("Frame_LengthPastTheFrameLimit", F,
+      Plays({ScriptedServer::Send(HttpHead("200 OK", "Content-Length: 16777217\r\n")),
+             ScriptedServer::Repeat(std::string(kMiB, 'x'), 17)}),
+      "EIdException")
+      ->report_message = "Response body exceeds 16777216 bytes";
+  {
+    Scenario* scenario =
+        add("Frame_ChunkedPastASmallFrameLimit", F,
+            Plays({ScriptedServer::Send(HttpHead("200 OK", "Transfer-Encoding: chunked\r\n")),
+                   ScriptedServer::Repeat("400\r\n" + std::string(1024, 'x') + "\r\n", 1024)}),
+            "EIdException");
+    scenario->environment["VESK_MAX_FRAME_BYTES"] = "8192";
+    scenario->report_message = "Response body exceeds 8192 bytes";
+  }
   add("LoopPage_Chunked10GiBStream", L,
       Plays(
           {ScriptedServer::Send(HttpHead("200 OK", "Transfer-Encoding: chunked\r\n")),
@@ -559,6 +583,23 @@ std::vector<Scenario> Scenarios() {
     scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
       EXPECT_GE(radar.Accepted(), 2);
     };
+  }
+  // Hosts that close every connection just after its answer, without
+  // "Connection: close": each later request on it races the close.
+  // Over TLS only the close: a reset there can overtake the answer itself.
+  for (bool tls : {false, true}) {
+    for (bool reset : {false, true}) {
+      if (tls && reset) continue;
+      const std::string name = std::string(tls ? "AllHosts_Tls" : "AllHosts_") +
+                               (reset ? "ResetAfterEachAnswer" : "CloseAfterEachAnswer");
+      Scenario* scenario = add(name, L, Sends(HttpOk(page)), ok);
+      scenario->after_each_answer = reset ? ScriptedServer::Reset() : ScriptedServer::Close();
+      scenario->tls = tls;
+      scenario->runs = 10;
+      scenario->check = [](const ScriptedServer& radar, const ScriptedServer&) {
+        EXPECT_EQ(radar.Accepted(), 10 * 8);
+      };
+    }
   }
   add("LoopPage_Http10AnswerThenClose", L,
       Plays({ScriptedServer::SendAndClose("HTTP/1.0 200 OK\r\nContent-Length: " +
@@ -864,6 +905,22 @@ class Hosts {
     ports_.radar = radar_.Port();
     ports_.publish = publish_.Port();
     ports_.other = other_.Port();
+    if (scenario.tls) {
+      certificates_.emplace();
+      radar_front_.emplace(certificates_->Server(testing_support::TestCertificates::Kind::kGood),
+                           radar_.Port(), testing_support::TlsFront::Options{kLifetime, true, ""});
+    }
+  }
+
+  // RadarHost as a run is given it.
+  std::string RadarHost() const {
+    return radar_front_ ? "https://127.0.0.1:" + std::to_string(radar_front_->Port())
+                        : "127.0.0.1:" + std::to_string(radar_.Port());
+  }
+  // Writes the CA of the TLS front's certificate to path; false without TLS.
+  bool WriteCaFile(const std::string& path) const {
+    if (certificates_) certificates_->WriteCaFile(path);
+    return certificates_.has_value();
   }
 
   const ScriptedServer& radar() const { return radar_; }
@@ -882,6 +939,12 @@ class Hosts {
   // The hostile answer comes only from the host that serves the target;
   // the others answer that path well, as a redirect may lead there.
   Script AnswerTo(Role role, const std::string& path) const {
+    Script script = PlainAnswerTo(role, path);
+    if (scenario_.after_each_answer) script.push_back(*scenario_.after_each_answer);
+    return script;
+  }
+
+  Script PlainAnswerTo(Role role, const std::string& path) const {
     const Role hostile = scenario_.target == Target::kFeed ? Role::kPublish : Role::kRadar;
     if (role == hostile && path == TargetPath(scenario_.target)) return scenario_.answer(ports_);
     const auto route = scenario_.routes.find(path);
@@ -900,6 +963,8 @@ class Hosts {
   ScriptedServer radar_;
   ScriptedServer publish_;
   ScriptedServer other_;
+  std::optional<testing_support::TestCertificates> certificates_;
+  std::optional<testing_support::TlsFront> radar_front_;
 };
 
 class HostileServerTest : public ::testing::TestWithParam<Scenario> {
@@ -932,7 +997,9 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
     // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
     ProcessOptions options =
         testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
-    options.environment["VESK_RADAR_HOST"] = "127.0.0.1:" + std::to_string(hosts.radar().Port());
+    options.environment["VESK_RADAR_HOST"] = hosts.RadarHost();
+    if (hosts.WriteCaFile(elsewhere_.File("ca.pem")))
+      options.environment["VESK_TLS_CA_FILE"] = elsewhere_.File("ca.pem");
     options.environment["VESK_PUBLISH_HOST"] =
         "127.0.0.1:" + std::to_string(hosts.publish().Port());
     options.environment["VESK_READ_TIMEOUT"] = std::to_string(kReadTimeoutMs);
@@ -1043,6 +1110,16 @@ TEST_P(HostileServerTest, RunEndsCleanlyAndKeepsThePublishedFiles) {
   ProcessResult result;
   {
     Hosts hosts(scenario);
+    // Every run but the last must end as well as the last; each starts from
+    // what SetUp published, so that it fetches the whole loop again.
+    for (int run = 1; run < scenario.runs; ++run) {
+      result = Run(hosts, scenario.deadline_seconds);
+      EXPECT_EQ(result.exit_code, 0) << "run " << run << ": " << result.err;
+      EXPECT_FALSE(program_.Exists(kReport)) << "run " << run << ": " << program_.Read(kReport);
+      for (const std::string& name : Names(program_))
+        if (!before_names_.count(name)) fs::remove(program_.File(name));
+      for (const auto& [name, bytes] : before_) program_.Write(name, bytes);
+    }
     result = Run(hosts, scenario.deadline_seconds);
     if (scenario.max_run_seconds > 0) {
       EXPECT_LE(::time(nullptr) - start, scenario.max_run_seconds);

@@ -273,13 +273,13 @@ TEST(ResponseDecoderTest, BrokenAndHostileResponsesFail) {
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabc\r\n0\r\n\r\n", "EIdException",
        "Chunk data longer than its chunk size."},
       {"huge chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nfffffffffff\r\n",
-       "EIdException", "Response body exceeds the limit of 268435456 bytes."},
+       "EIdException", "Response body exceeds 268435456 bytes"},
       {"huge content length", "HTTP/1.1 200 OK\r\nContent-Length: 268435457\r\n\r\n",
-       "EIdException", "Response body exceeds the limit of 268435456 bytes."},
+       "EIdException", "Response body exceeds 268435456 bytes"},
       // A length past 64 bits is still a declared length, far past the limit.
       {"content length past 64 bits",
        "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\nall of it",
-       "EIdException", "Response body exceeds the limit of 268435456 bytes."},
+       "EIdException", "Response body exceeds 268435456 bytes"},
       {"length and chunked together",
        "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n"
        "3\r\nabc\r\n0\r\n\r\n",

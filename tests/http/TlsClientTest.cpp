@@ -103,6 +103,25 @@ TEST_F(TlsClientTest, KeptAliveConnectionTheHostEndedIsReplacedBeforeTheNextRequ
   EXPECT_EQ(front.Handshakes(), 2);
 }
 
+// The host drops the kept connection once the next request is on it: with
+// close_notify, with a bare end of stream, or with a reset. The request is
+// sent once more, over a new handshake.
+TEST_F(TlsClientTest, KeptAliveConnectionDroppedAfterTheProbeIsRetriedOnce) {
+  for (int way = 0; way < 3; ++way) {
+    ScriptedServer backend({{ScriptedServer::ReadRequest(), ScriptedServer::Send(HttpOk("one")),
+                             ScriptedServer::ReadRequest(),
+                             way == 2 ? ScriptedServer::Reset() : ScriptedServer::Close()},
+                            Answering(HttpOk("two"))});
+    TlsFront front(certificates_->Server(Kind::kGood), backend.Port(),
+                   TlsFront::Options{std::chrono::milliseconds(10000), way == 0, ""});
+    TIdHTTP client;
+    AimAt(client, "127.0.0.1", front.Port());
+    EXPECT_EQ(client.Get("/one"), "one") << way;
+    EXPECT_EQ(client.Get("/two"), "two") << way;
+    EXPECT_EQ(front.Handshakes(), 2) << way;
+  }
+}
+
 // By host name: SNI and the name check. The other outcomes of the check
 // (expired, self-signed, unknown CA, IP address) are rows of TlsRunTest.
 TEST_F(TlsClientTest, CertificateNameIsCheckedBeforeAnythingIsSent) {

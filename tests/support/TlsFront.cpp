@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -178,6 +179,8 @@ void TlsFront::Serve(int client) {
   sigaddset(&pipe_signal, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
 
+  const int on = 1;
+  ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   std::unique_ptr<SSL, void (*)(SSL*)> ssl(SSL_new(context_.get()), SSL_free);
   SSL_set_fd(ssl.get(), client);
   int backend = -1;
@@ -226,6 +229,7 @@ void TlsFront::Serve(int client) {
   }
   std::vector<char> buffer(kPumpBlock);
   bool ended_by_backend = false;
+  bool reset_by_backend = false;
   while (handshaken && Alive()) {
     pollfd entries[2] = {{client, POLLIN, 0}, {backend, POLLIN, 0}};
     ::poll(entries, 2, kPollStepMs);
@@ -246,6 +250,7 @@ void TlsFront::Serve(int client) {
       if (!ssl_write_all(buffer.data(), static_cast<std::size_t>(received))) break;
     } else if (received == 0 || (errno != EAGAIN && errno != EINTR)) {
       ended_by_backend = received == 0;
+      reset_by_backend = received < 0 && errno == ECONNRESET;
       break;
     }
   }
@@ -260,6 +265,12 @@ void TlsFront::Serve(int client) {
   }
   ERR_clear_error();
   if (backend >= 0) ::close(backend);
+  if (reset_by_backend) {
+    // A reset of the backend's goes on to the client as a reset, after the
+    // bytes before it: without Nagle's delay they are on their way already.
+    linger option{1, 0};
+    ::setsockopt(client, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+  }
   ::close(client);
 }
 

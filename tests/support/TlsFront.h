@@ -52,7 +52,8 @@ class TestCertificates {
 // Listens on 127.0.0.1; each connection is handshaken with the credential,
 // then its bytes go to 127.0.0.1:backend_port and back. The end of the
 // backend's stream ends the TLS stream, with close_notify unless the front
-// is told to cut it short. Bounded by its lifetime like ScriptedServer.
+// is told to cut it short; a reset of the backend resets the client. Bounded by its lifetime like
+// ScriptedServer.
 class TlsFront {
  public:
   struct Options {

@@ -60,7 +60,8 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.stale_after_minutes, 30);
   EXPECT_EQ(config.metrics_file, "");
   EXPECT_TRUE(config.frame_hosts.empty());
-  ASSERT_EQ(config.entries.size(), 16u);
+  EXPECT_EQ(config.max_frame_bytes, 16777216);
+  ASSERT_EQ(config.entries.size(), 17u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -196,6 +197,22 @@ TEST(ConfigTest, StaleAfterIsZeroToAWeekAndMetricsFileIsAnyName) {
     EXPECT_EQ(config.stale_after_minutes, c.minutes) << c.text;
     EXPECT_EQ(config.warnings.size(), c.warnings) << c.text;
     EXPECT_EQ(config.metrics_file, "/var/lib/vesk.prom");
+  }
+}
+
+TEST(ConfigTest, MaxFrameBytesIsOneKibToQuarterGib) {
+  TempDir dir;
+  dir.Write("vesk.ini", "MaxFrameBytes = 2048\n");
+  EXPECT_EQ(Load(dir, {}).max_frame_bytes, 2048);
+  const struct {
+    const char* text;
+    int bytes;
+  } kCases[] = {{"1024", 1024},          {"268435456", 268435456}, {"1023", 16777216},
+                {"268435457", 16777216}, {"16M", 16777216},        {"0", 16777216}};
+  for (const auto& c : kCases) {
+    const Configuration config = Load(dir, {{"VESK_MAX_FRAME_BYTES", c.text}});
+    EXPECT_EQ(config.max_frame_bytes, c.bytes) << c.text;
+    EXPECT_EQ(config.warnings.size(), c.bytes == 16777216 ? 1u : 0u) << c.text;
   }
 }
 
