@@ -279,6 +279,11 @@ std::vector<Scenario> Scenarios() {
       "EIdSocketError");
   add("LoopPage_ClosedWithoutAnswer", L, Plays({ScriptedServer::Close()}),
       "EIdConnClosedGracefully");
+  // A TLS port's alert to the plain request, with no line end to wait for.
+  add("LoopPage_AnswerIsTls", L,
+      Plays({ScriptedServer::Send(std::string("\x15\x03\x01\0\2\2\x46", 7)),
+             ScriptedServer::Wait(20000)}),
+      "EIdException");
   add("LoopPage_HeadCutByClose", L,
       Plays({ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"),
              ScriptedServer::Close()}),
