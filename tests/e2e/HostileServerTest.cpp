@@ -415,7 +415,7 @@ std::vector<Scenario> Scenarios() {
   add("LoopPage_Status99", L, Sends("HTTP/1.1 99 Odd\r\nContent-Length: 2\r\n\r\nno"),
       "EIdHTTPProtocolException");
   add("LoopPage_GarbageStatusLine", L,
-      Plays({ScriptedServer::Send("\x16\x03\x01 not a status line at all\r\n\r\njunk"),
+      Plays({ScriptedServer::Send("\x16\x01\x01 not a status line at all\r\n\r\njunk"),
              ScriptedServer::Close()}),
       "EIdHTTPProtocolException");
   add("LoopPage_EmptyStatusLine", L, Sends("\r\nContent-Length: 0\r\n\r\n"),
