@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
 
   const Series ours = Measure(options.runs, [&] {
     try {
-      const std::string bytes = refresh::BuildLoopPicture(kProduct, options.delay_ms);
+      const std::string bytes = refresh::BuildLoopPicture(kProduct, options.delay_ms, {});
       return platform::ReplaceFileAtomically("vesk.webp", bytes).ok();
     } catch (const std::exception& failure) {
       std::fprintf(stderr, "LoopWebpBench: %s\n", failure.what());

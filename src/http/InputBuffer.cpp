@@ -80,6 +80,12 @@ std::string InputBuffer::ReadLn(std::size_t max_line_length, std::size_t* consum
   }
 }
 
+std::string_view InputBuffer::Peek(std::size_t count) {
+  while (Buffered() < count && Fill()) {
+  }
+  return std::string_view(data_.data() + start_, std::min(count, Buffered()));
+}
+
 void InputBuffer::TakeBuffered(std::size_t count, BodyDestination& destination) {
   destination.Append(data_.data() + start_, count);
   start_ += count;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/BodyDestination.h"
@@ -36,6 +37,10 @@ class InputBuffer {
   // the LF; the bytes of an unfinished line then stay buffered. consumed
   // receives the count of bytes taken, line end included.
   std::string ReadLn(std::size_t max_line_length, std::size_t* consumed = nullptr);
+
+  // The first count bytes of what is to come, without consuming them: fewer
+  // only when the peer closes first.
+  std::string_view Peek(std::size_t count);
 
   // Reads exactly count bytes into destination. Raises
   // EIdConnClosedGracefully when the peer closes first; the bytes that did

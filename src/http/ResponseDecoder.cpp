@@ -17,6 +17,12 @@ int HexDigit(char c) {
   return -1;
 }
 
+// A TLS host answers a plain request, if at all, with a TLS record (an alert
+// or a handshake message): content type 0x15 or 0x16, then major version 3.
+bool IsTlsRecordStart(std::string_view bytes) {
+  return bytes.size() == 2 && (bytes[0] == '\x15' || bytes[0] == '\x16') && bytes[1] == '\x03';
+}
+
 }  // namespace
 
 void ChargeHead(HeadBudget& budget, std::size_t consumed, bool header_line) {
@@ -52,6 +58,7 @@ std::size_t ParseChunkSize(const std::string& line, std::size_t limit) {
 bool ReadResponseHead(InputBuffer& input, TIdHTTPResponse& response, std::size_t max_line_length,
                       HeadBudget& budget) {
   response.Clear();
+  if (IsTlsRecordStart(input.Peek(2))) throw platform::EIdException(kTlsAnswerMessage);
   std::size_t consumed = 0;
   response.SetStatusLine(input.ReadLn(max_line_length, &consumed));
   ChargeHead(budget, consumed, false);

@@ -29,8 +29,13 @@ struct HeadBudget {
 // to the budget; raises EIdException when it runs out.
 void ChargeHead(HeadBudget& budget, std::size_t consumed, bool header_line);
 
+// What a TLS record in place of a status line means to the operator.
+inline constexpr const char* kTlsAnswerMessage =
+    "The host answered with TLS: use https:// in its address (RadarHost, PublishHost).";
+
 // Reads a status line and header lines up to the empty line into response
-// (cleared first) and fills its fields. A close of the peer after the status
+// (cleared first) and fills its fields. An answer that starts as a TLS record
+// raises EIdException kTlsAnswerMessage. A close of the peer after the status
 // line ends the head where it is; the result is then true ("cut"). A close
 // before the status line raises EIdConnClosedGracefully. Passing the budget
 // raises EIdException.

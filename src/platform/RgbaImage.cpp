@@ -33,12 +33,14 @@ RgbaImage RgbaImage::FromBitmap(const Bitmap& bitmap) {
   return image;
 }
 
-void CompositeOver(RgbaImage& canvas, const RgbaImage& layer) {
+void CompositeOver(RgbaImage& canvas, const RgbaImage& layer, int top) {
+  top = std::max(top, 0);
+  if (top >= canvas.height) return;
   const int width = std::min(canvas.width, layer.width);
-  const int height = std::min(canvas.height, layer.height);
+  const int height = std::min(canvas.height - top, layer.height);
   for (int y = 0; y < height; ++y) {
     const uint8_t* source = layer.Pixel(0, y);
-    uint8_t* target = &canvas.pixels[static_cast<std::size_t>(y) * canvas.width * 4];
+    uint8_t* target = &canvas.pixels[static_cast<std::size_t>(y + top) * canvas.width * 4];
     for (int x = 0; x < width; ++x, source += 4, target += 4) {
       const uint32_t source_alpha = source[3];
       if (source_alpha == 0) continue;

@@ -1,6 +1,6 @@
 // An 8-bit RGBA picture in memory, not premultiplied, rows top to bottom,
 // and the one compositing step the loop picture needs: a layer drawn over
-// it from the top-left corner with alpha blending.
+// it from its left edge with alpha blending.
 #pragma once
 
 #include <cstddef>
@@ -29,9 +29,9 @@ struct RgbaImage {
   }
 };
 
-// Draws layer over canvas with its top-left corner on the canvas's, with
-// the "over" operator of alpha blending; the parts of the layer outside the
-// canvas are clipped.
-void CompositeOver(RgbaImage& canvas, const RgbaImage& layer);
+// Draws layer over canvas with its top-left corner on the canvas's left
+// edge, top (at least 0) rows down, with the "over" operator of alpha
+// blending; the parts of the layer outside the canvas are clipped.
+void CompositeOver(RgbaImage& canvas, const RgbaImage& layer, int top = 0);
 
 }  // namespace platform

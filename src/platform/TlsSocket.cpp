@@ -134,8 +134,19 @@ std::optional<Clock::time_point> DeadlineAfter(int timeout_ms) {
   const long verdict = SSL_get_verify_result(ssl);
   if (verdict == X509_V_ERR_HOSTNAME_MISMATCH) RaiseTls("host name mismatch");
   if (verdict == X509_V_ERR_IP_ADDRESS_MISMATCH) RaiseTls("IP address mismatch");
-  if (verdict != X509_V_OK)
-    RaiseTls(std::string("certificate verify failed: ") + X509_verify_cert_error_string(verdict));
+  if (verdict != X509_V_OK) {
+    std::string reason =
+        std::string("certificate verify failed: ") + X509_verify_cert_error_string(verdict);
+    // A chain that ends in a certificate no trusted CA signed is mostly a
+    // private CA, which the operator can name.
+    if (verdict == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT ||
+        verdict == X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN ||
+        verdict == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT ||
+        verdict == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY) {
+      reason += "; set TlsCaFile to the CA certificate that signed it";
+    }
+    RaiseTls(reason);
+  }
   if (error == SSL_ERROR_SYSCALL && errno != 0 && ERR_peek_error() == 0)
     RaiseTls("handshake failed: " + SystemErrorText(errno));
   RaiseTls("handshake failed: " + QueuedReason("connection closed"));

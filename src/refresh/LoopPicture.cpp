@@ -2,18 +2,21 @@
 
 #include <algorithm>
 #include <array>
+#include <ctime>
 #include <exception>
 #include <optional>
 #include <vector>
 
+#include "overlay/StationFeed.h"
 #include "platform/BmpCodec.h"
 #include "platform/Console.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/PngDecoder.h"
-#include "platform/RgbaImage.h"
 #include "platform/WebpAnimation.h"
+#include "refresh/FrameLinks.h"
 #include "refresh/MapLayers.h"
+#include "refresh/RunStatus.h"
 #include "zub32/PrintableText.h"
 
 namespace refresh {
@@ -31,6 +34,20 @@ constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
 constexpr std::size_t kMaxPixelBytes = std::size_t{16} << 20;
 // The console line shows at most this much of why the picture failed.
 constexpr std::size_t kMaxReasonLength = 300;
+
+constexpr const char* kUnknownTime = "time unknown";
+// Between the temperature and the wind on the station line.
+constexpr const char* kStationSeparator = "  ";
+
+// One line about the picture that changes nothing about it; a line that
+// cannot be printed leaves the picture as it is.
+void NoteLine(const std::string& text, const std::string& reason) {
+  try {
+    platform::WriteLine(std::string(kLoopPictureFile) + " " + text + ": " +
+                        zub32::OneLine(reason, kMaxReasonLength));
+  } catch (const std::exception&) {
+  }
+}
 
 // The decoded PNG picture in a file; throws naming the file.
 platform::RgbaImage LoadPng(const std::string& file) {
@@ -56,12 +73,7 @@ std::optional<platform::RgbaImage> LoadMapLayer(const std::string& file) {
       reason = error.what();
     }
   }
-  try {
-    platform::WriteLine(std::string(kLoopPictureFile) + " drawn without " + file + ": " +
-                        zub32::OneLine(reason, kMaxReasonLength));
-  } catch (const std::exception&) {
-    // A line that cannot be printed leaves the picture as it is.
-  }
+  NoteLine("drawn without " + file, reason);
   return std::nullopt;
 }
 
@@ -74,19 +86,62 @@ std::optional<platform::RgbaImage> LoadOptionalBmp(const std::string& file) {
   }
 }
 
+// The renderer of the captions, or nullptr, with one line, when the face
+// cannot be loaded: the frames then go without captions.
+platform::TextRenderer* CaptionRenderer(const platform::FontRequest& font) {
+  try {
+    return &platform::TextRenderer::For(font);
+  } catch (const platform::Exception& error) {
+    NoteLine("drawn without captions", error.what());
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+std::string CaptionTime(const std::string& address) {
+  const std::optional<std::int64_t> time = FrameTimeFromAddress(address);
+  if (!time) return kUnknownTime;
+  const auto seconds = static_cast<std::time_t>(*time);
+  std::tm local{};
+  char text[64];
+  // Digits and the zone's abbreviation only, whatever the locale.
+  if (localtime_r(&seconds, &local) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M %Z", &local) == 0) {
+    return kUnknownTime;
+  }
+  return text;
+}
+
+void DrawCaption(platform::RgbaImage& canvas, const std::vector<std::string>& lines,
+                 platform::TextRenderer& renderer) {
+  if (lines.empty()) return;
+  const int line_height = renderer.LineHeight();
+  const int band_height = std::min<int>(
+      canvas.height, static_cast<int>(lines.size()) * line_height + 2 * kCaptionPadding);
+  platform::Bitmap band(canvas.width, band_height, 24);
+  band.FillRect(0, 0, canvas.width, band_height, kCaptionBandColor);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    renderer.DrawText(band, kCaptionPadding,
+                      kCaptionPadding + static_cast<std::int64_t>(i) * line_height, lines[i],
+                      kCaptionTextColor, kCaptionBandColor);
+  }
+  platform::CompositeOver(canvas, platform::RgbaImage::FromBitmap(band),
+                          canvas.height - band_height);
+}
 
 int LoopFrameMs(std::int32_t html_delay) {
   return std::clamp<std::int32_t>(html_delay, kMinLoopFrameMs,
                                   platform::kMaxWebpFrameMs / kNewestFrameHold);
 }
 
-std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay) {
+std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay,
+                             const LoopCaption& caption) {
   // Every frame is decoded before any encoding, so a bad one costs little.
   std::vector<platform::RgbaImage> frames;
   frames.reserve(kFrameCount);
   for (int n = 0; n < kFrameCount; ++n) {
-    frames.push_back(LoadPng("Image" + std::to_string(n) + ".png"));
+    frames.push_back(LoadPng(FrameFileName(n)));
   }
   std::vector<platform::RgbaImage> map_layers;
   for (std::size_t layer : kShownMapLayers) {
@@ -94,6 +149,7 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
       map_layers.push_back(std::move(*image));
     }
   }
+  platform::TextRenderer* const renderer = CaptionRenderer(caption.font);
 
   const int width = frames.front().width;
   const int height = frames.front().height;
@@ -111,6 +167,13 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
     }
     for (const platform::RgbaImage& layer : map_layers) platform::CompositeOver(canvas, layer);
     platform::CompositeOver(canvas, frames[n]);
+    if (renderer != nullptr) {
+      const auto address = caption.frame_addresses.find(FrameFileName(n));
+      std::vector<std::string> lines = {
+          address != caption.frame_addresses.end() ? CaptionTime(address->second) : kUnknownTime};
+      if (!caption.station.empty()) lines.push_back(caption.station);
+      DrawCaption(canvas, lines, *renderer);
+    }
     const int duration_ms = n == 0 ? frame_ms * kNewestFrameHold : frame_ms;
     lossy.Add(canvas, duration_ms);
     lossless.Add(canvas, duration_ms);
@@ -125,7 +188,27 @@ void WriteLoopPicture(RunContext& run) {
   if (run.config.loop_export == zub32::LoopExport::kOff) return;
   std::string reason;
   try {
-    const std::string bytes = BuildLoopPicture(run.config.product, run.html_delay);
+    LoopCaption caption;
+    caption.font = overlay::OverlayFont(run.config.font);
+    // Frames this run did not replace keep the addresses status.json has
+    // for them until this run writes it.
+    if (const std::optional<RunStatus> previous = ReadPreviousStatus()) {
+      for (const FrameRecord& frame : previous->frames)
+        caption.frame_addresses[frame.file] = frame.address;
+    }
+    for (const auto& [file, address] : run.frame_addresses) caption.frame_addresses[file] = address;
+    // Only a feed this run drew gives the station text: after a failed
+    // overlay the copy on disk may be hours old.
+    if (run.overlay_drawn.value_or(false)) {
+      const std::optional<std::string> feed =
+          platform::ReadWholeFile(overlay::kStationFeedFile, kMaxInputBytes);
+      if (feed) {
+        const overlay::StationInfo info = overlay::CutStationInfo(*feed);
+        caption.station = overlay::kTemperatureLabel + info.temperature + kStationSeparator +
+                          overlay::kWindLabel + info.wind;
+      }
+    }
+    const std::string bytes = BuildLoopPicture(run.config.product, run.html_delay, caption);
     const platform::FileResult written = platform::ReplaceFileAtomically(kLoopPictureFile, bytes);
     if (written.ok()) return;
     reason = written.reason();

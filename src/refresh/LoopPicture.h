@@ -3,8 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
+#include "overlay/OverlayPicture.h"
+#include "platform/RgbaImage.h"
+#include "platform/TextRenderer.h"
 #include "refresh/RunContext.h"
 
 namespace refresh {
@@ -15,6 +20,35 @@ inline constexpr int kMinLoopFrameMs = 20;
 // The newest frame is shown this many times as long as the others, as the
 // 30-minute page holds it.
 inline constexpr int kNewestFrameHold = 3;
+
+// The caption band across the bottom of every frame: light text on an
+// opaque dark strip, so that the frame's time and the station text read
+// over any echo.
+inline constexpr platform::Rgb kCaptionBandColor{24, 24, 24};
+inline constexpr platform::Rgb kCaptionTextColor{255, 255, 255};
+// Pixels between the band's edges and its text.
+inline constexpr int kCaptionPadding = 3;
+
+// What the caption of each frame says.
+struct LoopCaption {
+  // The frames' addresses by file name ("Image0.png"), for their times.
+  std::map<std::string, std::string> frame_addresses;
+  // "TEMP: 12.3  WIND: NW 20"; empty: the band has the time line only.
+  std::string station;
+  platform::FontRequest font = overlay::OverlayFont("");
+};
+
+// The caption line of a frame's time: the time in its address in local
+// time with the zone, "2024-07-22 21:50 AEST", or "time unknown" for an
+// address without one.
+std::string CaptionTime(const std::string& address);
+
+// Draws lines, top to bottom, in kCaptionTextColor on a band of
+// kCaptionBandColor across the bottom of canvas, whose height depends only
+// on the number of lines and the face. Text wider than the canvas is
+// clipped; nothing above the band changes.
+void DrawCaption(platform::RgbaImage& canvas, const std::vector<std::string>& lines,
+                 platform::TextRenderer& renderer);
 
 // The display time of every frame but the newest: the HTML delay, at least
 // kMinLoopFrameMs, and short enough for the newest frame's longer time to
@@ -28,13 +62,19 @@ int LoopFrameMs(std::int32_t html_delay);
 // DecodeMapLayer is left out with one line naming it) over the ring overlay
 // SESOverlay<n>.bmp shown with Image<n>.png (when present). The canvas has
 // the newest frame's size; every layer is drawn from the top-left corner and
-// clipped. The animation is encoded lossy at quality 80 and lossless, and
-// the smaller one is returned. Throws platform::Exception naming the file for a missing frame,
-// or a frame or ring overlay that cannot be read or decoded.
-std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay);
+// clipped. Above everything each frame gets its caption (DrawCaption): its
+// time and the station text; a face that cannot be loaded leaves the
+// captions out with one line. The animation is encoded lossy at quality 80
+// and lossless, and the smaller one is returned. Throws platform::Exception
+// naming the file for a missing frame, or a frame or ring overlay that
+// cannot be read or decoded.
+std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay,
+                             const LoopCaption& caption);
 
 // When run.config exports the loop: writes BuildLoopPicture's animation to
-// loop.webp atomically. A failure prints one line, keeps the old file and
+// loop.webp atomically, captioned with the frames' addresses (this run's,
+// else those status.json kept) and, when this run drew the overlay, the
+// station text of sysinfo.json. A failure prints one line, keeps the old file and
 // sets run.loop_picture_failed; nothing is reported and nothing is thrown.
 void WriteLoopPicture(RunContext& run);
 

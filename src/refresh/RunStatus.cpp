@@ -10,6 +10,7 @@
 #include "http/TIdCookieManager.h"
 #include "platform/Console.h"
 #include "platform/DateTime.h"
+#include "platform/DurationText.h"
 #include "platform/FileSystem.h"
 #include "refresh/FrameLinks.h"
 #include "refresh/RadarFrameUpdate.h"
@@ -28,6 +29,8 @@ constexpr std::size_t kStampDigits = 12;
 constexpr std::int64_t kSecondsPerMinute = 60;
 // The failures in a row from which vesk --status is critical.
 constexpr std::int64_t kCriticalFailures = 3;
+// No run for this many times StaleAfter makes vesk --status critical.
+constexpr std::int64_t kCriticalRunAgeFactor = 3;
 // More digits than this in a Retry-After are refused, well before overflow.
 constexpr std::size_t kMaxRetryAfterDigits = 10;
 // The times a status.json may hold, so that each is written again as a time
@@ -130,7 +133,7 @@ void AlertOnStaleSource(const RunStatus& status, std::int64_t now) {
   const std::int64_t minutes = *newest.age_seconds / kSecondsPerMinute;
   if (status.stale) {
     platform::WriteLine("Radar source stale: newest frame " + newest.address + " is " +
-                        std::to_string(minutes) + " minutes old");
+                        platform::AgeText(*newest.age_seconds));
   }
   const bool on_record = platform::EntryExists(kStaleAlertFileName);
   const std::optional<std::int64_t> last_alert =
@@ -231,6 +234,7 @@ std::string StatusJson(const RunStatus& status) {
             ", \"time\": " + TimeOrNull(slot.slot_start) + "}";
   }
   text += "],\n \"stale\": " + std::string(status.stale ? "true" : "false") +
+          ", \"stale_after_minutes\": " + std::to_string(status.stale_after_minutes) +
           ", \"not_before\": " + TimeOrNull(status.not_before) + "}\n";
   return text;
 }
@@ -288,6 +292,13 @@ std::optional<RunStatus> ParseStatusJson(std::string_view text) {
   }
   if (const zub32::JsonValue* stale = document->Member("stale")) {
     status.stale = stale->AsBool().value_or(false);
+  }
+  // A document of an earlier version has no StaleAfter; the default stands
+  // in for it, as for a value out of range.
+  if (const zub32::JsonValue* stale_after = document->Member("stale_after_minutes")) {
+    const std::optional<std::int64_t> minutes = stale_after->AsInteger();
+    if (minutes && *minutes >= 0 && *minutes <= zub32::kMaxStaleAfterMinutes)
+      status.stale_after_minutes = static_cast<int>(*minutes);
   }
   return status;
 }
@@ -424,6 +435,7 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
   CarryOverStatus(status, previous, run.frame_addresses, now);
   status.newest_frame = FindNewestFrame(now);
   const std::int64_t stale_after = run.config.stale_after_minutes * kSecondsPerMinute;
+  status.stale_after_minutes = run.config.stale_after_minutes;
   status.stale = stale_after > 0 && status.newest_frame && status.newest_frame->age_seconds &&
                  *status.newest_frame->age_seconds > stale_after;
   status.archive = run.archive;
@@ -455,9 +467,24 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
     return report;
   }
   const std::int64_t failures = status->consecutive_failures;
+  // A scheduler that stopped starting runs leaves a document that looks
+  // healthy for ever, so the time since the last run's end counts too.
+  // The stored StaleAfter is at most kMaxStaleAfterMinutes, so the limits
+  // cannot overflow.
+  const std::int64_t limit = std::int64_t{status->stale_after_minutes} * kSecondsPerMinute;
+  std::optional<std::int64_t> run_age;
+  if (limit > 0) {
+    const std::optional<std::int64_t> since = CheckedSub(now, status->finished);
+    if (since && *since > limit) run_age = since;
+  }
+  const bool run_age_critical = run_age && *run_age > limit * kCriticalRunAgeFactor;
   std::string state = "OK";
   std::string reason = "last run " + status->outcome;
-  if (failures >= kCriticalFailures) {
+  if (run_age && (run_age_critical || failures < kCriticalFailures)) {
+    report.exit_code = run_age_critical ? 2 : 1;
+    state = run_age_critical ? "CRITICAL" : "WARNING";
+    reason = "no run for " + platform::DurationText(*run_age);
+  } else if (failures >= kCriticalFailures) {
     report.exit_code = 2;
     state = "CRITICAL";
     reason = "the last " + std::to_string(failures) + " runs failed";
@@ -492,7 +519,7 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
       const std::optional<std::int64_t> since = CheckedSub(now, status->finished);
       const std::optional<std::int64_t> age =
           since ? CheckedAdd(*status->newest_frame->age_seconds, *since) : std::nullopt;
-      if (age) line += ", " + std::to_string(*age / kSecondsPerMinute) + " minutes old";
+      if (age) line += ", " + platform::AgeText(*age);
     }
     report.lines.push_back(line);
   } else {

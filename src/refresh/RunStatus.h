@@ -72,6 +72,9 @@ struct RunStatus {
   std::vector<FrameRecord> frames;  // oldest first
   std::vector<ShownArchiveSlot> archive;
   bool stale = false;
+  // The run's StaleAfter: vesk --status ages the last run against it, as
+  // the run that may be the last one was configured.
+  int stale_after_minutes = zub32::kDefaultStaleAfterMinutes;
   std::optional<std::int64_t> not_before;
 };
 
@@ -136,8 +139,10 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
 
 // vesk --status: a few lines on the status.json of the program directory and
 // the exit code of the monitoring-plugin convention: 0 OK, 1 WARNING (the
-// last one or two runs failed, stale, or a wait pending), 2 CRITICAL (three
-// or more failed, or no status.json), 3 UNKNOWN (unreadable).
+// last one or two runs failed, stale, a wait pending, or no run for longer
+// than the stored StaleAfter), 2 CRITICAL (three or more failed, no run for
+// three times StaleAfter, or no status.json), 3 UNKNOWN (unreadable). A
+// StaleAfter of 0 turns the run-age check off with the stale alert.
 struct StatusReport {
   int exit_code = 3;
   std::vector<std::string> lines;

@@ -287,6 +287,11 @@ std::vector<Scenario> Scenarios() {
       "EIdSocketError");
   add("LoopPage_ClosedWithoutAnswer", L, Plays({ScriptedServer::Close()}),
       "EIdConnClosedGracefully");
+  // A TLS port's alert to the plain request, with no line end to wait for.
+  add("LoopPage_AnswerIsTls", L,
+      Plays({ScriptedServer::Send(std::string("\x15\x03\x01\0\2\2\x46", 7)),
+             ScriptedServer::Wait(20000)}),
+      "EIdException");
   add("LoopPage_HeadCutByClose", L,
       Plays({ScriptedServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n"),
              ScriptedServer::Close()}),
@@ -434,7 +439,7 @@ std::vector<Scenario> Scenarios() {
   add("LoopPage_Status99", L, Sends("HTTP/1.1 99 Odd\r\nContent-Length: 2\r\n\r\nno"),
       "EIdHTTPProtocolException");
   add("LoopPage_GarbageStatusLine", L,
-      Plays({ScriptedServer::Send("\x16\x03\x01 not a status line at all\r\n\r\njunk"),
+      Plays({ScriptedServer::Send("\x16\x01\x01 not a status line at all\r\n\r\njunk"),
              ScriptedServer::Close()}),
       "EIdHTTPProtocolException");
   add("LoopPage_EmptyStatusLine", L, Sends("\r\nContent-Length: 0\r\n\r\n"),

@@ -1,8 +1,8 @@
 // What runs leave for their operators, with the real binary: a source that
 // stops publishing turns stale after StaleAfter and is announced once on a
-// loopback syslog listener, vesk --status warns about it, and a source that
-// answers 503 with Retry-After is left alone until then, but not for longer
-// than any answer may ask.
+// loopback syslog listener, vesk --status warns about it and about runs that
+// stopped, and a source that answers 503 with Retry-After is left alone until
+// then, but not for longer than any answer may ask.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -90,7 +90,7 @@ TEST_F(MonitoringRunTest, FrozenSourceTurnsStaleAfterStaleAfterAndIsAnnouncedOnc
   const std::vector<std::string> lines = stale.OutLines();
   ASSERT_GE(lines.size(), 3u) << stale.out;
   EXPECT_EQ(lines[lines.size() - 3],
-            "Radar source stale: newest frame " + newest + " is 1 minutes old");
+            "Radar source stale: newest frame " + newest + " is 1 minute old");
   EXPECT_EQ(lines[lines.size() - 2], "Done!");
   EXPECT_NE(home_.Read("status.json").find("\"stale\": true"), std::string::npos);
   EXPECT_NE(home_.Read("vesk.prom").find("vesk_source_stale{product=\"IDR641\"} 1\n"),
@@ -110,6 +110,14 @@ TEST_F(MonitoringRunTest, FrozenSourceTurnsStaleAfterStaleAfterAndIsAnnouncedOnc
   const ProcessResult status = Vesk(sim.HostPort(), "off", {"--status"});
   EXPECT_EQ(status.exit_code, 1) << status.out;
   EXPECT_TRUE(HasLine(status, "VESK WARNING - the radar source is stale")) << status.out;
+
+  // Runs that stopped years ago, with the StaleAfter of the runs.
+  std::string stopped = home_.Read("status.json");
+  stopped.replace(stopped.find("\"finished\": \"") + 13, 4, "2020");
+  home_.Write("status.json", stopped);
+  const ProcessResult dead = Vesk(sim.HostPort(), "off", {"--status"});
+  EXPECT_EQ(dead.exit_code, 2) << dead.out;
+  EXPECT_TRUE(HasLine(dead, "VESK CRITICAL - no run for ")) << dead.out;
 }
 
 TEST_F(MonitoringRunTest, RetryAfterKeepsLaterRunsAwayFromTheSource) {

@@ -136,9 +136,12 @@ TEST_F(TlsRunTest, FailedCertificateCheckIsReportedAndNothingIsPublished) {
   const Row rows[] = {
       {Kind::kExpired, true, "TLS: certificate verify failed: certificate has expired"},
       {Kind::kOtherName, true, "TLS: IP address mismatch"},
-      {Kind::kSelfSigned, true, "TLS: certificate verify failed: self-signed certificate"},
+      {Kind::kSelfSigned, true,
+       "TLS: certificate verify failed: self-signed certificate; set TlsCaFile to the CA "
+       "certificate that signed it"},
       {Kind::kGood, false,
-       "TLS: certificate verify failed: unable to get local issuer certificate"},
+       "TLS: certificate verify failed: unable to get local issuer certificate; set TlsCaFile "
+       "to the CA certificate that signed it"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);

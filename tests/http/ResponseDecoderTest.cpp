@@ -286,6 +286,11 @@ TEST(ResponseDecoderTest, BrokenAndHostileResponsesFail) {
        "EIdException", "Response declares both a Content-Length and the chunked transfer-coding."},
       {"close before the status line", "", "EIdConnClosedGracefully",
        "Connection Closed Gracefully."},
+      // A plain request to a TLS port: an alert, or a handshake message.
+      {"TLS alert", std::string("\x15\x03\x01\x00\x02\x02\x46", 7), "EIdException",
+       http::kTlsAnswerMessage},
+      {"TLS server hello", std::string("\x16\x03\x03\x00\x7a\x02", 6), "EIdException",
+       http::kTlsAnswerMessage},
       {"over-long header line", "HTTP/1.1 200 OK\r\nX: " + std::string(16382, 'v') + "\r\n\r\n",
        "EIdReadLnMaxLineLengthExceeded", "Max line length exceeded."},
       {"over-long line without its end", "HTTP/1.1 200 OK\r\nX: " + std::string(20000, 'v'),

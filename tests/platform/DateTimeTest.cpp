@@ -1,5 +1,6 @@
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
+#include "platform/DurationText.h"
 #include "platform/NumberFormat.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -120,6 +122,24 @@ TEST(DateTimeTest, GroupsThousands) {
   EXPECT_EQ(FormatGroupedNumber(-1234.5, 2, dotted), "-1,234.50");
   EXPECT_EQ(FormatGroupedNumber(-0.001, 2, dotted), "0.00");
   EXPECT_EQ(FormatGroupedNumber(99.996, 2, dotted), "100.00");
+}
+
+TEST(DateTimeTest, AgesReadInMinutesHoursOrDays) {
+  const struct {
+    std::int64_t seconds;
+    const char* age;
+  } kCases[] = {
+      {0, "0 minutes old"},
+      {119, "1 minute old"},
+      {3599, "59 minutes old"},
+      {3600, "1 h 0 min old"},
+      {40 * 3600 + 15 * 60, "40 h 15 min old"},
+      {2 * 86400 - 1, "47 h 59 min old"},
+      {2 * 86400 + 3 * 3600 + 59, "2 days 3 h old"},
+      {-59, "0 minutes old"},  // the clock a little behind the stamp
+      {-34 * 60, "clock ahead by 34 minutes"},
+      {std::numeric_limits<std::int64_t>::min(), "clock ahead by 106751991167300 days 15 h"}};
+  for (const auto& c : kCases) EXPECT_EQ(AgeText(c.seconds), c.age) << c.seconds;
 }
 
 TEST(DateTimeTest, NowReadsTheInstalledClock) {

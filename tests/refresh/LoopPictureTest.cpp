@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <limits>
+#include <set>
 
 #include "platform/WebpAnimation.h"
 
@@ -18,6 +22,36 @@ TEST(LoopPictureTest, FrameTimeIsTheDelayWithinWhatAWebpFrameHolds) {
   const int longest = LoopFrameMs(std::numeric_limits<std::int32_t>::max());
   EXPECT_LE(longest * kNewestFrameHold, platform::kMaxWebpFrameMs);
   EXPECT_GT((longest + 1) * kNewestFrameHold, platform::kMaxWebpFrameMs);
+}
+
+TEST(LoopPictureTest, CaptionReadsOverAFullyOpaqueFrame) {
+  setenv("TZ", "AEST-10", 1);
+  tzset();
+  EXPECT_EQ(CaptionTime("/radar/IDR641.T.202407221150.png"), "2024-07-22 21:50 AEST");
+  EXPECT_EQ(CaptionTime("/radar/IDR641.T.latest.png"), "time unknown");
+
+  const std::uint8_t echo[4] = {40, 200, 30, 255};
+  platform::RgbaImage canvas = platform::RgbaImage::Transparent(200, 60);
+  for (std::size_t at = 0; at < canvas.pixels.size(); ++at) canvas.pixels[at] = echo[at % 4];
+  platform::TextRenderer& renderer = platform::TextRenderer::For(LoopCaption{}.font);
+  DrawCaption(canvas, {"2024-07-22 21:50 AEST", "TEMP: 9.1  WIND: NW 20"}, renderer);
+  const int band_top = canvas.height - 2 * renderer.LineHeight() - 2 * kCaptionPadding;
+  std::set<std::array<std::uint8_t, 4>> seen;
+  for (int y = 0; y < canvas.height; ++y) {
+    for (int x = 0; x < canvas.width; ++x) {
+      const std::uint8_t* pixel = canvas.Pixel(x, y);
+      const std::array<std::uint8_t, 4> color = {pixel[0], pixel[1], pixel[2], pixel[3]};
+      if (y < band_top) {
+        ASSERT_EQ(color, (std::array<std::uint8_t, 4>{40, 200, 30, 255})) << x << "," << y;
+      } else {
+        seen.insert(color);
+      }
+    }
+  }
+  const platform::Rgb band = kCaptionBandColor;
+  const platform::Rgb text = kCaptionTextColor;
+  EXPECT_EQ(seen, (std::set<std::array<std::uint8_t, 4>>{{band.red, band.green, band.blue, 255},
+                                                         {text.red, text.green, text.blue, 255}}));
 }
 
 }  // namespace

@@ -157,19 +157,37 @@ TEST(RunStatusTest, StaleLineOnceAnHourAndOneFreshLineAfterwards) {
 
 TEST(RunStatusTest, StatusCommandFollowsTheMonitoringPluginConvention) {
   const auto with = [](std::int64_t failures, bool stale,
-                       std::optional<std::int64_t> not_before = std::nullopt) {
+                       std::optional<std::int64_t> not_before = std::nullopt,
+                       int stale_after_minutes = 30) {
     RunStatus status = SampleStatus();
     status.consecutive_failures = failures;
     status.stale = stale;
     status.not_before = not_before;
+    status.stale_after_minutes = stale_after_minutes;
     return StatusJson(status);
   };
   const std::int64_t now = kFrameTime + 181;
+  std::string earlier_version = with(0, false, std::nullopt, 5);
+  earlier_version.erase(earlier_version.find("\"stale_after_minutes\": 5, "), 26);
   const struct {
     bool present;
     std::optional<std::string> text;
     int exit_code;
+    std::int64_t since_run = 0;  // seconds from the last run's end to the check
+    const char* headline = nullptr;
   } kCases[] = {{true, with(0, false), 0},
+                // A scheduler that stopped: the run's StaleAfter ages the last run.
+                {true, with(0, false), 0, 30 * 60},
+                {true, with(0, false), 1, 30 * 60 + 1, "VESK WARNING - no run for 30 minutes"},
+                {true, with(2, false), 1, 60 * 60, "VESK WARNING - no run for 1 h 0 min"},
+                {true, with(0, false), 2, 90 * 60 + 1, "VESK CRITICAL - no run for 1 h 30 min"},
+                {true, with(3, false), 2, 31 * 60, "VESK CRITICAL - the last 3 runs failed"},
+                {true, with(0, false, std::nullopt, 1), 2, 41 * 3600 + 120,
+                 "VESK CRITICAL - no run for 41 h 2 min"},
+                {true, with(0, false, std::nullopt, 0), 0, 9 * 86400},  // the alert is off
+                {true, with(0, false), 0, -86400},                      // a clock set back
+                // A document without the member: the default StaleAfter.
+                {true, earlier_version, 1, 30 * 60 + 1},
                 {true, with(0, true), 1},
                 {true, with(1, false), 1},
                 {true, with(2, false), 1},
@@ -182,9 +200,12 @@ TEST(RunStatusTest, StatusCommandFollowsTheMonitoringPluginConvention) {
                 {true, std::nullopt, 3},
                 {true, "{\"program\"", 3}};
   for (const auto& c : kCases) {
-    const StatusReport report = DescribeStatus(c.present, c.text, now);
+    const StatusReport report = DescribeStatus(c.present, c.text, now + c.since_run);
     EXPECT_EQ(report.exit_code, c.exit_code) << c.text.value_or("(none)");
     ASSERT_FALSE(report.lines.empty());
+    if (c.headline != nullptr) {
+      EXPECT_EQ(report.lines.front(), c.headline);
+    }
   }
   const StatusReport report = DescribeStatus(true, with(1, true), kFrameTime + 181 + 600);
   EXPECT_EQ(report.lines.at(0), "VESK WARNING - the last run failed");
