@@ -31,7 +31,10 @@ std::string DurationText(std::int64_t seconds) {
 
 std::string AgeText(std::int64_t age_seconds) {
   if (age_seconds <= -static_cast<std::int64_t>(kSecondsPerMinute)) {
-    return "clock ahead by " + DurationText(age_seconds);
+    // A clock offset reads as a measure, "34 min", as the longer ones do.
+    const std::uint64_t minutes = Magnitude(age_seconds) / kSecondsPerMinute;
+    return "clock ahead by " + (minutes < kMinutesPerHour ? std::to_string(minutes) + " min"
+                                                          : DurationText(age_seconds));
   }
   return DurationText(age_seconds) + " old";
 }

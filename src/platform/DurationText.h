@@ -14,8 +14,8 @@ namespace platform {
 std::string DurationText(std::int64_t seconds);
 
 // The age of something stamped age_seconds ago: "50 minutes old"; a
-// stamp a minute or more ahead of the clock reads "clock ahead by 34
-// minutes" rather than as a negative age.
+// stamp a minute or more ahead of the clock reads "clock ahead by 34 min"
+// (or "clock ahead by 2 h 5 min") rather than as a negative age.
 std::string AgeText(std::int64_t age_seconds);
 
 }  // namespace platform

@@ -137,7 +137,7 @@ TEST(DateTimeTest, AgesReadInMinutesHoursOrDays) {
       {2 * 86400 - 1, "47 h 59 min old"},
       {2 * 86400 + 3 * 3600 + 59, "2 days 3 h old"},
       {-59, "0 minutes old"},  // the clock a little behind the stamp
-      {-34 * 60, "clock ahead by 34 minutes"},
+      {-34 * 60, "clock ahead by 34 min"},
       {std::numeric_limits<std::int64_t>::min(), "clock ahead by 106751991167300 days 15 h"}};
   for (const auto& c : kCases) EXPECT_EQ(AgeText(c.seconds), c.age) << c.seconds;
 }
