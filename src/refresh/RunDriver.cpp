@@ -7,6 +7,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "overlay/Generate_SESOverlay.h"
@@ -145,9 +146,17 @@ void PrintSummary(const RunContext& run, bool skipped, bool failed,
   }
 }
 
-// Names the option with the usage on standard error; nothing is run.
-int RefuseOption(const std::string& option) {
-  std::fputs(("vesk: unknown option \"" + option + "\"\n" + UsageText()).c_str(), stderr);
+// The options a first argument may be, and the one that may follow --check.
+constexpr std::string_view kFirstOptions[] = {"--check", "--status", "--help", "-h", "--version"};
+constexpr std::string_view kCheckOptions[] = {"--online"};
+
+// Names the option, and the known one it is likely a typo of, with the usage
+// on standard error; nothing is run.
+int RefuseOption(const std::string& option, std::span<const std::string_view> known) {
+  std::string text = "vesk: unknown option \"" + option + "\"";
+  const std::string closest = zub32::ClosestName(option, known);
+  if (!closest.empty()) text += "; did you mean " + closest + "?";
+  std::fputs((text + "\n" + UsageText()).c_str(), stderr);
   return kExitUsage;
 }
 
@@ -316,7 +325,7 @@ int RunMain(const std::vector<std::string>& arguments) {
   if (first != nullptr && arguments.front() == "--check") {
     const bool online = arguments.size() > 1 && arguments[1] == "--online";
     if (arguments.size() > 1 && !online && LooksLikeOption(arguments[1])) {
-      return RefuseOption(arguments[1]);
+      return RefuseOption(arguments[1], kCheckOptions);
     }
     return RunCheck(online);
   }
@@ -327,7 +336,7 @@ int RunMain(const std::vector<std::string>& arguments) {
   }
   // A mistyped option must not start a real run with the default delay.
   if (first != nullptr && LooksLikeOption(arguments.front())) {
-    return RefuseOption(arguments.front());
+    return RefuseOption(arguments.front(), kFirstOptions);
   }
   return Run(first);
 }

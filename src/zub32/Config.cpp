@@ -278,8 +278,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
   return d[x.size()][y.size()];
 }
 
-// A key further from every known one is no typo of any of them.
-constexpr std::size_t kMaxKeyEdits = 2;
+// A name further from every known one is no typo of any of them.
+constexpr std::size_t kMaxTypoEdits = 2;
 
 struct KeyRow {
   ConfigKey key;
@@ -373,17 +373,23 @@ const KeyRow kKeyRows[] = {
 
 }  // namespace
 
-std::string ClosestKey(std::string_view key) {
+std::string ClosestName(std::string_view text, std::span<const std::string_view> names) {
   std::string closest;
-  std::size_t best = kMaxKeyEdits + 1;
-  for (const KeyRow& row : kKeyRows) {
-    const std::size_t distance = EditDistance(key, row.key.key);
-    if (distance < best && 2 * distance < key.size()) {
+  std::size_t best = kMaxTypoEdits + 1;
+  for (const std::string_view name : names) {
+    const std::size_t distance = EditDistance(text, name);
+    if (distance < best && 2 * distance < text.size()) {
       best = distance;
-      closest = row.key.key;
+      closest = name;
     }
   }
   return closest;
+}
+
+std::string ClosestKey(std::string_view key) {
+  std::vector<std::string_view> keys;
+  for (const KeyRow& row : kKeyRows) keys.emplace_back(row.key.key);
+  return ClosestName(key, keys);
 }
 
 std::vector<ConfigKey> ConfigKeys() {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -164,9 +165,13 @@ std::map<std::string, std::string> ParseIni(std::string_view text,
                                             std::vector<std::string>& warnings,
                                             std::vector<std::string>* keys_as_written = nullptr);
 
-// The known key nearest to key by edit distance (letter case ignored, a swap
-// of two neighbours counting as one edit), when at most two edits and fewer
-// than half its letters apart; empty otherwise.
+// The one of names nearest to text by edit distance (letter case ignored, a
+// swap of two neighbours counting as one edit), when at most two edits and
+// fewer than half its letters apart; empty otherwise. The first of equally
+// near names wins.
+std::string ClosestName(std::string_view text, std::span<const std::string_view> names);
+
+// The known key nearest to key, as ClosestName finds it among the keys.
 std::string ClosestKey(std::string_view key);
 
 // "host" or "host:port" ("[v6-address]" or "[v6-address]:port" for IPv6):
