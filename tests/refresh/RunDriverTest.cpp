@@ -114,6 +114,12 @@ TEST_F(VeskRunTest, HelpAndVersionPrintWithoutARun) {
   const ProcessResult version = Vesk({"--version"});
   EXPECT_EQ(version.exit_code, 0);
   EXPECT_EQ(version.out, "vesk 2024.7.22.2151\n");
+  // Where --status looked for a file that is not there, and why there.
+  const ProcessResult status = Vesk({"--status"});
+  EXPECT_EQ(status.exit_code, 2);
+  EXPECT_TRUE(status.out.ends_with("\nLooked for status.json in " + home_.path() +
+                                   " (VESK_HOME=" + home_.path() + ")\n"))
+      << status.out;
   EXPECT_FALSE(home_.Exists("index.html"));
 }
 
