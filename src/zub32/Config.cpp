@@ -310,15 +310,21 @@ const KeyRow kKeyRows[] = {
      [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
        LoadText(raw, kDefaultProduct, ParseProduct, "3 to 16 letters and digits", config.product,
                 config, entry);
-       config.fetch_layers = config.fetch_layers || entry.source != ValueSource::kDefault;
      }},
     {{"LayerPath", "VESK_LAYER_PATH",
-      "path on the radar host the map layers are fetched under; they are fetched\n"
-      "      only when Product or LayerPath is set"},
+      "path on the radar host the map layers are fetched under, or off (no layer\n"
+      "      is fetched; put them into the program directory yourself)"},
      [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
-       LoadText(raw, kDefaultLayerPath, ParseLayerPath, "an absolute path of URL path segments",
-                config.layer_path, config, entry);
-       config.fetch_layers = config.fetch_layers || entry.source != ValueSource::kDefault;
+       config.fetch_layers = true;
+       if (raw && platform::AsciiLower(Trim(raw->text)) == "off") {
+         config.layer_path = kDefaultLayerPath;
+         config.fetch_layers = false;
+         entry.value = "off";
+         entry.source = raw->source;
+         return;
+       }
+       LoadText(raw, kDefaultLayerPath, ParseLayerPath,
+                "an absolute path of URL path segments or off", config.layer_path, config, entry);
      }},
     {{"FrameHosts", "VESK_FRAME_HOSTS",
       "comma-separated host[:port] the loop page may name frames on besides the\n"

@@ -108,10 +108,9 @@ struct Configuration {
   // The path on the radar host the map layers are fetched under, with a
   // leading and a trailing '/'.
   std::string layer_path = kDefaultLayerPath;
-  // Whether a run with a new frame fetches the map layers: only when Product
-  // or LayerPath holds a valid configured value, so that an installation
-  // that sets neither talks to its hosts exactly as it always has.
-  bool fetch_layers = false;
+  // Whether a run with a new frame fetches the map layers: unless LayerPath
+  // is off, for an installation that publishes them by other means.
+  bool fetch_layers = true;
   // Hosts besides the radar host the loop page may name frames on; a port
   // of 0 stands for the default port of the frame's scheme.
   std::vector<Endpoint> frame_hosts;
