@@ -158,21 +158,40 @@ CheckResult CheckBackground(const std::string& directory, const std::string& pro
 
 // Which layers are in place, where the runs fetch them; a missing one is
 // fetched by the next run with a new frame, so it is no problem.
-CheckResult CheckMapLayers(const std::string& directory, const zub32::Configuration& config) {
-  std::string present;
-  std::string missing;
+std::string IsoTime(std::chrono::system_clock::time_point when) {
+  return platform::FormatIsoLocal(
+      std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count());
+}
+
+// Each layer as it stands: present with its write time, or missing, and held
+// back after a failed fetch (the marker's time) until the retry is due, as
+// a run decides it at now.
+CheckResult CheckMapLayers(const std::string& directory, const zub32::Configuration& config,
+                           std::chrono::system_clock::time_point now) {
+  std::string text = "map layers (LayerPath " + EntryOf(config, "LayerPath").value + ", " +
+                     SourceOf(config, "LayerPath") + "): ";
+  CheckResult result;
   for (std::size_t layer = 0; layer < kMapLayers.size(); ++layer) {
     const std::string file = MapLayerFileName(config.product, layer);
-    std::string& list = platform::IsRegularEntry(directory + file) ? present : missing;
-    list += (list.empty() ? "" : ", ") + file;
+    if (layer > 0) text += "; ";
+    const std::optional<std::chrono::system_clock::time_point> written =
+        platform::IsRegularEntry(directory + file) ? platform::LastWriteTime(directory + file)
+                                                   : std::nullopt;
+    text += file + (written ? " present (" + IsoTime(*written) + ")" : " missing");
+    if (!written && !config.fetch_layers) result.warning = true;
+    const std::optional<std::chrono::system_clock::time_point> failed =
+        platform::LastWriteTime(directory + MapLayerAttemptFileName(file));
+    if (config.fetch_layers && failed && *failed <= now && now - *failed < kMapLayerRetryInterval) {
+      text += ", held back after a failed fetch at " + IsoTime(*failed) + " until " +
+              IsoTime(*failed + kMapLayerRetryInterval);
+      result.warning = true;
+    }
   }
-  std::string text = "map layers: ";
-  if (!present.empty()) text += present + " present";
-  if (!missing.empty()) {
-    text += (present.empty() ? "" : "; ") + missing +
-            " missing, fetched by the next run with a new frame from " + config.layer_path;
-  }
-  return {true, text};
+  text += config.fetch_layers ? "; a run with a new frame fetches each one missing or older than " +
+                                    std::to_string(kMapLayerMaxAge.count() / 24) + " days"
+                              : "; not fetched: the pages show none that is missing";
+  result.text = text;
+  return result;
 }
 
 CheckResult CheckFont(const zub32::Configuration& config) {
@@ -264,7 +283,7 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
   results.push_back(CheckSiteAddress(config));
   results.push_back(CheckSyslog(config));
   results.push_back(CheckBackground(program_dir, config.product));
-  if (config.fetch_layers) results.push_back(CheckMapLayers(program_dir, config));
+  results.push_back(CheckMapLayers(program_dir, config, std::chrono::system_clock::now()));
   results.push_back(CheckFont(config));
   const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                                std::chrono::system_clock::now().time_since_epoch())

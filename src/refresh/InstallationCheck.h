@@ -26,8 +26,9 @@ struct CheckResult {
 // Every check, in a fixed order: program directory, configuration (one
 // failure per malformed value and per unknown vesk.ini key), radar host (a
 // warning when it is left at its default, localhost), publishing host,
-// site address, syslog, background, map layers (when the runs fetch them),
-// font. program_dir ends in '/'; directory_origin says where it came from
+// site address, syslog, background, map layers (present with their dates,
+// missing, held back after a failed fetch), font. program_dir ends in '/'; directory_origin says
+// where it came from
 // ("VESK_HOME"); any other origin is the executable's directory, which
 // fails when it is a system directory.
 std::vector<CheckResult> CheckInstallation(const std::string& program_dir,

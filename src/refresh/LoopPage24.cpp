@@ -22,7 +22,7 @@ namespace refresh {
 
 namespace {
 
-constexpr int kSlotsPerDay = 288;
+using zub32::kSlotsPerDay;
 // Room for the head and tail, and for one rule and one div per archived file.
 constexpr std::size_t kFixedPartBytes = 4096;
 constexpr std::size_t kBytesPerArchivedFile = 400;
@@ -39,9 +39,8 @@ std::string OverlayName(platform::TDateTime day, int slot) {
 
 // Slots up to the current one were archived today; later slots can only hold
 // yesterday's pictures, so they are looked up under yesterday's weekday.
-platform::TDateTime ArchiveDay(int slot) {
-  const int current_slot = zub32::DaySlot(platform::Now());
-  return slot <= current_slot ? platform::Now() : platform::Now() - 1.0;
+platform::TDateTime ArchiveDay(platform::TDateTime now, int current_slot, int slot) {
+  return slot <= current_slot ? now : now - 1.0;
 }
 
 // A file counts as present when it is no directory and its last-write time
@@ -121,18 +120,23 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
     return Exists(packed_time) && IsFresh(packed_time);
   };
 
-  // The shown slots in slot order. A frame and its overlay are looked up
-  // under the same weekday, so that each picture is paired with the overlay
-  // of its own slot, whatever else the archive lacks.
+  // The slots are probed in slot order, as the console lines list them, and
+  // shown in time order. One reading of the clock gives the weekday of every
+  // slot and the current slot the order ends with, so that the two agree. A
+  // frame and its overlay are looked up under the same weekday, so that each
+  // picture is paired with the overlay of its own slot, whatever else the
+  // archive lacks.
   struct ShownSlot {
     std::string frame;
     std::string overlay;  // empty: none to show
     platform::TDateTime day;
     int slot;
   };
-  std::vector<ShownSlot> shown;
+  const platform::TDateTime now = platform::Now();
+  const int current_slot = zub32::DaySlot(now);
+  std::vector<std::optional<ShownSlot>> by_slot(kSlotsPerDay);
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
-    const platform::TDateTime day = ArchiveDay(slot);
+    const platform::TDateTime day = ArchiveDay(now, current_slot, slot);
     ShownSlot entry{FrameName(day, slot), OverlayName(day, slot), day, slot};
     if (!Exists(age_of(entry.frame))) {
       if (each_line) write_line(entry.frame + " Doesnt Exists!");
@@ -140,7 +144,11 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
     }
     if (!accepted(entry.frame)) continue;
     if (!accepted(entry.overlay)) entry.overlay.clear();
-    shown.push_back(std::move(entry));
+    by_slot[slot] = std::move(entry);
+  }
+  std::vector<ShownSlot> shown;
+  for (int slot : zub32::SlotsOldestFirst(current_slot)) {
+    if (by_slot[slot]) shown.push_back(std::move(*by_slot[slot]));
   }
 
   if (shown_slots != nullptr) {

@@ -30,9 +30,11 @@ using ConsoleSink = std::function<void(std::string_view)>;
 // Probes the 288 slots of archived frames and overlays in the working
 // directory and returns the page text. A slot is shown when its archived
 // frame is present and less than a day old; shown slots are numbered from 0
-// in slot order, and each one's overlay (same slot and weekday, when present
-// and fresh) and divs carry the same number. Reads the clock afresh for
-// every day slot, weekday, age and cache-buster. Prints two lines for each
+// in time order (zub32::SlotsOldestFirst: from the slot after the current
+// one, the day before's, around midnight to the current one), and each one's
+// overlay (same slot and weekday, when present and fresh) and divs carry the
+// same number. Reads the clock once for the current slot and the weekdays,
+// afresh for every age and cache-buster. Prints two lines for each
 // missing archived frame through write_line; with ArchiveLines::kSummary it
 // prints instead the single line "Archive: " + shown frames + " of 288
 // frames, " + overlays shown with them + " overlays". A frame that is present

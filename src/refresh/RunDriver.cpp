@@ -7,6 +7,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "overlay/Generate_SESOverlay.h"
@@ -59,7 +60,8 @@ void ReportRunFailure(RunContext& run, const std::exception& error) {
 // Takes the run lock in the program directory for the rest of the run. False
 // when another run holds it: a scheduler started this run while the last one
 // was still going, and this one leaves every file to it. A lock file that
-// cannot be made (a read-only directory) does not stop the run.
+// cannot be locked (a link or a directory at its name, a file system
+// without locks) does not stop the run.
 bool TakeRunLock(std::optional<platform::FileLock>& lock) {
   lock.emplace(platform::FileLock::TryExclusive(kLockFileName));
   switch (lock->GetState()) {
@@ -75,6 +77,16 @@ bool TakeRunLock(std::optional<platform::FileLock>& lock) {
   platform::WriteLine(std::string("Cannot lock ") + kLockFileName + " (" + lock->Reason() +
                       "); this run goes on without the lock.");
   return true;
+}
+
+// Why no file can be created in the program directory, or nullopt when one
+// can: an empty file is staged beside the lock file and discarded. The lock
+// file alone proves nothing, since one that exists is opened for reading.
+std::optional<std::string> FileCreationProblem() {
+  const platform::StagedFile probe =
+      platform::StagedFile::Write(kLockFileName, {}, platform::Flush::kLater);
+  if (probe.Reason().empty()) return std::nullopt;
+  return probe.ErrorNumber() != 0 ? platform::SystemErrorText(probe.ErrorNumber()) : probe.Reason();
 }
 
 // The files the run could not write are reported together once its steps
@@ -134,9 +146,17 @@ void PrintSummary(const RunContext& run, bool skipped, bool failed,
   }
 }
 
-// Names the option with the usage on standard error; nothing is run.
-int RefuseOption(const std::string& option) {
-  std::fputs(("vesk: unknown option \"" + option + "\"\n" + UsageText()).c_str(), stderr);
+// The options a first argument may be, and the one that may follow --check.
+constexpr std::string_view kFirstOptions[] = {"--check", "--status", "--help", "-h", "--version"};
+constexpr std::string_view kCheckOptions[] = {"--online"};
+
+// Names the option, and the known one it is likely a typo of, with the usage
+// on standard error; nothing is run.
+int RefuseOption(const std::string& option, std::span<const std::string_view> known) {
+  std::string text = "vesk: unknown option \"" + option + "\"";
+  const std::string closest = zub32::ClosestName(option, known);
+  if (!closest.empty()) text += "; did you mean " + closest + "?";
+  std::fputs((text + "\n" + UsageText()).c_str(), stderr);
   return kExitUsage;
 }
 
@@ -305,7 +325,7 @@ int RunMain(const std::vector<std::string>& arguments) {
   if (first != nullptr && arguments.front() == "--check") {
     const bool online = arguments.size() > 1 && arguments[1] == "--online";
     if (arguments.size() > 1 && !online && LooksLikeOption(arguments[1])) {
-      return RefuseOption(arguments[1]);
+      return RefuseOption(arguments[1], kCheckOptions);
     }
     return RunCheck(online);
   }
@@ -316,7 +336,7 @@ int RunMain(const std::vector<std::string>& arguments) {
   }
   // A mistyped option must not start a real run with the default delay.
   if (first != nullptr && LooksLikeOption(arguments.front())) {
-    return RefuseOption(arguments.front());
+    return RefuseOption(arguments.front(), kFirstOptions);
   }
   return Run(first);
 }
@@ -359,6 +379,25 @@ int Run(const char* first_parameter) {
         return kExitNoProgramDirectory;
       }
     }
+    zub32::GlobalSettings.ExceptionFileName = kExceptionFileName;
+    zub32::GlobalSettings.SelfName = kSelfName;
+    zub32::GlobalSettings.Version = kVersion;
+    zub32::GlobalSettings.EXEPath = zub32::GetEXEPath("");
+    // A directory this user cannot create files in would have every file of
+    // the run fail after all was fetched; nothing is fetched or written, and
+    // the syslog line tells whoever does not read the console.
+    if (const std::optional<std::string> problem = FileCreationProblem()) {
+      platform::WriteErrorLine("Cannot create a file in the program directory \"" +
+                               entered.directory + "\" (" + *problem +
+                               "); this run fetches nothing");
+      LoadRunConfiguration(run);
+      zub32::BeginRunReports(run.config.syslog);
+      zub32::tExceptionRec rec;
+      rec.Function = "Main()";
+      rec.Trace = run.Log.Trace;
+      zub32::PostExceptionSummary(rec);
+      return kExitNoProgramDirectory;
+    }
     if (!TakeRunLock(lock)) {
       PrintSummary(run, true, false, started);
       return 0;
@@ -369,10 +408,6 @@ int Run(const char* first_parameter) {
     if (lock->GetState() == platform::FileLock::State::kAcquired) {
       platform::RemoveStaleTemporaries(".", started_on_clock);
     }
-    zub32::GlobalSettings.ExceptionFileName = kExceptionFileName;
-    zub32::GlobalSettings.SelfName = kSelfName;
-    zub32::GlobalSettings.Version = kVersion;
-    zub32::GlobalSettings.EXEPath = zub32::GetEXEPath("");
     LoadRunConfiguration(run);
     // Each run's first report replaces the last run's; later failures of
     // this run leave it in place.
@@ -382,8 +417,8 @@ int Run(const char* first_parameter) {
     run.config.run_started = started;
     previous = ReadPreviousStatus();
     if (previous) run.not_before = previous->not_before;
-    // A run without the lock (a read-only directory) leaves no status: it
-    // could not tell its status from a concurrent run's.
+    // A run without the lock leaves no status: it could not tell its status
+    // from a concurrent run's.
     status_due = lock->GetState() == platform::FileLock::State::kAcquired;
 
     run.html_delay = ParseHtmlDelay(first_parameter);

@@ -15,9 +15,9 @@ namespace refresh {
 inline constexpr const char* kSelfName = "VESK";
 inline constexpr const char* kVersion = platform::kVeskVersion;
 inline constexpr const char* kExceptionFileName = "e!vesk.xml";
-// Exit code of a run whose program directory cannot be entered or, without
-// VESK_HOME, is a system directory; every run that gets going ends with 0,
-// failures included.
+// Exit code of a run whose program directory cannot be entered, holds no
+// file this user can create or, without VESK_HOME, is a system directory;
+// every run that gets going ends with 0, failures included.
 inline constexpr int kExitNoProgramDirectory = 2;
 // Exit code of a command line with an unknown option; nothing is run.
 inline constexpr int kExitUsage = 2;

@@ -543,11 +543,21 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
 }
 
 int RunStatusCommand() {
-  const std::string path = zub32::GetEXEPath("") + kStatusFileName;
+  const std::string directory = zub32::GetEXEPath("");
+  const std::string path = directory + kStatusFileName;
   const bool present = platform::EntryExists(path);
   const std::optional<std::string> text =
       present ? platform::ReadWholeFile(path, kMaxStatusFileBytes) : std::nullopt;
-  const StatusReport report = DescribeStatus(present, text, UnixNow());
+  StatusReport report = DescribeStatus(present, text, UnixNow());
+  // A missing file is often one looked for in the wrong place: a command
+  // line without the VESK_HOME of the runs.
+  if (!present) {
+    const std::optional<std::string> home = zub32::HomeFromEnvironment();
+    report.lines.push_back(std::string("Looked for ") + kStatusFileName + " in " + directory +
+                           (home ? " (" + std::string(zub32::kHomeVariable) + "=" + *home + ")"
+                                 : std::string(" (the executable's directory; ") +
+                                       zub32::kHomeVariable + " is not set)"));
+  }
   // The lines show addresses and messages a run took from the network.
   for (const std::string& line : report.lines)
     std::printf("%s\n", platform::ConsoleText(line).c_str());

@@ -278,8 +278,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
   return d[x.size()][y.size()];
 }
 
-// A key further from every known one is no typo of any of them.
-constexpr std::size_t kMaxKeyEdits = 2;
+// A name further from every known one is no typo of any of them.
+constexpr std::size_t kMaxTypoEdits = 2;
 
 struct KeyRow {
   ConfigKey key;
@@ -310,15 +310,21 @@ const KeyRow kKeyRows[] = {
      [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
        LoadText(raw, kDefaultProduct, ParseProduct, "3 to 16 letters and digits", config.product,
                 config, entry);
-       config.fetch_layers = config.fetch_layers || entry.source != ValueSource::kDefault;
      }},
     {{"LayerPath", "VESK_LAYER_PATH",
-      "path on the radar host the map layers are fetched under; they are fetched\n"
-      "      only when Product or LayerPath is set"},
+      "path on the radar host the map layers are fetched under, or off (no layer\n"
+      "      is fetched; put them into the program directory yourself)"},
      [](const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
-       LoadText(raw, kDefaultLayerPath, ParseLayerPath, "an absolute path of URL path segments",
-                config.layer_path, config, entry);
-       config.fetch_layers = config.fetch_layers || entry.source != ValueSource::kDefault;
+       config.fetch_layers = true;
+       if (raw && platform::AsciiLower(Trim(raw->text)) == "off") {
+         config.layer_path = kDefaultLayerPath;
+         config.fetch_layers = false;
+         entry.value = "off";
+         entry.source = raw->source;
+         return;
+       }
+       LoadText(raw, kDefaultLayerPath, ParseLayerPath,
+                "an absolute path of URL path segments or off", config.layer_path, config, entry);
      }},
     {{"FrameHosts", "VESK_FRAME_HOSTS",
       "comma-separated host[:port] the loop page may name frames on besides the\n"
@@ -380,17 +386,23 @@ const KeyRow kKeyRows[] = {
 
 }  // namespace
 
-std::string ClosestKey(std::string_view key) {
+std::string ClosestName(std::string_view text, std::span<const std::string_view> names) {
   std::string closest;
-  std::size_t best = kMaxKeyEdits + 1;
-  for (const KeyRow& row : kKeyRows) {
-    const std::size_t distance = EditDistance(key, row.key.key);
-    if (distance < best && 2 * distance < key.size()) {
+  std::size_t best = kMaxTypoEdits + 1;
+  for (const std::string_view name : names) {
+    const std::size_t distance = EditDistance(text, name);
+    if (distance < best && 2 * distance < text.size()) {
       best = distance;
-      closest = row.key.key;
+      closest = name;
     }
   }
   return closest;
+}
+
+std::string ClosestKey(std::string_view key) {
+  std::vector<std::string_view> keys;
+  for (const KeyRow& row : kKeyRows) keys.emplace_back(row.key.key);
+  return ClosestName(key, keys);
 }
 
 std::vector<ConfigKey> ConfigKeys() {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -111,10 +112,9 @@ struct Configuration {
   // The path on the radar host the map layers are fetched under, with a
   // leading and a trailing '/'.
   std::string layer_path = kDefaultLayerPath;
-  // Whether a run with a new frame fetches the map layers: only when Product
-  // or LayerPath holds a valid configured value, so that an installation
-  // that sets neither talks to its hosts exactly as it always has.
-  bool fetch_layers = false;
+  // Whether a run with a new frame fetches the map layers: unless LayerPath
+  // is off, for an installation that publishes them by other means.
+  bool fetch_layers = true;
   // Hosts besides the radar host the loop page may name frames on; a port
   // of 0 stands for the default port of the frame's scheme.
   std::vector<Endpoint> frame_hosts;
@@ -171,9 +171,13 @@ std::map<std::string, std::string> ParseIni(std::string_view text,
                                             std::vector<std::string>& warnings,
                                             std::vector<std::string>* keys_as_written = nullptr);
 
-// The known key nearest to key by edit distance (letter case ignored, a swap
-// of two neighbours counting as one edit), when at most two edits and fewer
-// than half its letters apart; empty otherwise.
+// The one of names nearest to text by edit distance (letter case ignored, a
+// swap of two neighbours counting as one edit), when at most two edits and
+// fewer than half its letters apart; empty otherwise. The first of equally
+// near names wins.
+std::string ClosestName(std::string_view text, std::span<const std::string_view> names);
+
+// The known key nearest to key, as ClosestName finds it among the keys.
 std::string ClosestKey(std::string_view key);
 
 // "host" or "host:port" ("[v6-address]" or "[v6-address]:port" for IPv6):

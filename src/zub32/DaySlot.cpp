@@ -39,6 +39,12 @@ int DaySlot(platform::TDateTime value) {
   return static_cast<int>(platform::MillisecondOfDay(value) / kMillisecondsPerSlot);
 }
 
+std::array<int, kSlotsPerDay> SlotsOldestFirst(int current_slot) {
+  std::array<int, kSlotsPerDay> slots{};
+  for (int k = 0; k < kSlotsPerDay; ++k) slots[k] = (current_slot + 1 + k) % kSlotsPerDay;
+  return slots;
+}
+
 std::string SlotTag(platform::TDateTime day, int slot) {
   const platform::FormatSettings& settings = platform::LocaleFormat();
   const platform::DateTimeParts parts = platform::DecodeDateTime(day);

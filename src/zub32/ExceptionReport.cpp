@@ -225,6 +225,8 @@ void PostRunSyslogLine(std::int32_t code, const std::string& message_text) {
   }
 }
 
+void PostExceptionSummary(const tExceptionRec& Rec) { PostSummary(SummaryLine(Rec, "")); }
+
 void BeginRunReports(const SyslogSetting& syslog) {
   Reports() = RunReports();
   Reports().syslog = syslog;

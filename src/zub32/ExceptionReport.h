@@ -33,6 +33,10 @@ const ReportOutcome& LastReportOutcome();
 // its Syslog setting says (none before a run begins, or with the default).
 void BeginRunReports(const SyslogSetting& syslog = {});
 
+// Posts the summary line of a failure for which no report is written, as
+// SaveExceptionRecAsXML posts it after the report; File="" names none.
+void PostExceptionSummary(const tExceptionRec& Rec);
+
 // Sends a syslog line of the run's own (code and message, after the usual
 // prefix) as the run's Syslog setting says, the way a report's summary goes.
 void PostRunSyslogLine(std::int32_t code, const std::string& message);

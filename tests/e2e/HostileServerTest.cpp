@@ -1009,6 +1009,9 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
         "127.0.0.1:" + std::to_string(hosts.publish().Port());
     options.environment["VESK_READ_TIMEOUT"] = std::to_string(kReadTimeoutMs);
     options.environment["VESK_REQUEST_DEADLINE"] = std::to_string(deadline_seconds);
+    // The answers under test are the loop page's, the frames' and the feed's;
+    // the one scenario about the layers turns them on again.
+    options.environment["VESK_LAYER_PATH"] = "off";
     other_port_ = hosts.other().Port();
     for (const auto& [name, value] : GetParam().environment)
       options.environment[name] = AtOther(value, other_port_);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
+#include "support/SlotTag.h"
 #include "support/TempDir.h"
 #include "support/TestText.h"
 #include "support/UdpListener.h"
@@ -80,8 +82,24 @@ TEST_F(MonitoringRunTest, FrozenSourceTurnsStaleAfterStaleAfterAndIsAnnouncedOnc
   testing_support::UdpListener listener;
   const std::string syslog = "127.0.0.1:" + std::to_string(listener.port());
 
+  // An archive that wraps past midnight, whatever the clock: a slot of the
+  // day before, later in the day than now, goes before one of ten minutes ago.
+  const std::time_t now_seconds = std::chrono::system_clock::to_time_t(now);
+  const std::string older = "Image-" + testing_support::SlotTag(now_seconds - 86400 + 900);
+  const std::string newer = "Image-" + testing_support::SlotTag(now_seconds - 600) + ".png";
+  home_.Write(older + ".png", "day before");
+  home_.Write(newer, "ten minutes ago");
+  const auto file_now = std::filesystem::file_time_type::clock::now();
+  std::filesystem::last_write_time(home_.File(older + ".png"), file_now - std::chrono::hours(23));
+  std::filesystem::last_write_time(home_.File(newer), file_now - std::chrono::minutes(10));
+
   const ProcessResult fresh = Vesk(sim.HostPort(), syslog);
   EXPECT_FALSE(HasLine(fresh, "Radar source stale")) << fresh.out;
+  for (const char* file : {"index24.html", "status.json"}) {
+    const std::string text = home_.Read(file);
+    EXPECT_LT(text.find(older), text.find(newer)) << file << ": " << older << " " << newer;
+    EXPECT_NE(text.find(newer), std::string::npos) << file;
+  }
   EXPECT_NE(home_.Read("status.json").find("\"stale\": false"), std::string::npos);
   EXPECT_TRUE(listener.ReceiveAll().empty());
 

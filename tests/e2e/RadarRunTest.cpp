@@ -380,8 +380,14 @@ TEST_F(RadarRunTest, SavesExactlyTheFramesThePageNames) {
   std::vector<std::string> requested = source.NewTargets();
   requested.erase(std::remove(requested.begin(), requested.end(), "/ses/sysinfo.json"),
                   requested.end());
-  EXPECT_EQ(requested, (std::vector<std::string>{kLoopPath, FrameAddress(3), FrameAddress(4),
-                                                 FrameAddress(5), FrameAddress(6)}));
+  // Then the map layers, by default from the product's default path.
+  std::vector<std::string> expected_requests = {kLoopPath, FrameAddress(3), FrameAddress(4),
+                                                FrameAddress(5), FrameAddress(6)};
+  for (const char* layer : {"background", "topography", "locations", "range"}) {
+    expected_requests.push_back("/products/radar_transparencies/IDR641." + std::string(layer) +
+                                ".png");
+  }
+  EXPECT_EQ(requested, expected_requests);
   for (const std::string& head : source.Heads()) {
     EXPECT_NE(head.find("\r\nUser-Agent: " + std::string(kUserAgent) + "\r\n"), std::string::npos)
         << head;

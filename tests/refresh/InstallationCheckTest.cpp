@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 
 #include "platform/Bitmap.h"
 #include "platform/BmpCodec.h"
+#include "platform/DateTime.h"
 #include "support/FindProgram.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
@@ -78,7 +80,7 @@ TEST(InstallationCheckTest, GoodDirectoryPassesEveryCheck) {
   dir.Write("vesk.ini", "RadarHost=127.0.0.1:8080\nPublishHost=localhost\nSyslog=off\n");
   const std::vector<CheckResult> results =
       CheckInstallation(dir.path(), "VESK_HOME", Load(dir, {}));
-  ASSERT_EQ(results.size(), 8u);
+  ASSERT_EQ(results.size(), 9u);
   for (const CheckResult& result : results) EXPECT_TRUE(result.ok) << result.text;
   EXPECT_EQ(Find(results, "site address").text,
             "site address https://localhost/vesk (default): the pages' picture addresses start "
@@ -174,16 +176,45 @@ TEST(InstallationCheckTest, ProductNamesTheBackgroundAndTheLayersPresent) {
   TempDir dir;
   WriteBackground(dir, 512, 512);
   std::filesystem::rename(dir.File("IDR641.background.bmp"), dir.File("IDR023.background.bmp"));
-  dir.Write("IDR023.topography.png", "a layer");
+  // Whole seconds, as the line shows them.
+  const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+  const auto iso = [](std::chrono::system_clock::time_point when) {
+    return platform::FormatIsoLocal(std::chrono::system_clock::to_time_t(when));
+  };
+  const auto write = [&dir](const std::string& name, std::chrono::system_clock::time_point when) {
+    dir.Write(name, "a layer");
+    std::filesystem::last_write_time(dir.File(name), std::chrono::file_clock::from_sys(when));
+  };
+  write("IDR023.topography.png", now - std::chrono::hours(200));
+  write("IDR023.topography.png.failed", now - std::chrono::hours(1));  // held back
+  write("IDR023.locations.png.failed", now - std::chrono::hours(24));  // due again
+  write("IDR023.range.png.failed", now + std::chrono::hours(1));       // clock set back: due
   const std::vector<CheckResult> results =
       CheckInstallation(dir.path(), "VESK_HOME", Load(dir, {{"VESK_PRODUCT", "IDR023"}}));
   EXPECT_TRUE(Find(results, "background IDR023.background.bmp: valid bitmap").ok);
   const CheckResult layers = Find(results, "map layers");
   EXPECT_TRUE(layers.ok);
+  EXPECT_TRUE(layers.warning);
   EXPECT_EQ(layers.text,
-            "map layers: IDR023.topography.png present; IDR023.background.png, "
-            "IDR023.locations.png, IDR023.range.png missing, fetched by the next run with a new "
-            "frame from /products/radar_transparencies/");
+            "map layers (LayerPath /products/radar_transparencies/, default): "
+            "IDR023.background.png missing; IDR023.topography.png present (" +
+                iso(now - std::chrono::hours(200)) + "), held back after a failed fetch at " +
+                iso(now - std::chrono::hours(1)) + " until " + iso(now + std::chrono::hours(23)) +
+                "; IDR023.locations.png missing; IDR023.range.png missing; a run with a new frame "
+                "fetches each one missing or older than 7 days");
+
+  // Off: nothing is held back, and a missing layer is worth a look.
+  const CheckResult off =
+      Find(CheckInstallation(dir.path(), "VESK_HOME",
+                             Load(dir, {{"VESK_PRODUCT", "IDR023"}, {"VESK_LAYER_PATH", "off"}})),
+           "map layers");
+  EXPECT_TRUE(off.ok && off.warning);
+  EXPECT_EQ(off.text,
+            "map layers (LayerPath off, environment): IDR023.background.png missing; "
+            "IDR023.topography.png present (" +
+                iso(now - std::chrono::hours(200)) +
+                "); IDR023.locations.png missing; IDR023.range.png missing; not "
+                "fetched: the pages show none that is missing");
 }
 
 TEST(InstallationCheckTest, BackgroundMissingOrTooSmallForTheText) {
@@ -276,7 +307,7 @@ TEST_F(InstallationCheckCommandTest, GoodConfigurationExitsZeroAndTouchesNothing
   const ProcessResult result = Check();
   EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
   const std::vector<std::string> lines = result.OutLines();
-  ASSERT_EQ(lines.size(), 9u) << result.out;
+  ASSERT_EQ(lines.size(), 10u) << result.out;
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
     EXPECT_EQ(lines[i].rfind("ok    ", 0), 0u) << lines[i];
   }

@@ -82,7 +82,9 @@ class LoopPage24Test : public ::testing::Test {
     LoopPage24Inputs inputs{"VESK", "2024.7.22.2151", PageAddresses::ForPublishHost("example.org"),
                             333};
     inputs.archive_lines = archive_lines;
-    return BuildLoopPage24(inputs, [this](std::string_view line) { console_.emplace_back(line); });
+    shown_.clear();
+    return BuildLoopPage24(
+        inputs, [this](std::string_view line) { console_.emplace_back(line); }, &shown_);
   }
 
   bool Printed(const std::string& line) const {
@@ -93,6 +95,7 @@ class LoopPage24Test : public ::testing::Test {
   testing_support::TempDir dir_;
   TDateTime now_ = 0;
   std::vector<std::string> console_;
+  std::vector<ShownArchiveSlot> shown_;  // what status.json and the viewer get
 };
 
 // The page of a directory without archive, as listed line by line.
@@ -229,8 +232,9 @@ TEST_F(LoopPage24Test, EmptyDirectoryGivesListedPageAndReportsEveryFrame) {
 }
 
 // Slot 150 is the current one: slots after it are looked up under Sunday's
-// tag. Shown slots are numbered in slot order, and each one's overlay rule
-// and both divs carry its number, whatever the archive lacks.
+// tag. Shown slots are numbered in time order, Sunday's first, and each
+// one's overlay rule and both divs carry its number, whatever the archive
+// lacks.
 TEST_F(LoopPage24Test, PairsEachShownSlotWithTheOverlayOfItsOwnSlot) {
   const TDateTime now = now_;
   Archive("Image-MO000.png", now - 2 * kMinute);
@@ -263,10 +267,10 @@ TEST_F(LoopPage24Test, PairsEachShownSlotWithTheOverlayOfItsOwnSlot) {
   EXPECT_EQ(
       rules,
       (std::vector<std::string>{
-          "      .weather-box0 Image-MO000.png?", "      .weather-box1 Image-MO002.png?",
-          "      .weather-box2 Image-MO004.png?", "      .weather-box3 Image-SU151.png?",
-          "      .sesoverlay-box0 SESOverlay-MO000", "      .sesoverlay-box2 SESOverlay-MO004",
-          "      .sesoverlay-box3 SESOverlay-SU151"}));
+          "      .weather-box0 Image-SU151.png?", "      .weather-box1 Image-MO000.png?",
+          "      .weather-box2 Image-MO002.png?", "      .weather-box3 Image-MO004.png?",
+          "      .sesoverlay-box0 SESOverlay-SU151", "      .sesoverlay-box1 SESOverlay-MO000",
+          "      .sesoverlay-box3 SESOverlay-MO004"}));
   EXPECT_EQ(divs, (std::vector<std::string>{
                       "class=\"weather-box0\"></div>", "class=\"weather-box1\"></div>",
                       "class=\"weather-box2\"></div>", "class=\"weather-box3\"></div>",
@@ -278,12 +282,12 @@ TEST_F(LoopPage24Test, PairsEachShownSlotWithTheOverlayOfItsOwnSlot) {
 
   // One rule, fully: frames sit above overlays.
   const std::string buster = "07/22/2412:30:00";  // the C locale's, blanks removed
-  const auto overlay = std::find(lines.begin(), lines.end(), "      .sesoverlay-box3");
+  const auto overlay = std::find(lines.begin(), lines.end(), "      .sesoverlay-box0");
   ASSERT_LE(overlay + 13, lines.end());
   EXPECT_EQ(
       std::vector<std::string>(overlay, overlay + 13),
       (std::vector<std::string>{
-          "      .sesoverlay-box3", "      {", "        z-index:1;", "        position:absolute;",
+          "      .sesoverlay-box0", "      {", "        z-index:1;", "        position:absolute;",
           "        background:url(\"https://example.org/vesk/SESOverlay-SU151.bmp?foo=" + buster +
               "\") no-repeat;",
           "        display:none;", "        overflow:hidden;", "        height:600px;",
@@ -315,8 +319,19 @@ TEST_F(LoopPage24Test, FullArchiveShowsEverySlot) {
   EXPECT_TRUE(console_.empty());
   const std::vector<std::string> lines = SplitAt(page, "\r\n", true);
   EXPECT_EQ(lines.size(), 67u + 2 * 288 * 13 + 11 + 2 * 288 + 38);
+  // From the slot after the current one, around midnight, to the current one.
+  EXPECT_NE(lines[67 + 4].find("/vesk/Image-SU151.png?foo="), std::string::npos);
+  EXPECT_NE(lines[67 + 136 * 13 + 4].find("/vesk/Image-SU287.png?foo="), std::string::npos);
+  EXPECT_NE(lines[67 + 137 * 13 + 4].find("/vesk/Image-MO000.png?foo="), std::string::npos);
   EXPECT_EQ(lines[67 + 287 * 13], "      .weather-box287");
-  EXPECT_NE(lines[67 + 287 * 13 + 4].find("/vesk/Image-SU287.png?foo="), std::string::npos);
+  EXPECT_NE(lines[67 + 287 * 13 + 4].find("/vesk/Image-MO150.png?foo="), std::string::npos);
+  EXPECT_NE(lines[67 + 288 * 13 + 287 * 13 + 4].find("/vesk/SESOverlay-MO150.bmp?foo="),
+            std::string::npos);
+  ASSERT_EQ(shown_.size(), 288u);
+  for (std::size_t k = 1; k < shown_.size(); ++k) {
+    EXPECT_EQ(shown_[k].slot_start - shown_[k - 1].slot_start, 300) << shown_[k].tag;
+  }
+  EXPECT_EQ(shown_.back().tag, "MO150");
   EXPECT_EQ(lines[67 + 288 * 13 + 287 * 13], "      .sesoverlay-box287");
   EXPECT_EQ(lines[67 + 2 * 288 * 13 + 11 + 288 + 287],
             "      <div id=\"myDivSES287\" class=\"sesoverlay-box287\"></div>");
@@ -331,7 +346,14 @@ TEST_F(LoopPage24Test, SlotBoundariesOfTheDay) {
   Archive("Image-MO000.png", now_ - 2 * kSecond);
   Archive("Image-SU001.png", now_ - 1.0 + 5 * kMinute);
   Archive("Image-SU287.png", now_ - 5 * kMinute);
-  Assemble();
+  const std::string first = Assemble();
+  // Yesterday's slots come first, Monday's first slot last.
+  std::vector<std::string> order;
+  for (const ShownArchiveSlot& slot : shown_) order.push_back(slot.tag);
+  EXPECT_EQ(order, (std::vector<std::string>{"SU001", "SU287", "MO000"}));
+  EXPECT_LT(shown_[1].slot_start, shown_[2].slot_start);
+  EXPECT_LT(first.find("Image-SU001.png?"), first.find("Image-SU287.png?"));
+  EXPECT_LT(first.find("Image-SU287.png?"), first.find("Image-MO000.png?"));
   std::vector<std::string> missing_rules(console_.begin(), console_.begin() + 285);
   EXPECT_EQ(missing_rules.front(), "Image-SU002.png Doesnt Exists!");
   EXPECT_EQ(missing_rules.back(), "Image-SU286.png Doesnt Exists!");

@@ -114,26 +114,41 @@ TEST_F(VeskRunTest, HelpAndVersionPrintWithoutARun) {
   const ProcessResult version = Vesk({"--version"});
   EXPECT_EQ(version.exit_code, 0);
   EXPECT_EQ(version.out, "vesk 2024.7.22.2151\n");
+  // Where --status looked for a file that is not there, and why there.
+  const ProcessResult status = Vesk({"--status"});
+  EXPECT_EQ(status.exit_code, 2);
+  EXPECT_TRUE(status.out.ends_with("\nLooked for status.json in " + home_.path() +
+                                   " (VESK_HOME=" + home_.path() + ")\n"))
+      << status.out;
   EXPECT_FALSE(home_.Exists("index.html"));
 }
 
 // A first argument meant as an option but unknown is refused before
-// anything is written or sent; a signed number or a word stays a delay, and
-// only the first argument counts.
+// anything is written or sent, with the known option it is near to; a signed
+// number or a word stays a delay, and only the first argument counts.
 TEST_F(VeskRunTest, UnknownOptionsAreRefusedAndDelaysAreNot) {
-  const std::pair<std::vector<std::string>, const char*> kRows[] = {
-      {{"--chek"}, nullptr},
-      {{"--"}, nullptr},
-      {{"-x"}, nullptr},
-      {{"--help2"}, nullptr},
-      {{"-check"}, nullptr},
-      {{"--check", "--onlne"}, nullptr},
-      {{"-5"}, "HTML delay: -5ms (Param1)"},
-      {{"-"}, "HTML delay: 333ms (Param1)"},
-      {{"+7", "--chek"}, "HTML delay: 7ms (Param1)"},
-      {{"abc"}, "HTML delay: 333ms (Param1)"},
+  struct Row {
+    std::vector<std::string> args;
+    const char* first_line;  // a run's, or nullptr for a refusal
+    const char* suggestion;  // the refusal's, or empty
   };
-  for (const auto& [args, first_line] : kRows) {
+  const Row kRows[] = {
+      {{"--chek"}, nullptr, "--check"},
+      {{"--"}, nullptr, ""},
+      {{"-x"}, nullptr, ""},  // one edit from -h, but half its letters
+      {{"--help2"}, nullptr, "--help"},
+      {{"-check"}, nullptr, "--check"},
+      {{"--stauts"}, nullptr, "--status"},  // two letters swapped
+      {{"--STATUS"}, nullptr, "--status"},
+      {{"--online"}, nullptr, ""},  // only after --check
+      {{"--verbose"}, nullptr, ""},
+      {{"--check", "--onlne"}, nullptr, "--online"},
+      {{"-5"}, "HTML delay: -5ms (Param1)", ""},
+      {{"-"}, "HTML delay: 333ms (Param1)", ""},
+      {{"+7", "--chek"}, "HTML delay: 7ms (Param1)", ""},
+      {{"abc"}, "HTML delay: 333ms (Param1)", ""},
+  };
+  for (const auto& [args, first_line, suggestion] : kRows) {
     for (const auto& entry : std::filesystem::directory_iterator(home_.path())) {
       std::filesystem::remove_all(entry);
     }
@@ -141,7 +156,9 @@ TEST_F(VeskRunTest, UnknownOptionsAreRefusedAndDelaysAreNot) {
     if (first_line == nullptr) {
       EXPECT_EQ(result.exit_code, kExitUsage) << args[0];
       EXPECT_EQ(result.out, "") << args[0];
-      EXPECT_EQ(result.err, "vesk: unknown option \"" + args.back() + "\"\n" + UsageText())
+      const std::string hint = *suggestion ? std::string("; did you mean ") + suggestion + "?" : "";
+      EXPECT_EQ(result.err,
+                "vesk: unknown option \"" + args.back() + "\"" + hint + "\n" + UsageText())
           << args.back();
       EXPECT_TRUE(std::filesystem::is_empty(home_.path())) << args[0];
     } else {

@@ -54,6 +54,7 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(Entry(config, "SiteAddress").value, "https://localhost/vesk");
   EXPECT_EQ(config.product, "IDR641");
   EXPECT_EQ(config.layer_path, "/products/radar_transparencies/");
+  EXPECT_TRUE(config.fetch_layers);
   EXPECT_EQ(config.radar_host.scheme, "http");
   EXPECT_EQ(config.tls_ca_file, "");
   EXPECT_EQ(config.archive_lines, ArchiveLines::kEach);
@@ -311,6 +312,13 @@ TEST(ConfigTest, ProductAndLayerPathForms) {
   EXPECT_EQ(config.warnings[0],
             "VESK_PRODUCT: \"I\" is not 3 to 16 letters and digits; using the default IDR641");
   EXPECT_NE(config.warnings[1].find("VESK_LAYER_PATH"), std::string::npos) << config.warnings[1];
+  EXPECT_TRUE(config.fetch_layers);  // a malformed path keeps the default
+  // Off in any case turns the fetch off, for layers published by other means.
+  config = Load(dir, {{"VESK_LAYER_PATH", " OFF "}});
+  EXPECT_FALSE(config.fetch_layers);
+  EXPECT_TRUE(config.warnings.empty());
+  EXPECT_EQ(Entry(config, "LayerPath").value, "off");
+  EXPECT_EQ(Entry(config, "LayerPath").source, ValueSource::kEnvironment);
 }
 
 TEST(ConfigTest, UnreadableFileIsReported) {
