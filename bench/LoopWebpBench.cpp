@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "picture/PngDecoder.h"
 #include "platform/FileSystem.h"
-#include "platform/PngDecoder.h"
 #include "refresh/LoopPicture.h"
 #include "refresh/MapLayers.h"
 
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
   std::string size;
   try {
     const std::optional<std::string> newest = platform::ReadWholeFile("Image0.png");
-    const platform::RgbaImage frame = platform::DecodePng(newest ? *newest : "");
+    const picture::RgbaImage frame = picture::DecodePng(newest ? *newest : "");
     size = std::to_string(frame.width) + "x" + std::to_string(frame.height);
   } catch (const std::exception& failure) {
     Usage(std::string("no frame to measure: ") + failure.what());

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Bitmap.h"
-#include "platform/BmpCodec.h"
+#include "picture/Bitmap.h"
+#include "picture/BmpCodec.h"
 #include "platform/Exceptions.h"
 
 namespace {
@@ -21,20 +21,20 @@ constexpr int kFuzzMaxDimension = 1024;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  platform::Bitmap bitmap(1, 1, 24);
+  picture::Bitmap bitmap(1, 1, 24);
   try {
-    bitmap = platform::DecodeBmp(bytes, kFuzzMaxDimension);
+    bitmap = picture::DecodeBmp(bytes, kFuzzMaxDimension);
   } catch (const platform::EInvalidGraphic&) {
     return 0;
   }
-  const std::string saved = platform::EncodeBmp(bitmap);
-  const platform::Bitmap reloaded = platform::DecodeBmp(saved, kFuzzMaxDimension);
-  if (!(reloaded == bitmap) || platform::EncodeBmp(reloaded) != saved) __builtin_trap();
+  const std::string saved = picture::EncodeBmp(bitmap);
+  const picture::Bitmap reloaded = picture::DecodeBmp(saved, kFuzzMaxDimension);
+  if (!(reloaded == bitmap) || picture::EncodeBmp(reloaded) != saved) __builtin_trap();
 
   // Painting reaches every pixel format's write path, partly off the picture.
   bitmap.FillRect(-2, bitmap.Height() / 2, bitmap.Width() / 2 + 3, bitmap.Height() + 2,
-                  platform::kWhite);
-  bitmap.PaintPixel(bitmap.Width() - 1, 0, platform::kBlack);
+                  picture::kWhite);
+  bitmap.PaintPixel(bitmap.Width() - 1, 0, picture::kBlack);
   for (int y = 0; y < bitmap.Height(); ++y) {
     (void)bitmap.PixelColor(bitmap.Width() - 1, y);
   }

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "picture/PngDecoder.h"
 #include "platform/Exceptions.h"
-#include "platform/PngDecoder.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ constexpr int kFuzzMaxDimension = 1024;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   try {
-    const platform::RgbaImage image = platform::DecodePng(bytes, kFuzzMaxDimension);
+    const picture::RgbaImage image = picture::DecodePng(bytes, kFuzzMaxDimension);
     if (image.pixels.size() != static_cast<std::size_t>(image.width) * image.height * 4) {
       std::abort();
     }

@@ -8,7 +8,7 @@
 #include "overlay/OverlayPicture.h"
 #include "overlay/OverlayRing.h"
 #include "overlay/StationFeed.h"
-#include "platform/Bitmap.h"
+#include "picture/Bitmap.h"
 #include "platform/Console.h"
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
@@ -26,7 +26,7 @@ namespace {
 // then the picture and the client are released where they were made.
 class ExitSteps {
  public:
-  ExitSteps(zub32::tLogRec& log, std::optional<platform::Bitmap>& bitmap,
+  ExitSteps(zub32::tLogRec& log, std::optional<picture::Bitmap>& bitmap,
             std::optional<http::TIdHTTP>& client)
       : log_(log), bitmap_(bitmap), client_(client) {}
   ~ExitSteps() {
@@ -39,7 +39,7 @@ class ExitSteps {
 
  private:
   zub32::tLogRec& log_;
-  std::optional<platform::Bitmap>& bitmap_;
+  std::optional<picture::Bitmap>& bitmap_;
   std::optional<http::TIdHTTP>& client_;
 };
 
@@ -52,7 +52,7 @@ bool Generate_SESOverlay(const zub32::Configuration& config) {
   // Lowered again after the exit steps, however the routine is left.
   zub32::CallDepthScope depth;
   std::optional<http::TIdHTTP> client;
-  std::optional<platform::Bitmap> bitmap;
+  std::optional<picture::Bitmap> bitmap;
   ExitSteps exit_steps(Log, bitmap, client);
   bool drawn = false;
   try {

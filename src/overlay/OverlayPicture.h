@@ -6,8 +6,8 @@
 #include <string>
 
 #include "overlay/StationFeed.h"
-#include "platform/Bitmap.h"
-#include "platform/TextRenderer.h"
+#include "picture/Bitmap.h"
+#include "picture/TextRenderer.h"
 
 namespace overlay {
 
@@ -34,20 +34,20 @@ inline constexpr const char* kWindLabel = "WIND: ";
 
 // The face of all three lines: the default face asked for in bold at 10
 // points, or the configured font file.
-platform::FontRequest OverlayFont(const std::string& font_file);
+picture::FontRequest OverlayFont(const std::string& font_file);
 
 // The product's background as loaded, in its own size and format, announced
 // with "BMP loaded from IDR641.background.bmp."; when no entry of that name
 // exists, "IDR641.background.bmp is missing." and a new white picture.
 // Throws the codec's errors for a background that cannot be read or is not
 // a valid bitmap, and EOSError when the console cannot be written.
-platform::Bitmap LoadBackground(const std::string& product);
+picture::Bitmap LoadBackground(const std::string& product);
 
 // Draws the time stamp, "TEMP: " + temperature and "WIND: " + wind in
 // black on white cells. Text outside the picture is clipped, so a picture
 // of 418 rows or fewer shows none of it.
-void DrawStationLines(platform::Bitmap& bitmap, const std::string& stamp, const StationInfo& info,
-                      const platform::FontRequest& font);
+void DrawStationLines(picture::Bitmap& bitmap, const std::string& stamp, const StationInfo& info,
+                      const picture::FontRequest& font);
 
 // The archived overlay of a slot: exe_path + "SESOverlay-" + tag + ".bmp".
 std::string OverlayName(const std::string& exe_path, const std::string& slot_tag);

@@ -1,6 +1,6 @@
 #include "overlay/OverlayRing.h"
 
-#include "platform/BmpCodec.h"
+#include "picture/BmpCodec.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "zub32/TextFiles.h"
@@ -47,19 +47,19 @@ void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_n
   if (!result.ok()) zub32::NoteWriteFailure(result.reason());
 }
 
-void SaveOverlayAndRotateRing(const platform::Bitmap& overlay, const std::string& exe_path,
+void SaveOverlayAndRotateRing(const picture::Bitmap& overlay, const std::string& exe_path,
                               const std::string& overlay_name) {
   platform::StagedBatch batch;
   platform::StagedFile& archived =
-      batch.Add(platform::StageBmpFile(overlay, overlay_name, platform::Flush::kLater));
+      batch.Add(picture::StageBmpFile(overlay, overlay_name, platform::Flush::kLater));
   // Without the archived overlay there is nothing to turn the ring with.
-  if (!archived.Reason().empty()) platform::CommitBmpFile(archived, overlay_name);
+  if (!archived.Reason().empty()) picture::CommitBmpFile(archived, overlay_name);
   // Member 0 is a copy, so that the archived overlay stays a file of its
   // own; it is written from the picture rather than read back.
   platform::StagedFile& newest = batch.Add(
-      platform::StageBmpFile(overlay, exe_path + RingMemberName(0), platform::Flush::kLater));
+      picture::StageBmpFile(overlay, exe_path + RingMemberName(0), platform::Flush::kLater));
   batch.FlushAll();
-  platform::CommitBmpFile(archived, overlay_name);
+  picture::CommitBmpFile(archived, overlay_name);
   RotateOverlayRing(exe_path, overlay_name, std::move(newest));
 }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/Bitmap.h"
+#include "picture/Bitmap.h"
 #include "platform/FileSystem.h"
 
 namespace overlay {
@@ -33,7 +33,7 @@ void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_n
 // either is renamed; the overlay is put in place first. Throws EFCreateError
 // `Cannot create file "<overlay_name>". <reason>` when the overlay cannot be
 // saved, and then nothing changes; otherwise as RotateOverlayRing.
-void SaveOverlayAndRotateRing(const platform::Bitmap& overlay, const std::string& exe_path,
+void SaveOverlayAndRotateRing(const picture::Bitmap& overlay, const std::string& exe_path,
                               const std::string& overlay_name);
 
 }  // namespace overlay

@@ -9,14 +9,14 @@
 #include "http/TIdHTTP.h"
 #include "overlay/OverlayPicture.h"
 #include "overlay/StationFeed.h"
-#include "platform/Bitmap.h"
-#include "platform/BmpCodec.h"
+#include "picture/Bitmap.h"
+#include "picture/BmpCodec.h"
+#include "picture/TextRenderer.h"
 #include "platform/Console.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/HostLookup.h"
-#include "platform/TextRenderer.h"
 #include "platform/TlsSocket.h"
 #include "platform/Udp.h"
 #include "refresh/MapLayers.h"
@@ -139,7 +139,7 @@ CheckResult CheckBackground(const std::string& directory, const std::string& pro
                        "station text on a plain white picture"};
   }
   try {
-    const platform::Bitmap bitmap = platform::LoadBmpFile(path, overlay::kMaxBackgroundPixelBytes);
+    const picture::Bitmap bitmap = picture::LoadBmpFile(path, overlay::kMaxBackgroundPixelBytes);
     const std::string size = std::to_string(bitmap.Width()) + " x " +
                              std::to_string(bitmap.Height()) + ", " +
                              std::to_string(bitmap.BitCount()) + " bits per pixel";
@@ -195,10 +195,10 @@ CheckResult CheckMapLayers(const std::string& directory, const zub32::Configurat
 }
 
 CheckResult CheckFont(const zub32::Configuration& config) {
-  const platform::FontRequest request = overlay::OverlayFont(config.font);
+  const picture::FontRequest request = overlay::OverlayFont(config.font);
   const std::string subject = "font (" + SourceOf(config, "Font") + "): ";
   try {
-    const std::string& file = platform::TextRenderer::For(request).FontFile();
+    const std::string& file = picture::TextRenderer::For(request).FontFile();
     if (!request.file.empty()) return {true, subject + file};
     return {true, subject + file + ", fontconfig's choice for \"" + request.face + "\"" +
                       (request.bold ? " bold" : "")};

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "overlay/StationFeed.h"
-#include "platform/BmpCodec.h"
+#include "picture/BmpCodec.h"
+#include "picture/PngDecoder.h"
+#include "picture/WebpAnimation.h"
 #include "platform/Console.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
-#include "platform/PngDecoder.h"
-#include "platform/WebpAnimation.h"
 #include "refresh/FrameLinks.h"
 #include "refresh/MapLayers.h"
 #include "refresh/RunStatus.h"
@@ -50,11 +50,11 @@ void NoteLine(const std::string& text, const std::string& reason) {
 }
 
 // The decoded PNG picture in a file; throws naming the file.
-platform::RgbaImage LoadPng(const std::string& file) {
+picture::RgbaImage LoadPng(const std::string& file) {
   const std::optional<std::string> bytes = platform::ReadWholeFile(file, kMaxInputBytes);
   if (!bytes) throw platform::EFOpenError(file + " cannot be read");
   try {
-    return platform::DecodePng(*bytes, platform::kMaxDimension, kMaxPixelBytes);
+    return picture::DecodePng(*bytes, picture::kMaxDimension, kMaxPixelBytes);
   } catch (const platform::Exception& error) {
     throw platform::EInvalidGraphic(file + ": " + std::string(error.what()));
   }
@@ -62,7 +62,7 @@ platform::RgbaImage LoadPng(const std::string& file) {
 
 // The picture of a map layer, or nullopt, with one line naming the file, for
 // one that is missing or does not decode: the animation is drawn without it.
-std::optional<platform::RgbaImage> LoadMapLayer(const std::string& file) {
+std::optional<picture::RgbaImage> LoadMapLayer(const std::string& file) {
   std::string reason = "missing";
   if (platform::EntryExists(file)) {
     try {
@@ -77,10 +77,10 @@ std::optional<platform::RgbaImage> LoadMapLayer(const std::string& file) {
   return std::nullopt;
 }
 
-std::optional<platform::RgbaImage> LoadOptionalBmp(const std::string& file) {
+std::optional<picture::RgbaImage> LoadOptionalBmp(const std::string& file) {
   if (!platform::EntryExists(file)) return std::nullopt;
   try {
-    return platform::RgbaImage::FromBitmap(platform::LoadBmpFile(file, kMaxPixelBytes));
+    return picture::RgbaImage::FromBitmap(picture::LoadBmpFile(file, kMaxPixelBytes));
   } catch (const platform::Exception& error) {
     throw platform::EInvalidGraphic(file + ": " + std::string(error.what()));
   }
@@ -88,9 +88,9 @@ std::optional<platform::RgbaImage> LoadOptionalBmp(const std::string& file) {
 
 // The renderer of the captions, or nullptr, with one line, when the face
 // cannot be loaded: the frames then go without captions.
-platform::TextRenderer* CaptionRenderer(const platform::FontRequest& font) {
+picture::TextRenderer* CaptionRenderer(const picture::FontRequest& font) {
   try {
-    return &platform::TextRenderer::For(font);
+    return &picture::TextRenderer::For(font);
   } catch (const platform::Exception& error) {
     NoteLine("drawn without captions", error.what());
   }
@@ -113,43 +113,42 @@ std::string CaptionTime(const std::string& address) {
   return text;
 }
 
-void DrawCaption(platform::RgbaImage& canvas, const std::vector<std::string>& lines,
-                 platform::TextRenderer& renderer) {
+void DrawCaption(picture::RgbaImage& canvas, const std::vector<std::string>& lines,
+                 picture::TextRenderer& renderer) {
   if (lines.empty()) return;
   const int line_height = renderer.LineHeight();
   const int band_height = std::min<int>(
       canvas.height, static_cast<int>(lines.size()) * line_height + 2 * kCaptionPadding);
-  platform::Bitmap band(canvas.width, band_height, 24);
+  picture::Bitmap band(canvas.width, band_height, 24);
   band.FillRect(0, 0, canvas.width, band_height, kCaptionBandColor);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     renderer.DrawText(band, kCaptionPadding,
                       kCaptionPadding + static_cast<std::int64_t>(i) * line_height, lines[i],
                       kCaptionTextColor, kCaptionBandColor);
   }
-  platform::CompositeOver(canvas, platform::RgbaImage::FromBitmap(band),
-                          canvas.height - band_height);
+  picture::CompositeOver(canvas, picture::RgbaImage::FromBitmap(band), canvas.height - band_height);
 }
 
 int LoopFrameMs(std::int32_t html_delay) {
   return std::clamp<std::int32_t>(html_delay, kMinLoopFrameMs,
-                                  platform::kMaxWebpFrameMs / kNewestFrameHold);
+                                  picture::kMaxWebpFrameMs / kNewestFrameHold);
 }
 
 std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay,
                              const LoopCaption& caption) {
   // Every frame is decoded before any encoding, so a bad one costs little.
-  std::vector<platform::RgbaImage> frames;
+  std::vector<picture::RgbaImage> frames;
   frames.reserve(kFrameCount);
   for (int n = 0; n < kFrameCount; ++n) {
     frames.push_back(LoadPng(FrameFileName(n)));
   }
-  std::vector<platform::RgbaImage> map_layers;
+  std::vector<picture::RgbaImage> map_layers;
   for (std::size_t layer : kShownMapLayers) {
-    if (std::optional<platform::RgbaImage> image = LoadMapLayer(MapLayerFileName(product, layer))) {
+    if (std::optional<picture::RgbaImage> image = LoadMapLayer(MapLayerFileName(product, layer))) {
       map_layers.push_back(std::move(*image));
     }
   }
-  platform::TextRenderer* const renderer = CaptionRenderer(caption.font);
+  picture::TextRenderer* const renderer = CaptionRenderer(caption.font);
 
   const int width = frames.front().width;
   const int height = frames.front().height;
@@ -157,16 +156,16 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
   // Each frame is composited once and encoded both ways; the smaller file
   // is kept. Which one wins depends on the pictures: flat map colours and
   // dithered echoes favour lossless, shaded photographic maps lossy.
-  platform::WebpAnimation lossy(width, height, platform::WebpEncoding::kLossy);
-  platform::WebpAnimation lossless(width, height, platform::WebpEncoding::kLossless);
+  picture::WebpAnimation lossy(width, height, picture::WebpEncoding::kLossy);
+  picture::WebpAnimation lossless(width, height, picture::WebpEncoding::kLossless);
   for (int n = kFrameCount - 1; n >= 0; --n) {
-    platform::RgbaImage canvas = platform::RgbaImage::Transparent(width, height);
-    if (const std::optional<platform::RgbaImage> overlay =
+    picture::RgbaImage canvas = picture::RgbaImage::Transparent(width, height);
+    if (const std::optional<picture::RgbaImage> overlay =
             LoadOptionalBmp("SESOverlay" + std::to_string(n) + ".bmp")) {
-      platform::CompositeOver(canvas, *overlay);
+      picture::CompositeOver(canvas, *overlay);
     }
-    for (const platform::RgbaImage& layer : map_layers) platform::CompositeOver(canvas, layer);
-    platform::CompositeOver(canvas, frames[n]);
+    for (const picture::RgbaImage& layer : map_layers) picture::CompositeOver(canvas, layer);
+    picture::CompositeOver(canvas, frames[n]);
     if (renderer != nullptr) {
       const auto address = caption.frame_addresses.find(FrameFileName(n));
       std::vector<std::string> lines = {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "overlay/OverlayPicture.h"
-#include "platform/RgbaImage.h"
-#include "platform/TextRenderer.h"
+#include "picture/RgbaImage.h"
+#include "picture/TextRenderer.h"
 #include "refresh/RunContext.h"
 
 namespace refresh {
@@ -24,8 +24,8 @@ inline constexpr int kNewestFrameHold = 3;
 // The caption band across the bottom of every frame: light text on an
 // opaque dark strip, so that the frame's time and the station text read
 // over any echo.
-inline constexpr platform::Rgb kCaptionBandColor{24, 24, 24};
-inline constexpr platform::Rgb kCaptionTextColor{255, 255, 255};
+inline constexpr picture::Rgb kCaptionBandColor{24, 24, 24};
+inline constexpr picture::Rgb kCaptionTextColor{255, 255, 255};
 // Pixels between the band's edges and its text.
 inline constexpr int kCaptionPadding = 3;
 
@@ -35,7 +35,7 @@ struct LoopCaption {
   std::map<std::string, std::string> frame_addresses;
   // "TEMP: 12.3  WIND: NW 20"; empty: the band has the time line only.
   std::string station;
-  platform::FontRequest font = overlay::OverlayFont("");
+  picture::FontRequest font = overlay::OverlayFont("");
 };
 
 // The caption line of a frame's time: the time in its address in local
@@ -47,8 +47,8 @@ std::string CaptionTime(const std::string& address);
 // kCaptionBandColor across the bottom of canvas, whose height depends only
 // on the number of lines and the face. Text wider than the canvas is
 // clipped; nothing above the band changes.
-void DrawCaption(platform::RgbaImage& canvas, const std::vector<std::string>& lines,
-                 platform::TextRenderer& renderer);
+void DrawCaption(picture::RgbaImage& canvas, const std::vector<std::string>& lines,
+                 picture::TextRenderer& renderer);
 
 // The display time of every frame but the newest: the HTML delay, at least
 // kMinLoopFrameMs, and short enough for the newest frame's longer time to

@@ -5,10 +5,10 @@
 #include <optional>
 
 #include "http/FetchClient.h"
+#include "picture/PngDecoder.h"
 #include "platform/Console.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
-#include "platform/PngDecoder.h"
 #include "zub32/PrintableText.h"
 #include "zub32/Records.h"
 
@@ -53,8 +53,8 @@ std::string MapLayerAttemptFileName(const std::string& layer_file) {
   return layer_file + ".failed";
 }
 
-platform::RgbaImage DecodeMapLayer(std::string_view bytes) {
-  return platform::DecodePng(bytes, kMaxMapLayerSide, kMaxMapLayerPixelBytes);
+picture::RgbaImage DecodeMapLayer(std::string_view bytes) {
+  return picture::DecodePng(bytes, kMaxMapLayerSide, kMaxMapLayerPixelBytes);
 }
 
 void RefreshMapLayers(RunContext& run, std::chrono::system_clock::time_point now) {

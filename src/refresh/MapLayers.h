@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/RgbaImage.h"
+#include "picture/RgbaImage.h"
 #include "refresh/RunContext.h"
 
 namespace refresh {
@@ -41,7 +41,7 @@ inline constexpr std::size_t kMaxMapLayerPixelBytes =
 // The picture in a layer's bytes, decoded whole. Throws
 // platform::EInvalidGraphic for bytes that are no valid PNG picture or one
 // of more than kMaxMapLayerSide a side.
-platform::RgbaImage DecodeMapLayer(std::string_view bytes);
+picture::RgbaImage DecodeMapLayer(std::string_view bytes);
 
 // When run.config.fetch_layers is set: fetches each layer of run.config's
 // product that is missing in the working directory or older than

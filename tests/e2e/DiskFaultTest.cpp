@@ -28,8 +28,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Bitmap.h"
-#include "platform/BmpCodec.h"
+#include "picture/Bitmap.h"
+#include "picture/BmpCodec.h"
 #include "support/RunProcess.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
@@ -355,7 +355,7 @@ void ExpectOldOrNew(const std::string& name, const Entry* old, const Entry& now,
         << "not a frame the simulator serves, " << bytes.size() << " bytes";
   } else if (name.starts_with("SESOverlay") && name.ends_with(".bmp")) {
     try {
-      const platform::Bitmap overlay = platform::DecodeBmp(bytes);
+      const picture::Bitmap overlay = picture::DecodeBmp(bytes);
       EXPECT_EQ(overlay.Width(), kBackgroundSize);
       EXPECT_EQ(overlay.Height(), kBackgroundSize);
       EXPECT_EQ(overlay.BitCount(), 1);
@@ -396,9 +396,9 @@ TEST_F(DiskFaultTest, FullFileSystemLeavesOldOrNewFilesOnly) {
   if (!mounted.Problem().empty())
     GTEST_SKIP() << "no small file system here: " << mounted.Problem();
   // A monochrome map keeps each overlay at 32 KiB.
-  platform::Bitmap background(kBackgroundSize, kBackgroundSize, 1);
-  background.FillRect(0, 0, kBackgroundSize, kBackgroundSize, platform::kWhite);
-  platform::SaveBmpFile(background, program_.File("IDR641.background.bmp"));
+  picture::Bitmap background(kBackgroundSize, kBackgroundSize, 1);
+  background.FillRect(0, 0, kBackgroundSize, kBackgroundSize, picture::kWhite);
+  picture::SaveBmpFile(background, program_.File("IDR641.background.bmp"));
 
   std::vector<FullDiskRun> runs;
   for (std::size_t k = 0; k < free_bytes.size(); ++k) {

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Bitmap.h"
-#include "platform/BmpCodec.h"
+#include "picture/Bitmap.h"
+#include "picture/BmpCodec.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -1055,9 +1055,9 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
       } else if (name.starts_with("SESOverlay-") && name.ends_with(".bmp")) {
         EXPECT_TRUE(tags.count(name.substr(11, 5))) << name;
         EXPECT_TRUE(overlay_drawn) << name;
-        const platform::Bitmap overlay = platform::LoadBmpFile(program_.File(name));
-        const platform::Bitmap background =
-            platform::LoadBmpFile(program_.File("IDR641.background.bmp"));
+        const picture::Bitmap overlay = picture::LoadBmpFile(program_.File(name));
+        const picture::Bitmap background =
+            picture::LoadBmpFile(program_.File("IDR641.background.bmp"));
         EXPECT_EQ(overlay.Width(), background.Width()) << name;
         EXPECT_EQ(overlay.Height(), background.Height()) << name;
       } else if (name.starts_with("SESOverlay") && name.ends_with(".bmp")) {

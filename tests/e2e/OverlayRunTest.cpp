@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Bitmap.h"
-#include "platform/BmpCodec.h"
+#include "picture/Bitmap.h"
+#include "picture/BmpCodec.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -98,9 +98,8 @@ TEST_F(OverlayRunTest, EachNewFrameDrawsAnOverlayAndTurnsTheRing) {
     first_member = program_.Read("SESOverlay0.bmp");
 
     // The map's own size and format, with the feed's texts on it.
-    const platform::Bitmap overlay = platform::LoadBmpFile(overlay_name);
-    const platform::Bitmap background =
-        platform::LoadBmpFile(program_.File("IDR641.background.bmp"));
+    const picture::Bitmap overlay = picture::LoadBmpFile(overlay_name);
+    const picture::Bitmap background = picture::LoadBmpFile(program_.File("IDR641.background.bmp"));
     EXPECT_EQ(overlay.Width(), background.Width());
     EXPECT_EQ(overlay.Height(), background.Height());
     EXPECT_EQ(overlay.BitCount(), background.BitCount());

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "overlay/OverlayRing.h"
-#include "platform/Bitmap.h"
-#include "platform/BmpCodec.h"
+#include "picture/Bitmap.h"
+#include "picture/BmpCodec.h"
+#include "picture/TextRenderer.h"
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
-#include "platform/TextRenderer.h"
 #include "support/FileSizeLimit.h"
 #include "support/ProgramState.h"
 #include "support/ScriptedServer.h"
@@ -38,10 +38,10 @@ using testing_support::HttpOk;
 using testing_support::ReportElement;
 using testing_support::SplitAt;
 
-using platform::Bitmap;
-using platform::kBlack;
-using platform::kWhite;
-using platform::Rgb;
+using picture::Bitmap;
+using picture::kBlack;
+using picture::kWhite;
+using picture::Rgb;
 using testing_support::ScriptedServer;
 using testing_support::TempDir;
 
@@ -57,11 +57,11 @@ std::unique_ptr<ScriptedServer> Serving(const std::string& answer) {
       {ScriptedServer::ReadRequest(), ScriptedServer::Send(answer)}});
 }
 
-platform::TextRenderer& OverlayText() {
-  platform::FontRequest font;
+picture::TextRenderer& OverlayText() {
+  picture::FontRequest font;
   font.bold = true;
   font.size_points = 10;
-  return platform::TextRenderer::For(font);
+  return picture::TextRenderer::For(font);
 }
 
 // The background with the three lines drawn where the overlay puts them.
@@ -115,10 +115,10 @@ class Generate_SESOverlayTest : public ::testing::Test {
   }
 
   void WriteBackground(const Bitmap& bitmap) {
-    dir_.Write("IDR641.background.bmp", platform::EncodeBmp(bitmap));
+    dir_.Write("IDR641.background.bmp", picture::EncodeBmp(bitmap));
   }
 
-  Bitmap Overlay() { return platform::LoadBmpFile(dir_.File(kOverlayFile)); }
+  Bitmap Overlay() { return picture::LoadBmpFile(dir_.File(kOverlayFile)); }
 
   // Names in the program directory.
   std::set<std::string> Entries() const {
@@ -180,7 +180,7 @@ TEST_F(Generate_SESOverlayTest, NewPictureRequestConsoleLinesAndFirstRing) {
   EXPECT_EQ(overlay.Height(), 512);
   EXPECT_EQ(overlay.BitCount(), 24);
   // Ink only inside the three cells, black on white.
-  platform::TextRenderer& text = OverlayText();
+  picture::TextRenderer& text = OverlayText();
   const std::pair<int, std::string> cells[] = {
       {418, kStamp}, {434, "TEMP: 21.4"}, {450, "WIND: SW 11 km/h"}};
   for (int y = 0; y < 512; ++y) {
@@ -301,7 +301,7 @@ TEST_F(Generate_SESOverlayTest, InvalidBackgroundIsReportedAtTheFirstStep) {
 TEST_F(Generate_SESOverlayTest, LoadedBackgroundsKeepTheirFormat) {
   // A palette without pure black or white: the text takes the nearest
   // entries and the palette is saved back unchanged.
-  std::vector<platform::PaletteEntry> palette;
+  std::vector<picture::PaletteEntry> palette;
   for (int i = 0; i < 200; ++i) {
     palette.push_back({static_cast<uint8_t>(10 + i), static_cast<uint8_t>(200 - i),
                        static_cast<uint8_t>(i % 50 + 100), 0});

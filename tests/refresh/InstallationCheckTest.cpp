@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Bitmap.h"
-#include "platform/BmpCodec.h"
+#include "picture/Bitmap.h"
+#include "picture/BmpCodec.h"
 #include "platform/DateTime.h"
 #include "support/FindProgram.h"
 #include "support/RunProcess.h"
@@ -46,9 +46,9 @@ zub32::Configuration Load(const TempDir& dir, const Environment& environment) {
 }
 
 void WriteBackground(const TempDir& dir, int width, int height) {
-  platform::Bitmap bitmap(width, height, 24);
-  bitmap.FillRect(0, 0, width, height, platform::kWhite);
-  platform::SaveBmpFile(bitmap, dir.File("IDR641.background.bmp"));
+  picture::Bitmap bitmap(width, height, 24);
+  bitmap.FillRect(0, 0, width, height, picture::kWhite);
+  picture::SaveBmpFile(bitmap, dir.File("IDR641.background.bmp"));
 }
 
 // The check's result whose text starts with subject; a failed expectation

@@ -9,7 +9,7 @@
 #include <limits>
 #include <set>
 
-#include "platform/WebpAnimation.h"
+#include "picture/WebpAnimation.h"
 
 namespace refresh {
 namespace {
@@ -20,8 +20,8 @@ TEST(LoopPictureTest, FrameTimeIsTheDelayWithinWhatAWebpFrameHolds) {
   EXPECT_EQ(LoopFrameMs(-5), kMinLoopFrameMs);
   // The newest frame's time, three frames long, still fits 24 bits.
   const int longest = LoopFrameMs(std::numeric_limits<std::int32_t>::max());
-  EXPECT_LE(longest * kNewestFrameHold, platform::kMaxWebpFrameMs);
-  EXPECT_GT((longest + 1) * kNewestFrameHold, platform::kMaxWebpFrameMs);
+  EXPECT_LE(longest * kNewestFrameHold, picture::kMaxWebpFrameMs);
+  EXPECT_GT((longest + 1) * kNewestFrameHold, picture::kMaxWebpFrameMs);
 }
 
 TEST(LoopPictureTest, CaptionReadsOverAFullyOpaqueFrame) {
@@ -31,9 +31,9 @@ TEST(LoopPictureTest, CaptionReadsOverAFullyOpaqueFrame) {
   EXPECT_EQ(CaptionTime("/radar/IDR641.T.latest.png"), "time unknown");
 
   const std::uint8_t echo[4] = {40, 200, 30, 255};
-  platform::RgbaImage canvas = platform::RgbaImage::Transparent(200, 60);
+  picture::RgbaImage canvas = picture::RgbaImage::Transparent(200, 60);
   for (std::size_t at = 0; at < canvas.pixels.size(); ++at) canvas.pixels[at] = echo[at % 4];
-  platform::TextRenderer& renderer = platform::TextRenderer::For(LoopCaption{}.font);
+  picture::TextRenderer& renderer = picture::TextRenderer::For(LoopCaption{}.font);
   DrawCaption(canvas, {"2024-07-22 21:50 AEST", "TEMP: 9.1  WIND: NW 20"}, renderer);
   const int band_top = canvas.height - 2 * renderer.LineHeight() - 2 * kCaptionPadding;
   std::set<std::array<std::uint8_t, 4>> seen;
@@ -48,8 +48,8 @@ TEST(LoopPictureTest, CaptionReadsOverAFullyOpaqueFrame) {
       }
     }
   }
-  const platform::Rgb band = kCaptionBandColor;
-  const platform::Rgb text = kCaptionTextColor;
+  const picture::Rgb band = kCaptionBandColor;
+  const picture::Rgb text = kCaptionTextColor;
   EXPECT_EQ(seen, (std::set<std::array<std::uint8_t, 4>>{{band.red, band.green, band.blue, 255},
                                                          {text.red, text.green, text.blue, 255}}));
 }

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/BmpCodec.h"
+#include "picture/BmpCodec.h"
 #include "support/Regex.h"
 #include "support/TempDir.h"
 
@@ -264,7 +264,7 @@ struct IndexedPng {
   bool Clear(int x, int y) const {
     return Index(x, y) < transparency.size() && transparency[Index(x, y)] == 0;
   }
-  platform::Rgb Colour(int x, int y) const {
+  picture::Rgb Colour(int x, int y) const {
     const auto channel = [&](int c) {
       return static_cast<std::uint8_t>(palette[Index(x, y) * 3 + c]);
     };
@@ -741,7 +741,7 @@ TEST_F(SimulatorTest, WritesALightMapAsBackgroundBitmap) {
   const std::string path = dir_.File("IDR641.background.bmp");
   const std::string command = "'" + SimBinary() + "' --write-background '" + path + "' >/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  const platform::Bitmap map = platform::LoadBmpFile(path);
+  const picture::Bitmap map = picture::LoadBmpFile(path);
   EXPECT_EQ(map.Width(), 512);
   EXPECT_EQ(map.Height(), 512);
   EXPECT_EQ(map.BitCount(), 24);
@@ -751,7 +751,7 @@ TEST_F(SimulatorTest, WritesALightMapAsBackgroundBitmap) {
   int colours = 0;
   for (int y = 0; y < 512; ++y) {
     for (int x = 0; x < 512; ++x) {
-      const platform::Rgb c = map.PixelColor(x, y);
+      const picture::Rgb c = map.PixelColor(x, y);
       brightness += c.red + c.green + c.blue;
       const std::uint32_t key = (c.red << 16) | (c.green << 8) | c.blue;
       if (!seen[key]) {

@@ -5,12 +5,12 @@
 #include <cmath>
 #include <cstdint>
 
-#include "platform/BmpCodec.h"
+#include "picture/BmpCodec.h"
 
 namespace sim {
 namespace {
 
-using platform::Rgb;
+using picture::Rgb;
 
 constexpr Rgb kSea{198, 222, 240};
 constexpr Rgb kShore{232, 226, 196};
@@ -38,14 +38,14 @@ Rgb Mix(Rgb a, Rgb b, double t) {
   return Rgb{channel(a.red, b.red), channel(a.green, b.green), channel(a.blue, b.blue)};
 }
 
-void Paint(platform::Bitmap& map, int x, int y, Rgb colour) {
+void Paint(picture::Bitmap& map, int x, int y, Rgb colour) {
   if (x < 0 || y < 0 || x >= map.Width() || y >= map.Height()) return;
   map.SetPixelValue(
       x, y, (std::uint32_t{colour.red} << 16) | (std::uint32_t{colour.green} << 8) | colour.blue);
 }
 
 // A line of the given width from (x0, y0) to (x1, y1), stopping at the sea.
-void DrawLine(platform::Bitmap& map, double x0, double y0, double x1, double y1, int width,
+void DrawLine(picture::Bitmap& map, double x0, double y0, double x1, double y1, int width,
               Rgb colour) {
   const double length = std::hypot(x1 - x0, y1 - y0);
   const int steps = static_cast<int>(std::ceil(length * 2)) + 1;
@@ -62,7 +62,7 @@ void DrawLine(platform::Bitmap& map, double x0, double y0, double x1, double y1,
 }
 
 // A river meanders eastwards from its source until it reaches the coast.
-void DrawRiver(platform::Bitmap& map, double x, double y, double phase) {
+void DrawRiver(picture::Bitmap& map, double x, double y, double phase) {
   double previous_x = x, previous_y = y;
   while (x < CoastX(y) + 2 && x < kBackgroundSize) {
     x += 2.0;
@@ -89,8 +89,8 @@ double Relief(double x, double y) {
 
 std::span<const Town> Towns() { return kTowns; }
 
-platform::Bitmap RenderBackground() {
-  platform::Bitmap map(kBackgroundSize, kBackgroundSize, 24);
+picture::Bitmap RenderBackground() {
+  picture::Bitmap map(kBackgroundSize, kBackgroundSize, 24);
   for (int y = 0; y < kBackgroundSize; ++y) {
     const double coast = CoastX(y);
     for (int x = 0; x < kBackgroundSize; ++x) {
@@ -127,6 +127,6 @@ platform::Bitmap RenderBackground() {
   return map;
 }
 
-void WriteBackground(const std::string& path) { platform::SaveBmpFile(RenderBackground(), path); }
+void WriteBackground(const std::string& path) { picture::SaveBmpFile(RenderBackground(), path); }
 
 }  // namespace sim

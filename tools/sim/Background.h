@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Bitmap.h"
+#include "picture/Bitmap.h"
 
 namespace sim {
 
@@ -29,7 +29,7 @@ struct Town {
 std::span<const Town> Towns();
 
 // The map as a 24-bit picture of kBackgroundSize square.
-platform::Bitmap RenderBackground();
+picture::Bitmap RenderBackground();
 
 // Saves the map as a BMP file; throws the codec's errors.
 void WriteBackground(const std::string& path);

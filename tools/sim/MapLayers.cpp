@@ -143,7 +143,7 @@ IndexedImage RenderRange() {
 
 // The picture as an indexed image with one palette entry per colour it
 // uses; the map uses well under 256.
-IndexedImage IndexColours(const platform::Bitmap& picture) {
+IndexedImage IndexColours(const picture::Bitmap& picture) {
   IndexedImage image;
   image.width = picture.Width();
   image.height = picture.Height();
@@ -152,7 +152,7 @@ IndexedImage IndexColours(const platform::Bitmap& picture) {
                        static_cast<std::size_t>(image.height));
   for (int y = 0; y < image.height; ++y) {
     for (int x = 0; x < image.width; ++x) {
-      const platform::Rgb colour = picture.PixelColor(x, y);
+      const picture::Rgb colour = picture.PixelColor(x, y);
       const std::uint32_t key =
           (std::uint32_t{colour.red} << 16) | (std::uint32_t{colour.green} << 8) | colour.blue;
       auto found = index_of.find(key);

@@ -4,11 +4,11 @@
 #include <cstddef>
 #include <string_view>
 
-#include "platform/Bitmap.h"
-#include "platform/BmpCodec.h"
-#include "platform/RgbaImage.h"
+#include "picture/Bitmap.h"
+#include "picture/BmpCodec.h"
+#include "picture/RgbaImage.h"
 
-namespace platform {
+namespace picture {
 
 // The picture in a PNG file's bytes, converted to 8-bit RGBA whatever its
 // colour type and depth. A width or height above max_dimension, or RGBA
@@ -19,4 +19,4 @@ namespace platform {
 RgbaImage DecodePng(std::string_view bytes, int max_dimension = kMaxDimension,
                     std::size_t max_pixel_bytes = kMaxPixelBytes);
 
-}  // namespace platform
+}  // namespace picture

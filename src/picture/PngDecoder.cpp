@@ -1,4 +1,4 @@
-#include "platform/PngDecoder.h"
+#include "picture/PngDecoder.h"
 
 #include <png.h>
 
@@ -6,7 +6,7 @@
 
 #include "platform/Exceptions.h"
 
-namespace platform {
+namespace picture {
 namespace {
 
 constexpr std::size_t kRgbaBytesPerPixel = 4;
@@ -26,7 +26,7 @@ class PngReader {
   png_image& image() { return image_; }
 
   [[noreturn]] void Fail() const {
-    throw EInvalidGraphic(std::string("PNG picture is not valid: ") + image_.message);
+    throw platform::EInvalidGraphic(std::string("PNG picture is not valid: ") + image_.message);
   }
 
  private:
@@ -45,8 +45,9 @@ RgbaImage DecodePng(std::string_view bytes, int max_dimension, std::size_t max_p
       image.width > static_cast<png_uint_32>(max_dimension) ||
       image.height > static_cast<png_uint_32>(max_dimension) ||
       image.height > max_pixel_bytes / kRgbaBytesPerPixel / image.width) {
-    throw EInvalidGraphic("PNG picture is not valid: size " + std::to_string(image.width) + " x " +
-                          std::to_string(image.height) + " is not supported");
+    throw platform::EInvalidGraphic("PNG picture is not valid: size " +
+                                    std::to_string(image.width) + " x " +
+                                    std::to_string(image.height) + " is not supported");
   }
   image.format = PNG_FORMAT_RGBA;
   RgbaImage result =
@@ -57,4 +58,4 @@ RgbaImage DecodePng(std::string_view bytes, int max_dimension, std::size_t max_p
   return result;
 }
 
-}  // namespace platform
+}  // namespace picture

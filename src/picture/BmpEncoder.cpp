@@ -1,4 +1,4 @@
-#include "platform/BmpCodec.h"
+#include "picture/BmpCodec.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/BmpLayout.h"
+#include "picture/BmpLayout.h"
 
-namespace platform {
+namespace picture {
 namespace bmp {
 namespace {
 
@@ -103,4 +103,4 @@ std::string EncodeBmp(const Bitmap& bitmap) {
   return out;
 }
 
-}  // namespace platform
+}  // namespace picture

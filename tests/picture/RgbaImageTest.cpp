@@ -1,6 +1,6 @@
 // Alpha blending of one layer over a picture, against values worked out by
 // hand from the "over" operator, and the clipping of layers of another size.
-#include "platform/RgbaImage.h"
+#include "picture/RgbaImage.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 
 namespace {
 
-using platform::CompositeOver;
-using platform::RgbaImage;
+using picture::CompositeOver;
+using picture::RgbaImage;
 using Rgba = std::array<int, 4>;
 
 RgbaImage Filled(int width, int height, Rgba color) {

@@ -1,4 +1,4 @@
-#include "platform/BmpCodec.h"
+#include "picture/BmpCodec.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -8,9 +8,9 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/BmpLayout.h"
+#include "picture/BmpLayout.h"
 
-namespace platform {
+namespace picture {
 namespace bmp {
 namespace {
 
@@ -316,4 +316,4 @@ Bitmap DecodeBmp(std::string_view bytes, int max_dimension, std::size_t max_pixe
   }
 }
 
-}  // namespace platform
+}  // namespace picture

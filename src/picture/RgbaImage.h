@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/Bitmap.h"
+#include "picture/Bitmap.h"
 
-namespace platform {
+namespace picture {
 
 struct RgbaImage {
   int width = 0;
@@ -34,4 +34,4 @@ struct RgbaImage {
 // blending; the parts of the layer outside the canvas are clipped.
 void CompositeOver(RgbaImage& canvas, const RgbaImage& layer, int top = 0);
 
-}  // namespace platform
+}  // namespace picture

@@ -1,4 +1,4 @@
-#include "platform/Bitmap.h"
+#include "picture/Bitmap.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,7 +7,7 @@
 
 #include "platform/Exceptions.h"
 
-namespace platform {
+namespace picture {
 namespace {
 
 constexpr const char* kInvalidGraphic = "Bitmap image is not valid";
@@ -89,7 +89,7 @@ Bitmap::Bitmap(int width, int height, int bit_count, std::vector<PaletteEntry> p
       masks_(masks) {
   if (width < 1 || width > kMaxDimension || height < 1 || height > kMaxDimension ||
       !IsSupportedDepth(bit_count) || !MasksAreValid(masks, bit_count)) {
-    throw EInvalidGraphic(kInvalidGraphic);
+    throw platform::EInvalidGraphic(kInvalidGraphic);
   }
   if (IsIndexed()) {
     const std::size_t entries = std::size_t{1} << bit_count;
@@ -100,9 +100,9 @@ Bitmap::Bitmap(int width, int height, int bit_count, std::vector<PaletteEntry> p
         palette_.push_back(PaletteEntry{level, level, level, 0});
       }
     }
-    if (palette_.size() > entries) throw EInvalidGraphic(kInvalidGraphic);
+    if (palette_.size() > entries) throw platform::EInvalidGraphic(kInvalidGraphic);
   } else if (palette_.size() > kMaxPaletteEntries) {
-    throw EInvalidGraphic(kInvalidGraphic);
+    throw platform::EInvalidGraphic(kInvalidGraphic);
   }
   // Both factors are bounded by kMaxDimension and 32 bits, so this cannot
   // overflow: at most 64 KiB per row and 1 GiB in all.
@@ -251,4 +251,4 @@ void Bitmap::FillRect(int64_t left, int64_t top, int64_t right, int64_t bottom, 
   }
 }
 
-}  // namespace platform
+}  // namespace picture

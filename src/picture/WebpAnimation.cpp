@@ -1,4 +1,4 @@
-#include "platform/WebpAnimation.h"
+#include "picture/WebpAnimation.h"
 
 #include <webp/encode.h>
 #include <webp/mux.h>
@@ -7,14 +7,15 @@
 
 #include "platform/Exceptions.h"
 
-namespace platform {
+namespace picture {
 namespace {
 
 // A WebPPicture that frees its pixels when it goes away.
 class Picture {
  public:
   Picture() {
-    if (WebPPictureInit(&picture_) == 0) throw EInvalidGraphic("libwebp version mismatch");
+    if (WebPPictureInit(&picture_) == 0)
+      throw platform::EInvalidGraphic("libwebp version mismatch");
   }
   ~Picture() { WebPPictureFree(&picture_); }
   Picture(const Picture&) = delete;
@@ -42,7 +43,7 @@ class WebpData {
   const char* reason = encoder != nullptr ? WebPAnimEncoderGetError(encoder) : nullptr;
   std::string message = std::string("WebP animation not encoded: ") + step;
   if (reason != nullptr && *reason != '\0') message += std::string(": ") + reason;
-  throw EInvalidGraphic(message);
+  throw platform::EInvalidGraphic(message);
 }
 
 }  // namespace
@@ -98,4 +99,4 @@ std::string WebpAnimation::Finish() {
   return std::string(reinterpret_cast<const char*>(data.get()->bytes), data.get()->size);
 }
 
-}  // namespace platform
+}  // namespace picture

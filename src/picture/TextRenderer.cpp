@@ -1,4 +1,4 @@
-#include "platform/TextRenderer.h"
+#include "picture/TextRenderer.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,11 +16,11 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 
+#include "picture/FontLookupCache.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
-#include "platform/FontLookupCache.h"
 
-namespace platform {
+namespace picture {
 namespace {
 
 // Bytes 0x80 to 0x9F of the single-byte code page.
@@ -85,7 +85,8 @@ class Registry {
       FT_Library raw = nullptr;
       const FT_Error error = FT_Init_FreeType(&raw);
       if (error != 0) {
-        throw EOSError("FreeType cannot be initialised (error " + std::to_string(error) + ")");
+        throw platform::EOSError("FreeType cannot be initialised (error " + std::to_string(error) +
+                                 ")");
       }
       library.reset(raw);
     }
@@ -111,11 +112,11 @@ class Registry {
   FaceLocation AskFontconfig(const std::string& family, bool bold, int pixel_height) {
     if (!fontconfig) {
       fontconfig.reset(FcInitLoadConfigAndFonts());
-      if (!fontconfig) throw EOSError("fontconfig cannot load its configuration");
+      if (!fontconfig) throw platform::EOSError("fontconfig cannot load its configuration");
     }
     const std::string not_found = "No font found for \"" + family + "\"";
     FcPatternPtr pattern(FcPatternCreate());
-    if (!pattern) throw EOSError(not_found);
+    if (!pattern) throw platform::EOSError(not_found);
     FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     FcPatternAddInteger(pattern.get(), FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pattern.get(), FC_SLANT, FC_SLANT_ROMAN);
@@ -126,7 +127,7 @@ class Registry {
     const FcPatternPtr match(FcFontMatch(fontconfig.get(), pattern.get(), &result));
     FcChar8* file = nullptr;
     if (!match || FcPatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch) {
-      throw EOSError(not_found);
+      throw platform::EOSError(not_found);
     }
     FaceLocation location{reinterpret_cast<const char*>(file), 0};
     if (FcPatternGetInteger(match.get(), FC_INDEX, 0, &location.index) != FcResultMatch) {
@@ -166,7 +167,8 @@ TextRenderer& TextRenderer::For(const FontRequest& request) {
     // first gives the system's reason.
     const int fd = open(request.file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      throw EFOpenError("Cannot open file \"" + request.file + "\". " + SystemErrorText(errno));
+      throw platform::EFOpenError("Cannot open file \"" + request.file + "\". " +
+                                  platform::SystemErrorText(errno));
     }
     close(fd);
     location.file = request.file;
@@ -174,7 +176,7 @@ TextRenderer& TextRenderer::For(const FontRequest& request) {
 
   FT_Face raw = nullptr;
   FT_Error error = FT_New_Face(registry.Library(), location.file.c_str(), location.index, &raw);
-  if (error != 0) throw EOSError(FreeTypeFailure(location.file, error));
+  if (error != 0) throw platform::EOSError(FreeTypeFailure(location.file, error));
   auto face = std::make_unique<Face>();
   face->face.reset(raw);
 
@@ -193,7 +195,7 @@ TextRenderer& TextRenderer::For(const FontRequest& request) {
   } else {
     error = FT_Err_Invalid_Pixel_Size;
   }
-  if (error != 0) throw EOSError(FreeTypeFailure(location.file, error));
+  if (error != 0) throw platform::EOSError(FreeTypeFailure(location.file, error));
   face->unicode = FT_Select_Charmap(raw, FT_ENCODING_UNICODE) == 0;
 
   const bool embolden = request.bold && (raw->style_flags & FT_STYLE_FLAG_BOLD) == 0;
@@ -307,4 +309,4 @@ void TextRenderer::DrawText(Bitmap& bitmap, int64_t x, int64_t y, std::string_vi
   }
 }
 
-}  // namespace platform
+}  // namespace picture

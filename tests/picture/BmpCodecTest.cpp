@@ -1,4 +1,4 @@
-#include "platform/BmpCodec.h"
+#include "picture/BmpCodec.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -18,12 +18,12 @@
 
 namespace {
 
-using platform::Bitmap;
-using platform::ChannelMasks;
-using platform::DecodeBmp;
-using platform::EncodeBmp;
-using platform::PaletteEntry;
-using platform::Rgb;
+using picture::Bitmap;
+using picture::ChannelMasks;
+using picture::DecodeBmp;
+using picture::EncodeBmp;
+using picture::PaletteEntry;
+using picture::Rgb;
 
 void Put16(std::string& out, uint32_t value) {
   out.push_back(static_cast<char>(value & 0xFF));
@@ -241,11 +241,11 @@ TEST(BmpRoundTripTest, EveryDepthKeepsSizePaletteMasksAndPixels) {
       {"1-bit", 1, 2, {}},
       {"4-bit, 11 colours", 4, 11, {}},
       {"8-bit, 256 colours", 8, 256, {}},
-      {"16-bit 5-5-5", 16, 0, platform::DefaultMasks(16)},
+      {"16-bit 5-5-5", 16, 0, picture::DefaultMasks(16)},
       {"16-bit 5-6-5", 16, 0, {0xF800, 0x07E0, 0x001F, 0}},
       {"24-bit", 24, 0, {}},
       {"24-bit with a palette hint", 24, 3, {}},
-      {"32-bit", 32, 0, platform::DefaultMasks(32)},
+      {"32-bit", 32, 0, picture::DefaultMasks(32)},
       {"32-bit with alpha", 32, 0, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}},
       {"32-bit 10-10-10", 32, 0, {0x3FF00000, 0x000FFC00, 0x000003FF, 0}},
   };
@@ -270,7 +270,7 @@ TEST(BmpRoundTripTest, EveryDepthKeepsSizePaletteMasksAndPixels) {
     EXPECT_EQ(Get32(bytes, 2), bytes.size());
     EXPECT_EQ(bytes[28], static_cast<char>(c.bit_count));
     EXPECT_EQ(Get32(bytes, 46), static_cast<uint32_t>(c.palette_size));  // colours used
-    const bool default_layout = c.masks == platform::DefaultMasks(c.bit_count);
+    const bool default_layout = c.masks == picture::DefaultMasks(c.bit_count);
     EXPECT_EQ(Get32(bytes, 30), default_layout ? 0u : 3u);  // uncompressed or bit fields
     EXPECT_EQ(Get32(bytes, 14), c.masks.alpha != 0 ? 108u : 40u);
     const Bitmap decoded = DecodeBmp(bytes);
@@ -461,7 +461,7 @@ TEST(BmpDecodeTest, DeclaredPixelsAreWeighedBeforeAnyMemoryIsTaken) {
   testing_support::TempDir dir;
   dir.Write("huge.bmp", file);
   ExpectInvalid(file, "1 GiB of pixels in 54 bytes");
-  EXPECT_THROW(platform::LoadBmpFile(dir.File("huge.bmp")), platform::EInvalidGraphic);
+  EXPECT_THROW(picture::LoadBmpFile(dir.File("huge.bmp")), platform::EInvalidGraphic);
   struct rusage usage {};
   ASSERT_EQ(getrusage(RUSAGE_SELF, &usage), 0);
   EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "KiB at the peak";
@@ -470,8 +470,8 @@ TEST(BmpDecodeTest, DeclaredPixelsAreWeighedBeforeAnyMemoryIsTaken) {
   FileLayout small;
   small.pixels = std::string(16, '\0');
   dir.Write("small.bmp", small.Build());
-  EXPECT_THROW(platform::LoadBmpFile(dir.File("small.bmp"), 15), platform::EInvalidGraphic);
-  EXPECT_EQ(platform::LoadBmpFile(dir.File("small.bmp"), 16).Width(), 2);
+  EXPECT_THROW(picture::LoadBmpFile(dir.File("small.bmp"), 15), platform::EInvalidGraphic);
+  EXPECT_EQ(picture::LoadBmpFile(dir.File("small.bmp"), 16).Width(), 2);
 }
 
 TEST(BmpDecodeTest, LargestSizeIsAccepted) {
@@ -495,8 +495,8 @@ TEST(BmpFileTest, SaveReplacesAtomicallyAndLoadsBack) {
   dir.Write("overlay.bmp", "old content");
   Bitmap bitmap(7, 3, 4);
   bitmap.SetPixelValue(6, 2, 15);
-  platform::SaveBmpFile(bitmap, path);
-  EXPECT_EQ(platform::LoadBmpFile(path), bitmap);
+  picture::SaveBmpFile(bitmap, path);
+  EXPECT_EQ(picture::LoadBmpFile(path), bitmap);
   // Only the target is left: no temporary file.
   int entries = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
@@ -514,9 +514,9 @@ TEST(BmpFileTest, SavedFileHoldsEveryRowOfATallPicture) {
   for (int y = 0; y < bitmap.Height(); ++y) {
     bitmap.PaintPixel(y % 3, y, Rgb{static_cast<uint8_t>(y), static_cast<uint8_t>(y >> 8), 7});
   }
-  platform::SaveBmpFile(bitmap, dir.File("tall.bmp"));
-  EXPECT_EQ(dir.Read("tall.bmp"), platform::EncodeBmp(bitmap));
-  EXPECT_EQ(platform::LoadBmpFile(dir.File("tall.bmp")), bitmap);
+  picture::SaveBmpFile(bitmap, dir.File("tall.bmp"));
+  EXPECT_EQ(dir.Read("tall.bmp"), picture::EncodeBmp(bitmap));
+  EXPECT_EQ(picture::LoadBmpFile(dir.File("tall.bmp")), bitmap);
 }
 
 // Files larger than the part read first take another way: uncompressed
@@ -595,7 +595,7 @@ TEST(BmpFileTest, LargeFilesLoadAsTheirBytesDecode) {
     } catch (const platform::EInvalidGraphic&) {
     }
     try {
-      const Bitmap loaded = platform::LoadBmpFile(dir.File("large.bmp"));
+      const Bitmap loaded = picture::LoadBmpFile(dir.File("large.bmp"));
       ASSERT_TRUE(decoded) << what << ": loaded, but the bytes do not decode";
       EXPECT_EQ(loaded, *decoded) << what;
     } catch (const platform::EInvalidGraphic&) {
@@ -608,13 +608,13 @@ TEST(BmpFileTest, FileErrorsNameTheFileAndTheReason) {
   testing_support::TempDir dir;
   const std::string missing = dir.File("missing.bmp");
   try {
-    platform::LoadBmpFile(missing);
+    picture::LoadBmpFile(missing);
     ADD_FAILURE() << "missing file loaded";
   } catch (const platform::EFOpenError& error) {
     EXPECT_EQ(error.Message(), "Cannot open file \"" + missing + "\". No such file or directory");
   }
   try {
-    platform::LoadBmpFile(dir.path());
+    picture::LoadBmpFile(dir.path());
     ADD_FAILURE() << "directory loaded";
   } catch (const platform::EFOpenError& error) {
     EXPECT_EQ(error.Message(), "Cannot open file \"" + dir.path() + "\". Is a directory");
@@ -622,26 +622,26 @@ TEST(BmpFileTest, FileErrorsNameTheFileAndTheReason) {
   // A FIFO is refused at once, not waited on.
   ASSERT_EQ(mkfifo(dir.File("fifo.bmp").c_str(), 0600), 0);
   try {
-    platform::LoadBmpFile(dir.File("fifo.bmp"));
+    picture::LoadBmpFile(dir.File("fifo.bmp"));
     ADD_FAILURE() << "FIFO loaded";
   } catch (const platform::EFOpenError& error) {
     EXPECT_EQ(error.Message(),
               "Cannot open file \"" + dir.File("fifo.bmp") + "\". Not a regular file");
   }
   dir.Write("text.bmp", "not a picture");
-  EXPECT_THROW(platform::LoadBmpFile(dir.File("text.bmp")), platform::EInvalidGraphic);
+  EXPECT_THROW(picture::LoadBmpFile(dir.File("text.bmp")), platform::EInvalidGraphic);
 
   const Bitmap bitmap(2, 2, 24);
   const std::string nowhere = dir.File("no-such-dir/overlay.bmp");
   try {
-    platform::SaveBmpFile(bitmap, nowhere);
+    picture::SaveBmpFile(bitmap, nowhere);
     ADD_FAILURE() << "saved into a missing directory";
   } catch (const platform::EFCreateError& error) {
     EXPECT_EQ(error.Message(), "Cannot create file \"" + nowhere + "\". No such file or directory");
   }
   // A directory in the way: the rename fails and the temporary file goes.
   std::filesystem::create_directory(dir.File("taken.bmp"));
-  EXPECT_THROW(platform::SaveBmpFile(bitmap, dir.File("taken.bmp")), platform::EFCreateError);
+  EXPECT_THROW(picture::SaveBmpFile(bitmap, dir.File("taken.bmp")), platform::EFCreateError);
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     names.push_back(entry.path().filename().string());
@@ -656,16 +656,16 @@ TEST(BmpFixtureTest, FuzzedFilesStaySafe) {
   const char* source = std::getenv("VESK_SOURCE_DIR");
   if (source == nullptr) GTEST_SKIP() << "VESK_SOURCE_DIR is not set";
   const std::filesystem::path fixtures =
-      std::filesystem::path(source) / "tests/platform/fixtures/bmp";
+      std::filesystem::path(source) / "tests/picture/fixtures/bmp";
   if (!std::filesystem::is_directory(fixtures)) GTEST_SKIP() << "no fixtures at " << fixtures;
   testing_support::TempDir dir;
   for (const auto& entry : std::filesystem::directory_iterator(fixtures)) {
     const std::string name = entry.path().filename().string();
     SCOPED_TRACE(name);
     if (name.rfind("invalid-", 0) == 0) {
-      EXPECT_THROW(platform::LoadBmpFile(entry.path().string()), platform::EInvalidGraphic);
+      EXPECT_THROW(picture::LoadBmpFile(entry.path().string()), platform::EInvalidGraphic);
     } else if (name.rfind("valid-", 0) == 0) {
-      const Bitmap bitmap = platform::LoadBmpFile(entry.path().string());
+      const Bitmap bitmap = picture::LoadBmpFile(entry.path().string());
       EXPECT_EQ(DecodeBmp(EncodeBmp(bitmap)), bitmap);
     }
   }

@@ -1,4 +1,4 @@
-#include "platform/FontLookupCache.h"
+#include "picture/FontLookupCache.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,14 +10,14 @@
 #include <optional>
 #include <string>
 
-#include "platform/TextRenderer.h"
+#include "picture/TextRenderer.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using platform::FaceLocation;
-using platform::FaceQuestion;
-using platform::FontLookupCache;
+using picture::FaceLocation;
+using picture::FaceQuestion;
+using picture::FontLookupCache;
 
 const std::string kInstalledFace = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
@@ -180,19 +180,19 @@ TEST(FontLookupCacheTest, RendererUsesTheCacheOnlyWhileItsAnswerHolds) {
   const FontLookupCache cache(FontLookupCache::DefaultPath());
   std::filesystem::copy_file(kInstalledFace, dir.File("cached.ttf"));
 
-  platform::FontRequest fresh;
+  picture::FontRequest fresh;
   fresh.face = "Vesk Test Cached Face";
   fresh.size_points = 10;
   cache.Store(FaceQuestion{fresh.face, fresh.bold, fresh.PixelHeight()},
               FaceLocation{dir.File("cached.ttf"), 0});
-  EXPECT_EQ(platform::TextRenderer::For(fresh).FontFile(), dir.File("cached.ttf"));
+  EXPECT_EQ(picture::TextRenderer::For(fresh).FontFile(), dir.File("cached.ttf"));
 
-  platform::FontRequest stale = fresh;
+  picture::FontRequest stale = fresh;
   stale.face = "Vesk Test Stale Face";
   const FaceQuestion stale_question{stale.face, stale.bold, stale.PixelHeight()};
   cache.Store(stale_question, FaceLocation{dir.File("cached.ttf"), 0});
   Touch(dir.File("cached.ttf"), 1000000000);
-  const std::string chosen = platform::TextRenderer::For(stale).FontFile();
+  const std::string chosen = picture::TextRenderer::For(stale).FontFile();
   EXPECT_NE(chosen, dir.File("cached.ttf"));
   EXPECT_TRUE(std::filesystem::exists(chosen)) << chosen;
   const std::optional<FaceLocation> remembered = cache.Find(stale_question);

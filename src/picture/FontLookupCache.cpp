@@ -1,4 +1,4 @@
-#include "platform/FontLookupCache.h"
+#include "picture/FontLookupCache.h"
 
 #include <errno.h>
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 
 #include "platform/FileSystem.h"
 
-namespace platform {
+namespace picture {
 namespace {
 
 constexpr std::string_view kFormatLine = "vesk font lookup 1";
@@ -120,7 +120,7 @@ std::optional<FaceLocation> FontLookupCache::Find(const FaceQuestion& question) 
   if (!cache_stamp || static_cast<std::uint64_t>(cache_stamp->size) > kMaxCacheBytes) {
     return std::nullopt;
   }
-  const std::optional<std::string> text = ReadWholeFile(path_);
+  const std::optional<std::string> text = platform::ReadWholeFile(path_);
   if (!text || text->size() > kMaxCacheBytes) return std::nullopt;
   const auto fields = ParseFields(*text);
   if (!fields) return std::nullopt;
@@ -191,7 +191,7 @@ void FontLookupCache::Store(const FaceQuestion& question, const FaceLocation& lo
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return;
   }
   // A cache that cannot be saved is looked up afresh by the next run.
-  static_cast<void>(ReplaceFileAtomically(path_, text));
+  static_cast<void>(platform::ReplaceFileAtomically(path_, text));
 }
 
-}  // namespace platform
+}  // namespace picture

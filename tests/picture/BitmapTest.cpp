@@ -1,4 +1,4 @@
-#include "platform/Bitmap.h"
+#include "picture/Bitmap.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,12 @@
 
 namespace {
 
-using platform::Bitmap;
-using platform::ChannelMasks;
-using platform::kBlack;
-using platform::kWhite;
-using platform::PaletteEntry;
-using platform::Rgb;
+using picture::Bitmap;
+using picture::ChannelMasks;
+using picture::kBlack;
+using picture::kWhite;
+using picture::PaletteEntry;
+using picture::Rgb;
 
 TEST(BitmapTest, PaintingMapsColoursIntoEachFormat) {
   // Indexed: the nearest entry, even when neither pure colour is present.

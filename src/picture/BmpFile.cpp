@@ -1,4 +1,4 @@
-#include "platform/BmpCodec.h"
+#include "picture/BmpCodec.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,17 +15,17 @@
 #include <utility>
 #include <vector>
 
-#include "platform/BmpLayout.h"
+#include "picture/BmpLayout.h"
 #include "platform/Exceptions.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FileSystem.h"
 
-namespace platform {
+namespace picture {
 namespace bmp {
 namespace {
 
 std::string OpenErrorMessage(const std::string& path, int error_number) {
-  return "Cannot open file \"" + path + "\". " + SystemErrorText(error_number);
+  return "Cannot open file \"" + path + "\". " + platform::SystemErrorText(error_number);
 }
 
 // The start of a file read before its layout is known: every header, the
@@ -44,7 +44,7 @@ std::size_t AppendFromFile(int fd, std::string& bytes, std::size_t wanted,
     const ssize_t got = read(fd, buffer, std::min(sizeof buffer, wanted - appended));
     if (got < 0) {
       if (errno == EINTR) continue;
-      throw EFOpenError(OpenErrorMessage(path, errno));
+      throw platform::EFOpenError(OpenErrorMessage(path, errno));
     }
     if (got == 0) break;
     if (kMaxFileBytes - bytes.size() < static_cast<std::size_t>(got)) Invalid();
@@ -66,7 +66,7 @@ void ReadExactly(int fd, std::string_view& pending, uint8_t* data, std::size_t c
     const ssize_t got = read(fd, data + filled, count - filled);
     if (got < 0) {
       if (errno == EINTR) continue;
-      throw EFOpenError(OpenErrorMessage(path, errno));
+      throw platform::EFOpenError(OpenErrorMessage(path, errno));
     }
     if (got == 0) Invalid();
     filled += static_cast<std::size_t>(got);
@@ -123,11 +123,11 @@ Bitmap LoadBmpFile(const std::string& path, std::size_t max_pixel_bytes) {
   // read.
   struct stat status {};
   int error_number = 0;
-  const FileDescriptor file = OpenRegularFile(path, true, status, error_number);
+  const platform::FileDescriptor file = platform::OpenRegularFile(path, true, status, error_number);
   if (error_number == EINVAL) {
-    throw EFOpenError("Cannot open file \"" + path + "\". Not a regular file");
+    throw platform::EFOpenError("Cannot open file \"" + path + "\". Not a regular file");
   }
-  if (!file.valid()) throw EFOpenError(bmp::OpenErrorMessage(path, error_number));
+  if (!file.valid()) throw platform::EFOpenError(bmp::OpenErrorMessage(path, error_number));
   if (static_cast<uint64_t>(status.st_size) > bmp::kMaxFileBytes) bmp::Invalid();
   const auto file_bytes = static_cast<std::size_t>(status.st_size);
 
@@ -148,24 +148,25 @@ Bitmap LoadBmpFile(const std::string& path, std::size_t max_pixel_bytes) {
   return DecodeBmp(bytes, kMaxDimension, max_pixel_bytes);
 }
 
-StagedFile StageBmpFile(const Bitmap& bitmap, const std::string& path, Flush flush) {
+platform::StagedFile StageBmpFile(const Bitmap& bitmap, const std::string& path,
+                                  platform::Flush flush) {
   // The rows are written from the picture itself: a copy of the whole file
   // in memory would cost more in fresh pages than the writing does.
   const std::string head = bmp::EncodeHead(bitmap);
   const std::vector<std::string_view> pieces = bmp::Pieces(bitmap, head);
-  return StagedFile::Write(path, pieces, flush);
+  return platform::StagedFile::Write(path, pieces, flush);
 }
 
-void CommitBmpFile(StagedFile& staged, const std::string& path) {
+void CommitBmpFile(platform::StagedFile& staged, const std::string& path) {
   if (!staged.Commit().ok()) {
-    throw EFCreateError("Cannot create file \"" + path + "\". " +
-                        SystemErrorText(staged.ErrorNumber()));
+    throw platform::EFCreateError("Cannot create file \"" + path + "\". " +
+                                  platform::SystemErrorText(staged.ErrorNumber()));
   }
 }
 
 void SaveBmpFile(const Bitmap& bitmap, const std::string& path) {
-  StagedFile staged = StageBmpFile(bitmap, path, Flush::kNow);
+  platform::StagedFile staged = StageBmpFile(bitmap, path, platform::Flush::kNow);
   CommitBmpFile(staged, path);
 }
 
-}  // namespace platform
+}  // namespace picture

@@ -15,10 +15,10 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Bitmap.h"
+#include "picture/Bitmap.h"
 #include "platform/FileSystem.h"
 
-namespace platform {
+namespace picture {
 
 // The most pixel memory any picture may take: 16384 rows of 64 KiB.
 inline constexpr std::size_t kMaxPixelBytes = std::size_t{1} << 30;
@@ -46,12 +46,13 @@ Bitmap LoadBmpFile(const std::string& path, std::size_t max_pixel_bytes = kMaxPi
 // The picture staged as the new content of path (see StagedFile), for a
 // step that commits it with other files. Its bytes are written before this
 // returns; the bitmap is not needed afterwards.
-StagedFile StageBmpFile(const Bitmap& bitmap, const std::string& path, Flush flush);
+platform::StagedFile StageBmpFile(const Bitmap& bitmap, const std::string& path,
+                                  platform::Flush flush);
 
 // Renames a picture staged for path into place. Throws EFCreateError
 // `Cannot create file "<path>". <reason>` when it was not staged or cannot
 // be renamed.
-void CommitBmpFile(StagedFile& staged, const std::string& path);
+void CommitBmpFile(platform::StagedFile& staged, const std::string& path);
 
 // Writes the picture to a BMP file atomically: a temporary file in the same
 // directory is written and renamed over the target, so a reader sees the
@@ -59,4 +60,4 @@ void CommitBmpFile(StagedFile& staged, const std::string& path);
 // Throws EFCreateError `Cannot create file "<path>". <reason>`.
 void SaveBmpFile(const Bitmap& bitmap, const std::string& path);
 
-}  // namespace platform
+}  // namespace picture

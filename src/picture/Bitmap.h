@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-namespace platform {
+namespace picture {
 
 // The largest width or height accepted; a bigger picture is a memory bomb,
 // not a background.
@@ -138,4 +138,4 @@ class Bitmap {
   std::vector<uint8_t> pixels_;
 };
 
-}  // namespace platform
+}  // namespace picture

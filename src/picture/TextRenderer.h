@@ -17,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Bitmap.h"
+#include "picture/Bitmap.h"
 
-namespace platform {
+namespace picture {
 
 // The resolution text sizes in points are converted with.
 inline constexpr int kScreenPixelsPerInch = 96;
@@ -106,4 +106,4 @@ class TextRenderer {
   std::array<std::optional<Glyph>, 256> glyphs_;
 };
 
-}  // namespace platform
+}  // namespace picture

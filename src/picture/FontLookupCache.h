@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+namespace picture {
 
 // What was asked for. The fontconfig environment variables in force belong
 // to the question: another configuration may give another answer.
@@ -58,4 +58,4 @@ class FontLookupCache {
   std::chrono::seconds lifetime_;
 };
 
-}  // namespace platform
+}  // namespace picture

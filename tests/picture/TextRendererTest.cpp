@@ -1,4 +1,4 @@
-#include "platform/TextRenderer.h"
+#include "picture/TextRenderer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "platform/BmpCodec.h"
+#include "picture/BmpCodec.h"
 #include "platform/Exceptions.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using platform::Bitmap;
-using platform::FontRequest;
-using platform::kBlack;
-using platform::kWhite;
-using platform::PaletteEntry;
-using platform::Rgb;
-using platform::TextRenderer;
+using picture::Bitmap;
+using picture::FontRequest;
+using picture::kBlack;
+using picture::kWhite;
+using picture::PaletteEntry;
+using picture::Rgb;
+using picture::TextRenderer;
 
 // The overlay's three lines: 10 point bold, 16 pixels apart from y 418.
 constexpr int kLeft = 50;
@@ -60,10 +60,10 @@ bool InAnyCell(const std::vector<Cell>& cells, int x, int y) {
 const std::vector<std::string> kLines = {"Tue 11:27", "TEMP: 21.4", "WIND: NW 12 km/h"};
 
 TEST(TextRendererTest, BytesAreSingleByteCodePageCharacters) {
-  EXPECT_EQ(platform::CodePointOfByte(0x80), U'\u20AC');
-  EXPECT_EQ(platform::CodePointOfByte(0x8D), char32_t{0x8D});  // unassigned in the page
-  EXPECT_EQ(platform::CodePointOfByte(0x9F), U'\u0178');
-  EXPECT_EQ(platform::CodePointOfByte(0xB0), U'\u00B0');
+  EXPECT_EQ(picture::CodePointOfByte(0x80), U'\u20AC');
+  EXPECT_EQ(picture::CodePointOfByte(0x8D), char32_t{0x8D});  // unassigned in the page
+  EXPECT_EQ(picture::CodePointOfByte(0x9F), U'\u0178');
+  EXPECT_EQ(picture::CodePointOfByte(0xB0), U'\u00B0');
 
   TextRenderer& renderer = TextRenderer::For(OverlayFont());
   // A UTF-8 degree sign is two characters, a zero byte one more.
@@ -134,11 +134,11 @@ TEST(TextRendererTest, BackgroundsKeepTheirFormatAndEveryPixelOutsideTheCells) {
     const char* name;
     int bit_count;
     std::vector<PaletteEntry> palette;
-    platform::ChannelMasks masks;
+    picture::ChannelMasks masks;
   };
   const Background backgrounds[] = {
       {"24-bit", 24, {}, {}},
-      {"32-bit", 32, {}, platform::DefaultMasks(32)},
+      {"32-bit", 32, {}, picture::DefaultMasks(32)},
       {"16-bit 5-6-5", 16, {}, {0xF800, 0x07E0, 0x001F, 0}},
       {"8-bit", 8, two_hundred, {}},
       {"4-bit", 4, sixteen, {}},
@@ -157,7 +157,7 @@ TEST(TextRendererTest, BackgroundsKeepTheirFormatAndEveryPixelOutsideTheCells) {
     Bitmap drawn = original;
     const std::vector<Cell> cells = DrawLines(drawn, kLines);
     // The saved overlay as the web server will read it.
-    const Bitmap saved = platform::DecodeBmp(platform::EncodeBmp(drawn));
+    const Bitmap saved = picture::DecodeBmp(picture::EncodeBmp(drawn));
     EXPECT_EQ(saved.Width(), 480);
     EXPECT_EQ(saved.Height(), 470);
     EXPECT_EQ(saved.BitCount(), background.bit_count);

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Bitmap.h"
+#include "picture/Bitmap.h"
 #include "platform/Exceptions.h"
 
-namespace platform::bmp {
+namespace picture::bmp {
 
 inline constexpr const char* kInvalidGraphic = "Bitmap image is not valid";
 
@@ -40,7 +40,7 @@ inline constexpr uint32_t kMaxPaletteEntries = 256;
 // plus room for headers, a palette and an embedded colour profile.
 inline constexpr std::size_t kMaxFileBytes = (std::size_t{1} << 30) + (std::size_t{1} << 20);
 
-[[noreturn]] inline void Invalid() { throw EInvalidGraphic(kInvalidGraphic); }
+[[noreturn]] inline void Invalid() { throw platform::EInvalidGraphic(kInvalidGraphic); }
 
 // Little-endian fields read at absolute offsets, each checked against the
 // end of the data.
@@ -113,4 +113,4 @@ std::string EncodeHead(const Bitmap& bitmap);
 // straight from the picture's memory.
 std::vector<std::string_view> Pieces(const Bitmap& bitmap, const std::string& head);
 
-}  // namespace platform::bmp
+}  // namespace picture::bmp

@@ -5,11 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/RgbaImage.h"
+#include "picture/RgbaImage.h"
 
 struct WebPAnimEncoder;
 
-namespace platform {
+namespace picture {
 
 // The longest display time of one frame a WebP animation can hold (24 bits).
 inline constexpr int kMaxWebpFrameMs = 0xFFFFFF;
@@ -49,4 +49,4 @@ class WebpAnimation {
   std::int64_t timestamp_ms_ = 0;
 };
 
-}  // namespace platform
+}  // namespace picture

@@ -1,15 +1,15 @@
-#include "platform/RgbaImage.h"
+#include "picture/RgbaImage.h"
 
 #include <algorithm>
 
 #include "platform/Exceptions.h"
 
-namespace platform {
+namespace picture {
 
 RgbaImage RgbaImage::Transparent(int width, int height) {
   if (width < 1 || height < 1 || width > kMaxDimension || height > kMaxDimension) {
-    throw EInvalidGraphic("Picture size " + std::to_string(width) + " x " + std::to_string(height) +
-                          " is not supported");
+    throw platform::EInvalidGraphic("Picture size " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " is not supported");
   }
   RgbaImage image;
   image.width = width;
@@ -62,4 +62,4 @@ void CompositeOver(RgbaImage& canvas, const RgbaImage& layer, int top) {
   }
 }
 
-}  // namespace platform
+}  // namespace picture
