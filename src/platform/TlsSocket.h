@@ -1,9 +1,8 @@
 // TLS over a connected TCP socket, through OpenSSL, the secure Transport:
 // the client handshake with SNI, chain verification and the host-name or
 // IP-address check, then receives and sends bounded in time as TcpSocket's
-// are. Failures raise the
-// EId* classes of platform/Exceptions.h; TLS failures raise EIdTLSError
-// "TLS: " + the reason.
+// are. Failures raise the EId* classes of platform/Exceptions.h; TLS
+// failures raise EIdTLSError "TLS: " + the reason.
 #pragma once
 
 #include <cstddef>
