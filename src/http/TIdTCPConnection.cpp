@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/Exceptions.h"
+#include "platform/TcpSocket.h"
 
 namespace http {
 
@@ -36,17 +37,16 @@ void TIdTCPConnection::Connect(const std::string& host, int port, bool tls) {
   }
   if (tls) {
     if (!tls_context_ || tls_context_->CaFile() != tls_ca_file_) tls_context_.emplace(tls_ca_file_);
-    tls_ = platform::TlsSocket::Handshake(std::move(socket), *tls_context_, host, WaitLimitMs());
+    transport_ = std::make_unique<platform::TlsSocket>(
+        platform::TlsSocket::Handshake(std::move(socket), *tls_context_, host, WaitLimitMs()));
   } else {
-    socket_ = std::move(socket);
+    transport_ = std::make_unique<platform::TcpSocket>(std::move(socket));
   }
   input_.Reset();
 }
 
-void TIdTCPConnection::Disconnect() {
-  tls_.Close();
-  socket_.Close();
-}
+// A TLS transport sends its close_notify as it goes.
+void TIdTCPConnection::Disconnect() { transport_.reset(); }
 
 void TIdTCPConnection::Probe() {
   if (!Connected()) return;
@@ -58,7 +58,7 @@ void TIdTCPConnection::Probe() {
   try {
     // A quiet connection is still good; anything else is not. Nothing is
     // waited for: a byte or the peer's close would already be there.
-    if (!(tls_.IsOpen() ? tls_.ReceiveNow(&byte, 1) : socket_.ReceiveNow(&byte, 1))) return;
+    if (!transport_->ReceiveNow(&byte, 1)) return;
   } catch (const platform::EIdException&) {
   }
   Disconnect();
@@ -66,11 +66,9 @@ void TIdTCPConnection::Probe() {
 
 void TIdTCPConnection::Write(const std::string& bytes) {
   try {
-    if (tls_.IsOpen()) {
-      tls_.SendAll(bytes.data(), bytes.size(), WaitLimitMs());
-    } else {
-      socket_.SendAll(bytes.data(), bytes.size(), WaitLimitMs());
-    }
+    const int limit_ms = WaitLimitMs();
+    if (!transport_) throw platform::EIdNotConnected("Not Connected");
+    transport_->SendAll(bytes.data(), bytes.size(), limit_ms);
   } catch (const platform::EIdSocketError&) {
     // A send that could not finish before the deadline is the same stall as
     // a read that could not.
@@ -80,11 +78,10 @@ void TIdTCPConnection::Write(const std::string& bytes) {
 }
 
 std::size_t TIdTCPConnection::Receive(char* buffer, std::size_t max_bytes) {
-  if (!Connected()) throw platform::EIdNotConnected("Not Connected");
+  if (!transport_) throw platform::EIdNotConnected("Not Connected");
   std::size_t received = 0;
   try {
-    received = tls_.IsOpen() ? tls_.Receive(buffer, max_bytes, WaitLimitMs())
-                             : socket_.Receive(buffer, max_bytes, WaitLimitMs());
+    received = transport_->Receive(buffer, max_bytes, WaitLimitMs());
   } catch (const platform::EIdConnClosedGracefully&) {
     // A TLS stream cut short is over as a closed one is.
     Disconnect();

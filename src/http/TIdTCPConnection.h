@@ -1,18 +1,20 @@
-// The client's connection, plain TCP or TLS over it: the socket, its input
-// buffer, and the read time-out that bounds every wait for bytes, the TLS
-// handshake's included.
+// The client's connection, plain TCP or TLS over it: the transport, its
+// input buffer, and the read time-out that bounds every wait for bytes, the
+// TLS handshake's included. Past the connect, plain and TLS connections take
+// the same path.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "http/ByteSource.h"
 #include "http/InputBuffer.h"
-#include "platform/TcpSocket.h"
 #include "platform/TlsSocket.h"
+#include "platform/Transport.h"
 
 namespace http {
 
@@ -29,8 +31,8 @@ class TIdTCPConnection : private ByteSource {
   // empty input buffer.
   void Connect(const std::string& host, int port, bool tls);
   // Open until it is closed here or the peer's close has been seen.
-  bool Connected() const { return socket_.IsOpen() || tls_.IsOpen(); }
-  bool Secure() const { return tls_.IsOpen(); }
+  bool Connected() const { return transport_ != nullptr; }
+  bool Secure() const { return transport_ && transport_->Secure(); }
   void Disconnect();
 
   // The PEM bundle TLS connections verify certificates against; empty: the
@@ -75,8 +77,8 @@ class TIdTCPConnection : private ByteSource {
 
   std::size_t Receive(char* buffer, std::size_t max_bytes) override;
 
-  platform::TcpSocket socket_;  // open for a plain connection
-  platform::TlsSocket tls_;     // open for a TLS connection
+  // Null while not connected.
+  std::unique_ptr<platform::Transport> transport_;
   std::string tls_ca_file_;
   // Made for the first TLS connection, and again when the bundle changes.
   std::optional<platform::TlsContext> tls_context_;

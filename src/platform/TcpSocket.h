@@ -1,7 +1,8 @@
-// A connected TCP stream socket for the HTTP client: name resolution through
-// platform/HostLookup.h (IPv4 and IPv6), a connect bounded in time, receives bounded in
-// time and a send that writes everything. Failures raise the EId* classes of
-// platform/Exceptions.h with the messages the exception report shows.
+// A connected TCP stream socket for the HTTP client, the plain Transport:
+// name resolution through platform/HostLookup.h (IPv4 and IPv6), a connect
+// bounded in time, receives bounded in time and a send that writes
+// everything. Failures raise the EId* classes of platform/Exceptions.h with
+// the messages the exception report shows.
 #pragma once
 
 #include <cstddef>
@@ -9,14 +10,12 @@
 #include <string>
 
 #include "platform/FileDescriptor.h"
+#include "platform/Transport.h"
 
 namespace platform {
 
-class TcpSocket {
+class TcpSocket final : public Transport {
  public:
-  // A wait of kNoTimeout milliseconds has no limit.
-  static constexpr int kNoTimeout = 0;
-
   TcpSocket() = default;
   TcpSocket(TcpSocket&& other) noexcept = default;
   TcpSocket& operator=(TcpSocket&& other) noexcept = default;
@@ -31,6 +30,7 @@ class TcpSocket {
   static TcpSocket Connect(const std::string& host, int port, int timeout_ms);
 
   bool IsOpen() const { return fd_.valid(); }
+  bool Secure() const override { return false; }
   void Close();
   // The descriptor, for a layer that runs its own protocol over the socket
   // (TLS); the socket keeps owning it.
@@ -49,14 +49,14 @@ class TcpSocket {
   // Receives what is already waiting, without waiting: the count received,
   // 0 when the peer has closed its side, nullopt when nothing is there. A
   // reset or other failure raises EIdSocketError.
-  std::optional<std::size_t> ReceiveNow(char* buffer, std::size_t max_bytes);
+  std::optional<std::size_t> ReceiveNow(char* buffer, std::size_t max_bytes) override;
 
   // As TryReceive, but a wait that runs out raises EIdReadTimeout "Read Timeout".
-  std::size_t Receive(char* buffer, std::size_t max_bytes, int timeout_ms);
+  std::size_t Receive(char* buffer, std::size_t max_bytes, int timeout_ms) override;
 
   // Sends all bytes; each wait for room in the send buffer is bounded by
   // timeout_ms. Failures raise EIdSocketError.
-  void SendAll(const char* data, std::size_t size, int timeout_ms);
+  void SendAll(const char* data, std::size_t size, int timeout_ms) override;
 
  private:
   explicit TcpSocket(int fd) : fd_(fd) {}

@@ -1,8 +1,8 @@
-// TLS over a connected TCP socket, through OpenSSL: the client handshake with
-// SNI, chain verification and the host-name or IP-address check, then
-// receives and sends bounded in time as TcpSocket's are. Failures raise the
-// EId* classes of platform/Exceptions.h; TLS failures raise EIdTLSError
-// "TLS: " + the reason.
+// TLS over a connected TCP socket, through OpenSSL, the secure Transport:
+// the client handshake with SNI, chain verification and the host-name or
+// IP-address check, then receives and sends bounded in time as TcpSocket's
+// are. Failures raise the EId* classes of platform/Exceptions.h; TLS
+// failures raise EIdTLSError "TLS: " + the reason.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/TcpSocket.h"
+#include "platform/Transport.h"
 
 struct ssl_st;
 struct ssl_ctx_st;
@@ -40,10 +41,10 @@ class TlsContext {
   std::string ca_file_;
 };
 
-class TlsSocket {
+class TlsSocket final : public Transport {
  public:
   TlsSocket() = default;
-  ~TlsSocket() { Close(); }
+  ~TlsSocket() override { Close(); }
   TlsSocket(TlsSocket&& other) noexcept = default;
   TlsSocket& operator=(TlsSocket&& other) noexcept = default;
   TlsSocket(const TlsSocket&) = delete;
@@ -58,6 +59,7 @@ class TlsSocket {
                              int timeout_ms);
 
   bool IsOpen() const { return socket_.IsOpen(); }
+  bool Secure() const override { return true; }
   // Sends close_notify without waiting for room, then closes the socket.
   void Close();
 
@@ -67,17 +69,17 @@ class TlsSocket {
   // EIdConnClosedGracefully "Connection Closed Gracefully.", after the bytes
   // that came before the end were returned. A wait that runs out raises
   // EIdReadTimeout.
-  std::size_t Receive(char* buffer, std::size_t max_bytes, int timeout_ms);
+  std::size_t Receive(char* buffer, std::size_t max_bytes, int timeout_ms) override;
 
   // Receives what is already waiting without waiting for more: the count,
   // 0 when the stream has ended (with or without close_notify), nullopt
   // when nothing is there. Records that carry no data (session tickets) are
   // taken as they come.
-  std::optional<std::size_t> ReceiveNow(char* buffer, std::size_t max_bytes);
+  std::optional<std::size_t> ReceiveNow(char* buffer, std::size_t max_bytes) override;
 
   // Sends all bytes; each wait for room is bounded by timeout_ms. Failures
   // raise EIdSocketError or EIdTLSError.
-  void SendAll(const char* data, std::size_t size, int timeout_ms);
+  void SendAll(const char* data, std::size_t size, int timeout_ms) override;
 
  private:
   // How the stream ended, kept until the bytes before the end were taken.
