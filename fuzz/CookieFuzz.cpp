@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/HttpDate.h"
 #include "http/TIdCookieManager.h"
 #include "http/TIdHeaderList.h"
 

@@ -15,7 +15,11 @@
 #include <string>
 #include <string_view>
 
+#include "http/RetryAfter.h"
+#include "refresh/BackOff.h"
 #include "refresh/RunStatus.h"
+#include "refresh/StatusCommand.h"
+#include "refresh/StatusDocument.h"
 #include "zub32/Json.h"
 
 namespace {
@@ -113,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The first line as a Retry-After value.
   const std::optional<std::int64_t> wait =
-      refresh::RetryAfterSeconds(text.substr(0, text.find('\n')), now);
+      http::RetryAfterSeconds(text.substr(0, text.find('\n')), now, refresh::kMaxBackOffSeconds);
   if (wait) Check(*wait > 0 && *wait <= refresh::kMaxBackOffSeconds);
 
   if (const std::optional<refresh::RunStatus> previous = refresh::ParseStatusJson(text)) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/DateTime.h"
+
 namespace http {
 
 class TIdCookieManager {
@@ -32,13 +34,13 @@ class TIdCookieManager {
   // default cookie path). A cookie whose expiry has passed removes the
   // stored one of the same name, domain and path.
   void AddServerCookie(const std::string& value, const std::string& host, const std::string& path,
-                       Clock::time_point now = Clock::now());
+                       Clock::time_point now = platform::ClockNow());
 
   // The "Cookie" header value for a request to host and path: "name=value"
   // pairs joined by "; ", longer paths first; empty when none applies. At
   // most kMaxHeaderBytes: past that the oldest cookies are left out.
   std::string CookieHeader(const std::string& host, const std::string& path, bool secure,
-                           Clock::time_point now = Clock::now()) const;
+                           Clock::time_point now = platform::ClockNow()) const;
 
   std::size_t Count() const { return cookies_.size(); }
 
@@ -59,10 +61,5 @@ class TIdCookieManager {
   std::vector<Cookie> cookies_;
   std::uint64_t next_order_ = 0;
 };
-
-// Reads an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", also with dashes
-// between day, month and year, or a two-digit year) as UTC, in whole seconds
-// since the Unix epoch (negative before it). Any year from 1 to 9999.
-std::optional<std::int64_t> ParseHttpDate(const std::string& text);
 
 }  // namespace http

@@ -90,6 +90,24 @@ void SetClockForTesting(std::function<TDateTime()> clock) {
   TestClock() = std::move(clock);
 }
 
+std::chrono::system_clock::time_point ClockNow() {
+  std::optional<TDateTime> local;
+  {
+    std::lock_guard<std::mutex> lock(ClockMutex());
+    if (TestClock()) local = TestClock()();
+  }
+  if (!local) return std::chrono::system_clock::now();
+  return std::chrono::system_clock::time_point(
+      std::chrono::seconds(LocalDateTimeToUnix(*local)) +
+      std::chrono::milliseconds(MillisecondOfDay(*local) % 1000));
+}
+
+std::int64_t UnixSeconds(std::chrono::system_clock::time_point when) {
+  return std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
+}
+
+std::int64_t UnixNow() { return UnixSeconds(ClockNow()); }
+
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
                          int millisecond) {
   const std::int64_t day_number =

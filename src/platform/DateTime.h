@@ -3,6 +3,7 @@
 // resolution, so that day-slot and file-age arithmetic is plain subtraction.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -19,9 +20,19 @@ inline constexpr std::int64_t kMillisecondsPerDay = 86400000;
 // installed by SetClockForTesting).
 TDateTime Now();
 
-// Replaces the clock that Now() reads; an empty function restores the system
-// clock. For tests only.
+// Replaces the clock that Now(), ClockNow() and UnixNow() read; an empty
+// function restores the system clock. For tests only.
 void SetClockForTesting(std::function<TDateTime()> clock);
+
+// The same clock as a point in time, for file times and Unix seconds: the
+// system clock, or the local time of the installed test clock, so that a run
+// stamps its pages and its status with one time.
+std::chrono::system_clock::time_point ClockNow();
+
+// Whole seconds since the Unix epoch of a point in time (the fraction cut
+// off), and of ClockNow().
+std::int64_t UnixSeconds(std::chrono::system_clock::time_point when);
+std::int64_t UnixNow();
 
 struct DateTimeParts {
   int year = 0, month = 0, day = 0;  // month and day from 1

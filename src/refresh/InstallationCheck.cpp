@@ -19,11 +19,12 @@
 #include "platform/HostLookup.h"
 #include "platform/TlsSocket.h"
 #include "platform/Udp.h"
+#include "refresh/BackOff.h"
 #include "refresh/MapLayers.h"
 #include "refresh/PageText.h"
 #include "refresh/RadarFrameUpdate.h"
-#include "refresh/RunStatus.h"
 #include "refresh/RunSummary.h"
+#include "refresh/StatusDocument.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
 
@@ -283,12 +284,10 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
   results.push_back(CheckSiteAddress(config));
   results.push_back(CheckSyslog(config));
   results.push_back(CheckBackground(program_dir, config.product));
-  results.push_back(CheckMapLayers(program_dir, config, std::chrono::system_clock::now()));
+  results.push_back(CheckMapLayers(program_dir, config, platform::ClockNow()));
   results.push_back(CheckFont(config));
-  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                               std::chrono::system_clock::now().time_since_epoch())
-                               .count();
-  if (const std::optional<std::int64_t> until = PendingNotBefore(program_dir, now)) {
+  if (const std::optional<std::int64_t> until =
+          PendingNotBefore(program_dir, platform::UnixNow())) {
     results.push_back({true, "radar source asked to wait until " +
                                  platform::FormatIsoLocal(*until) + " (" + kStatusFileName +
                                  "): runs send it nothing until then"});

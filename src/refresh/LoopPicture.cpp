@@ -16,7 +16,7 @@
 #include "platform/FileSystem.h"
 #include "refresh/FrameLinks.h"
 #include "refresh/MapLayers.h"
-#include "refresh/RunStatus.h"
+#include "refresh/StatusDocument.h"
 #include "zub32/PrintableText.h"
 
 namespace refresh {

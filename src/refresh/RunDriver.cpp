@@ -10,6 +10,7 @@
 #include <span>
 #include <string_view>
 
+#include "http/RetryAfter.h"
 #include "overlay/Generate_SESOverlay.h"
 #include "platform/AsciiText.h"
 #include "platform/Console.h"
@@ -17,6 +18,7 @@
 #include "platform/Exceptions.h"
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
+#include "refresh/BackOff.h"
 #include "refresh/InstallationCheck.h"
 #include "refresh/LoopPage24.h"
 #include "refresh/LoopPage30.h"
@@ -25,6 +27,7 @@
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunStatus.h"
 #include "refresh/RunSummary.h"
+#include "refresh/StatusCommand.h"
 #include "refresh/ViewerPage.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
@@ -160,19 +163,15 @@ int RefuseOption(const std::string& option, std::span<const std::string_view> kn
   return kExitUsage;
 }
 
-std::int64_t UnixSeconds(std::chrono::system_clock::time_point when) {
-  return std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
-}
-
 // A 429 or 503 answer of the radar source with Retry-After asks the runs to
 // wait; the wait replaces one asked for earlier.
 void NoteBackOff(RunContext& run, const std::exception& error) {
   const auto* answer = dynamic_cast<const platform::EIdHTTPProtocolException*>(&error);
   if (answer == nullptr || !run.radar_client) return;
   if (answer->ErrorCode() != 429 && answer->ErrorCode() != 503) return;
-  const std::int64_t now = UnixSeconds(std::chrono::system_clock::now());
-  const std::optional<std::int64_t> wait =
-      RetryAfterSeconds(run.radar_client->Response().RawHeaders.Values("Retry-After"), now);
+  const std::int64_t now = platform::UnixNow();
+  const std::optional<std::int64_t> wait = http::RetryAfterSeconds(
+      run.radar_client->Response().RawHeaders.Values("Retry-After"), now, kMaxBackOffSeconds);
   if (wait) run.not_before = now + *wait;
 }
 
@@ -181,7 +180,7 @@ void NoteBackOff(RunContext& run, const std::exception& error) {
 // than any answer asks for would keep the runs from the source for good, so
 // it is ignored.
 bool UpdateRadarFrames(RunContext& run) {
-  const std::int64_t now = UnixSeconds(std::chrono::system_clock::now());
+  const std::int64_t now = platform::UnixNow();
   if (run.not_before && WaitTooFarAhead(*run.not_before, now)) {
     platform::WriteLine("Radar source wait until " + platform::FormatIsoLocal(*run.not_before) +
                         " in " + kStatusFileName + " lies more than " +
@@ -209,7 +208,8 @@ void PublishStatus(RunContext& run, const std::optional<RunStatus>& previous, bo
                    std::chrono::system_clock::time_point started_on_clock,
                    std::chrono::steady_clock::time_point started) {
   try {
-    PublishRunStatus(run, previous, failed, UnixSeconds(started_on_clock), ElapsedMs(started));
+    PublishRunStatus(run, previous, failed, platform::UnixSeconds(started_on_clock),
+                     ElapsedMs(started));
   } catch (const std::exception&) {
     // As in the top-level handler: nothing more can be done without memory.
   }
@@ -343,7 +343,7 @@ int RunMain(const std::vector<std::string>& arguments) {
 
 int Run(const char* first_parameter) {
   const auto started = std::chrono::steady_clock::now();
-  const auto started_on_clock = std::chrono::system_clock::now();
+  const auto started_on_clock = platform::ClockNow();
   RunContext run;
   const zub32::WriteFailureScope failure_scope(run.write_failures);
   bool failed = false;
@@ -438,7 +438,7 @@ int Run(const char* first_parameter) {
       platform::WriteLine("Calling Generate_SESOverlay...");
       run.overlay_drawn = overlay::Generate_SESOverlay(run.config);
       if (!*run.overlay_drawn) run.overlay_report = zub32::LastReportOutcome();
-      RefreshMapLayers(run, std::chrono::system_clock::now());
+      RefreshMapLayers(run, platform::ClockNow());
       WriteLoopPicture(run);
     }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "http/HttpDate.h"
+
 namespace {
 
 using http::TIdCookieManager;

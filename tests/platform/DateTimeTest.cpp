@@ -145,9 +145,16 @@ TEST(DateTimeTest, AgesReadInMinutesHoursOrDays) {
 TEST(DateTimeTest, NowReadsTheInstalledClock) {
   SetClockForTesting([] { return kJuly22 + 0.5; });
   EXPECT_EQ(Now(), kJuly22 + 0.5);
+  const TDateTime noon = EncodeDateTime(2024, 7, 22, 12, 0, 0, 250);
+  SetClockForTesting([noon] { return noon; });
+  // The Unix seconds of status.json come from the same clock as the pages.
+  EXPECT_EQ(FormatIsoLocal(UnixNow()).substr(0, 19), "2024-07-22T12:00:00");
+  EXPECT_EQ(ClockNow().time_since_epoch() % std::chrono::seconds(1),
+            std::chrono::milliseconds(250));
   SetClockForTesting({});
   // The system clock: some time after 2020.
   EXPECT_GT(Now(), EncodeDateTime(2020, 1, 1, 0, 0, 0, 0));
+  EXPECT_GT(UnixNow(), 1577836800);
 }
 
 TEST(DateTimeTest, UnixSecondsBecomeLocalTime) {

@@ -7,8 +7,14 @@
 #include <limits>
 #include <string>
 
+#include "http/RetryAfter.h"
 #include "platform/DateTime.h"
+#include "refresh/BackOff.h"
 #include "refresh/FrameLinks.h"
+#include "refresh/RunMetrics.h"
+#include "refresh/StaleAlert.h"
+#include "refresh/StatusCommand.h"
+#include "refresh/StatusDocument.h"
 #include "support/FindProgram.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
@@ -130,7 +136,8 @@ TEST(RunStatusTest, RetryAfterGivesSecondsOrAnHttpDateCappedAtSixHours) {
                 {"Mon, 07 Nov 1994 08:49:37 GMT", kMaxBackOffSeconds},
                 {"soon", std::nullopt},
                 {"", std::nullopt}};
-  for (const auto& c : kCases) EXPECT_EQ(RetryAfterSeconds(c.value, now), c.wait) << c.value;
+  for (const auto& c : kCases)
+    EXPECT_EQ(http::RetryAfterSeconds(c.value, now, kMaxBackOffSeconds), c.wait) << c.value;
 }
 
 TEST(RunStatusTest, StaleLineOnceAnHourAndOneFreshLineAfterwards) {

@@ -1,0 +1,56 @@
+#include "refresh/StaleAlert.h"
+
+#include <string>
+
+#include "platform/CheckedArithmetic.h"
+#include "platform/Console.h"
+#include "platform/DateTime.h"
+#include "platform/DurationText.h"
+#include "platform/FileSystem.h"
+#include "zub32/ExceptionReport.h"
+#include "zub32/PrintableText.h"
+#include "zub32/Records.h"
+#include "zub32/TextFiles.h"
+
+namespace refresh {
+namespace {
+
+constexpr std::int64_t kSecondsPerMinute = 60;
+
+}  // namespace
+
+StaleAlert DecideStaleAlert(bool stale, bool alert_on_record,
+                            std::optional<std::int64_t> last_alert, std::int64_t now) {
+  if (!stale) return alert_on_record ? StaleAlert::kFresh : StaleAlert::kNone;
+  if (!alert_on_record || !last_alert || *last_alert > now) return StaleAlert::kStale;
+  const std::optional<std::int64_t> since = platform::CheckedSub(now, *last_alert);
+  if (!since || *since >= kStaleAlertRepeatSeconds) return StaleAlert::kStale;
+  return StaleAlert::kNone;
+}
+
+void AlertOnStaleSource(const RunStatus& status, std::int64_t now) {
+  if (!status.newest_frame || !status.newest_frame->age_seconds) return;
+  const NewestFrame& newest = *status.newest_frame;
+  const std::int64_t minutes = *newest.age_seconds / kSecondsPerMinute;
+  if (status.stale) {
+    platform::WriteLine("Radar source stale: newest frame " + newest.address + " is " +
+                        platform::AgeText(*newest.age_seconds));
+  }
+  const bool on_record = platform::EntryExists(kStaleAlertFileName);
+  const std::optional<std::int64_t> last_alert =
+      on_record ? platform::ParseIsoTime(zub32::FileToBin(kStaleAlertFileName)) : std::nullopt;
+  const StaleAlert alert = DecideStaleAlert(status.stale, on_record, last_alert, now);
+  if (alert == StaleAlert::kNone) return;
+  const std::string details = "Product=" + status.product + " Age=" + std::to_string(minutes) +
+                              "min Newest=" + zub32::PrintableBytes(newest.address);
+  if (alert == StaleAlert::kStale) {
+    zub32::PostRunSyslogLine(kStaleSyslogCode, "STALE:" + details);
+    zub32::StringToFile(platform::FormatIsoLocal(now), kStaleAlertFileName, false, "");
+  } else {
+    zub32::PostRunSyslogLine(kFreshSyslogCode, "FRESH:" + details);
+    const platform::FileResult removed = platform::RemoveEntry(kStaleAlertFileName);
+    if (!removed.ok()) zub32::NoteWriteFailure(removed.reason());
+  }
+}
+
+}  // namespace refresh

@@ -1,0 +1,90 @@
+// status.json, the record a run leaves in the program directory for the next
+// run, for vesk --status and for the viewer: what it holds, how it is written
+// and how it is read back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "refresh/RunContext.h"
+#include "zub32/Config.h"
+
+namespace refresh {
+
+inline constexpr const char* kStatusFileName = "status.json";
+// The largest status.json read back.
+inline constexpr std::size_t kMaxStatusFileBytes = 1024 * 1024;
+// Each text value of status.json as written is cut at this length, so that
+// the document stays within kMaxStatusDocumentBytes whatever the radar
+// source names, well below what is read back.
+inline constexpr std::size_t kMaxStatusTextBytes = 2 * 1024;
+inline constexpr std::size_t kMaxStatusDocumentBytes = 256 * 1024;
+static_assert(kMaxStatusDocumentBytes < kMaxStatusFileBytes);
+
+struct FrameRecord {
+  std::string file;  // "Image6.png"
+  std::string address;
+};
+
+struct NewestFrame {
+  std::string address;
+  std::optional<std::int64_t> time;  // from the frame's name
+  std::optional<std::int64_t> age_seconds;
+};
+
+struct RunFailure {
+  std::string class_name;
+  std::string message;
+  std::string function;
+};
+
+// One status.json. Times are seconds since the Unix epoch.
+struct RunStatus {
+  std::string version;
+  std::string product;
+  std::int64_t started = 0;
+  std::int64_t finished = 0;
+  std::int64_t duration_ms = 0;
+  std::string outcome = "no-change";  // "new-frame", "no-change" or "failed"
+  int frames_downloaded = 0;
+  std::string overlay = "not-drawn";  // "drawn", "failed" or "not-drawn"
+  int files_not_written = 0;
+  std::optional<RunFailure> failure;
+  std::optional<std::int64_t> last_success;
+  std::optional<std::int64_t> last_new_frame;
+  std::int64_t consecutive_failures = 0;
+  std::optional<NewestFrame> newest_frame;
+  std::vector<FrameRecord> frames;  // oldest first
+  std::vector<ShownArchiveSlot> archive;
+  bool stale = false;
+  // The run's StaleAfter: vesk --status ages the last run against it, as
+  // the run that may be the last one was configured.
+  int stale_after_minutes = zub32::kDefaultStaleAfterMinutes;
+  std::optional<std::int64_t> not_before;
+};
+
+// The UTC time named by the first run of exactly twelve digits
+// YYYYMMDDhhmm in a frame's address ("IDR641.T.202407221150.png"); nullopt
+// when it has none or they name no valid time.
+std::optional<std::int64_t> FrameTimeFromAddress(std::string_view address);
+
+// The document, one member per line, each text value cut at
+// kMaxStatusTextBytes.
+std::string StatusJson(const RunStatus& status);
+
+// Reads a status.json back: the run's outcome, counts and failure, the
+// carried-over times, the newest frame, the frames, staleness and not_before
+// (the archive is not read). nullopt when the text is no such document or
+// holds a local time too close to the ends of the years 1 to 9999 to be
+// written again.
+std::optional<RunStatus> ParseStatusJson(std::string_view text);
+
+// The previous run's status.json in the working directory; nullopt when it
+// is missing or corrupt.
+std::optional<RunStatus> ReadPreviousStatus();
+
+}  // namespace refresh
