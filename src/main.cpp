@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "refresh/RunDriver.h"
+#include "refresh/CommandLine.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments;

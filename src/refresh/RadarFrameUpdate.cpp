@@ -121,14 +121,8 @@ int PublishFrames(FrameFiles& frames, const std::string& newest,
   return count;
 }
 
-}  // namespace
-
-std::string RadarRequestPath(const std::string& product) {
-  return "/products/" + product + ".loop.shtml";
-}
-
-bool RadarFrameUpdate(RunContext& run) {
-  http::TIdHTTP& client = run.radar_client.emplace();
+// The loop page, and its frames when the newest one is new.
+bool UpdateFromLoopPage(http::TIdHTTP& client, RunContext& run) {
   http::ConfigureFetchClient(client, run.config.radar_host, run.config);
   const std::string sRequestPath = RadarRequestPath(run.config.product);
   run.ExceptionRec.Notes = client.Request().UserAgent;
@@ -172,6 +166,23 @@ bool RadarFrameUpdate(RunContext& run) {
   run.frames_downloaded += PublishFrames(frames, all_saved ? newest : "", addresses, run);
   KeepLowercaseFrameNames();
   return true;
+}
+
+}  // namespace
+
+std::string RadarRequestPath(const std::string& product) {
+  return "/products/" + product + ".loop.shtml";
+}
+
+bool RadarFrameUpdate(RunContext& run) {
+  http::TIdHTTP& client = run.radar_client.emplace();
+  try {
+    return UpdateFromLoopPage(client, run);
+  } catch (const platform::EIdHTTPProtocolException& answer) {
+    run.radar_refusal =
+        RadarRefusal{answer.ErrorCode(), client.Response().RawHeaders.Values("Retry-After")};
+    throw;
+  }
 }
 
 }  // namespace refresh

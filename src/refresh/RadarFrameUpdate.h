@@ -29,7 +29,8 @@ std::string RadarRequestPath(const std::string& product);
 // A failed request raises the client's error, a page that names no newest
 // frame raises platform::EContentError before any frame is requested, and
 // an empty frame raises it too; each leaves the stage at once for the
-// driver to report. Only the newest frame is archived under the slot.
+// driver to report; an answer outside 2xx is recorded in run.radar_refusal
+// first. Only the newest frame is archived under the slot.
 bool RadarFrameUpdate(RunContext& run);
 
 }  // namespace refresh

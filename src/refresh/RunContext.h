@@ -27,6 +27,14 @@ struct ShownArchiveSlot {
   std::int64_t slot_start = 0;  // seconds since the Unix epoch
 };
 
+// An answer outside 2xx that ended the radar stage: its status code and its
+// Retry-After values, from which the driver tells whether the radar source
+// asked the runs to wait.
+struct RadarRefusal {
+  int status_code = 0;
+  std::string retry_after;
+};
+
 struct RunContext {
   // The run's configuration, loaded at its start.
   zub32::Configuration config;
@@ -45,6 +53,8 @@ struct RunContext {
   // The radar frame update's result: a new newest frame arrived, so the
   // station overlay is due.
   bool frame_changed = false;
+  // Recorded by the radar frame update when an answer outside 2xx ended it.
+  std::optional<RadarRefusal> radar_refusal;
   // For the run's summary line: the frames saved to Image0.png ...
   // Image6.png, and whether the station overlay was drawn (empty when it
   // was not due).

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "refresh/CommandLine.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
 
@@ -123,14 +124,16 @@ TEST_F(VeskRunTest, HelpAndVersionPrintWithoutARun) {
   EXPECT_FALSE(home_.Exists("index.html"));
 }
 
-// A first argument meant as an option but unknown is refused before
-// anything is written or sent, with the known option it is near to; a signed
-// number or a word stays a delay, and only the first argument counts.
+// A first argument meant as an option but unknown, or an argument its option
+// does not take, is refused before anything is written or sent, with the
+// known option it is near to; a signed number or a word stays a delay, and
+// only the first argument of a run counts.
 TEST_F(VeskRunTest, UnknownOptionsAreRefusedAndDelaysAreNot) {
   struct Row {
     std::vector<std::string> args;
     const char* first_line;  // a run's, or nullptr for a refusal
     const char* suggestion;  // the refusal's, or empty
+    const char* refusal = "unknown option";
   };
   const Row kRows[] = {
       {{"--chek"}, nullptr, "--check"},
@@ -143,12 +146,21 @@ TEST_F(VeskRunTest, UnknownOptionsAreRefusedAndDelaysAreNot) {
       {{"--online"}, nullptr, ""},  // only after --check
       {{"--verbose"}, nullptr, ""},
       {{"--check", "--onlne"}, nullptr, "--online"},
+      {{"--check", "foo"}, nullptr, "", "unexpected argument"},
+      {{"--check", "--online", "--online"}, nullptr, "", "unexpected argument"},
+      {{"--check", "--online", "x"}, nullptr, "", "unexpected argument"},
+      {{"--status", "extra"}, nullptr, "", "unexpected argument"},
+      {{"--status", "--chek"}, nullptr, ""},
+      {{"--version", "x"}, nullptr, "", "unexpected argument"},
+      {{"--help", "x"}, nullptr, "", "unexpected argument"},
+      {{"-h", "--help"}, nullptr, "", "unexpected argument"},
+      {{"--status", "--online"}, nullptr, "", "unexpected argument"},
       {{"-5"}, "HTML delay: -5ms (Param1)", ""},
       {{"-"}, "HTML delay: 333ms (Param1)", ""},
       {{"+7", "--chek"}, "HTML delay: 7ms (Param1)", ""},
       {{"abc"}, "HTML delay: 333ms (Param1)", ""},
   };
-  for (const auto& [args, first_line, suggestion] : kRows) {
+  for (const auto& [args, first_line, suggestion, refusal] : kRows) {
     for (const auto& entry : std::filesystem::directory_iterator(home_.path())) {
       std::filesystem::remove_all(entry);
     }
@@ -157,8 +169,8 @@ TEST_F(VeskRunTest, UnknownOptionsAreRefusedAndDelaysAreNot) {
       EXPECT_EQ(result.exit_code, kExitUsage) << args[0];
       EXPECT_EQ(result.out, "") << args[0];
       const std::string hint = *suggestion ? std::string("; did you mean ") + suggestion + "?" : "";
-      EXPECT_EQ(result.err,
-                "vesk: unknown option \"" + args.back() + "\"" + hint + "\n" + UsageText())
+      EXPECT_EQ(result.err, "vesk: " + std::string(refusal) + " \"" + args.back() + "\"" + hint +
+                                "\n" + UsageText())
           << args.back();
       EXPECT_TRUE(std::filesystem::is_empty(home_.path())) << args[0];
     } else {
