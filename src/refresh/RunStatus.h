@@ -53,6 +53,14 @@ struct RunFailure {
   std::string function;
 };
 
+// The station values the overlay draws, from the last station feed kept, so
+// that the viewer can show them above the radar picture.
+struct StationValues {
+  std::string temperature;
+  std::string wind;
+  std::optional<std::int64_t> updated;  // when the feed was fetched
+};
+
 // One status.json. Times are seconds since the Unix epoch.
 struct RunStatus {
   std::string version;
@@ -73,6 +81,9 @@ struct RunStatus {
   std::vector<ShownArchiveSlot> archive;
   bool stale = false;
   std::optional<std::int64_t> not_before;
+  // Written for the viewer, not read back.
+  std::optional<StationValues> station;
+  std::int64_t stale_after_seconds = 0;  // 0: never stale
 };
 
 // The UTC time named by the first run of exactly twelve digits
