@@ -353,7 +353,7 @@ function show() {
 function announce() {
   const entries = loop();
   const entry = entries[index];
-  $('announce').textContent = (playing ? 'Playing' : 'Paused') + (entry ? ', frame ' + (index + 1) +
+  $('announce').textContent = 'Paused' + (entry ? ', frame ' + (index + 1) +
     ' of ' + entries.length + ', ' + (localTime(entry.time) || 'time unknown') : '');
 }
 
@@ -393,7 +393,7 @@ function setPlaying(on) {
   held = 0;
   schedule();
   show();
-  announce();
+  if (!on) announce();
 }
 
 async function load() {
