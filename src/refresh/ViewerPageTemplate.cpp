@@ -32,6 +32,7 @@ h1{font-size:1.1rem;margin:0 0 8px}
 #station{position:absolute;left:6px;bottom:6px;max-width:calc(100% - 12px);padding:4px 8px;border-radius:4px;background:rgba(16,21,28,.85);color:#fff;font-size:.85rem;line-height:1.35}
 #station b{font-size:1rem}
 #station span{display:block}
+@media (max-width:480px){#station{font-size:.75rem}#station b{font-size:.85rem}}
 #labels{display:flex;flex-wrap:wrap;gap:2px 16px;margin:6px 0;font-size:.9rem;color:#c4ccd6}
 #controls,#modes{display:flex;flex-wrap:wrap;gap:6px;align-items:center;margin:6px 0}
 button,select,a.button{min-height:44px;min-width:44px;font:inherit;color:#e8edf2;background:#2a3442;border:1px solid #4a5668;border-radius:6px;padding:4px 10px}
@@ -239,6 +240,14 @@ function offset(date) {
   return 'UTC' + (minutes < 0 ? '-' : '+') + pad(Math.floor(size / 60)) + ':' + pad(size % 60);
 }
 
+const kDays = ['Sun', 'Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat'];
+// "Wed 07:05 UTC+08:00", as the overlay writes its time, with the zone.
+function dayTime(text) {
+  const date = text ? new Date(text) : null;
+  if (!date || Number.isNaN(date.getTime())) return null;
+  return kDays[date.getDay()] + ' ' + pad(date.getHours()) + ':' + pad(date.getMinutes()) + ' ' + offset(date);
+}
+
 function localTime(text) {
   const date = text ? new Date(text) : null;
   return date && !Number.isNaN(date.getTime()) ? stamp(date, false) + ' ' + offset(date) : null;
@@ -284,12 +293,12 @@ function showLabels() {
   }
   $('age').textContent = status ? describeAge(ageSeconds()) : '';
   const text = known ? stamp(date, false) + ' ' + offset(date) : 'time unknown';
-  $('frame-time').textContent = text;
+  $('frame-time').textContent = (shown && dayTime(shown.time)) || 'time unknown';
   const station = status && status.station;
   $('station').hidden = !shown;
   $('temperature').textContent = station ? 'Temperature: ' + station.temperature : '';
   $('wind').textContent = station ? 'Wind: ' + station.wind : '';
-  const updated = station && localTime(station.updated);
+  const updated = station && dayTime(station.updated);
   $('updated').textContent = updated ? 'Station at ' + updated : '';
   const entries = loop();
   const at = entries.findIndex((entry) => shown && entry.frame === shown.frame && entry.time === shown.time);

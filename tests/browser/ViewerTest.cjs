@@ -176,7 +176,7 @@ async function checkPage(view, status) {
     return { text: document.getElementById('station').innerText, above: Boolean(top && top.closest('#station')) };
   });
   check(station.above && station.text.includes(`Temperature: ${status.station.temperature}`) &&
-    station.text.includes(`Wind: ${status.station.wind}`) && /Station at .* UTC\+08:00/.test(station.text),
+    station.text.includes(`Wind: ${status.station.wind}`) && /Station at \w{3} \d\d:\d\d UTC\+08:00/.test(station.text),
   `the station text and the frame's time lie above the radar (${JSON.stringify(station)})`);
   const legend = await view.page.evaluate(() => [...document.querySelectorAll('#legend li')]
     .map((item) => getComputedStyle(item.firstChild).backgroundColor + ' ' + item.textContent.trim()));
@@ -302,6 +302,43 @@ async function checkDay(browser, base, directory, status) {
   await context.close();
 }
 
+// docs/viewer-*.png for a desktop and a phone: the 24-hour loop just after
+// local midnight, the stale banner of a site whose runs stopped 40 hours
+// ago, the loop picture, and the viewer over real frames with heavy rain.
+async function screenshots(browser, base, directory, status, into) {
+  const day = dayStatus(directory, status);
+  const midnight = day.archive.findIndex((slot) => (Date.parse(slot.time) + kOffsetMs) % 86400000 === 0);
+  const samples = path.join(__dirname, '..', '..', '..', 'shared', 'radar-samples', '2015-05-15');
+  const scenes = [
+    ['day', JSON.stringify(day), async (view) => {
+      await view.page.click('#day');
+      await view.page.locator('#scrub').fill(String(midnight));
+    }],
+    ['stale', JSON.stringify(aged(status, (40 * 60 + 15) * 60, false, 1800)), async () => {}],
+    ['webp', null, async (view) => view.page.goto(`${base}/loop.webp`)],
+    ['rain', null, async (view) => press(view, 'End')],
+  ];
+  for (const [scene, statusText, look] of scenes) {
+    if (scene === 'rain') {
+      fs.readdirSync(samples).sort().slice(-14, -7)
+        .forEach((file, n) => fs.copyFileSync(path.join(samples, file), path.join(directory, `Image${6 - n}.png`)));
+    }
+    for (const [screen, viewport] of Object.entries(kScreens)) {
+      // The desktop in the dark scheme, the phone in the light one.
+      const context = await browser.newContext({ viewport, timezoneId: kTimezone, isMobile: screen === 'phone',
+        colorScheme: screen === 'phone' ? 'light' : 'dark' });
+      const take = async (view) => {
+        await look(view);
+        await settle(view);
+        await view.page.evaluate(() => window.scrollTo(0, 0));
+        await view.page.screenshot({ path: path.join(into, `viewer-${scene}-${screen}.png`) });
+      };
+      if (statusText) await withStatus(context, base, directory, statusText, take); else await take(await openViewer(context, base));
+      await context.close();
+    }
+  }
+}
+
 async function checkBanners(context, base, directory, status) {
   await withStatus(context, base, directory, '{"program": "VESK", "run": ', async (view) => {
     const said = await banner(view);
@@ -359,6 +396,7 @@ async function main() {
     await checkPreferences(browser, base, files);
     await checkDay(browser, base, directory, status);
     await checkPhone(browser, base);
+    if (process.env.VESK_SCREENSHOT_DIR) await screenshots(browser, base, directory, status, process.env.VESK_SCREENSHOT_DIR);
     await browser.close();
   } finally {
     fs.rmSync(directory, { recursive: true, force: true });
