@@ -267,11 +267,11 @@ void LoadLegend(const std::optional<RawValue>& raw, Configuration& config, Confi
     entry.value = LegendText(config.legend);
     entry.source = raw->source;
   } else {
-    config.warnings.push_back(Malformed(
-        *raw,
-        "a comma-separated list of up to " + std::to_string(kMaxLegendEntries) +
-            " colours #rrggbb, each with an optional =label",
-        "the default"));
+    config.warnings.push_back(Malformed(*raw,
+                                        "a comma-separated list of up to " +
+                                            std::to_string(kMaxLegendEntries) +
+                                            " colours #rrggbb, each with an optional =label",
+                                        "the default"));
   }
 }
 

@@ -34,7 +34,8 @@ TEST(ViewerPageTest, CarriesTheDelayTheProductItsLayersAndTheLegend) {
                       "\"IDR023.locations.png\", \"IDR023.range.png\"]"),
             std::string::npos);
   EXPECT_FALSE(std::regex_search(page, std::regex("@[A-Z_]+@"))) << "a placeholder is left";
-  EXPECT_EQ(BuildViewerPage(-7, "IDR023", legend, false), page) << "the same values give the same page";
+  EXPECT_EQ(BuildViewerPage(-7, "IDR023", legend, false), page)
+      << "the same values give the same page";
 }
 
 }  // namespace

@@ -217,9 +217,18 @@ TEST(ConfigTest, LegendIsColoursWithSafeLabels) {
   const std::string longest = "#123456=" + std::string(kMaxLegendLabelLength, 'x');
   const std::pair<std::string, std::string> kRows[] = {
       {" #F5F5FF = light , #00d8c3,#280000=200+ mm/h", "#f5f5ff=light,#00d8c3,#280000=200+ mm/h"},
-      {longest, longest}, {longest + "x", ""}, {"#12345", ""},      {"#1234567", ""},
-      {"123456=x", ""},   {"#12345g", ""},     {"#123456=", ""},    {"#123456=<b>", ""},
-      {"#123456=a\"b", ""}, {"#123456=a&b", ""},  {"#123456,", ""},    {" ", ""}};
+      {longest, longest},
+      {longest + "x", ""},
+      {"#12345", ""},
+      {"#1234567", ""},
+      {"123456=x", ""},
+      {"#12345g", ""},
+      {"#123456=", ""},
+      {"#123456=<b>", ""},
+      {"#123456=a\"b", ""},
+      {"#123456=a&b", ""},
+      {"#123456,", ""},
+      {" ", ""}};
   for (const auto& [text, want] : kRows) {
     const Configuration config = Load(dir, {{"VESK_LEGEND", text}});
     EXPECT_EQ(LegendText(config.legend), want.empty() ? kDefaultLegend : want) << text;
