@@ -8,6 +8,7 @@
 #include <map>
 
 #include "http/TIdCookieManager.h"
+#include "overlay/StationFeed.h"
 #include "platform/Console.h"
 #include "platform/DateTime.h"
 #include "platform/DurationText.h"
@@ -26,6 +27,8 @@ namespace refresh {
 namespace {
 
 constexpr std::size_t kStampDigits = 12;
+// A larger station feed copy gives the viewer no station values.
+constexpr std::size_t kMaxStationFeedBytes = 1024 * 1024;
 constexpr std::int64_t kSecondsPerMinute = 60;
 // The failures in a row from which vesk --status is critical.
 constexpr std::int64_t kCriticalFailures = 3;
@@ -152,6 +155,20 @@ void AlertOnStaleSource(const RunStatus& status, std::int64_t now) {
   }
 }
 
+// The values the last overlay drew, from the feed copy it kept; nullopt
+// before the first feed arrived.
+std::optional<StationValues> ReadStationValues() {
+  const std::optional<std::string> feed =
+      platform::ReadWholeFile(overlay::kStationFeedFile, kMaxStationFeedBytes);
+  if (!feed) return std::nullopt;
+  const overlay::StationInfo info = overlay::CutStationInfo(*feed);
+  StationValues station{info.temperature, info.wind, std::nullopt};
+  if (const auto changed = platform::LastWriteTime(overlay::kStationFeedFile)) {
+    station.updated = SecondsOf(*changed);
+  }
+  return station;
+}
+
 void AppendGauge(std::string& text, const std::string& name, const std::string& help,
                  const std::string& product, const std::optional<std::string>& value) {
   text += "# HELP " + name + " " + help + "\n";
@@ -218,6 +235,11 @@ std::string StatusJson(const RunStatus& status) {
   } else {
     text += "null";
   }
+  text += ",\n \"station\": ";
+  text += status.station ? "{\"temperature\": " + Text(status.station->temperature) +
+                               ", \"wind\": " + Text(status.station->wind) +
+                               ", \"updated\": " + TimeOrNull(status.station->updated, true) + "}"
+                         : "null";
   text += ",\n \"frames\": [";
   for (std::size_t i = 0; i < status.frames.size(); ++i) {
     const FrameRecord& frame = status.frames[i];
@@ -438,6 +460,7 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
   status.stale_after_minutes = run.config.stale_after_minutes;
   status.stale = stale_after > 0 && status.newest_frame && status.newest_frame->age_seconds &&
                  *status.newest_frame->age_seconds > stale_after;
+  status.station = ReadStationValues();
   status.archive = run.archive;
   status.not_before = PendingWait(run.not_before, now);
 
