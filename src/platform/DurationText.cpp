@@ -36,6 +36,8 @@ std::string AgeText(std::int64_t age_seconds) {
     return "clock ahead by " + (minutes < kMinutesPerHour ? std::to_string(minutes) + " min"
                                                           : DurationText(age_seconds));
   }
+  // Less than a minute either way reads as fresh, as the viewer says it.
+  if (Magnitude(age_seconds) < kSecondsPerMinute) return "under a minute old";
   return DurationText(age_seconds) + " old";
 }
 

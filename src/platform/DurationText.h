@@ -13,7 +13,8 @@ namespace platform {
 // as its magnitude.
 std::string DurationText(std::int64_t seconds);
 
-// The age of something stamped age_seconds ago: "50 minutes old"; a
+// The age of something stamped age_seconds ago: "50 minutes old", "under
+// a minute old" for less than a minute either way; a
 // stamp a minute or more ahead of the clock reads "clock ahead by 34 min"
 // (or "clock ahead by 2 h 5 min") rather than as a negative age.
 std::string AgeText(std::int64_t age_seconds);

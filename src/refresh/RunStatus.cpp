@@ -1,5 +1,6 @@
 #include "refresh/RunStatus.h"
 
+#include "overlay/StationFeed.h"
 #include "platform/CheckedArithmetic.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
@@ -15,6 +16,9 @@
 
 namespace refresh {
 namespace {
+
+// A larger station feed copy gives the viewer no station values.
+constexpr std::size_t kMaxStationFeedBytes = 1024 * 1024;
 
 constexpr std::int64_t kSecondsPerMinute = 60;
 
@@ -32,6 +36,20 @@ std::optional<NewestFrame> FindNewestFrame(std::int64_t now) {
   }
   if (since) newest.age_seconds = platform::CheckedSub(now, *since);
   return newest;
+}
+
+// The values the last overlay drew, from the feed copy it kept; nullopt
+// before the first feed arrived.
+std::optional<StationValues> ReadStationValues() {
+  const std::optional<std::string> feed =
+      platform::ReadWholeFile(overlay::kStationFeedFile, kMaxStationFeedBytes);
+  if (!feed) return std::nullopt;
+  const overlay::StationInfo info = overlay::CutStationInfo(*feed);
+  StationValues station{info.temperature, info.wind, std::nullopt};
+  if (const auto changed = platform::LastWriteTime(overlay::kStationFeedFile)) {
+    station.updated = platform::UnixSeconds(*changed);
+  }
+  return station;
 }
 
 }  // namespace
@@ -90,6 +108,7 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
   status.stale_after_minutes = run.config.stale_after_minutes;
   status.stale = stale_after > 0 && status.newest_frame && status.newest_frame->age_seconds &&
                  *status.newest_frame->age_seconds > stale_after;
+  status.station = ReadStationValues();
   status.archive = run.archive;
   status.not_before = PendingWait(run.not_before, now);
 

@@ -141,6 +141,11 @@ std::string StatusJson(const RunStatus& status) {
   } else {
     text += "null";
   }
+  text += ",\n \"station\": ";
+  text += status.station ? "{\"temperature\": " + Text(status.station->temperature) +
+                               ", \"wind\": " + Text(status.station->wind) +
+                               ", \"updated\": " + TimeOrNull(status.station->updated, true) + "}"
+                         : "null";
   text += ",\n \"frames\": [";
   for (std::size_t i = 0; i < status.frames.size(); ++i) {
     const FrameRecord& frame = status.frames[i];

@@ -42,6 +42,14 @@ struct RunFailure {
   std::string function;
 };
 
+// The station values the overlay draws, from the last station feed kept, so
+// that the viewer can show them above the radar picture.
+struct StationValues {
+  std::string temperature;
+  std::string wind;
+  std::optional<std::int64_t> updated;  // when the feed was fetched
+};
+
 // One status.json. Times are seconds since the Unix epoch.
 struct RunStatus {
   std::string version;
@@ -65,6 +73,8 @@ struct RunStatus {
   // the run that may be the last one was configured.
   int stale_after_minutes = zub32::kDefaultStaleAfterMinutes;
   std::optional<std::int64_t> not_before;
+  // Written for the viewer, not read back.
+  std::optional<StationValues> station;
 };
 
 // The UTC time named by the first run of exactly twelve digits

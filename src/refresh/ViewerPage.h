@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "refresh/RunContext.h"
 
@@ -13,15 +14,17 @@ namespace refresh {
 
 inline constexpr const char* kViewerPageFileName = "loop.html";
 
-// The page's template; BuildViewerPage fills in its two placeholders.
+// The page's template; BuildViewerPage fills in its placeholders.
 extern const std::string_view kViewerPageTemplate;
 
-// The page text with the HTML delay and the map layer names of product. It
-// reads neither clock nor settings, so a run with the same values writes the
-// same bytes.
-std::string BuildViewerPage(std::int32_t html_delay, const std::string& product);
+// The page text with the HTML delay, the product and its map layer names,
+// the colour legend, and the link to loop.webp when loop_picture. It reads
+// neither clock nor settings, so a run with the same values writes the same
+// bytes.
+std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
+                            const std::vector<zub32::LegendEntry>& legend, bool loop_picture);
 
-// Writes the page with the HTML delay and product of the run to "loop.html"
+// Writes the page with the HTML delay and settings of the run to "loop.html"
 // in the working directory. A failed write keeps the old page and counts
 // among the run's files not written.
 void WriteViewerPage(const RunContext& run);

@@ -7,14 +7,19 @@ namespace refresh {
 // The page reads status.json beside it and draws each picture of the loop
 // onto one canvas at its natural size from the top-left corner, in the
 // order of the loop pages' boxes: the background map, the overlay, the
-// topography, locations and range layers, and the radar frame on top.
+// topography, locations and range layers, and the radar frame on top. The
+// overlay's station text would lie under the rain, so the page writes the
+// station values and the frame's time as text of its own above the picture.
+// It holds only the pictures of the next few frames, and a frame is shown
+// only once its pictures have arrived, so its labels always match it.
 // Every address is relative to the page, so it works under any site address.
 const std::string_view kViewerPageTemplate = R"html(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
-<title>VESK radar loop</title>
+<meta name="color-scheme" content="dark light">
+<title>@PRODUCT@ radar loop</title>
 <style>
 *{box-sizing:border-box}
 body{margin:0;font:16px/1.4 system-ui,sans-serif;background:#10151c;color:#e8edf2}
@@ -24,29 +29,51 @@ h1{font-size:1.1rem;margin:0 0 8px}
 #picture{position:relative;width:100%;background:#1d2530;border-radius:6px;overflow:hidden}
 #view{display:block;width:100%;height:auto}
 #empty{margin:0;padding:48px 16px;text-align:center}
+#station{position:absolute;left:6px;bottom:6px;max-width:calc(100% - 12px);padding:4px 8px;border-radius:4px;background:rgba(16,21,28,.85);color:#fff;font-size:.85rem;line-height:1.35}
+#station b{font-size:1rem}
+#station span{display:block}
+@media (max-width:480px){#station{font-size:.75rem}#station b{font-size:.85rem}}
 #labels{display:flex;flex-wrap:wrap;gap:2px 16px;margin:6px 0;font-size:.9rem;color:#c4ccd6}
 #controls,#modes{display:flex;flex-wrap:wrap;gap:6px;align-items:center;margin:6px 0}
-button,select{min-height:44px;min-width:44px;font:inherit;color:#e8edf2;background:#2a3442;border:1px solid #4a5668;border-radius:6px;padding:4px 10px}
+button,select,a.button{min-height:44px;min-width:44px;font:inherit;color:#e8edf2;background:#2a3442;border:1px solid #4a5668;border-radius:6px;padding:4px 10px}
+a.button{display:inline-flex;align-items:center;text-decoration:none}
 button[aria-pressed="true"]{background:#2f6fb5;border-color:#5b9be0}
-button:focus-visible,select:focus-visible,input:focus-visible{outline:3px solid #ffcc4d;outline-offset:2px}
+button:focus-visible,select:focus-visible,input:focus-visible,a:focus-visible{outline:3px solid #ffcc4d;outline-offset:2px}
 #scrub{width:100%;height:44px;margin:0}
 label{display:flex;gap:6px;align-items:center}
+#legend{display:flex;list-style:none;margin:8px 0 0;padding:0;font-size:.75rem}
+#legend li{flex:1;min-width:0;white-space:nowrap}
+#legend li:last-child{text-align:right}
+#legend i{display:block;height:12px}
+.quiet{position:absolute;width:1px;height:1px;overflow:hidden;clip:rect(0 0 0 0)}
 [hidden]{display:none!important}
+@media (prefers-color-scheme: light){
+body{background:#f4f6f9;color:#17202a}
+#picture{background:#dde3ea}
+#station{background:rgba(255,255,255,.9);color:#111}
+#labels{color:#3a4552}
+button,select,a.button{color:#17202a;background:#fff;border-color:#8a96a6}
+button[aria-pressed="true"]{background:#cfe2fb;border-color:#2f6fb5}
+button:focus-visible,select:focus-visible,input:focus-visible,a:focus-visible{outline-color:#1a5fb4}
+}
 </style>
 </head>
 <body>
 <main>
-<h1>Radar loop</h1>
+<h1>Radar loop @PRODUCT@</h1>
 <p id="banner" role="alert" hidden></p>
 <div id="picture">
 <canvas id="view" width="512" height="512" role="img" aria-label="Radar frame"></canvas>
+<div id="station" hidden><b id="frame-time"></b><span id="temperature"></span><span id="wind"></span><span id="updated"></span></div>
 <p id="empty" hidden></p>
 </div>
-<div id="labels" aria-live="polite">
+<ul id="legend" aria-label="Echo intensity, weakest first"></ul>
+<div id="labels">
 <span>Local: <time id="local"></time></span>
 <span>UTC: <time id="utc"></time></span>
 <span id="age"></span>
 </div>
+<p id="announce" class="quiet" aria-live="polite"></p>
 <input id="scrub" type="range" min="0" max="0" value="0" step="1" aria-label="Frame of the loop">
 <div id="controls">
 <button id="back" type="button" aria-label="Step back">&#9664;&#9664;</button>
@@ -64,6 +91,12 @@ label{display:flex;gap:6px;align-items:center}
 <div id="modes" role="group" aria-label="Loop length">
 <button id="recent" type="button" aria-pressed="true">30 minutes</button>
 <button id="day" type="button" aria-pressed="false">24 hours</button>
+<label id="every-box" hidden>Show <select id="every" aria-label="Frames of the 24-hour loop">
+<option value="0" selected>every frame</option>
+<option value="15">every 15 min</option>
+<option value="60">every hour</option>
+</select></label>
+<a id="download" class="button" href="loop.webp" download="loop.webp" @DOWNLOAD@>Download loop.webp</a>
 </div>
 </main>
 <script>
@@ -71,7 +104,11 @@ label{display:flex;gap:6px;align-items:center}
 // The run's HTML delay; a delay below 20 ms would spin the browser.
 const kDelay = Math.max(20, @HTML_DELAY@);
 const kLayers = @MAP_LAYERS@;
+// The product's echo colours, weakest first, each with its label or "".
+const kLegend = @LEGEND@;
 const kHoldTicks = 3;
+// The frames ahead whose pictures are fetched and kept; the rest are let go.
+const kAhead = 8;
 const kRefreshMs = 300000;
 const $ = (id) => document.getElementById(id);
 const view = $('view');
@@ -81,19 +118,17 @@ let unreadable = false;
 let fetchedAt = 0;
 let mode = 'recent';
 let index = 0;
+let shown = null;
 let held = 0;
-let playing = true;
+let playing = !matchMedia('(prefers-reduced-motion: reduce)').matches;
 let timer = 0;
 
-// A picture by address, loaded once; the canvas is drawn again when it
-// arrives.
 function picture(address) {
-  if (!address) return null;
   let image = pictures.get(address);
   if (!image) {
     image = new Image();
     image.onload = draw;
-    image.onerror = () => { image.failed = true; };
+    image.onerror = () => { image.failed = true; draw(); };
     image.src = address;
     pictures.set(address, image);
   }
@@ -119,47 +154,76 @@ function loop(which = mode) {
       return { frame: frame.file, overlay: ring ? 'SESOverlay' + ring[1] + '.bmp' : null, time: frame.time };
     });
   }
-  return (Array.isArray(status.archive) ? status.archive : []).map((slot) =>
+  const day = (Array.isArray(status.archive) ? status.archive : []).map((slot) =>
     ({ frame: slot.frame, overlay: slot.overlay || null, time: slot.time }));
+  return thinned(day, Number($('every').value) * 60000);
 }
 
-function ready(image) {
-  return image && image.complete && !image.failed && image.naturalWidth > 0;
+// Of the 24-hour loop, the newest entry and each one at least step before
+// the one kept after it, so that a day plays in fewer ticks.
+function thinned(entries, step) {
+  if (!step) return entries;
+  const kept = [];
+  let after = Infinity;
+  for (let n = entries.length - 1; n >= 0; --n) {
+    const time = Date.parse(entries[n].time);
+    if (Number.isNaN(time) || time <= after - step) {
+      kept.unshift(entries[n]);
+      if (!Number.isNaN(time)) after = time;
+    }
+  }
+  return kept;
 }
 
-function draw() {
+// The pictures of an entry, bottom first.
+function stack(entry) {
+  return [kLayers[0], versioned(entry.overlay), ...kLayers.slice(1), versioned(entry.frame)]
+    .filter(Boolean);
+}
+
+function settled(image) {
+  return image.failed || (image.complete && image.naturalWidth > 0);
+}
+
+function arrived(entry) {
+  return Boolean(entry) && stack(entry).every((address) => settled(picture(address)));
+}
+
+// Keeps the pictures of the wanted entry and the kAhead after it, fetching
+// those not yet asked for, and lets every other one go.
+function keepAhead() {
   const entries = loop();
-  const entry = entries[index];
-  if (!entry) return;
+  const keep = new Set();
+  for (let k = 0; k <= kAhead && k < entries.length; ++k) {
+    for (const address of stack(entries[(index + k) % entries.length])) keep.add(address);
+  }
+  for (const [address, image] of pictures) {
+    if (!keep.has(address)) {
+      image.onload = image.onerror = null;
+      pictures.delete(address);
+    }
+  }
+  for (const address of keep) picture(address);
+}
+
+// Draws the wanted entry once all its pictures are there; until then the
+// canvas and its labels keep the entry before.
+function draw() {
+  const entry = loop()[index];
+  if (!arrived(entry)) return;
+  const images = stack(entry).map(picture).filter((image) => !image.failed);
   const frame = picture(versioned(entry.frame));
-  const stack = [picture(kLayers[0]), picture(versioned(entry.overlay)),
-    ...kLayers.slice(1).map(picture), frame];
-  const next = entries[(index + 1) % entries.length];
-  picture(versioned(next.frame));
-  picture(versioned(next.overlay));
-  // Until its frame has arrived the canvas keeps the picture before.
-  if (!ready(frame)) return;
+  if (frame.failed) return;
   if (view.width !== frame.naturalWidth || view.height !== frame.naturalHeight) {
     view.width = frame.naturalWidth;
     view.height = frame.naturalHeight;
   }
   const context = view.getContext('2d');
   context.clearRect(0, 0, view.width, view.height);
-  for (const image of stack) if (ready(image)) context.drawImage(image, 0, 0);
+  for (const image of images) context.drawImage(image, 0, 0);
   view.dataset.frame = entry.frame;
-}
-
-// Forgets the pictures the new status no longer names, so that a page left
-// open for days holds only the current loops.
-function prune() {
-  const keep = new Set(kLayers);
-  for (const which of ['recent', 'day']) {
-    for (const entry of loop(which)) {
-      keep.add(versioned(entry.frame));
-      keep.add(versioned(entry.overlay));
-    }
-  }
-  for (const address of pictures.keys()) if (!keep.has(address)) pictures.delete(address);
+  shown = entry;
+  showLabels();
 }
 
 const pad = (n) => String(n).padStart(2, '0');
@@ -176,11 +240,37 @@ function offset(date) {
   return 'UTC' + (minutes < 0 ? '-' : '+') + pad(Math.floor(size / 60)) + ':' + pad(size % 60);
 }
 
-// How old the newest frame is now: its age when the run ended, plus the
-// time since.
+const kDays = ['Sun', 'Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat'];
+// "Wed 07:05 UTC+08:00", as the overlay writes its time, with the zone.
+function dayTime(text) {
+  const date = text ? new Date(text) : null;
+  if (!date || Number.isNaN(date.getTime())) return null;
+  return kDays[date.getDay()] + ' ' + pad(date.getHours()) + ':' + pad(date.getMinutes()) + ' ' + offset(date);
+}
+
+function localTime(text) {
+  const date = text ? new Date(text) : null;
+  return date && !Number.isNaN(date.getTime()) ? stamp(date, false) + ' ' + offset(date) : null;
+}
+
+// "1 minute", "40 h 15 min", "2 days 3 h"; short gives "34 min" under an hour.
+function duration(seconds, short) {
+  const minutes = Math.floor(seconds / 60);
+  if (minutes < 60) return minutes + (short ? ' min' : minutes === 1 ? ' minute' : ' minutes');
+  const hours = Math.floor(minutes / 60);
+  if (hours < 48) return hours + ' h ' + (minutes % 60) + ' min';
+  return Math.floor(hours / 24) + ' days ' + (hours % 24) + ' h';
+}
+
+// How old the newest frame is by the reader's clock: from the time its name
+// gives, else its age when the run ended plus the time since; negative when
+// the frame's time lies ahead.
 function ageSeconds() {
   const newest = status && status.newest_frame;
-  if (!newest || typeof newest.age_seconds !== 'number') return null;
+  if (!newest) return null;
+  const time = Date.parse(newest.time);
+  if (!Number.isNaN(time)) return (Date.now() - time) / 1000;
+  if (typeof newest.age_seconds !== 'number') return null;
   const finished = Date.parse(status.run && status.run.finished);
   const since = Number.isNaN(finished) ? (Date.now() - fetchedAt) / 1000 : (Date.now() - finished) / 1000;
   return newest.age_seconds + Math.max(0, since);
@@ -188,14 +278,13 @@ function ageSeconds() {
 
 function describeAge(seconds) {
   if (seconds === null) return 'Newest frame: age unknown';
-  const minutes = Math.floor(seconds / 60);
-  if (minutes < 1) return 'Newest frame: under a minute old';
-  return 'Newest frame: ' + minutes + (minutes === 1 ? ' minute' : ' minutes') + ' old';
+  if (seconds <= -60) return 'Newest frame: clock ahead by ' + duration(-seconds, true);
+  if (seconds < 60) return 'Newest frame: under a minute old';
+  return 'Newest frame: ' + duration(seconds) + ' old';
 }
 
 function showLabels() {
-  const entry = loop()[index];
-  const date = entry && entry.time ? new Date(entry.time) : null;
+  const date = shown && shown.time ? new Date(shown.time) : null;
   const known = date && !Number.isNaN(date.getTime());
   for (const [id, utc] of [['local', false], ['utc', true]]) {
     const label = $(id);
@@ -204,18 +293,27 @@ function showLabels() {
   }
   $('age').textContent = status ? describeAge(ageSeconds()) : '';
   const text = known ? stamp(date, false) + ' ' + offset(date) : 'time unknown';
-  $('scrub').setAttribute('aria-valuetext', text);
-  view.setAttribute('aria-label', 'Radar frame ' + (index + 1) + ' of ' + loop().length + ', ' + text);
+  $('frame-time').textContent = (shown && dayTime(shown.time)) || 'time unknown';
+  const station = status && status.station;
+  $('station').hidden = !shown;
+  $('temperature').textContent = station ? 'Temperature: ' + station.temperature : '';
+  $('wind').textContent = station ? 'Wind: ' + station.wind : '';
+  const updated = station && dayTime(station.updated);
+  $('updated').textContent = updated ? 'Station at ' + updated : '';
+  const entries = loop();
+  const at = entries.findIndex((entry) => shown && entry.frame === shown.frame && entry.time === shown.time);
+  view.setAttribute('aria-label', 'Radar frame ' + (at + 1) + ' of ' + entries.length + ', ' + text);
 }
 
 function showBanner() {
   const banner = $('banner');
   const age = ageSeconds();
+  const limit = status && status.stale_after_minutes * 60;
+  const late = age !== null && limit > 0 && age > limit;
   if (unreadable) {
     banner.textContent = 'Radar status unavailable';
-  } else if (status && status.stale === true) {
-    banner.textContent = age === null ? 'Radar data is out of date'
-      : 'Radar data is ' + Math.floor(age / 60) + ' minutes old';
+  } else if (late || (status && status.stale === true)) {
+    banner.textContent = late ? 'Radar data is ' + duration(age) + ' old' : 'Radar data is out of date';
   } else {
     banner.hidden = true;
     return;
@@ -229,6 +327,8 @@ function show() {
   const scrub = $('scrub');
   scrub.max = String(Math.max(0, entries.length - 1));
   scrub.value = String(index);
+  const entry = entries[index];
+  scrub.setAttribute('aria-valuetext', (entry && localTime(entry.time)) || 'time unknown');
   const none = entries.length === 0;
   view.hidden = none;
   scrub.disabled = none;
@@ -243,11 +343,27 @@ function show() {
   $('day').textContent = '24 hours (' + counts[1] + ')';
   $('recent').setAttribute('aria-pressed', String(mode === 'recent'));
   $('day').setAttribute('aria-pressed', String(mode === 'day'));
+  $('every-box').hidden = mode !== 'day';
   $('play').innerHTML = playing ? '&#10074;&#10074;' : '&#9654;';
   $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
+  $('download').href = versioned('loop.webp');
+  if (none) {
+    shown = null;
+    $('station').hidden = true;
+  } else {
+    keepAhead();
+    draw();
+  }
   showLabels();
   showBanner();
-  if (!none) draw();
+}
+
+// Said to screen readers on a pause or a step only, not on every tick.
+function announce() {
+  const entries = loop();
+  const entry = entries[index];
+  $('announce').textContent = 'Paused' + (entry ? ', frame ' + (index + 1) +
+    ' of ' + entries.length + ', ' + (localTime(entry.time) || 'time unknown') : '');
 }
 
 function schedule() {
@@ -255,18 +371,17 @@ function schedule() {
   if (playing) timer = setTimeout(tick, kDelay / Number($('speed').value));
 }
 
-// One animation step: the next frame, except that the newest stays for
-// kHoldTicks ticks before the loop starts over.
+// One animation step: the next frame once its pictures are there, except
+// that the newest stays for kHoldTicks ticks before the loop starts over.
 function tick() {
-  const count = loop().length;
-  if (count > 0) {
-    if (index === count - 1 && ++held < kHoldTicks) {
-      schedule();
-      return;
+  const entries = loop();
+  if (entries.length > 0 && arrived(entries[index]) && !(index === entries.length - 1 && ++held < kHoldTicks)) {
+    const next = (index + 1) % entries.length;
+    if (arrived(entries[next])) {
+      held = 0;
+      index = next;
+      show();
     }
-    held = 0;
-    index = (index + 1) % count;
-    show();
   }
   schedule();
 }
@@ -279,6 +394,7 @@ function go(to) {
   playing = false;
   schedule();
   show();
+  announce();
 }
 
 function setPlaying(on) {
@@ -286,6 +402,7 @@ function setPlaying(on) {
   held = 0;
   schedule();
   show();
+  if (!on) announce();
 }
 
 async function load() {
@@ -294,21 +411,39 @@ async function load() {
     if (!response.ok) throw new Error('HTTP ' + response.status);
     const next = await response.json();
     if (!next || typeof next !== 'object') throw new Error('no status');
+    const first = !status;
     status = next;
     unreadable = false;
     fetchedAt = Date.now();
-    prune();
+    // Without animation the reader sees the newest frame first.
+    if (first && !playing) index = loop().length - 1;
   } catch (error) {
     unreadable = true;
   }
   show();
 }
 
+for (const [colour, label] of kLegend) {
+  const item = document.createElement('li');
+  const swatch = document.createElement('i');
+  swatch.style.background = colour;
+  item.append(swatch, label || '\u00a0');
+  $('legend').append(item);
+}
 $('play').addEventListener('click', () => setPlaying(!playing));
 $('back').addEventListener('click', () => go(index - 1));
 $('forward').addEventListener('click', () => go(index + 1));
 $('speed').addEventListener('change', schedule);
 $('scrub').addEventListener('input', () => go(Number($('scrub').value)));
+$('every').addEventListener('change', () => {
+  // The thinner or fuller loop goes on from the time shown.
+  const from = Date.parse(shown && shown.time);
+  const entries = loop();
+  const at = entries.findIndex((entry) => Date.parse(entry.time) >= from);
+  index = at < 0 ? entries.length - 1 : at;
+  held = 0;
+  show();
+});
 for (const [id, which] of [['recent', 'recent'], ['day', 'day']]) {
   $(id).addEventListener('click', () => {
     if (mode === which) return;
@@ -320,10 +455,10 @@ for (const [id, which] of [['recent', 'recent'], ['day', 'day']]) {
 }
 document.addEventListener('keydown', (event) => {
   const tag = event.target.tagName;
-  // The slider and the speed list handle their own keys, and a focused
-  // button takes Space and Enter as a press.
+  // The slider and the lists handle their own keys, and a focused button
+  // or link takes Space and Enter as a press.
   if (tag === 'INPUT' || tag === 'SELECT' || event.altKey || event.ctrlKey || event.metaKey) return;
-  if (tag === 'BUTTON' && (event.key === ' ' || event.key === 'Enter')) return;
+  if ((tag === 'BUTTON' || tag === 'A') && (event.key === ' ' || event.key === 'Enter')) return;
   const keys = {
     ' ': () => setPlaying(!playing),
     ArrowLeft: () => go(index - 1),

@@ -258,6 +258,53 @@ void LoadLoopExport(const std::optional<RawValue>& raw, Configuration& config, C
   }
 }
 
+void LoadLegend(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+  config.legend = DefaultLegend();
+  entry.value = kDefaultLegend;
+  if (!raw) return;
+  if (std::optional<std::vector<LegendEntry>> parsed = ParseLegend(raw->text)) {
+    config.legend = std::move(*parsed);
+    entry.value = LegendText(config.legend);
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(Malformed(*raw,
+                                        "a comma-separated list of up to " +
+                                            std::to_string(kMaxLegendEntries) +
+                                            " colours #rrggbb, each with an optional =label",
+                                        "the default"));
+  }
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The characters a legend label may hold: none needs escaping in a page or
+// a JSON text.
+bool IsLabelCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' ||
+         c == '.' || c == '-' || c == '+' || c == '/' || c == '(' || c == ')';
+}
+
+std::optional<LegendEntry> ParseLegendEntry(std::string_view item) {
+  const std::size_t equals = item.find('=');
+  const std::string_view colour = Trim(item.substr(0, equals));
+  constexpr std::size_t kColourLength = 7;
+  if (colour.size() != kColourLength || colour.front() != '#' ||
+      !std::all_of(colour.begin() + 1, colour.end(), IsHexDigit)) {
+    return std::nullopt;
+  }
+  LegendEntry entry{platform::AsciiLower(colour), ""};
+  if (equals == std::string_view::npos) return entry;
+  const std::string_view label = Trim(item.substr(equals + 1));
+  if (label.empty() || label.size() > kMaxLegendLabelLength ||
+      !std::all_of(label.begin(), label.end(), IsLabelCharacter)) {
+    return std::nullopt;
+  }
+  entry.label = std::string(label);
+  return entry;
+}
+
 // The optimal string alignment distance of a and b without regard to ASCII
 // case: insertions, deletions, substitutions and swaps of neighbours.
 std::size_t EditDistance(std::string_view a, std::string_view b) {
@@ -378,6 +425,10 @@ const KeyRow kKeyRows[] = {
        LoadCount(raw, kDefaultStaleAfterMinutes, kMaxStaleAfterMinutes, "minutes",
                  config.stale_after_minutes, config, entry, 0);
      }},
+    {{"Legend", "VESK_LEGEND",
+      "the viewer page's colour legend: comma-separated #rrggbb, weakest echo\n"
+      "      first, each optionally =label (default: the simulator's ramp)"},
+     LoadLegend},
     {{"MetricsFile", "VESK_METRICS_FILE",
       "file replaced by every run with its metrics in the Prometheus text format\n"
       "      (none: no metrics); relative to the program directory"},
@@ -635,6 +686,29 @@ std::optional<LoopExport> ParseLoopExport(std::string_view text) {
   if (lower == "webp") return LoopExport::kWebp;
   if (lower == "off") return LoopExport::kOff;
   return std::nullopt;
+}
+
+std::vector<LegendEntry> DefaultLegend() { return ParseLegend(kDefaultLegend).value(); }
+
+std::optional<std::vector<LegendEntry>> ParseLegend(std::string_view text) {
+  std::vector<LegendEntry> legend;
+  for (;;) {
+    const std::size_t comma = text.find(',');
+    std::optional<LegendEntry> entry = ParseLegendEntry(text.substr(0, comma));
+    if (!entry || legend.size() == kMaxLegendEntries) return std::nullopt;
+    legend.push_back(std::move(*entry));
+    if (comma == std::string_view::npos) return legend;
+    text.remove_prefix(comma + 1);
+  }
+}
+
+std::string LegendText(const std::vector<LegendEntry>& legend) {
+  std::string text;
+  for (const LegendEntry& entry : legend) {
+    if (!text.empty()) text += ",";
+    text += entry.colour + (entry.label.empty() ? "" : "=" + entry.label);
+  }
+  return text;
 }
 
 std::optional<SyslogSetting> ParseSyslog(std::string_view text) {

@@ -91,6 +91,20 @@ inline constexpr const char* kDefaultLayerPath = "/products/radar_transparencies
 // The longest layer path taken.
 inline constexpr std::size_t kMaxLayerPathLength = 256;
 
+// The colour legend of the viewer page: the product's echo colours, weakest
+// first, as "#rrggbb" each with an optional "=label". The default is the
+// ramp the simulator draws in.
+inline constexpr const char* kDefaultLegend =
+    "#f5f5ff=light,#b4b4ff,#7878ff,#1414ff,#00d8c3,#009690,#006666,#ffff00,"
+    "#ffc800,#ff9600,#ff6400,#ff0000,#c80000,#780000,#280000=heavy";
+inline constexpr std::size_t kMaxLegendEntries = 32;
+inline constexpr std::size_t kMaxLegendLabelLength = 24;
+
+struct LegendEntry {
+  std::string colour;  // "#f5f5ff", lower case
+  std::string label;   // empty when none
+};
+
 // How the 24-hour page reports the archive on the console: a line for each
 // missing archived frame, or one line counting what it shows.
 enum class ArchiveLines { kEach, kSummary };
@@ -98,6 +112,9 @@ enum class ArchiveLines { kEach, kSummary };
 // Whether a run with a new frame writes the 30-minute loop as one animated
 // picture, loop.webp.
 enum class LoopExport { kWebp, kOff };
+
+// The entries of kDefaultLegend.
+std::vector<LegendEntry> DefaultLegend();
 
 struct Configuration {
   Endpoint radar_host{"localhost", 80, "localhost", "http"};
@@ -140,6 +157,8 @@ struct Configuration {
   // The age of the newest frame past which the source counts as stale; 0:
   // never.
   int stale_after_minutes = kDefaultStaleAfterMinutes;
+  // The viewer page's colour legend, weakest echo first.
+  std::vector<LegendEntry> legend = DefaultLegend();
   // A file the run replaces with its metrics in the Prometheus text format;
   // empty: none.
   std::string metrics_file;
@@ -219,6 +238,15 @@ std::optional<ArchiveLines> ParseArchiveLines(std::string_view text);
 
 // "webp" or "off", without regard to case. nullopt otherwise.
 std::optional<LoopExport> ParseLoopExport(std::string_view text);
+
+// A comma-separated list of 1 to kMaxLegendEntries colours "#rrggbb" (hex
+// digits of either case), each optionally followed by "=" and a label of 1
+// to kMaxLegendLabelLength letters, digits, blanks and ".", "-", "+", "/",
+// "(", ")"; blanks around entries and labels are allowed. nullopt otherwise.
+std::optional<std::vector<LegendEntry>> ParseLegend(std::string_view text);
+
+// The legend as ParseLegend reads it, entries joined by ",".
+std::string LegendText(const std::vector<LegendEntry>& legend);
 
 // A whole decimal number from min to max (blanks around it allowed); nullopt
 // for anything else.

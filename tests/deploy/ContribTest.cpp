@@ -306,6 +306,7 @@ class NginxServer {
       if (!value.empty() && value.back() == '\r') value.pop_back();
       response[name] = value;
     }
+    response["body"] = received.substr(head_end + 4);
     return response;
   }
 
@@ -390,6 +391,8 @@ TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
     EXPECT_EQ(response.count("content-type") ? response.at("content-type") : "none",
               types.count(extension) ? types.at(extension) : "?");
   }
+  // The readers land on the viewer page.
+  EXPECT_EQ(server.Get("/vesk/")["body"], home.Read("loop.html"));
   // Both pages, the status, the loop picture, seven frames, the archived
   // frame and overlay, the ring.
   EXPECT_GE(served, 2 + 1 + 1 + 7 + 2 + 1);

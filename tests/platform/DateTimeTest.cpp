@@ -129,14 +129,14 @@ TEST(DateTimeTest, AgesReadInMinutesHoursOrDays) {
     std::int64_t seconds;
     const char* age;
   } kCases[] = {
-      {0, "0 minutes old"},
+      {0, "under a minute old"},
       {119, "1 minute old"},
       {3599, "59 minutes old"},
       {3600, "1 h 0 min old"},
       {40 * 3600 + 15 * 60, "40 h 15 min old"},
       {2 * 86400 - 1, "47 h 59 min old"},
       {2 * 86400 + 3 * 3600 + 59, "2 days 3 h old"},
-      {-59, "0 minutes old"},  // the clock a little behind the stamp
+      {-59, "under a minute old"},  // the clock a little behind the stamp
       {-34 * 60, "clock ahead by 34 min"},
       {std::numeric_limits<std::int64_t>::min(), "clock ahead by 106751991167300 days 15 h"}};
   for (const auto& c : kCases) EXPECT_EQ(AgeText(c.seconds), c.age) << c.seconds;

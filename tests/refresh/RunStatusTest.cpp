@@ -42,6 +42,8 @@ RunStatus SampleStatus() {
   status.archive = {{"MO143", "Image-MO143.png", "", kFrameTime - 300}};
   status.stale = true;
   status.not_before = kFrameTime + 3600;
+  status.station = StationValues{"21.4", "SW \"11\" km/h", kFrameTime};
+  status.stale_after_minutes = 30;
   return status;
 }
 
@@ -66,6 +68,10 @@ TEST(RunStatusTest, StatusReadsBackAndCorruptTextCountsAsAbsent) {
       << text;
   EXPECT_NE(text.find("\"time\": \"2024-07-22T11:50:00Z\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"overlay\": null"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"station\": {\"temperature\": \"21.4\", \"wind\": \"SW \\\"11\\\" km/h\", "
+                      "\"updated\": \"2024-07-22T11:50:00Z\"},\n \"frames\""),
+            std::string::npos)
+      << text;
   const std::optional<RunStatus> back = ParseStatusJson(text);
   ASSERT_TRUE(back) << text;
   EXPECT_EQ(back->last_success, kFrameTime);

@@ -549,6 +549,7 @@ TEST_F(SimulatorTest, ServeDirServesPlainFilesAndRefusesEscapes) {
   TempDir outside;
   outside.Write("secret.txt", "not for the web");
   dir_.Write("index.html", "<html>loop</html>");
+  dir_.Write("loop.html", "<html>viewer</html>");
   dir_.Write("Image0.png", "frame bytes");
   dir_.Write("SESOverlay0.bmp", "BM overlay");
   ASSERT_EQ(symlink("Image0.png", dir_.File("image0.png").c_str()), 0);
@@ -564,7 +565,7 @@ TEST_F(SimulatorTest, ServeDirServesPlainFilesAndRefusesEscapes) {
   EXPECT_EQ(page.status, 200);
   EXPECT_EQ(page.body, "<html>loop</html>");
   EXPECT_NE(page.head.find("Content-Type: text/html"), std::string::npos);
-  EXPECT_EQ(client.Get("/vesk/").body, "<html>loop</html>");
+  EXPECT_EQ(client.Get("/vesk/").body, "<html>viewer</html>");
   // The pages add a cache-buster query to every picture.
   const Response frame = client.Get("/vesk/image0.png?foo=22.07.202421:51:00");
   EXPECT_EQ(frame.status, 200);

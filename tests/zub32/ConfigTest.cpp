@@ -62,7 +62,7 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.metrics_file, "");
   EXPECT_TRUE(config.frame_hosts.empty());
   EXPECT_EQ(config.max_frame_bytes, 16777216);
-  ASSERT_EQ(config.entries.size(), 17u);
+  ASSERT_EQ(config.entries.size(), 18u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -224,6 +224,39 @@ TEST(ConfigTest, ExportIsWebpUnlessOff) {
   const Configuration wrong = Load(dir, {{"VESK_EXPORT", "gif"}});
   EXPECT_EQ(wrong.loop_export, LoopExport::kWebp);
   EXPECT_EQ(wrong.warnings.size(), 1u);
+}
+
+// A legend value reaches the viewer page and status.json as written, so
+// only colours and labels of the safe characters pass; a refused one keeps
+// the default (empty "want").
+TEST(ConfigTest, LegendIsColoursWithSafeLabels) {
+  TempDir dir;
+  EXPECT_EQ(LegendText(Load(dir, {}).legend), kDefaultLegend);
+  const std::string longest = "#123456=" + std::string(kMaxLegendLabelLength, 'x');
+  const std::pair<std::string, std::string> kRows[] = {
+      {" #F5F5FF = light , #00d8c3,#280000=200+ mm/h", "#f5f5ff=light,#00d8c3,#280000=200+ mm/h"},
+      {longest, longest},
+      {longest + "x", ""},
+      {"#12345", ""},
+      {"#1234567", ""},
+      {"123456=x", ""},
+      {"#12345g", ""},
+      {"#123456=", ""},
+      {"#123456=<b>", ""},
+      {"#123456=a\"b", ""},
+      {"#123456=a&b", ""},
+      {"#123456,", ""},
+      {" ", ""}};
+  for (const auto& [text, want] : kRows) {
+    const Configuration config = Load(dir, {{"VESK_LEGEND", text}});
+    EXPECT_EQ(LegendText(config.legend), want.empty() ? kDefaultLegend : want) << text;
+    EXPECT_EQ(config.warnings.size(), want.empty() ? 1u : 0u) << text;
+  }
+  std::string entries;
+  for (std::size_t n = 0; n <= kMaxLegendEntries; ++n) {
+    EXPECT_EQ(ParseLegend(entries + "#abcdef").has_value(), n < kMaxLegendEntries) << n;
+    entries += "#abcdef,";
+  }
 }
 
 TEST(ConfigTest, SiteAddressIsSchemeHostAndPath) {

@@ -44,7 +44,7 @@ std::string IndexPage(bool serving_files) {
       "<body>\n<h1>vesk-sim</h1>\n<ul>\n"
       "<li><a href=\"/products/IDR641.loop.shtml\">radar loop page</a></li>\n"
       "<li><a href=\"/ses/sysinfo.json\">station feed</a></li>\n";
-  if (serving_files) page += "<li><a href=\"/vesk/index.html\">published loop</a></li>\n";
+  if (serving_files) page += "<li><a href=\"/vesk/loop.html\">published loop</a></li>\n";
   page += "</ul>\n</body></html>\n";
   return page;
 }

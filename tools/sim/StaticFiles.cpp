@@ -72,7 +72,7 @@ HttpResponse StaticFiles::Serve(const HttpRequest& request, std::string_view enc
   const std::optional<std::string> decoded = PercentDecode(encoded_path);
   if (!decoded || decoded->find('\0') != std::string::npos) return Refuse(400);
   std::string relative = *decoded;
-  if (relative.empty() || relative.back() == '/') relative += "index.html";
+  if (relative.empty() || relative.back() == '/') relative += "loop.html";
 
   // Every segment must be an ordinary name: no "..", no ".", no empty one
   // (which a leading "/" would make, turning the name absolute).

@@ -16,7 +16,7 @@ class StaticFiles {
   explicit StaticFiles(const std::string& directory);
 
   // The file named by the percent-encoded path below the directory ("a.png",
-  // "sub/b.html"); an empty path or one ending in "/" names its index.html.
+  // "sub/b.html"); an empty path or one ending in "/" names its loop.html, the viewer page.
   // Answered as VersionedResponse does, by the file's size and mtime; 400
   // for a malformed path, 403 for a refused one, 404 for a missing one.
   HttpResponse Serve(const HttpRequest& request, std::string_view encoded_path) const;
