@@ -129,7 +129,8 @@ void HttpServer::Run(Clock::time_point deadline, const volatile sig_atomic_t& st
   }
 }
 
-Clock::time_point HttpServer::DropIdleConnections(Clock::time_point now, Clock::time_point wake) {
+HttpServer::Clock::time_point HttpServer::DropIdleConnections(Clock::time_point now,
+                                                              Clock::time_point wake) {
   std::erase_if(connections_, [&](const std::unique_ptr<Connection>& connection) {
     const auto bound = connection->write_shut ? kLingerTimeout : options_.idle_timeout;
     const Clock::time_point expiry = connection->last_activity + bound;
