@@ -79,9 +79,15 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
   cookie.domain = request_host;
   cookie.path = DefaultPath(path);
   const std::int64_t now_seconds = platform::UnixSeconds(now);
+  if (!ApplyAttributes(std::span(parts).subspan(1), request_host, now_seconds, cookie)) return;
+  Store(std::move(cookie), now_seconds);
+}
+
+bool TIdCookieManager::ApplyAttributes(std::span<const std::string_view> attributes,
+                                       const std::string& request_host, std::int64_t now_seconds,
+                                       Cookie& cookie) {
   std::optional<std::int64_t> max_age_expiry;
-  for (std::size_t i = 1; i < parts.size(); ++i) {
-    std::string_view part = parts[i];
+  for (const std::string_view part : attributes) {
     std::size_t eq = part.find('=');
     std::string_view name = TrimBlanks(part.substr(0, eq));
     std::string attribute =
@@ -93,7 +99,7 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
       // A server may widen a cookie to its own domain, never to another.
       if (!DomainMatches(request_host, domain) ||
           (IsIpLiteral(request_host) && domain != request_host))
-        return;
+        return false;
       cookie.domain = domain;
       cookie.host_only = domain == request_host;
     } else if (platform::EqualsIgnoringAsciiCase(name, "Path")) {
@@ -111,7 +117,10 @@ void TIdCookieManager::AddServerCookie(const std::string& value, const std::stri
     }
   }
   if (max_age_expiry) cookie.expires = max_age_expiry;
+  return true;
+}
 
+void TIdCookieManager::Store(Cookie cookie, std::int64_t now_seconds) {
   auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& stored) {
     return stored.name == cookie.name && stored.domain == cookie.domain &&
            stored.path == cookie.path;

@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -57,6 +59,16 @@ class TIdCookieManager {
     std::optional<std::int64_t> expires;
     std::uint64_t order = 0;  // creation order
   };
+
+  // Applies the attributes after the name=value pair to cookie; false when
+  // its Domain names another site, so that the cookie is refused.
+  static bool ApplyAttributes(std::span<const std::string_view> attributes,
+                              const std::string& request_host, std::int64_t now_seconds,
+                              Cookie& cookie);
+  // Puts cookie in place of the stored one of its name, domain and path, or
+  // beside the others (dropping the oldest past kMaxCookies); an expired one
+  // only removes its stored namesake.
+  void Store(Cookie cookie, std::int64_t now_seconds);
 
   std::vector<Cookie> cookies_;
   std::uint64_t next_order_ = 0;

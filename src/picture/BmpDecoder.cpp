@@ -224,6 +224,12 @@ void DecodeUncompressed(const ByteReader& in, const Layout& layout, Bitmap& bitm
   if (bitmap.IsIndexed()) CheckIndices(bitmap);
 }
 
+// The palette index of the i-th pixel of a run drawn from byte: the byte
+// itself in RLE8, its high and low halves in turn in RLE4.
+uint32_t RleIndex(bool four_bit, uint8_t byte, int i) {
+  return four_bit ? ((i & 1) == 0 ? byte >> 4 : byte & 0x0F) : byte;
+}
+
 // RLE8 and RLE4: pairs of (count, value) runs, and escapes after a zero
 // count: 0 end of line, 1 end of picture, 2 a move right and up, 3..255 that
 // many pixels stored literally, padded to a 16-bit boundary. Rows run from
@@ -255,9 +261,7 @@ void DecodeRle(const ByteReader& in, const Layout& layout, Bitmap& bitmap) {
     p += 2;
     if (count > 0) {
       if (y >= height || count > width - x) Invalid();
-      for (int i = 0; i < count; ++i) {
-        put(four_bit ? ((i & 1) == 0 ? value >> 4 : value & 0x0F) : value);
-      }
+      for (int i = 0; i < count; ++i) put(RleIndex(four_bit, value, i));
       continue;
     }
     switch (value) {
@@ -282,10 +286,8 @@ void DecodeRle(const ByteReader& in, const Layout& layout, Bitmap& bitmap) {
         const std::size_t data_bytes = four_bit ? (value + 1u) / 2 : value;
         const std::size_t padded = data_bytes + (data_bytes & 1);
         if (end - p < padded || y >= height || value > width - x) Invalid();
-        for (int i = 0; i < value; ++i) {
-          const uint8_t byte = in.U8(p + (four_bit ? i / 2 : i));
-          put(four_bit ? ((i & 1) == 0 ? byte >> 4 : byte & 0x0F) : byte);
-        }
+        for (int i = 0; i < value; ++i)
+          put(RleIndex(four_bit, in.U8(p + (four_bit ? i / 2 : i)), i));
         p += padded;
         break;
       }

@@ -80,15 +80,7 @@ void HttpServer::Run(Clock::time_point deadline, const volatile sig_atomic_t& st
     const Clock::time_point now = Clock::now();
     if (now >= deadline) break;
 
-    // Drop closed and idle connections, and find the next idle expiry.
-    Clock::time_point wake = std::min(deadline, now + kMaxWait);
-    std::erase_if(connections_, [&](const std::unique_ptr<Connection>& connection) {
-      const auto bound = connection->write_shut ? kLingerTimeout : options_.idle_timeout;
-      const Clock::time_point expiry = connection->last_activity + bound;
-      if (connection->closed || expiry <= now) return true;
-      wake = std::min(wake, expiry);
-      return false;
-    });
+    const Clock::time_point wake = DropIdleConnections(now, std::min(deadline, now + kMaxWait));
 
     polls.clear();
     const bool accepting = connections_.size() < kMaxConnections;
@@ -135,6 +127,18 @@ void HttpServer::Run(Clock::time_point deadline, const volatile sig_atomic_t& st
       if (!connection.closed && (revents & POLLOUT)) Pump(connection);
     }
   }
+}
+
+HttpServer::Clock::time_point HttpServer::DropIdleConnections(Clock::time_point now,
+                                                              Clock::time_point wake) {
+  std::erase_if(connections_, [&](const std::unique_ptr<Connection>& connection) {
+    const auto bound = connection->write_shut ? kLingerTimeout : options_.idle_timeout;
+    const Clock::time_point expiry = connection->last_activity + bound;
+    if (connection->closed || expiry <= now) return true;
+    wake = std::min(wake, expiry);
+    return false;
+  });
+  return wake;
 }
 
 void HttpServer::Accept() {

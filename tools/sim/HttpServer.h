@@ -48,6 +48,9 @@ class HttpServer {
  private:
   struct Connection;
 
+  // Drops closed and idle connections; returns the earlier of wake and the
+  // next idle expiry.
+  Clock::time_point DropIdleConnections(Clock::time_point now, Clock::time_point wake);
   void Accept();
   void ReadFrom(Connection& connection);
   void Pump(Connection& connection);
