@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/LoopPage30Listing.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
 
@@ -27,7 +28,7 @@ constexpr const char* kMidnightCacheBuster = "##/##/##";
 class FoundationRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+    REQUIRE_ENVIRONMENT("VESK_BINARY");
     testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
   }
 

@@ -23,6 +23,7 @@
 
 #include "picture/Bitmap.h"
 #include "picture/BmpCodec.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -975,8 +976,7 @@ class Hosts {
 class HostileServerTest : public ::testing::TestWithParam<Scenario> {
  protected:
   void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+    REQUIRE_ENVIRONMENT("VESK_BINARY", "VESK_SIM_BINARY");
     testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
     ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
     // What earlier runs published: frames, archives of this slot and the

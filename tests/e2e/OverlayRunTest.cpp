@@ -10,6 +10,7 @@
 
 #include "picture/Bitmap.h"
 #include "picture/BmpCodec.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -41,8 +42,7 @@ std::vector<std::string> OverlayLines(const ProcessResult& result) {
 class OverlayRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+    REQUIRE_ENVIRONMENT("VESK_BINARY", "VESK_SIM_BINARY");
     testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
     ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
   }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/Regex.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -224,7 +225,7 @@ std::optional<WebpAnimation> ReadWebpAnimation(const std::string& bytes) {
 class RadarRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+    REQUIRE_ENVIRONMENT("VESK_BINARY");
     testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
     // A run with a new frame draws the overlay on this map.
     if (!testing_support::SimBinary().empty()) {
@@ -286,7 +287,7 @@ class RadarRunTest : public ::testing::Test {
 };
 
 TEST_F(RadarRunTest, FirstRunFetchesTheLoopAndTheSecondFindsNoChange) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_SIM_BINARY");
   // A fixed newest frame and no new one for an hour: both runs see one page.
   SimProcess sim({"--start-frame", "202407222150", "--frame-interval", "3600"});
   ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
@@ -606,7 +607,7 @@ std::ptrdiff_t LinesStartingWith(const ProcessResult& result, const std::string&
 }
 
 TEST_F(RadarRunTest, ProductNamesTheLoopTheBackgroundTheLayersAndThePages) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_SIM_BINARY");
   ProductSource source("IDR023");
   source.NextLoop();
   for (const char* layer : kLayerNames) source.Serve(source.LayerPath(layer), LayerPng(512, layer));
@@ -646,7 +647,7 @@ TEST_F(RadarRunTest, ProductNamesTheLoopTheBackgroundTheLayersAndThePages) {
 }
 
 TEST_F(RadarRunTest, FirstRunAgainstTheSimulatorLeavesTheFourLayers) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_SIM_BINARY");
   SimProcess sim({"--start-frame", "202407222150", "--frame-interval", "3600"});
   ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
   const ProcessResult result =
@@ -732,7 +733,7 @@ TEST_F(RadarRunTest, LayerThatFailsKeepsItsFileAndWaitsADay) {
 }
 
 TEST_F(RadarRunTest, NewFrameLeavesTheLoopAsAnAnimatedPictureAndABadFrameKeepsIt) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_SIM_BINARY");
   SimProcess sim({"--advance-on-request"});
   ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
   const std::map<std::string, std::string> layers = {

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -59,7 +60,7 @@ Snapshot TakeSnapshot(const std::string& directory) {
 class RunLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+    REQUIRE_ENVIRONMENT("VESK_BINARY");
     testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
   }
 
@@ -77,7 +78,7 @@ class RunLockTest : public ::testing::Test {
 };
 
 TEST_F(RunLockTest, HeldLockLeavesEverythingAsItWas) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_SIM_BINARY");
   SimProcess sim({"--advance-on-request"});
   ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
   ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
