@@ -55,16 +55,7 @@ class LoopPage24Test : public ::testing::Test {
   // A file whose last-write time is the given local date-time.
   void Archive(const std::string& name, TDateTime written) {
     dir_.Write(name, "x");
-    const platform::DateTimeParts parts = platform::DecodeDateTime(written);
-    std::tm local{};
-    local.tm_year = parts.year - 1900;
-    local.tm_mon = parts.month - 1;
-    local.tm_mday = parts.day;
-    local.tm_hour = parts.hour;
-    local.tm_min = parts.minute;
-    local.tm_sec = parts.second;
-    local.tm_isdst = -1;
-    const std::time_t seconds = mktime(&local);
+    const std::time_t seconds = platform::LocalDateTimeToUnix(written);
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, dir_.File(name).c_str(), times, 0), 0) << name;
   }
