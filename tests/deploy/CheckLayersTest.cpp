@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
 
@@ -23,8 +24,8 @@ constexpr const char* kClean = "Every include points at its own layer or one bel
 class CheckLayersTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    REQUIRE_ENVIRONMENT("VESK_SOURCE_DIR");
     const char* source = std::getenv("VESK_SOURCE_DIR");
-    if (source == nullptr) GTEST_SKIP() << "VESK_SOURCE_DIR is not set";
     script_ = std::string(source) + "/scripts/check-layers";
   }
 

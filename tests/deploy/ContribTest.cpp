@@ -27,6 +27,7 @@
 
 #include "support/FindProgram.h"
 #include "support/Regex.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
@@ -73,9 +74,7 @@ std::string Setting(const std::string& text, const std::string& key) {
 
 class ContribTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (std::getenv("VESK_SOURCE_DIR") == nullptr) GTEST_SKIP() << "VESK_SOURCE_DIR is not set";
-  }
+  void SetUp() override { REQUIRE_ENVIRONMENT("VESK_SOURCE_DIR"); }
 };
 
 TEST_F(ContribTest, ExamplesAgreeOnTheProgramDirectoryAndArchiveLines) {
@@ -95,7 +94,7 @@ TEST_F(ContribTest, ExamplesAgreeOnTheProgramDirectoryAndArchiveLines) {
 TEST_F(ContribTest, SystemdUnitsVerify) {
   const std::string analyze = FindProgram("systemd-analyze");
   if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed";
-  if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_BINARY");
   // verify wants the program of ExecStart to exist.
   TempDir units;
   units.Write("vesk.service", Replaced(SourceFile("contrib/vesk.service"), kInstalledBinary,
@@ -123,7 +122,7 @@ TEST_F(ContribTest, TemplateUnitsGiveEachProductItsOwnDirectoryAndVerify) {
 
   const std::string analyze = FindProgram("systemd-analyze");
   if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed";
-  if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_BINARY");
   TempDir units;
   units.Write("vesk@.service", Replaced(service, kInstalledBinary, testing_support::VeskBinary()));
   units.Write("vesk@.timer", timer);
@@ -159,7 +158,7 @@ TEST_F(ContribTest, ManualPageFormatsWithoutWarningsAndNamesEveryKey) {
 TEST_F(ContribTest, CronCommandRunsUnderItsLock) {
   const std::string flock = FindProgram("flock");
   if (flock.empty()) GTEST_SKIP() << "flock is not installed";
-  if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_BINARY");
   const std::string cron = SourceFile("contrib/vesk.cron");
   std::smatch match;
   ASSERT_TRUE(std::regex_search(cron, match, std::regex(R"((^|\n)\*/5 \* \* \* \* vesk ([^\n]+))")))
@@ -330,8 +329,7 @@ class NginxServer {
 TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
   const std::string nginx = FindProgram("nginx");
   if (nginx.empty()) GTEST_SKIP() << "nginx is not installed";
-  if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_BINARY", "VESK_SIM_BINARY");
 
   TempDir site;
   std::filesystem::create_directories(site.File("tmp"));

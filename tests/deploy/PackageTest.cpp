@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/FindProgram.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
@@ -89,7 +90,7 @@ TEST_F(PackageTest, UnpackedPackageRunsARefresh) {
 
   // A whole run of the unpacked program, its directory given as a packaged
   // install gives it.
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_SIM_BINARY");
   testing_support::SimProcess sim({});
   ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
   TempDir home;

@@ -30,6 +30,7 @@
 
 #include "picture/Bitmap.h"
 #include "picture/BmpCodec.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
@@ -117,10 +118,7 @@ bool AnyContains(const std::vector<std::string>& texts, const std::string& part)
 
 class DiskFaultTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
-  }
+  void SetUp() override { REQUIRE_ENVIRONMENT("VESK_BINARY", "VESK_SIM_BINARY"); }
 
   // The environment of a run against the simulator from the program
   // directory home, with syslog lines to syslog_port (0: off).

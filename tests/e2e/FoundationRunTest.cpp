@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/LoopPage30Listing.h"
+#include "support/ProgramFixture.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
 
@@ -24,23 +25,13 @@ constexpr const char* kCreated = "##:##:## ##/##/##";
 constexpr const char* kCacheBuster = "##/##/####:##:##";
 constexpr const char* kMidnightCacheBuster = "##/##/##";
 
-class FoundationRunTest : public ::testing::Test {
+class FoundationRunTest : public testing_support::ProgramFixture {
  protected:
-  void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
-  }
-
   ProcessResult Run() {
-    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
-    ProcessOptions options =
-        testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
+    ProcessOptions options = RunOptions();
     options.time_limit = std::chrono::seconds(120);
     return testing_support::RunProcess(options);
   }
-
-  TempDir program_;
-  TempDir elsewhere_;
 };
 
 TEST_F(FoundationRunTest, WritesTheListedPageInItsOwnDirectory) {

@@ -23,6 +23,7 @@
 
 #include "picture/Bitmap.h"
 #include "picture/BmpCodec.h"
+#include "support/ProgramFixture.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -972,13 +973,13 @@ class Hosts {
   std::optional<testing_support::TlsFront> radar_front_;
 };
 
-class HostileServerTest : public ::testing::TestWithParam<Scenario> {
+class HostileServerTest : public testing_support::ProgramFixture,
+                          public ::testing::WithParamInterface<Scenario> {
  protected:
+  HostileServerTest() : ProgramFixture(/*with_background=*/true) {}
+
   void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
-    testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
-    ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
+    ProgramFixture::SetUp();
     // What earlier runs published: frames, archives of this slot and the
     // one before, the ring, the last page and feed.
     const time_t now = ::time(nullptr);
@@ -999,9 +1000,7 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
   }
 
   ProcessResult Run(const Hosts& hosts, int deadline_seconds) {
-    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
-    ProcessOptions options =
-        testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
+    ProcessOptions options = RunOptions();
     options.environment["VESK_RADAR_HOST"] = hosts.RadarHost();
     if (hosts.WriteCaFile(elsewhere_.File("ca.pem")))
       options.environment["VESK_TLS_CA_FILE"] = elsewhere_.File("ca.pem");
@@ -1105,8 +1104,6 @@ class HostileServerTest : public ::testing::TestWithParam<Scenario> {
     return GetParam().page.empty() ? LoopPage() : AtOther(GetParam().page, other_port_);
   }
 
-  TempDir program_;
-  TempDir elsewhere_;
   int other_port_ = 0;
   std::map<std::string, std::string> before_;
   std::set<std::string> before_names_;

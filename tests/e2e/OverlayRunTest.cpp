@@ -10,6 +10,7 @@
 
 #include "picture/Bitmap.h"
 #include "picture/BmpCodec.h"
+#include "support/ProgramFixture.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -38,29 +39,15 @@ std::vector<std::string> OverlayLines(const ProcessResult& result) {
   return std::vector<std::string>(calling + 1, lines.end());
 }
 
-class OverlayRunTest : public ::testing::Test {
+class OverlayRunTest : public testing_support::ProgramFixture {
  protected:
-  void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
-    testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
-    ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
-  }
+  OverlayRunTest() : ProgramFixture(/*with_background=*/true) {}
 
   ProcessResult Run(const std::string& radar_host, const std::string& publish_host) {
-    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
-    ProcessOptions options =
-        testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
-    options.environment["VESK_RADAR_HOST"] = radar_host;
+    ProcessOptions options = RunOptions(radar_host);
     options.environment["VESK_PUBLISH_HOST"] = publish_host;
-    ProcessResult result = testing_support::RunProcess(options);
-    EXPECT_FALSE(result.timed_out);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    return result;
+    return RunToSuccess(options);
   }
-
-  TempDir program_;
-  TempDir elsewhere_;
 };
 
 TEST_F(OverlayRunTest, EachNewFrameDrawsAnOverlayAndTurnsTheRing) {

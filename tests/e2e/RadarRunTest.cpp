@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/ProgramFixture.h"
 #include "support/Regex.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
@@ -221,29 +222,15 @@ std::optional<WebpAnimation> ReadWebpAnimation(const std::string& bytes) {
   return animation;
 }
 
-class RadarRunTest : public ::testing::Test {
+class RadarRunTest : public testing_support::ProgramFixture {
  protected:
-  void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
-    // A run with a new frame draws the overlay on this map.
-    if (!testing_support::SimBinary().empty()) {
-      ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
-    }
-  }
+  RadarRunTest() : ProgramFixture(/*with_background=*/true) {}
 
   ProcessResult Run(const std::string& host_port,
                     const std::map<std::string, std::string>& settings = {}) {
-    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
-    ProcessOptions options =
-        testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
-    options.environment["VESK_RADAR_HOST"] = host_port;
-    options.environment["VESK_PUBLISH_HOST"] = host_port;
+    ProcessOptions options = RunOptions(host_port);
     for (const auto& [name, value] : settings) options.environment[name] = value;
-    ProcessResult result = testing_support::RunProcess(options);
-    EXPECT_FALSE(result.timed_out);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    return result;
+    return RunToSuccess(options);
   }
 
   // Archived frames in the program directory.
@@ -280,13 +267,9 @@ class RadarRunTest : public ::testing::Test {
         << report;
     EXPECT_NE(report.find("<e.Message>" + message + "</e.Message>"), std::string::npos) << report;
   }
-
-  TempDir program_;
-  TempDir elsewhere_;
 };
 
 TEST_F(RadarRunTest, FirstRunFetchesTheLoopAndTheSecondFindsNoChange) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
   // A fixed newest frame and no new one for an hour: both runs see one page.
   SimProcess sim({"--start-frame", "202407222150", "--frame-interval", "3600"});
   ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
@@ -606,7 +589,6 @@ std::ptrdiff_t LinesStartingWith(const ProcessResult& result, const std::string&
 }
 
 TEST_F(RadarRunTest, ProductNamesTheLoopTheBackgroundTheLayersAndThePages) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
   ProductSource source("IDR023");
   source.NextLoop();
   for (const char* layer : kLayerNames) source.Serve(source.LayerPath(layer), LayerPng(512, layer));
@@ -646,7 +628,6 @@ TEST_F(RadarRunTest, ProductNamesTheLoopTheBackgroundTheLayersAndThePages) {
 }
 
 TEST_F(RadarRunTest, FirstRunAgainstTheSimulatorLeavesTheFourLayers) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
   SimProcess sim({"--start-frame", "202407222150", "--frame-interval", "3600"});
   ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
   const ProcessResult result =
@@ -732,7 +713,6 @@ TEST_F(RadarRunTest, LayerThatFailsKeepsItsFileAndWaitsADay) {
 }
 
 TEST_F(RadarRunTest, NewFrameLeavesTheLoopAsAnAnimatedPictureAndABadFrameKeepsIt) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
   SimProcess sim({"--advance-on-request"});
   ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
   const std::map<std::string, std::string> layers = {

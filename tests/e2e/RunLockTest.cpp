@@ -18,6 +18,8 @@
 #include <tuple>
 #include <vector>
 
+#include "support/ProgramFixture.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -56,32 +58,14 @@ Snapshot TakeSnapshot(const std::string& directory) {
   return snapshot;
 }
 
-class RunLockTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    testing_support::CopyExecutable(testing_support::VeskBinary(), program_.File("vesk"));
-  }
-
-  ProcessOptions Options(const std::string& host_port) const {
-    // With VESK_SYSLOG=off, as VeskRunOptions sets it, the run sends nothing.
-    ProcessOptions options =
-        testing_support::VeskRunOptions(program_.File("vesk"), elsewhere_.path());
-    options.environment["VESK_RADAR_HOST"] = host_port;
-    options.environment["VESK_PUBLISH_HOST"] = host_port;
-    return options;
-  }
-
-  TempDir program_;
-  TempDir elsewhere_;
-};
+class RunLockTest : public testing_support::ProgramFixture {};
 
 TEST_F(RunLockTest, HeldLockLeavesEverythingAsItWas) {
-  if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+  REQUIRE_ENVIRONMENT("VESK_SIM_BINARY");
   SimProcess sim({"--advance-on-request"});
   ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
   ASSERT_TRUE(testing_support::WriteSimBackground(program_.File("IDR641.background.bmp")));
-  const ProcessResult first = testing_support::RunProcess(Options(sim.HostPort()));
+  const ProcessResult first = testing_support::RunProcess(RunOptions(sim.HostPort()));
   ASSERT_EQ(first.exit_code, 0) << first.err;
   ASSERT_TRUE(program_.Exists("vesk.lock"));
 
@@ -92,7 +76,7 @@ TEST_F(RunLockTest, HeldLockLeavesEverythingAsItWas) {
   const Snapshot before = TakeSnapshot(program_.path());
   const std::size_t requests_before = sim.RequestedTargets().size();
 
-  const ProcessResult held = testing_support::RunProcess(Options(sim.HostPort()));
+  const ProcessResult held = testing_support::RunProcess(RunOptions(sim.HostPort()));
   EXPECT_EQ(held.exit_code, 0) << held.err;
   EXPECT_EQ(held.err, "");
   const std::vector<std::string> lines = held.OutLines();
@@ -104,7 +88,7 @@ TEST_F(RunLockTest, HeldLockLeavesEverythingAsItWas) {
 
   // Released, the next run goes ahead and publishes.
   ::close(holder);
-  const ProcessResult next = testing_support::RunProcess(Options(sim.HostPort()));
+  const ProcessResult next = testing_support::RunProcess(RunOptions(sim.HostPort()));
   EXPECT_EQ(next.exit_code, 0) << next.err;
   EXPECT_NE(next.out.find("\nDone!\n"), std::string::npos) << next.out;
   EXPECT_NE(TakeSnapshot(program_.path()).at("index.html"), before.at("index.html"));
@@ -119,14 +103,14 @@ TEST_F(RunLockTest, RunStillWaitingForTheNetworkKeepsTheLock) {
                           server_options);
   const std::string host = "127.0.0.1:" + std::to_string(stalling.Port());
   std::future<ProcessResult> first =
-      std::async(std::launch::async, [&] { return testing_support::RunProcess(Options(host)); });
+      std::async(std::launch::async, [&] { return testing_support::RunProcess(RunOptions(host)); });
   for (int i = 0; i < 2000 && stalling.RequestHeads().empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_EQ(stalling.RequestHeads().size(), 1u) << "the first run never asked for the loop page";
 
   const Snapshot before = TakeSnapshot(program_.path());
-  const ProcessResult second = testing_support::RunProcess(Options(host));
+  const ProcessResult second = testing_support::RunProcess(RunOptions(host));
   EXPECT_EQ(second.exit_code, 0) << second.err;
   EXPECT_EQ(second.OutLines().front(), kHeldLine) << second.out;
   EXPECT_EQ(TakeSnapshot(program_.path()), before);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/Regex.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -25,8 +26,7 @@ using testing_support::TempDir;
 class SummaryRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+    REQUIRE_ENVIRONMENT("VESK_BINARY", "VESK_SIM_BINARY");
     ASSERT_TRUE(testing_support::WriteSimBackground(home_.File("IDR641.background.bmp")));
   }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/Regex.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/SimProcess.h"
@@ -37,8 +38,7 @@ constexpr std::chrono::milliseconds kFrontLifetime{60000};
 class TlsRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-    if (testing_support::SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
+    REQUIRE_ENVIRONMENT("VESK_BINARY", "VESK_SIM_BINARY");
     // A fixed newest frame and no new one for an hour.
     sim_ = std::make_unique<SimProcess>(
         std::vector<std::string>{"--start-frame", "202407222150", "--frame-interval", "3600"});

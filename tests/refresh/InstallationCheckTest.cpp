@@ -20,6 +20,7 @@
 #include "picture/BmpCodec.h"
 #include "platform/DateTime.h"
 #include "support/FindProgram.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
@@ -266,9 +267,7 @@ TEST(InstallationCheckTest, ProgramDirectoryMissingOrNotWritable) {
 // The real binary, as an operator runs it.
 class InstallationCheckCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-  }
+  void SetUp() override { REQUIRE_ENVIRONMENT("VESK_BINARY"); }
 
   ProcessResult Check(std::vector<std::string> prefix = {}, const char* option = nullptr) {
     ProcessOptions options;

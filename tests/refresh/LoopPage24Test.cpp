@@ -13,6 +13,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
+#include "support/Golden.h"
 #include "support/ProgramState.h"
 #include "support/TempDir.h"
 #include "support/TestText.h"
@@ -36,15 +37,6 @@ TDateTime Monday(int hour, int minute, int second) {
   return platform::EncodeDateTime(2024, 7, 22, hour, minute, second, 0);
 }
 
-std::string ToCrLf(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
 // Runs the writer inside a temporary directory with a fixed clock and the C
 // locale's day names, and restores all three afterwards.
 class LoopPage24Test : public ::testing::Test {
@@ -63,16 +55,7 @@ class LoopPage24Test : public ::testing::Test {
   // A file whose last-write time is the given local date-time.
   void Archive(const std::string& name, TDateTime written) {
     dir_.Write(name, "x");
-    const platform::DateTimeParts parts = platform::DecodeDateTime(written);
-    std::tm local{};
-    local.tm_year = parts.year - 1900;
-    local.tm_mon = parts.month - 1;
-    local.tm_mday = parts.day;
-    local.tm_hour = parts.hour;
-    local.tm_min = parts.minute;
-    local.tm_sec = parts.second;
-    local.tm_isdst = -1;
-    const std::time_t seconds = mktime(&local);
+    const std::time_t seconds = platform::LocalDateTimeToUnix(written);
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, dir_.File(name).c_str(), times, 0), 0) << name;
   }
@@ -98,128 +81,10 @@ class LoopPage24Test : public ::testing::Test {
   std::vector<ShownArchiveSlot> shown_;  // what status.json and the viewer get
 };
 
-// The page of a directory without archive, as listed line by line.
-constexpr const char* kEmptyPage = R"(<!DOCTYPE html>
-<html lang="en">
-  <!--
-    FUNCTION: Main()
-    CREATED: 21:51:30 22/07/24
-    VERSION: 2024.7.22.2151
-    SELFNAME: VESK
-  -->
-  <head>
-    <style>
-      .container
-      {
-        position:relative;
-      }
-
-      .background-box
-      {
-        z-index:0;
-        background:url("https://example.org/vesk/IDR641.background.png") no-repeat;
-        display:block;
-        overflow:hidden;
-        position:absolute;
-        height:600px;
-        width:100%;
-        left:0px;
-        top:0px;
-      }
-
-      .topography-box
-      {
-        z-index:2;
-        background:url("https://example.org/vesk/IDR641.topography.png") no-repeat;
-        display:block;
-        overflow:hidden;
-        position:absolute;
-        height:600px;
-        width:100%;
-        left:0px;
-        top:0px;
-      }
-
-      .locations-box
-      {
-        z-index:3;
-        background:url("https://example.org/vesk/IDR641.locations.png") no-repeat;
-        display:none;
-        overflow:hidden;
-        position:absolute;
-        height:600px;
-        width:100%;
-        left:0px;
-        top:0px;
-      }
-
-      .range-box
-      {
-        z-index:4;
-        background:url("https://example.org/vesk/IDR641.range.png") no-repeat;
-        display:none;
-        overflow:hidden;
-        position:absolute;
-        height:600px;
-        width:100%;
-        left:0px;
-        top:0px;
-      }
-
-    </style>
-    <title>VESK 24hr loop</title>
-  </head>
-
-  <body>
-    <!-- <h1>Zelvo Zozuzoro Vazu VESK loop.</h1> -->
-    <div class="container">
-      <div id="myDivBackground" class="background-box"></div>
-      <div id="myDivTopography" class="topography-box"></div>
-      <div id="myDivLocations" class="locations-box"></div>
-      <div id="myDivRange" class="range-box"></div>
-    </div>
-  </body>
-
-  <script type="text/javascript">
-    document.getElementById("myDivBackground").style.display="none";
-    document.getElementById("myDivTopography").style.display="block";
-    document.getElementById("myDivLocations").style.display="block";
-    document.getElementById("myDivRange").style.display="block";
-    let i1=0;
-
-    setInterval(function()
-    {
-      if (i1<-1)
-      {
-        //console.log("i1="+i1);
-        try
-        {
-          for (i2=0; i2<287;i2++)
-          {
-            if (i1!=i2)
-            {
-              document.getElementById("myDiv"+i2).style.display="none";
-              document.getElementById("myDivSES"+i2).style.display="none";
-          } else {
-              document.getElementById("myDiv"+i1).style.display="block";
-              document.getElementById("myDivSES"+i1).style.display="block";
-            }
-          }
-        }
-        catch (e) {};
-        i1++;
-      } else
-      {
-        i1=0;
-      }
-    },333)
-  </script>
-</html>)";
-
 TEST_F(LoopPage24Test, EmptyDirectoryGivesListedPageAndReportsEveryFrame) {
   SetClock(Monday(21, 51, 30));  // slot 262
   const std::string page = Assemble();
-  EXPECT_EQ(page, ToCrLf(kEmptyPage));
+  EXPECT_EQ(page, testing_support::Golden("loop-page-24-empty.html"));
   EXPECT_EQ(SplitAt(page, "\r\n", true).size(), 116u);
 
   ASSERT_EQ(console_.size(), 576u);

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "refresh/CommandLine.h"
+#include "support/RequireEnvironment.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
 
@@ -54,9 +55,7 @@ class VeskRunTest : public ::testing::Test {
     return RunProcess(options);
   }
 
-  void SetUp() override {
-    if (testing_support::VeskBinary().empty()) GTEST_SKIP() << "VESK_BINARY is not set";
-  }
+  void SetUp() override { REQUIRE_ENVIRONMENT("VESK_BINARY"); }
 
   TempDir home_;
   TempDir elsewhere_;

@@ -29,6 +29,7 @@
 
 #include "picture/BmpCodec.h"
 #include "support/Regex.h"
+#include "support/RequireEnvironment.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -224,9 +225,7 @@ Response Get(int port, const std::string& target) { return Client(port).Get(targ
 
 class SimulatorTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (SimBinary().empty()) GTEST_SKIP() << "VESK_SIM_BINARY is not set";
-  }
+  void SetUp() override { REQUIRE_ENVIRONMENT("VESK_SIM_BINARY"); }
   TempDir dir_;
 };
 
