@@ -1,19 +1,22 @@
 #include "refresh/ViewerPage.h"
 
 #include "refresh/MapLayers.h"
+#include "refresh/ViewerFiles.h"
 #include "zub32/Json.h"
 #include "zub32/TextFiles.h"
 
 namespace refresh {
 namespace {
 
+constexpr std::string_view kStylePlaceholder = "@VIEWER_STYLE@\n";
+constexpr std::string_view kScriptPlaceholder = "@VIEWER_SCRIPT@\n";
 constexpr std::string_view kDelayPlaceholder = "@HTML_DELAY@";
 constexpr std::string_view kLayersPlaceholder = "@MAP_LAYERS@";
 constexpr std::string_view kProductPlaceholder = "@PRODUCT@";
 constexpr std::string_view kLegendPlaceholder = "@LEGEND@";
 constexpr std::string_view kDownloadPlaceholder = "@DOWNLOAD@";
 
-void ReplaceAll(std::string& text, std::string_view placeholder, const std::string& value) {
+void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
   for (std::size_t at = text.find(placeholder); at != std::string::npos;
        at = text.find(placeholder, at + value.size())) {
     text.replace(at, placeholder.size(), value);
@@ -22,6 +25,15 @@ void ReplaceAll(std::string& text, std::string_view placeholder, const std::stri
 
 }  // namespace
 
+// The page reads status.json beside it and draws each picture of the loop
+// onto one canvas at its natural size from the top-left corner, in the
+// order of the loop pages' boxes: the background map, the overlay, the
+// topography, locations and range layers, and the radar frame on top. The
+// overlay's station text would lie under the rain, so the page writes the
+// station values and the frame's time as text of its own above the picture.
+// It holds only the pictures of the next few frames, and a frame is shown
+// only once its pictures have arrived, so its labels always match it.
+// Every address is relative to the page, so it works under any site address.
 std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
                             const std::vector<zub32::LegendEntry>& legend, bool loop_picture) {
   // The product holds letters and digits only, so its names need no escape
@@ -39,7 +51,9 @@ std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
     colours += "[" + zub32::JsonString(entry.colour) + ", " + zub32::JsonString(entry.label) + "]";
   }
   colours += "]";
-  std::string page(kViewerPageTemplate);
+  std::string page(kViewerMarkup);
+  ReplaceAll(page, kStylePlaceholder, kViewerStyle);
+  ReplaceAll(page, kScriptPlaceholder, kViewerScript);
   ReplaceAll(page, kDelayPlaceholder, std::to_string(html_delay));
   ReplaceAll(page, kLayersPlaceholder, layers);
   ReplaceAll(page, kProductPlaceholder, product);
