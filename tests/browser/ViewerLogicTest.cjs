@@ -17,6 +17,18 @@ process.env.TZ = 'America/St_Johns';
 const kScript = process.env.VESK_VIEWER_SCRIPT ||
   path.join(__dirname, '..', '..', 'src', 'refresh', 'viewer', 'viewer.js');
 const kNow = Date.parse('2026-12-09T12:00:00Z');
+// The file names the page writer fills in, as the program publishes them.
+const kNames = {
+  STATUS_FILE: 'status.json', LOOP_PICTURE: 'loop.webp', FRAME_PREFIX: 'Image', FRAME_SUFFIX: '\\.png',
+  OVERLAY_PREFIX: 'SESOverlay', OVERLAY_SUFFIX: '.bmp',
+};
+
+function Script() {
+  return fs.readFileSync(kScript, 'utf8').replace(/@([A-Z_]+)@/g, (placeholder, name) => {
+    assert.ok(name in kNames, `the test knows the placeholder ${placeholder}`);
+    return kNames[name];
+  });
+}
 
 class Element {
   constructor() {
@@ -56,7 +68,7 @@ function Viewer() {
   });
   vm.runInContext(`Date.now = () => ${kNow};\nconst kDelay = 500;\n` +
     "const kLayers = ['P.background.png', 'P.range.png'];\nconst kLegend = [];\n", context);
-  vm.runInContext(fs.readFileSync(kScript, 'utf8'), context, { filename: kScript });
+  vm.runInContext(Script(), context, { filename: kScript });
   const run = (code) => vm.runInContext(code, context);
   return {
     run,

@@ -42,8 +42,8 @@ function loop(which = mode) {
   if (!status) return [];
   if (which === 'recent') {
     return (Array.isArray(status.frames) ? status.frames : []).map((frame) => {
-      const ring = /^Image(\d)\.png$/.exec(frame.file || '');
-      return { frame: frame.file, overlay: ring ? 'SESOverlay' + ring[1] + '.bmp' : null, time: frame.time };
+      const ring = /^@FRAME_PREFIX@(\d)@FRAME_SUFFIX@$/.exec(frame.file || '');
+      return { frame: frame.file, overlay: ring ? '@OVERLAY_PREFIX@' + ring[1] + '@OVERLAY_SUFFIX@' : null, time: frame.time };
     });
   }
   const day = (Array.isArray(status.archive) ? status.archive : []).map((slot) =>
@@ -238,7 +238,7 @@ function show() {
   $('every-box').hidden = mode !== 'day';
   $('play').innerHTML = playing ? '&#10074;&#10074;' : '&#9654;';
   $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
-  $('download').href = versioned('loop.webp');
+  $('download').href = versioned('@LOOP_PICTURE@');
   if (none) {
     shown = null;
     $('station').hidden = true;
@@ -299,7 +299,7 @@ function setPlaying(on) {
 
 async function load() {
   try {
-    const response = await fetch('status.json', { cache: 'no-store' });
+    const response = await fetch('@STATUS_FILE@', { cache: 'no-store' });
     if (!response.ok) throw new Error('HTTP ' + response.status);
     const next = await response.json();
     if (!next || typeof next !== 'object') throw new Error('no status');
