@@ -1,27 +1,81 @@
 #include "refresh/ViewerPage.h"
 
+#include <utility>
+
+#include "overlay/OverlayRing.h"
+#include "refresh/FrameLinks.h"
+#include "refresh/LoopPicture.h"
 #include "refresh/MapLayers.h"
+#include "refresh/StatusDocument.h"
+#include "refresh/ViewerFiles.h"
 #include "zub32/Json.h"
 #include "zub32/TextFiles.h"
 
 namespace refresh {
 namespace {
 
+constexpr std::string_view kStylePlaceholder = "@VIEWER_STYLE@\n";
+constexpr std::string_view kScriptPlaceholder = "@VIEWER_SCRIPT@\n";
 constexpr std::string_view kDelayPlaceholder = "@HTML_DELAY@";
 constexpr std::string_view kLayersPlaceholder = "@MAP_LAYERS@";
 constexpr std::string_view kProductPlaceholder = "@PRODUCT@";
 constexpr std::string_view kLegendPlaceholder = "@LEGEND@";
 constexpr std::string_view kDownloadPlaceholder = "@DOWNLOAD@";
+constexpr std::string_view kStatusFilePlaceholder = "@STATUS_FILE@";
+constexpr std::string_view kLoopPicturePlaceholder = "@LOOP_PICTURE@";
+constexpr std::string_view kFramePrefixPlaceholder = "@FRAME_PREFIX@";
+constexpr std::string_view kFrameSuffixPlaceholder = "@FRAME_SUFFIX@";
+constexpr std::string_view kOverlayPrefixPlaceholder = "@OVERLAY_PREFIX@";
+constexpr std::string_view kOverlaySuffixPlaceholder = "@OVERLAY_SUFFIX@";
+constexpr std::string_view kRegexSpecials = "\\^$.|?*+()[]{}/";
 
-void ReplaceAll(std::string& text, std::string_view placeholder, const std::string& value) {
+void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
   for (std::size_t at = text.find(placeholder); at != std::string::npos;
        at = text.find(placeholder, at + value.size())) {
     text.replace(at, placeholder.size(), value);
   }
 }
 
+// The text before and after the number of ring member 0's name, so that
+// the script finds the member of any number.
+std::pair<std::string, std::string> AroundNumber(const std::string& name) {
+  const std::size_t at = name.find('0');
+  return {name.substr(0, at), name.substr(at + 1)};
+}
+
+// The text as a part of a script's regular expression that matches it alone.
+std::string RegexLiteral(const std::string& text) {
+  std::string literal;
+  for (char c : text) {
+    if (kRegexSpecials.find(c) != std::string_view::npos) literal += '\\';
+    literal += c;
+  }
+  return literal;
+}
+
+// Fills in the names of the files the page reads, as the program writes them.
+void ReplaceFileNames(std::string& page) {
+  const auto [frame_prefix, frame_suffix] = AroundNumber(FrameFileName(0));
+  const auto [overlay_prefix, overlay_suffix] = AroundNumber(overlay::RingMemberName(0));
+  ReplaceAll(page, kStatusFilePlaceholder, kStatusFileName);
+  ReplaceAll(page, kLoopPicturePlaceholder, kLoopPictureFile);
+  ReplaceAll(page, kFramePrefixPlaceholder, RegexLiteral(frame_prefix));
+  ReplaceAll(page, kFrameSuffixPlaceholder, RegexLiteral(frame_suffix));
+  ReplaceAll(page, kOverlayPrefixPlaceholder, overlay_prefix);
+  ReplaceAll(page, kOverlaySuffixPlaceholder, overlay_suffix);
+}
+
 }  // namespace
 
+// The page reads status.json beside it and draws each picture of the loop
+// onto one canvas at its natural size from the top-left corner, in the
+// order of the loop pages' boxes: the background map, the overlay, the
+// topography, locations and range layers, and the radar frame on top. The
+// overlay's station text would lie under the rain, so the page writes the
+// station values and the frame's time as text of its own above the picture.
+// It holds only the pictures of the next few frames, and a frame is shown
+// only once its pictures have arrived, so its labels always match it.
+// Every address is relative to the page, so it works under any site address.
 std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
                             const std::vector<zub32::LegendEntry>& legend, bool loop_picture) {
   // The product holds letters and digits only, so its names need no escape
@@ -39,7 +93,10 @@ std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
     colours += "[" + zub32::JsonString(entry.colour) + ", " + zub32::JsonString(entry.label) + "]";
   }
   colours += "]";
-  std::string page(kViewerPageTemplate);
+  std::string page(kViewerMarkup);
+  ReplaceAll(page, kStylePlaceholder, kViewerStyle);
+  ReplaceAll(page, kScriptPlaceholder, kViewerScript);
+  ReplaceFileNames(page);
   ReplaceAll(page, kDelayPlaceholder, std::to_string(html_delay));
   ReplaceAll(page, kLayersPlaceholder, layers);
   ReplaceAll(page, kProductPlaceholder, product);

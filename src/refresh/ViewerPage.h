@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "refresh/RunContext.h"
@@ -13,9 +12,6 @@
 namespace refresh {
 
 inline constexpr const char* kViewerPageFileName = "loop.html";
-
-// The page's template; BuildViewerPage fills in its placeholders.
-extern const std::string_view kViewerPageTemplate;
 
 // The page text with the HTML delay, the product and its map layer names,
 // the colour legend, and the link to loop.webp when loop_picture. It reads

@@ -1,111 +1,3 @@
-#include <string_view>
-
-#include "refresh/ViewerPage.h"
-
-namespace refresh {
-
-// The page reads status.json beside it and draws each picture of the loop
-// onto one canvas at its natural size from the top-left corner, in the
-// order of the loop pages' boxes: the background map, the overlay, the
-// topography, locations and range layers, and the radar frame on top. The
-// overlay's station text would lie under the rain, so the page writes the
-// station values and the frame's time as text of its own above the picture.
-// It holds only the pictures of the next few frames, and a frame is shown
-// only once its pictures have arrived, so its labels always match it.
-// Every address is relative to the page, so it works under any site address.
-const std::string_view kViewerPageTemplate = R"html(<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<meta name="color-scheme" content="dark light">
-<title>@PRODUCT@ radar loop</title>
-<style>
-*{box-sizing:border-box}
-body{margin:0;font:16px/1.4 system-ui,sans-serif;background:#10151c;color:#e8edf2}
-main{max-width:640px;margin:0 auto;padding:8px}
-h1{font-size:1.1rem;margin:0 0 8px}
-#banner{margin:0 0 8px;padding:8px 10px;border-radius:6px;background:#b3261e;color:#fff;font-weight:600}
-#picture{position:relative;width:100%;background:#1d2530;border-radius:6px;overflow:hidden}
-#view{display:block;width:100%;height:auto}
-#empty{margin:0;padding:48px 16px;text-align:center}
-#station{position:absolute;left:6px;bottom:6px;max-width:calc(100% - 12px);padding:4px 8px;border-radius:4px;background:rgba(16,21,28,.85);color:#fff;font-size:.85rem;line-height:1.35}
-#station b{font-size:1rem}
-#station span{display:block}
-@media (max-width:480px){#station{font-size:.75rem}#station b{font-size:.85rem}}
-#labels{display:flex;flex-wrap:wrap;gap:2px 16px;margin:6px 0;font-size:.9rem;color:#c4ccd6}
-#controls,#modes{display:flex;flex-wrap:wrap;gap:6px;align-items:center;margin:6px 0}
-button,select,a.button{min-height:44px;min-width:44px;font:inherit;color:#e8edf2;background:#2a3442;border:1px solid #4a5668;border-radius:6px;padding:4px 10px}
-a.button{display:inline-flex;align-items:center;text-decoration:none}
-button[aria-pressed="true"]{background:#2f6fb5;border-color:#5b9be0}
-button:focus-visible,select:focus-visible,input:focus-visible,a:focus-visible{outline:3px solid #ffcc4d;outline-offset:2px}
-#scrub{width:100%;height:44px;margin:0}
-label{display:flex;gap:6px;align-items:center}
-#legend{display:flex;list-style:none;margin:8px 0 0;padding:0;font-size:.75rem}
-#legend li{flex:1;min-width:0;white-space:nowrap}
-#legend li:last-child{text-align:right}
-#legend i{display:block;height:12px}
-.quiet{position:absolute;width:1px;height:1px;overflow:hidden;clip:rect(0 0 0 0)}
-[hidden]{display:none!important}
-@media (prefers-color-scheme: light){
-body{background:#f4f6f9;color:#17202a}
-#picture{background:#dde3ea}
-#station{background:rgba(255,255,255,.9);color:#111}
-#labels{color:#3a4552}
-button,select,a.button{color:#17202a;background:#fff;border-color:#8a96a6}
-button[aria-pressed="true"]{background:#cfe2fb;border-color:#2f6fb5}
-button:focus-visible,select:focus-visible,input:focus-visible,a:focus-visible{outline-color:#1a5fb4}
-}
-</style>
-</head>
-<body>
-<main>
-<h1>Radar loop @PRODUCT@</h1>
-<p id="banner" role="alert" hidden></p>
-<div id="picture">
-<canvas id="view" width="512" height="512" role="img" aria-label="Radar frame"></canvas>
-<div id="station" hidden><b id="frame-time"></b><span id="temperature"></span><span id="wind"></span><span id="updated"></span></div>
-<p id="empty" hidden></p>
-</div>
-<ul id="legend" aria-label="Echo intensity, weakest first"></ul>
-<div id="labels">
-<span>Local: <time id="local"></time></span>
-<span>UTC: <time id="utc"></time></span>
-<span id="age"></span>
-</div>
-<p id="announce" class="quiet" aria-live="polite"></p>
-<input id="scrub" type="range" min="0" max="0" value="0" step="1" aria-label="Frame of the loop">
-<div id="controls">
-<button id="back" type="button" aria-label="Step back">&#9664;&#9664;</button>
-<button id="play" type="button" aria-label="Pause">&#10074;&#10074;</button>
-<button id="forward" type="button" aria-label="Step forward">&#9654;&#9654;</button>
-<label>Speed <select id="speed" aria-label="Speed">
-<option value="0.5">0.5&times;</option>
-<option value="1" selected>1&times;</option>
-<option value="1.5">1.5&times;</option>
-<option value="2">2&times;</option>
-<option value="3">3&times;</option>
-<option value="4">4&times;</option>
-</select></label>
-</div>
-<div id="modes" role="group" aria-label="Loop length">
-<button id="recent" type="button" aria-pressed="true">30 minutes</button>
-<button id="day" type="button" aria-pressed="false">24 hours</button>
-<label id="every-box" hidden>Show <select id="every" aria-label="Frames of the 24-hour loop">
-<option value="0" selected>every frame</option>
-<option value="15">every 15 min</option>
-<option value="60">every hour</option>
-</select></label>
-<a id="download" class="button" href="loop.webp" download="loop.webp" @DOWNLOAD@>Download loop.webp</a>
-</div>
-</main>
-<script>
-'use strict';
-// The run's HTML delay; a delay below 20 ms would spin the browser.
-const kDelay = Math.max(20, @HTML_DELAY@);
-const kLayers = @MAP_LAYERS@;
-// The product's echo colours, weakest first, each with its label or "".
-const kLegend = @LEGEND@;
 const kHoldTicks = 3;
 // The frames ahead whose pictures are fetched and kept; the rest are let go.
 const kAhead = 8;
@@ -150,8 +42,8 @@ function loop(which = mode) {
   if (!status) return [];
   if (which === 'recent') {
     return (Array.isArray(status.frames) ? status.frames : []).map((frame) => {
-      const ring = /^Image(\d)\.png$/.exec(frame.file || '');
-      return { frame: frame.file, overlay: ring ? 'SESOverlay' + ring[1] + '.bmp' : null, time: frame.time };
+      const ring = /^@FRAME_PREFIX@(\d)@FRAME_SUFFIX@$/.exec(frame.file || '');
+      return { frame: frame.file, overlay: ring ? '@OVERLAY_PREFIX@' + ring[1] + '@OVERLAY_SUFFIX@' : null, time: frame.time };
     });
   }
   const day = (Array.isArray(status.archive) ? status.archive : []).map((slot) =>
@@ -346,7 +238,7 @@ function show() {
   $('every-box').hidden = mode !== 'day';
   $('play').innerHTML = playing ? '&#10074;&#10074;' : '&#9654;';
   $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
-  $('download').href = versioned('loop.webp');
+  $('download').href = versioned('@LOOP_PICTURE@');
   if (none) {
     shown = null;
     $('station').hidden = true;
@@ -407,7 +299,7 @@ function setPlaying(on) {
 
 async function load() {
   try {
-    const response = await fetch('status.json', { cache: 'no-store' });
+    const response = await fetch('@STATUS_FILE@', { cache: 'no-store' });
     if (!response.ok) throw new Error('HTTP ' + response.status);
     const next = await response.json();
     if (!next || typeof next !== 'object') throw new Error('no status');
@@ -475,9 +367,3 @@ setInterval(load, kRefreshMs);
 setInterval(() => { showLabels(); showBanner(); }, 30000);
 show();
 load().then(schedule);
-</script>
-</body>
-</html>
-)html";
-
-}  // namespace refresh
