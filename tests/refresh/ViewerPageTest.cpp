@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
+
+#include "support/Regex.h"
 
 namespace refresh {
 namespace {
