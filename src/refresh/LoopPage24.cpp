@@ -95,6 +95,106 @@ void AppendTail(std::string& page, int shown_limit, int div_limit, std::int32_t 
   page.append("</html>");
 }
 
+// The archive's files, each looked at once. Names the listing lacks are
+// missing without a look-up of their own; most of the day's names are
+// missing on a young or sparse archive.
+class ArchiveFiles {
+ public:
+  ArchiveFiles() : present_(platform::EntryNames(".")) {}
+
+  std::int32_t AgeOf(const std::string& name) {
+    const auto [entry, added] = ages_.try_emplace(name, -1);
+    if (added && (!present_ || present_->contains(name))) entry->second = zub32::MyFileAge(name);
+    return entry->second;
+  }
+  bool Accepted(const std::string& name) {
+    const std::int32_t packed_time = AgeOf(name);
+    return Exists(packed_time) && IsFresh(packed_time);
+  }
+
+ private:
+  std::optional<std::unordered_set<std::string>> present_;
+  std::unordered_map<std::string, std::int32_t> ages_;
+};
+
+struct ShownSlot {
+  std::string frame;
+  std::string overlay;  // empty: none to show
+  platform::TDateTime day;
+  int slot;
+};
+
+// The slots are probed in slot order, as the console lines list them, and
+// shown in time order. One reading of the clock gives the weekday of every
+// slot and the current slot the order ends with, so that the two agree. A
+// frame and its overlay are looked up under the same weekday, so that each
+// picture is paired with the overlay of its own slot, whatever else the
+// archive lacks.
+std::vector<ShownSlot> FindShownSlots(ArchiveFiles& files, bool each_line,
+                                      const ConsoleSink& write_line) {
+  const platform::TDateTime now = platform::Now();
+  const int current_slot = zub32::DaySlot(now);
+  std::vector<std::optional<ShownSlot>> by_slot(kSlotsPerDay);
+  for (int slot = 0; slot < kSlotsPerDay; ++slot) {
+    const platform::TDateTime day = ArchiveDay(now, current_slot, slot);
+    ShownSlot entry{FrameName(day, slot), OverlayName(day, slot), day, slot};
+    if (!Exists(files.AgeOf(entry.frame))) {
+      if (each_line) write_line(entry.frame + " Doesnt Exists!");
+      continue;
+    }
+    if (!files.Accepted(entry.frame)) continue;
+    if (!files.Accepted(entry.overlay)) entry.overlay.clear();
+    by_slot[slot] = std::move(entry);
+  }
+  std::vector<ShownSlot> shown;
+  for (int slot : zub32::SlotsOldestFirst(current_slot)) {
+    if (by_slot[slot]) shown.push_back(std::move(*by_slot[slot]));
+  }
+  return shown;
+}
+
+void RecordShownSlots(const std::vector<ShownSlot>& shown,
+                      std::vector<ShownArchiveSlot>& shown_slots) {
+  for (const ShownSlot& entry : shown) {
+    const platform::TDateTime start =
+        std::floor(entry.day) + static_cast<double>(entry.slot) / kSlotsPerDay;
+    shown_slots.push_back({zub32::SlotTag(entry.day, entry.slot), entry.frame, entry.overlay,
+                           platform::LocalDateTimeToUnix(start)});
+  }
+}
+
+// Frames missing under today's weekday are reported once more, as the
+// archive's gaps of the day; or one line counts what the page shows.
+void ReportArchive(ArchiveFiles& files, const std::vector<ShownSlot>& shown, bool each_line,
+                   const ConsoleSink& write_line) {
+  for (int slot = 0; each_line && slot < kSlotsPerDay; ++slot) {
+    if (!Exists(files.AgeOf(FrameName(platform::Now(), slot)))) {
+      write_line(FrameName(platform::Now(), slot) + " - misisng?????????????????");
+    }
+  }
+  if (!each_line) {
+    const auto overlays = std::count_if(
+        shown.begin(), shown.end(), [](const ShownSlot& slot) { return !slot.overlay.empty(); });
+    write_line("Archive: " + std::to_string(shown.size()) + " of " + std::to_string(kSlotsPerDay) +
+               " frames, " + std::to_string(overlays) + " overlays");
+  }
+}
+
+// Every shown slot has both divs, so the script never meets a missing id
+// before it has passed them all.
+void AppendArchiveDivs(std::string& page, std::size_t count) {
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::string number = std::to_string(k);
+    AppendLine(page,
+               "      <div id=\"myDiv" + number + "\" class=\"weather-box" + number + "\"></div>");
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::string number = std::to_string(k);
+    AppendLine(page, "      <div id=\"myDivSES" + number + "\" class=\"sesoverlay-box" + number +
+                         "\"></div>");
+  }
+}
+
 }  // namespace
 
 std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line,
@@ -105,60 +205,9 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
   AppendCommentHead(page, inputs.version, inputs.self_name);
   AppendLayerRules(page, inputs.addresses, inputs.product, {true, true, false, false});
 
-  // Each file is looked at once. Names the listing lacks are missing without
-  // a look-up of their own; most of the day's names are missing on a young or
-  // sparse archive.
-  const std::optional<std::unordered_set<std::string>> present = platform::EntryNames(".");
-  std::unordered_map<std::string, std::int32_t> ages;
-  auto age_of = [&ages, &present](const std::string& name) {
-    const auto [entry, added] = ages.try_emplace(name, -1);
-    if (added && (!present || present->contains(name))) entry->second = zub32::MyFileAge(name);
-    return entry->second;
-  };
-  auto accepted = [&age_of](const std::string& name) {
-    const std::int32_t packed_time = age_of(name);
-    return Exists(packed_time) && IsFresh(packed_time);
-  };
-
-  // The slots are probed in slot order, as the console lines list them, and
-  // shown in time order. One reading of the clock gives the weekday of every
-  // slot and the current slot the order ends with, so that the two agree. A
-  // frame and its overlay are looked up under the same weekday, so that each
-  // picture is paired with the overlay of its own slot, whatever else the
-  // archive lacks.
-  struct ShownSlot {
-    std::string frame;
-    std::string overlay;  // empty: none to show
-    platform::TDateTime day;
-    int slot;
-  };
-  const platform::TDateTime now = platform::Now();
-  const int current_slot = zub32::DaySlot(now);
-  std::vector<std::optional<ShownSlot>> by_slot(kSlotsPerDay);
-  for (int slot = 0; slot < kSlotsPerDay; ++slot) {
-    const platform::TDateTime day = ArchiveDay(now, current_slot, slot);
-    ShownSlot entry{FrameName(day, slot), OverlayName(day, slot), day, slot};
-    if (!Exists(age_of(entry.frame))) {
-      if (each_line) write_line(entry.frame + " Doesnt Exists!");
-      continue;
-    }
-    if (!accepted(entry.frame)) continue;
-    if (!accepted(entry.overlay)) entry.overlay.clear();
-    by_slot[slot] = std::move(entry);
-  }
-  std::vector<ShownSlot> shown;
-  for (int slot : zub32::SlotsOldestFirst(current_slot)) {
-    if (by_slot[slot]) shown.push_back(std::move(*by_slot[slot]));
-  }
-
-  if (shown_slots != nullptr) {
-    for (const ShownSlot& entry : shown) {
-      const platform::TDateTime start =
-          std::floor(entry.day) + static_cast<double>(entry.slot) / kSlotsPerDay;
-      shown_slots->push_back({zub32::SlotTag(entry.day, entry.slot), entry.frame, entry.overlay,
-                              platform::LocalDateTimeToUnix(start)});
-    }
-  }
+  ArchiveFiles files;
+  const std::vector<ShownSlot> shown = FindShownSlots(files, each_line, write_line);
+  if (shown_slots != nullptr) RecordShownSlots(shown, *shown_slots);
 
   // Rules are built in page order, so the cache-busters are read in it.
   for (std::size_t k = 0; k < shown.size(); ++k) {
@@ -172,32 +221,8 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
   }
 
   AppendLayerDivs(page, "VESK 24hr loop");
-
-  // Frames missing under today's weekday are reported once more, as the
-  // archive's gaps of the day.
-  for (int slot = 0; each_line && slot < kSlotsPerDay; ++slot) {
-    if (!Exists(age_of(FrameName(platform::Now(), slot)))) {
-      write_line(FrameName(platform::Now(), slot) + " - misisng?????????????????");
-    }
-  }
-  if (!each_line) {
-    const auto overlays = std::count_if(
-        shown.begin(), shown.end(), [](const ShownSlot& slot) { return !slot.overlay.empty(); });
-    write_line("Archive: " + std::to_string(shown.size()) + " of " + std::to_string(kSlotsPerDay) +
-               " frames, " + std::to_string(overlays) + " overlays");
-  }
-  // Every shown slot has both divs, so the script never meets a missing id
-  // before it has passed them all.
-  for (std::size_t k = 0; k < shown.size(); ++k) {
-    const std::string number = std::to_string(k);
-    AppendLine(page,
-               "      <div id=\"myDiv" + number + "\" class=\"weather-box" + number + "\"></div>");
-  }
-  for (std::size_t k = 0; k < shown.size(); ++k) {
-    const std::string number = std::to_string(k);
-    AppendLine(page, "      <div id=\"myDivSES" + number + "\" class=\"sesoverlay-box" + number +
-                         "\"></div>");
-  }
+  ReportArchive(files, shown, each_line, write_line);
+  AppendArchiveDivs(page, shown.size());
 
   // An empty page keeps the numbers it has always had.
   const int count = static_cast<int>(shown.size());
