@@ -9,6 +9,7 @@
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunMetrics.h"
 #include "refresh/StaleAlert.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/SystemInfo.h"
@@ -25,12 +26,12 @@ constexpr std::int64_t kSecondsPerMinute = 60;
 // The newest frame: the address LastImageURI.txt records, aged from the time
 // in its name or else from when the record last changed.
 std::optional<NewestFrame> FindNewestFrame(std::int64_t now) {
-  const std::string address = zub32::FileToBin(kLastImageUriFileName);
+  const std::string address = zub32::FileToBin(site::kLastImageUriFileName);
   if (address.empty()) return std::nullopt;
   NewestFrame newest{address, FrameTimeFromAddress(address), std::nullopt};
   std::optional<std::int64_t> since = newest.time;
   if (!since) {
-    if (const auto changed = platform::LastWriteTime(kLastImageUriFileName)) {
+    if (const auto changed = platform::LastWriteTime(site::kLastImageUriFileName)) {
       since = platform::UnixSeconds(*changed);
     }
   }
@@ -42,11 +43,11 @@ std::optional<NewestFrame> FindNewestFrame(std::int64_t now) {
 // before the first feed arrived.
 std::optional<StationValues> ReadStationValues() {
   const std::optional<std::string> feed =
-      platform::ReadWholeFile(overlay::kStationFeedFile, kMaxStationFeedBytes);
+      platform::ReadWholeFile(site::kStationFeedFile, kMaxStationFeedBytes);
   if (!feed) return std::nullopt;
   const overlay::StationInfo info = overlay::CutStationInfo(*feed);
   StationValues station{info.temperature, info.wind, std::nullopt};
-  if (const auto changed = platform::LastWriteTime(overlay::kStationFeedFile)) {
+  if (const auto changed = platform::LastWriteTime(site::kStationFeedFile)) {
     station.updated = platform::UnixSeconds(*changed);
   }
   return station;
@@ -78,7 +79,7 @@ void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous
   for (const auto& [file, address] : frame_addresses) addresses[file] = address;
   status.frames.clear();
   for (int index = kLoopEntries - 1; index >= 0; --index) {
-    const std::string file = FrameFileName(index);
+    const std::string file = site::FrameFileName(index);
     if (const auto found = addresses.find(file); found != addresses.end()) {
       status.frames.push_back({file, found->second});
     }
@@ -118,7 +119,7 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
     zub32::StringToFile(MetricsText(status), run.config.metrics_file, false, "");
     status.files_not_written = static_cast<int>(run.write_failures.size());
   }
-  zub32::StringToFile(StatusJson(status), kStatusFileName, false, "");
+  zub32::StringToFile(StatusJson(status), site::kStatusFileName, false, "");
 }
 
 }  // namespace refresh

@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "refresh/BackOff.h"
 #include "refresh/StatusDocument.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
@@ -110,14 +111,14 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
   StatusReport report;
   if (!present) {
     report.exit_code = 2;
-    report.lines.push_back(std::string("VESK CRITICAL - no ") + kStatusFileName +
+    report.lines.push_back(std::string("VESK CRITICAL - no ") + site::kStatusFileName +
                            ": no run has finished here yet");
     return report;
   }
   const std::optional<RunStatus> status = text ? ParseStatusJson(*text) : std::nullopt;
   if (!status) {
     report.exit_code = 3;
-    report.lines.push_back(std::string("VESK UNKNOWN - ") + kStatusFileName +
+    report.lines.push_back(std::string("VESK UNKNOWN - ") + site::kStatusFileName +
                            " cannot be read or is no status document");
     return report;
   }
@@ -128,7 +129,7 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
 
 int RunStatusCommand() {
   const std::string directory = zub32::GetEXEPath("");
-  const std::string path = directory + kStatusFileName;
+  const std::string path = directory + site::kStatusFileName;
   const bool present = platform::EntryExists(path);
   const std::optional<std::string> text =
       present ? platform::ReadWholeFile(path, kMaxStatusFileBytes) : std::nullopt;
@@ -137,7 +138,7 @@ int RunStatusCommand() {
   // line without the VESK_HOME of the runs.
   if (!present) {
     const std::optional<std::string> home = zub32::HomeFromEnvironment();
-    report.lines.push_back(std::string("Looked for ") + kStatusFileName + " in " + directory +
+    report.lines.push_back(std::string("Looked for ") + site::kStatusFileName + " in " + directory +
                            (home ? " (" + std::string(zub32::kHomeVariable) + "=" + *home + ")"
                                  : std::string(" (the executable's directory; ") +
                                        zub32::kHomeVariable + " is not set)"));

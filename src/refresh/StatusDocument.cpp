@@ -5,6 +5,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/Json.h"
 
@@ -215,9 +216,9 @@ std::optional<RunStatus> ParseStatusJson(std::string_view text) {
 }
 
 std::optional<RunStatus> ReadPreviousStatus() {
-  if (!platform::EntryExists(kStatusFileName)) return std::nullopt;
+  if (!platform::EntryExists(site::kStatusFileName)) return std::nullopt;
   const std::optional<std::string> text =
-      platform::ReadWholeFile(kStatusFileName, kMaxStatusFileBytes);
+      platform::ReadWholeFile(site::kStatusFileName, kMaxStatusFileBytes);
   if (!text) return std::nullopt;
   return ParseStatusJson(*text);
 }

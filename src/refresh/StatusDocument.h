@@ -15,7 +15,6 @@
 
 namespace refresh {
 
-inline constexpr const char* kStatusFileName = "status.json";
 // The largest status.json read back.
 inline constexpr std::size_t kMaxStatusFileBytes = 1024 * 1024;
 // Each text value of status.json as written is cut at this length, so that

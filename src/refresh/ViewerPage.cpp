@@ -1,6 +1,7 @@
 #include "refresh/ViewerPage.h"
 
 #include "refresh/MapLayers.h"
+#include "site/SiteNames.h"
 #include "zub32/Json.h"
 #include "zub32/TextFiles.h"
 
@@ -27,9 +28,9 @@ std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
   // The product holds letters and digits only, so its names need no escape
   // inside a script string or the page's text.
   std::string layers = "[";
-  for (std::size_t n = 0; n < kMapLayers.size(); ++n) {
+  for (std::size_t n = 0; n < site::kMapLayers.size(); ++n) {
     if (n > 0) layers += ", ";
-    layers += "\"" + MapLayerFileName(product, n) + "\"";
+    layers += "\"" + site::MapLayerFileName(product, n) + "\"";
   }
   layers += "]";
   // Colours and labels are checked when read; they are escaped all the same.
@@ -51,7 +52,7 @@ std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
 void WriteViewerPage(const RunContext& run) {
   zub32::StringToFile(BuildViewerPage(run.html_delay, run.config.product, run.config.legend,
                                       run.config.loop_export == zub32::LoopExport::kWebp),
-                      kViewerPageFileName, false, "");
+                      site::kViewerPageFileName, false, "");
 }
 
 }  // namespace refresh

@@ -12,8 +12,6 @@
 
 namespace refresh {
 
-inline constexpr const char* kViewerPageFileName = "loop.html";
-
 // The page's template; BuildViewerPage fills in its placeholders.
 extern const std::string_view kViewerPageTemplate;
 

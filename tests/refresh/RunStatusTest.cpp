@@ -15,6 +15,7 @@
 #include "refresh/StaleAlert.h"
 #include "refresh/StatusCommand.h"
 #include "refresh/StatusDocument.h"
+#include "site/SiteNames.h"
 #include "support/FindProgram.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
@@ -101,7 +102,7 @@ TEST(RunStatusTest, HostileTextAndCountsStillWriteADocumentThatReadsBack) {
   RunStatus previous = SampleStatus();
   previous.consecutive_failures = std::numeric_limits<std::int64_t>::max();
   previous.frames.clear();
-  for (int i = 0; i < 7; ++i) previous.frames.push_back({FrameFileName(i), hostile});
+  for (int i = 0; i < 7; ++i) previous.frames.push_back({site::FrameFileName(i), hostile});
   RunStatus status = SampleStatus();
   status.failure->message = hostile + "\"\\";
   status.newest_frame->address = hostile;
