@@ -62,14 +62,14 @@ void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous
     status.last_new_frame = previous->last_new_frame;
     status.consecutive_failures = previous->consecutive_failures;
   }
-  if (status.outcome == "failed") {
+  if (status.outcome == RunResult::kFailed) {
     status.consecutive_failures =
         platform::CheckedAdd(status.consecutive_failures, 1).value_or(status.consecutive_failures);
   } else {
     status.last_success = now;
     status.consecutive_failures = 0;
   }
-  if (status.outcome == "new-frame") status.last_new_frame = now;
+  if (status.outcome == RunResult::kNewFrame) status.last_new_frame = now;
   // The frame files keep what the last runs put there, except those this run
   // replaced.
   std::map<std::string, std::string> addresses;
@@ -95,9 +95,12 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
   status.started = started;
   status.finished = now;
   status.duration_ms = duration_ms;
-  status.outcome = failed ? "failed" : (run.frame_changed ? "new-frame" : "no-change");
+  status.outcome = failed ? RunResult::kFailed
+                          : (run.frame_changed ? RunResult::kNewFrame : RunResult::kNoChange);
   status.frames_downloaded = run.frames_downloaded;
-  if (run.overlay_drawn) status.overlay = *run.overlay_drawn ? "drawn" : "failed";
+  if (run.overlay_drawn) {
+    status.overlay = *run.overlay_drawn ? OverlayState::kDrawn : OverlayState::kFailed;
+  }
   if (failed) {
     status.failure =
         RunFailure{run.ExceptionRec.ClassName, run.ExceptionRec.Message,

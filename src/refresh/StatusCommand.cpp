@@ -39,7 +39,7 @@ std::string VerdictLine(const RunStatus& status, std::int64_t now, int& exit_cod
   }
   const bool run_age_critical = run_age && *run_age > limit * kCriticalRunAgeFactor;
   std::string state = "OK";
-  std::string reason = "last run " + status.outcome;
+  std::string reason = std::string("last run ") + RunResultText(status.outcome);
   if (run_age && (run_age_critical || failures < kCriticalFailures)) {
     exit_code = run_age_critical ? 2 : 1;
     state = run_age_critical ? "CRITICAL" : "WARNING";
@@ -70,7 +70,8 @@ std::string VerdictLine(const RunStatus& status, std::int64_t now, int& exit_cod
 // success, staleness and the wait.
 void AppendDetailLines(const RunStatus& status, std::int64_t now, std::vector<std::string>& lines) {
   std::string run_line = "Last run: " + platform::FormatIsoLocal(status.finished) + ", " +
-                         status.outcome + ", " + std::to_string(status.duration_ms) + " ms";
+                         RunResultText(status.outcome) + ", " + std::to_string(status.duration_ms) +
+                         " ms";
   if (status.failure) {
     run_line += " (" + status.failure->class_name + ": " +
                 zub32::PrintableBytes(status.failure->message) + ")";

@@ -32,7 +32,7 @@ RunStatus SampleStatus() {
   status.product = "IDR641";
   status.started = kFrameTime + 180;
   status.finished = kFrameTime + 181;
-  status.outcome = "failed";
+  status.outcome = RunResult::kFailed;
   status.failure =
       RunFailure{"EIdHTTPProtocolException", "HTTP/1.1 503 \"Busy\"\r\n\xFF", "Main():100"};
   status.last_success = kFrameTime;
@@ -84,8 +84,11 @@ TEST(RunStatusTest, StatusReadsBackAndCorruptTextCountsAsAbsent) {
   EXPECT_EQ(back->frames[1].address, "/radar/IDR641.T.202407221150.png");
   EXPECT_TRUE(back->stale);
 
+  std::string unknown_outcome = text;
+  unknown_outcome.replace(text.find("\"outcome\": \"failed\""), 19, "\"outcome\": \"banana\"");
   for (const std::string& corrupt :
        {text.substr(0, text.size() / 2), std::string("[]"), std::string("{\"program\": \"X\"}"),
+        unknown_outcome,
         // A local time that would be written back in year 0.
         std::string("{\"program\": \"VESK\", \"run\": {}, \"consecutive_failures\": 0, "
                     "\"last_success\": \"0001-01-01T00:00:00+23:59\"}"),
