@@ -81,7 +81,7 @@ void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous
   for (int index = kLoopEntries - 1; index >= 0; --index) {
     const std::string file = site::FrameFileName(index);
     if (const auto found = addresses.find(file); found != addresses.end()) {
-      status.frames.push_back({file, found->second});
+      status.frames.push_back({file, found->second, site::RingMemberName(index)});
     }
   }
 }

@@ -191,7 +191,9 @@ std::string StatusJson(const RunStatus& status) {
   for (std::size_t i = 0; i < status.frames.size(); ++i) {
     const FrameRecord& frame = status.frames[i];
     text += (i == 0 ? "\n  " : ",\n  ");
-    text += "{\"file\": " + Text(frame.file) + ", \"address\": " + Text(frame.address) +
+    text += "{\"file\": " + Text(frame.file) +
+            ", \"overlay\": " + (frame.overlay.empty() ? "null" : Text(frame.overlay)) +
+            ", \"address\": " + Text(frame.address) +
             ", \"time\": " + TimeOrNull(FrameTimeFromAddress(frame.address), true) + "}";
   }
   text += "],\n \"archive\": [";

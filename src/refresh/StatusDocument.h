@@ -37,6 +37,9 @@ const char* OverlayStateText(OverlayState state);
 struct FrameRecord {
   std::string file;  // "Image6.png"
   std::string address;
+  // The ring member the pages show with the frame ("SESOverlay6.bmp"),
+  // written for the viewer and not read back; empty writes null.
+  std::string overlay = {};
 };
 
 struct NewestFrame {

@@ -113,6 +113,11 @@ TEST(RunStatusTest, HostileTextAndCountsStillWriteADocumentThatReadsBack) {
   EXPECT_EQ(status.consecutive_failures, std::numeric_limits<std::int64_t>::max());
   const std::string text = StatusJson(status);
   EXPECT_LE(text.size(), kMaxStatusDocumentBytes);
+  // Each frame names the ring member the pages show with it.
+  for (const char* pair : {"{\"file\": \"Image6.png\", \"overlay\": \"SESOverlay6.bmp\", ",
+                           "{\"file\": \"Image0.png\", \"overlay\": \"SESOverlay0.bmp\", "}) {
+    EXPECT_NE(text.find(pair), std::string::npos) << pair;
+  }
   const std::optional<RunStatus> back = ParseStatusJson(text);
   ASSERT_TRUE(back);
   EXPECT_EQ(back->consecutive_failures, std::numeric_limits<std::int64_t>::max());
