@@ -28,6 +28,7 @@
 #include "platform/FileSystem.h"
 #include "refresh/LoopPicture.h"
 #include "refresh/MapLayers.h"
+#include "site/SiteNames.h"
 
 namespace {
 
@@ -85,8 +86,8 @@ std::vector<std::string> ConvertArguments(const Options& options, const std::str
     const int ms = n == 0 ? frame_ms * refresh::kNewestFrameHold : frame_ms;
     args.insert(args.end(), {"-delay", std::to_string(ms / 10), "(", "-size", size, "xc:none"});
     for (const std::string& layer :
-         {"SESOverlay" + std::to_string(n) + ".bmp", refresh::MapLayerFileName(kProduct, 1),
-          refresh::MapLayerFileName(kProduct, 2), refresh::MapLayerFileName(kProduct, 3), frame}) {
+         {site::RingMemberName(n), site::MapLayerFileName(kProduct, 1),
+          site::MapLayerFileName(kProduct, 2), site::MapLayerFileName(kProduct, 3), frame}) {
       if (platform::EntryExists(layer)) args.insert(args.end(), {layer, "-composite"});
     }
     args.emplace_back(")");

@@ -13,6 +13,7 @@
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
 #include "platform/Exceptions.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"
 #include "zub32/ExceptionReport.h"
@@ -63,7 +64,7 @@ bool Generate_SESOverlay(const zub32::Configuration& config) {
     platform::WriteLine("Opening " + http::OpeningAddress(*client, kStationFeedPath));
     const std::string response_text = client->Get(kStationFeedPath);
     // An empty body is not written, so the last good copy stays.
-    zub32::StringToFile(response_text, kStationFeedFile, false, "");
+    zub32::StringToFile(response_text, site::kStationFeedFile, false, "");
     const StationInfo info = CutStationInfo(response_text);
 
     bitmap.emplace(LoadBackground(config.product));

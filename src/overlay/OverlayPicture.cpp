@@ -3,6 +3,7 @@
 #include "picture/BmpCodec.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
+#include "site/SiteNames.h"
 
 namespace overlay {
 
@@ -14,10 +15,8 @@ picture::FontRequest OverlayFont(const std::string& font_file) {
   return font;
 }
 
-std::string BackgroundFileName(const std::string& product) { return product + ".background.bmp"; }
-
 picture::Bitmap LoadBackground(const std::string& product) {
-  const std::string background = BackgroundFileName(product);
+  const std::string background = site::OverlayBackgroundFileName(product);
   // Any entry of that name is meant as the background; one that cannot be
   // read is reported rather than silently replaced by a white picture.
   if (platform::EntryExists(background)) {
@@ -42,7 +41,7 @@ void DrawStationLines(picture::Bitmap& bitmap, const std::string& stamp, const S
 }
 
 std::string OverlayName(const std::string& exe_path, const std::string& slot_tag) {
-  return exe_path + "SESOverlay-" + slot_tag + ".bmp";
+  return exe_path + site::ArchiveOverlayName(slot_tag);
 }
 
 }  // namespace overlay

@@ -11,9 +11,8 @@
 
 namespace overlay {
 
-// The background of a product, read from the working directory:
-// "IDR641.background.bmp".
-std::string BackgroundFileName(const std::string& product);
+// The background of a product is read from the working directory under
+// site::OverlayBackgroundFileName.
 // The most memory a background's pixels may take (an 8192 by 2048 picture
 // at 32 bits): a larger one is refused as not a valid bitmap.
 inline constexpr std::size_t kMaxBackgroundPixelBytes = std::size_t{64} << 20;
@@ -49,7 +48,7 @@ picture::Bitmap LoadBackground(const std::string& product);
 void DrawStationLines(picture::Bitmap& bitmap, const std::string& stamp, const StationInfo& info,
                       const picture::FontRequest& font);
 
-// The archived overlay of a slot: exe_path + "SESOverlay-" + tag + ".bmp".
+// The archived overlay of a slot: exe_path + site::ArchiveOverlayName(tag).
 std::string OverlayName(const std::string& exe_path, const std::string& slot_tag);
 
 }  // namespace overlay

@@ -3,6 +3,7 @@
 #include "picture/BmpCodec.h"
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
+#include "site/SiteNames.h"
 #include "zub32/TextFiles.h"
 
 namespace overlay {
@@ -22,8 +23,6 @@ void ShiftMember(const std::string& source, const std::string& destination) {
 
 }  // namespace
 
-std::string RingMemberName(int n) { return "SESOverlay" + std::to_string(n) + ".bmp"; }
-
 void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_name,
                        platform::StagedFile newest) {
   // The new member 0 is made before anything moves: when it cannot be (a
@@ -37,12 +36,12 @@ void RotateOverlayRing(const std::string& exe_path, const std::string& overlay_n
   // failure. A member that cannot be replaced keeps showing its previous
   // picture until a later run succeeds; that failure is recorded.
   for (int n = kRingSize - 1; n >= 1; --n) {
-    const std::string source = RingMemberName(n - 1);
-    const std::string destination = RingMemberName(n);
+    const std::string source = site::RingMemberName(n - 1);
+    const std::string destination = site::RingMemberName(n);
     platform::WriteLine("Copy " + source + " -> " + destination);
     ShiftMember(exe_path + source, exe_path + destination);
   }
-  platform::WriteLine("Copy " + overlay_name + " -> " + RingMemberName(0));
+  platform::WriteLine("Copy " + overlay_name + " -> " + site::RingMemberName(0));
   const platform::FileResult result = newest.Commit();
   if (!result.ok()) zub32::NoteWriteFailure(result.reason());
 }
@@ -57,7 +56,7 @@ void SaveOverlayAndRotateRing(const picture::Bitmap& overlay, const std::string&
   // Member 0 is a copy, so that the archived overlay stays a file of its
   // own; it is written from the picture rather than read back.
   platform::StagedFile& newest = batch.Add(
-      picture::StageBmpFile(overlay, exe_path + RingMemberName(0), platform::Flush::kLater));
+      picture::StageBmpFile(overlay, exe_path + site::RingMemberName(0), platform::Flush::kLater));
   batch.FlushAll();
   picture::CommitBmpFile(archived, overlay_name);
   RotateOverlayRing(exe_path, overlay_name, std::move(newest));

@@ -11,9 +11,6 @@ namespace overlay {
 
 inline constexpr int kRingSize = 7;
 
-// "SESOverlay<n>.bmp", without directory.
-std::string RingMemberName(int n);
-
 // Turns the ring by one, oldest first: member 5 is copied over member 6, ...,
 // member 0 over member 1, then the archived overlay over member 0, each copy
 // announced by its "Copy <source> -> <destination>" line. The new member 0,

@@ -10,8 +10,8 @@
 namespace overlay {
 
 inline constexpr const char* kStationFeedPath = "/ses/sysinfo.json";
-// The copy of the last non-empty feed, in the working directory.
-inline constexpr const char* kStationFeedFile = "sysinfo.json";
+// The copy of the last non-empty feed is kept in the working directory
+// under site::kStationFeedFile.
 
 inline constexpr const char* kTemperatureStart = "\"currentTemp\":\"";
 inline constexpr const char* kWindStart = "\"currentWind\":\"";

@@ -3,6 +3,7 @@
 #include "platform/CheckedArithmetic.h"
 #include "platform/FileSystem.h"
 #include "refresh/StatusDocument.h"
+#include "site/SiteNames.h"
 
 namespace refresh {
 
@@ -18,7 +19,7 @@ std::optional<std::int64_t> PendingWait(std::optional<std::int64_t> not_before, 
 
 std::optional<std::int64_t> PendingNotBefore(const std::string& directory, std::int64_t now) {
   const std::optional<std::string> text =
-      platform::ReadWholeFile(directory + kStatusFileName, kMaxStatusFileBytes);
+      platform::ReadWholeFile(directory + site::kStatusFileName, kMaxStatusFileBytes);
   if (!text) return std::nullopt;
   const std::optional<RunStatus> status = ParseStatusJson(*text);
   if (!status) return std::nullopt;

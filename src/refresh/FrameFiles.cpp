@@ -4,6 +4,7 @@
 
 #include "platform/Console.h"
 #include "refresh/RadarFrameUpdate.h"
+#include "site/SiteNames.h"
 #include "zub32/TextFiles.h"
 
 namespace refresh {
@@ -33,7 +34,7 @@ int FrameFiles::Publish(const std::string& newest, std::vector<std::string>* pla
     // Staged with the frames, so that one flush serves them all; it is
     // renamed only when every frame is in place, and dropped otherwise.
     const std::string_view pieces[] = {newest};
-    record = &batch_.Write(kLastImageUriFileName, pieces);
+    record = &batch_.Write(site::kLastImageUriFileName, pieces);
     if (!record->Reason().empty()) {
       zub32::NoteWriteFailure(record->Reason());
       record = nullptr;

@@ -6,6 +6,7 @@
 #include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "refresh/RadarFrameUpdate.h"
+#include "site/SiteNames.h"
 #include "zub32/TextFiles.h"
 
 namespace refresh {
@@ -17,8 +18,8 @@ void ReportLinkFailure(const std::string& link, const std::string& target,
 }
 
 void KeepLink(int index) {
-  const std::string link = LowercaseFrameName(index);
-  const std::string target = FrameFileName(index);
+  const std::string link = site::FrameLinkName(index);
+  const std::string target = site::FrameFileName(index);
   int error_number = 0;
   switch (platform::KindOfEntry(link, error_number)) {
     case platform::EntryKind::kMissing: {
@@ -51,10 +52,6 @@ void KeepLink(int index) {
 }
 
 }  // namespace
-
-std::string LowercaseFrameName(int index) { return "image" + std::to_string(index) + ".png"; }
-
-std::string FrameFileName(int index) { return "Image" + std::to_string(index) + ".png"; }
 
 void KeepLowercaseFrameNames() {
   for (int index = 0; index < kLoopEntries; ++index) KeepLink(index);

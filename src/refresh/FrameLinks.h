@@ -7,11 +7,6 @@
 
 namespace refresh {
 
-// "image3.png" for 3.
-std::string LowercaseFrameName(int index);
-// "Image3.png" for 3.
-std::string FrameFileName(int index);
-
 // In the working directory, makes image0.png ... image6.png symbolic links
 // to Image0.png ... Image6.png (relative targets). A missing link is
 // created silently and a correct link is left as it is. A link to anything

@@ -25,6 +25,7 @@
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunSummary.h"
 #include "refresh/StatusDocument.h"
+#include "site/SiteNames.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
 
@@ -131,7 +132,7 @@ CheckResult CheckSyslog(const zub32::Configuration& config) {
 }
 
 CheckResult CheckBackground(const std::string& directory, const std::string& product) {
-  const std::string background = overlay::BackgroundFileName(product);
+  const std::string background = site::OverlayBackgroundFileName(product);
   const std::string subject = "background " + background + ": ";
   const std::string path = directory + background;
   if (!platform::EntryExists(path)) {
@@ -172,8 +173,8 @@ CheckResult CheckMapLayers(const std::string& directory, const zub32::Configurat
   std::string text = "map layers (LayerPath " + EntryOf(config, "LayerPath").value + ", " +
                      SourceOf(config, "LayerPath") + "): ";
   CheckResult result;
-  for (std::size_t layer = 0; layer < kMapLayers.size(); ++layer) {
-    const std::string file = MapLayerFileName(config.product, layer);
+  for (std::size_t layer = 0; layer < site::kMapLayers.size(); ++layer) {
+    const std::string file = site::MapLayerFileName(config.product, layer);
     if (layer > 0) text += "; ";
     const std::optional<std::chrono::system_clock::time_point> written =
         platform::IsRegularEntry(directory + file) ? platform::LastWriteTime(directory + file)
@@ -289,7 +290,7 @@ std::vector<CheckResult> CheckInstallation(const std::string& program_dir,
   if (const std::optional<std::int64_t> until =
           PendingNotBefore(program_dir, platform::UnixNow())) {
     results.push_back({true, "radar source asked to wait until " +
-                                 platform::FormatIsoLocal(*until) + " (" + kStatusFileName +
+                                 platform::FormatIsoLocal(*until) + " (" + site::kStatusFileName +
                                  "): runs send it nothing until then"});
   }
   return results;

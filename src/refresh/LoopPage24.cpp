@@ -13,6 +13,7 @@
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
 #include "refresh/PageText.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"
 #include "zub32/Records.h"
@@ -30,11 +31,11 @@ constexpr std::size_t kBytesPerArchivedFile = 400;
 constexpr double kMaxAgeDays = 1.0;
 
 std::string FrameName(platform::TDateTime day, int slot) {
-  return "Image-" + zub32::SlotTag(day, slot) + ".png";
+  return site::ArchiveFrameName(zub32::SlotTag(day, slot));
 }
 
 std::string OverlayName(platform::TDateTime day, int slot) {
-  return "SESOverlay-" + zub32::SlotTag(day, slot) + ".bmp";
+  return site::ArchiveOverlayName(zub32::SlotTag(day, slot));
 }
 
 // Slots up to the current one were archived today; later slots can only hold
@@ -248,10 +249,10 @@ void WriteLoopPage24(RunContext& run) {
   run.page_text = BuildLoopPage24(
       inputs, [&lines](std::string_view line) { lines.emplace_back(line); }, &run.archive);
   platform::WriteLines(lines);
-  platform::WriteLine("Writing index24.html....");
+  platform::WriteLine(std::string("Writing ") + site::kLoopPage24FileName + "....");
   // The file is written only once the text is complete, so a failure while
   // assembling never publishes half a page.
-  zub32::StringToFile(run.page_text, "index24.html", false, "");
+  zub32::StringToFile(run.page_text, site::kLoopPage24FileName, false, "");
 }
 
 }  // namespace refresh

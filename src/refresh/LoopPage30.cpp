@@ -5,6 +5,7 @@
 #include "platform/Console.h"
 #include "platform/DateTime.h"
 #include "refresh/PageText.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/Records.h"
 #include "zub32/TextFiles.h"
@@ -45,27 +46,27 @@ std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addres
   std::string page;
   AppendCommentHead(page, zub32::GlobalSettings.Version, zub32::GlobalSettings.SelfName);
   AppendLine(page, "    <meta http-equiv=\"refresh\" content=\"300; url=" + addresses.refresh +
-                       "index.html?foo=" + CacheBuster() + "\">");
+                       site::kLoopPage30FileName + "?foo=" + CacheBuster() + "\">");
   AppendLayerRules(page, addresses, product, {true, false, false, false});
   // Each rule is built when it is reached, so the cache-busters are read in
   // page order.
   for (int n = 0; n < kFrameCount; ++n) {
-    AppendBoxRule(page, addresses,
-                  {"sesoverlay-box" + std::to_string(n), 1,
-                   "SESOverlay" + std::to_string(n) + ".bmp?foo=" + CacheBuster(), false,
-                   PropertyOrder::kBackgroundFirst});
+    AppendBoxRule(
+        page, addresses,
+        {"sesoverlay-box" + std::to_string(n), 1, site::RingMemberName(n) + "?foo=" + CacheBuster(),
+         false, PropertyOrder::kBackgroundFirst});
   }
   // A seventh overlay rule that no div uses; it stays in the page as it was
   // always published.
   AppendBoxRule(page, addresses,
-                {"sesoverlay-box7", 1, "image0.png?foo=" + CacheBuster(), true,
+                {"sesoverlay-box7", 1, site::FrameLinkName(0) + "?foo=" + CacheBuster(), true,
                  PropertyOrder::kPositionFirst});
   for (int n = 0; n < kFrameCount; ++n) {
     // The last rule is followed directly by the end of the style sheet.
-    AppendBoxRule(page, addresses,
-                  {"weather-box" + std::to_string(n), 10,
-                   "image" + std::to_string(n) + ".png?foo=" + CacheBuster(), false,
-                   PropertyOrder::kPositionFirst, n + 1 < kFrameCount});
+    AppendBoxRule(
+        page, addresses,
+        {"weather-box" + std::to_string(n), 10, site::FrameLinkName(n) + "?foo=" + CacheBuster(),
+         false, PropertyOrder::kPositionFirst, n + 1 < kFrameCount});
   }
 
   AppendLayerDivs(page, "VESK 30min loop");
@@ -88,12 +89,12 @@ std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addres
 }
 
 void WriteLoopPage30(RunContext& run) {
-  platform::WriteLine("Writing index.html");
+  platform::WriteLine(std::string("Writing ") + site::kLoopPage30FileName);
   run.page_text =
       BuildLoopPage30(run.html_delay, PageAddresses::For(run.config), run.config.product);
   // A failed write keeps the previous page, which is still a whole page; the
   // run goes on to its other stages either way.
-  zub32::StringToFile(run.page_text, "index.html", false, "");
+  zub32::StringToFile(run.page_text, site::kLoopPage30FileName, false, "");
 }
 
 }  // namespace refresh

@@ -17,6 +17,7 @@
 #include "refresh/FrameLinks.h"
 #include "refresh/MapLayers.h"
 #include "refresh/StatusDocument.h"
+#include "site/SiteNames.h"
 #include "zub32/PrintableText.h"
 
 namespace refresh {
@@ -43,7 +44,7 @@ constexpr const char* kStationSeparator = "  ";
 // cannot be printed leaves the picture as it is.
 void NoteLine(const std::string& text, const std::string& reason) {
   try {
-    platform::WriteLine(std::string(kLoopPictureFile) + " " + text + ": " +
+    platform::WriteLine(std::string(site::kLoopPictureFile) + " " + text + ": " +
                         zub32::OneLine(reason, kMaxReasonLength));
   } catch (const std::exception&) {
   }
@@ -140,11 +141,12 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
   std::vector<picture::RgbaImage> frames;
   frames.reserve(kFrameCount);
   for (int n = 0; n < kFrameCount; ++n) {
-    frames.push_back(LoadPng(FrameFileName(n)));
+    frames.push_back(LoadPng(site::FrameFileName(n)));
   }
   std::vector<picture::RgbaImage> map_layers;
   for (std::size_t layer : kShownMapLayers) {
-    if (std::optional<picture::RgbaImage> image = LoadMapLayer(MapLayerFileName(product, layer))) {
+    if (std::optional<picture::RgbaImage> image =
+            LoadMapLayer(site::MapLayerFileName(product, layer))) {
       map_layers.push_back(std::move(*image));
     }
   }
@@ -161,13 +163,13 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
   for (int n = kFrameCount - 1; n >= 0; --n) {
     picture::RgbaImage canvas = picture::RgbaImage::Transparent(width, height);
     if (const std::optional<picture::RgbaImage> overlay =
-            LoadOptionalBmp("SESOverlay" + std::to_string(n) + ".bmp")) {
+            LoadOptionalBmp(site::RingMemberName(n))) {
       picture::CompositeOver(canvas, *overlay);
     }
     for (const picture::RgbaImage& layer : map_layers) picture::CompositeOver(canvas, layer);
     picture::CompositeOver(canvas, frames[n]);
     if (renderer != nullptr) {
-      const auto address = caption.frame_addresses.find(FrameFileName(n));
+      const auto address = caption.frame_addresses.find(site::FrameFileName(n));
       std::vector<std::string> lines = {
           address != caption.frame_addresses.end() ? CaptionTime(address->second) : kUnknownTime};
       if (!caption.station.empty()) lines.push_back(caption.station);
@@ -200,7 +202,7 @@ void WriteLoopPicture(RunContext& run) {
     // overlay the copy on disk may be hours old.
     if (run.overlay_drawn.value_or(false)) {
       const std::optional<std::string> feed =
-          platform::ReadWholeFile(overlay::kStationFeedFile, kMaxInputBytes);
+          platform::ReadWholeFile(site::kStationFeedFile, kMaxInputBytes);
       if (feed) {
         const overlay::StationInfo info = overlay::CutStationInfo(*feed);
         caption.station = overlay::kTemperatureLabel + info.temperature + kStationSeparator +
@@ -208,7 +210,8 @@ void WriteLoopPicture(RunContext& run) {
       }
     }
     const std::string bytes = BuildLoopPicture(run.config.product, run.html_delay, caption);
-    const platform::FileResult written = platform::ReplaceFileAtomically(kLoopPictureFile, bytes);
+    const platform::FileResult written =
+        platform::ReplaceFileAtomically(site::kLoopPictureFile, bytes);
     if (written.ok()) return;
     reason = written.reason();
   } catch (const platform::Exception& error) {
@@ -218,7 +221,7 @@ void WriteLoopPicture(RunContext& run) {
   }
   run.loop_picture_failed = true;
   try {
-    platform::WriteLine(std::string(kLoopPictureFile) + " not written, the old one stays: " +
+    platform::WriteLine(std::string(site::kLoopPictureFile) + " not written, the old one stays: " +
                         zub32::OneLine(reason, kMaxReasonLength));
   } catch (const std::exception&) {
     // Standard output that cannot take the line changes nothing; the

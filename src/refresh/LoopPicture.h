@@ -14,7 +14,6 @@
 
 namespace refresh {
 
-inline constexpr const char* kLoopPictureFile = "loop.webp";
 // The shortest display time of a frame, whatever the HTML delay.
 inline constexpr int kMinLoopFrameMs = 20;
 // The newest frame is shown this many times as long as the others, as the

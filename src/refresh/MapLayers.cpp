@@ -9,6 +9,7 @@
 #include "platform/Console.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
+#include "site/SiteNames.h"
 #include "zub32/PrintableText.h"
 #include "zub32/Records.h"
 
@@ -45,10 +46,6 @@ void FetchLayer(http::TIdHTTP& client, const std::string& address, const std::st
 
 }  // namespace
 
-std::string MapLayerFileName(const std::string& product, std::size_t layer) {
-  return product + "." + kMapLayers.at(layer) + ".png";
-}
-
 std::string MapLayerAttemptFileName(const std::string& layer_file) {
   return layer_file + ".failed";
 }
@@ -61,8 +58,8 @@ void RefreshMapLayers(RunContext& run, std::chrono::system_clock::time_point now
   if (!run.config.fetch_layers || !run.radar_client) return;
   run.radar_client->SetBodyLimit(
       std::min(static_cast<std::size_t>(run.config.max_frame_bytes), kMaxLayerBytes));
-  for (std::size_t layer = 0; layer < kMapLayers.size(); ++layer) {
-    const std::string file = MapLayerFileName(run.config.product, layer);
+  for (std::size_t layer = 0; layer < site::kMapLayers.size(); ++layer) {
+    const std::string file = site::MapLayerFileName(run.config.product, layer);
     const std::string attempt = MapLayerAttemptFileName(file);
     if (!OlderThan(file, now, kMapLayerMaxAge)) continue;
     if (!OlderThan(attempt, now, kMapLayerRetryInterval)) continue;

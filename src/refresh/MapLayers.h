@@ -16,16 +16,10 @@
 
 namespace refresh {
 
-// The layers in page order.
-inline constexpr std::array<const char*, 4> kMapLayers = {"background", "topography", "locations",
-                                                          "range"};
 // A layer this old is fetched again.
 inline constexpr std::chrono::hours kMapLayerMaxAge{7 * 24};
 // After a failed fetch, a layer is not asked for again before this long.
 inline constexpr std::chrono::hours kMapLayerRetryInterval{24};
-
-// The file name of a product's layer: "IDR641.range.png".
-std::string MapLayerFileName(const std::string& product, std::size_t layer);
 
 // The marker of a layer's last failed fetch, whose write time is that of
 // the attempt: "IDR641.range.png.failed".

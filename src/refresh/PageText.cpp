@@ -6,6 +6,7 @@
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
 #include "refresh/MapLayers.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/TextFiles.h"
 
@@ -79,7 +80,7 @@ void AppendLayerRules(std::string& page, const PageAddresses& addresses, const s
       {"locations-box", 3},
       {"range-box", 4},
   };
-  static_assert(std::size(kLayers) == kMapLayers.size());
+  static_assert(std::size(kLayers) == site::kMapLayers.size());
   AppendLine(page, "    <style>");
   AppendLine(page, "      .container");
   AppendLine(page, "      {");
@@ -88,8 +89,8 @@ void AppendLayerRules(std::string& page, const PageAddresses& addresses, const s
   AppendLine(page, "");
   for (std::size_t n = 0; n < std::size(kLayers); ++n) {
     AppendBoxRule(page, addresses,
-                  {kLayers[n].css_class, kLayers[n].z_index, MapLayerFileName(product, n), shown[n],
-                   PropertyOrder::kBackgroundFirst, true});
+                  {kLayers[n].css_class, kLayers[n].z_index, site::MapLayerFileName(product, n),
+                   shown[n], PropertyOrder::kBackgroundFirst, true});
   }
 }
 

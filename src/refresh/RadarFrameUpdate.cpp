@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "refresh/FrameFiles.h"
 #include "refresh/FrameLinks.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"
 #include "zub32/TextFiles.h"
@@ -59,8 +60,8 @@ std::string NewestAddress(const std::string& page, const std::string& request_pa
 // True when the newest address differs in any byte from the one recorded by
 // the last complete download, or none is recorded.
 bool NewestFrameChanged(const std::string& newest) {
-  if (!platform::EntryExists(kLastImageUriFileName)) return true;
-  return zub32::FileToBin(kLastImageUriFileName) != newest;
+  if (!platform::EntryExists(site::kLastImageUriFileName)) return true;
+  return zub32::FileToBin(site::kLastImageUriFileName) != newest;
 }
 
 // Fetches the frame of entry n into Image(6-n).png and the slot's archive;
@@ -73,7 +74,7 @@ bool FetchFrame(http::TIdHTTP& client, const http::TIdURI& page_url, const std::
   // An empty address would fetch whatever the client makes of it, never a
   // frame; it is skipped like a missing entry.
   if (sImageURI.empty()) return true;
-  const std::string sImageFilename = FrameFileName(6 - n);
+  const std::string sImageFilename = site::FrameFileName(6 - n);
   platform::WriteLine("sImageURI=" + sImageURI);
   platform::WriteLine("sImageFilename=" + sImageFilename);
   platform::WriteLine(sImageFilename + ". image0.png is the most recent.");
@@ -92,7 +93,7 @@ bool FetchFrame(http::TIdHTTP& client, const http::TIdURI& page_url, const std::
   // Only the newest frame goes into the slot's archive: a loop cut short
   // must not leave an older frame there as the frame of this slot.
   if (n == kLoopEntries - 1) {
-    frames.Stage(sImageData, "Image-" + zub32::CurrentSlotTag() + ".png", false);
+    frames.Stage(sImageData, site::ArchiveFrameName(zub32::CurrentSlotTag()), false);
   }
   return saved;
 }
@@ -129,8 +130,8 @@ bool UpdateFromLoopPage(http::TIdHTTP& client, RunContext& run) {
 
   platform::WriteLine("Opening " + http::OpeningAddress(client, sRequestPath));
   const std::string sResponse = client.Get(sRequestPath);
-  platform::WriteLine(std::string("Saving response to ") + kRootFileName);
-  zub32::StringToFile(sResponse, kRootFileName, false, "");
+  platform::WriteLine(std::string("Saving response to ") + site::kRootFileName);
+  zub32::StringToFile(sResponse, site::kRootFileName, false, "");
 
   const std::string newest = NewestAddress(sResponse, sRequestPath);
   if (!NewestFrameChanged(newest)) {

@@ -10,8 +10,6 @@
 
 namespace refresh {
 
-inline constexpr const char* kRootFileName = "root.html";
-inline constexpr const char* kLastImageUriFileName = "LastImageURI.txt";
 // The loop's entries theImageNames[0] (oldest) to [6] (newest).
 inline constexpr int kLoopEntries = 7;
 

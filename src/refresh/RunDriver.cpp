@@ -20,6 +20,7 @@
 #include "refresh/RunStatus.h"
 #include "refresh/RunSummary.h"
 #include "refresh/ViewerPage.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
@@ -190,7 +191,7 @@ StageOutcome UpdateRadarFrames(RunState& state) {
   const std::int64_t now = platform::UnixNow();
   if (run.not_before && WaitTooFarAhead(*run.not_before, now)) {
     platform::WriteLine("Radar source wait until " + platform::FormatIsoLocal(*run.not_before) +
-                        " in " + kStatusFileName + " lies more than " +
+                        " in " + site::kStatusFileName + " lies more than " +
                         std::to_string(kMaxBackOffHours) + " hours ahead; this run ignores it.");
     run.not_before.reset();
   }

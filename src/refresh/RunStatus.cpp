@@ -9,6 +9,7 @@
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunMetrics.h"
 #include "refresh/StaleAlert.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/SystemInfo.h"
@@ -25,12 +26,12 @@ constexpr std::int64_t kSecondsPerMinute = 60;
 // The newest frame: the address LastImageURI.txt records, aged from the time
 // in its name or else from when the record last changed.
 std::optional<NewestFrame> FindNewestFrame(std::int64_t now) {
-  const std::string address = zub32::FileToBin(kLastImageUriFileName);
+  const std::string address = zub32::FileToBin(site::kLastImageUriFileName);
   if (address.empty()) return std::nullopt;
   NewestFrame newest{address, FrameTimeFromAddress(address), std::nullopt};
   std::optional<std::int64_t> since = newest.time;
   if (!since) {
-    if (const auto changed = platform::LastWriteTime(kLastImageUriFileName)) {
+    if (const auto changed = platform::LastWriteTime(site::kLastImageUriFileName)) {
       since = platform::UnixSeconds(*changed);
     }
   }
@@ -42,11 +43,11 @@ std::optional<NewestFrame> FindNewestFrame(std::int64_t now) {
 // before the first feed arrived.
 std::optional<StationValues> ReadStationValues() {
   const std::optional<std::string> feed =
-      platform::ReadWholeFile(overlay::kStationFeedFile, kMaxStationFeedBytes);
+      platform::ReadWholeFile(site::kStationFeedFile, kMaxStationFeedBytes);
   if (!feed) return std::nullopt;
   const overlay::StationInfo info = overlay::CutStationInfo(*feed);
   StationValues station{info.temperature, info.wind, std::nullopt};
-  if (const auto changed = platform::LastWriteTime(overlay::kStationFeedFile)) {
+  if (const auto changed = platform::LastWriteTime(site::kStationFeedFile)) {
     station.updated = platform::UnixSeconds(*changed);
   }
   return station;
@@ -61,14 +62,14 @@ void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous
     status.last_new_frame = previous->last_new_frame;
     status.consecutive_failures = previous->consecutive_failures;
   }
-  if (status.outcome == "failed") {
+  if (status.outcome == RunResult::kFailed) {
     status.consecutive_failures =
         platform::CheckedAdd(status.consecutive_failures, 1).value_or(status.consecutive_failures);
   } else {
     status.last_success = now;
     status.consecutive_failures = 0;
   }
-  if (status.outcome == "new-frame") status.last_new_frame = now;
+  if (status.outcome == RunResult::kNewFrame) status.last_new_frame = now;
   // The frame files keep what the last runs put there, except those this run
   // replaced.
   std::map<std::string, std::string> addresses;
@@ -78,9 +79,9 @@ void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous
   for (const auto& [file, address] : frame_addresses) addresses[file] = address;
   status.frames.clear();
   for (int index = kLoopEntries - 1; index >= 0; --index) {
-    const std::string file = FrameFileName(index);
+    const std::string file = site::FrameFileName(index);
     if (const auto found = addresses.find(file); found != addresses.end()) {
-      status.frames.push_back({file, found->second});
+      status.frames.push_back({file, found->second, site::RingMemberName(index)});
     }
   }
 }
@@ -94,9 +95,12 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
   status.started = started;
   status.finished = now;
   status.duration_ms = duration_ms;
-  status.outcome = failed ? "failed" : (run.frame_changed ? "new-frame" : "no-change");
+  status.outcome = failed ? RunResult::kFailed
+                          : (run.frame_changed ? RunResult::kNewFrame : RunResult::kNoChange);
   status.frames_downloaded = run.frames_downloaded;
-  if (run.overlay_drawn) status.overlay = *run.overlay_drawn ? "drawn" : "failed";
+  if (run.overlay_drawn) {
+    status.overlay = *run.overlay_drawn ? OverlayState::kDrawn : OverlayState::kFailed;
+  }
   if (failed) {
     status.failure =
         RunFailure{run.ExceptionRec.ClassName, run.ExceptionRec.Message,
@@ -118,7 +122,7 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
     zub32::StringToFile(MetricsText(status), run.config.metrics_file, false, "");
     status.files_not_written = static_cast<int>(run.write_failures.size());
   }
-  zub32::StringToFile(StatusJson(status), kStatusFileName, false, "");
+  zub32::StringToFile(StatusJson(status), site::kStatusFileName, false, "");
 }
 
 }  // namespace refresh

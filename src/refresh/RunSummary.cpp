@@ -1,5 +1,6 @@
 #include "refresh/RunSummary.h"
 
+#include "site/SiteNames.h"
 #include "zub32/PrintableText.h"
 
 namespace refresh {
@@ -45,7 +46,7 @@ std::string SummaryLine(const RunOutcome& outcome) {
     line += std::to_string(outcome.layers_not_fetched) +
             (outcome.layers_not_fetched == 1 ? " map layer" : " map layers") + " not fetched, ";
   }
-  if (outcome.loop_picture_failed) line += "loop.webp not written, ";
+  if (outcome.loop_picture_failed) line += std::string(site::kLoopPictureFile) + " not written, ";
   line += std::to_string(outcome.elapsed_ms) + " ms";
   return line;
 }

@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "refresh/BackOff.h"
 #include "refresh/StatusDocument.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
@@ -38,7 +39,7 @@ std::string VerdictLine(const RunStatus& status, std::int64_t now, int& exit_cod
   }
   const bool run_age_critical = run_age && *run_age > limit * kCriticalRunAgeFactor;
   std::string state = "OK";
-  std::string reason = "last run " + status.outcome;
+  std::string reason = std::string("last run ") + RunResultText(status.outcome);
   if (run_age && (run_age_critical || failures < kCriticalFailures)) {
     exit_code = run_age_critical ? 2 : 1;
     state = run_age_critical ? "CRITICAL" : "WARNING";
@@ -69,7 +70,8 @@ std::string VerdictLine(const RunStatus& status, std::int64_t now, int& exit_cod
 // success, staleness and the wait.
 void AppendDetailLines(const RunStatus& status, std::int64_t now, std::vector<std::string>& lines) {
   std::string run_line = "Last run: " + platform::FormatIsoLocal(status.finished) + ", " +
-                         status.outcome + ", " + std::to_string(status.duration_ms) + " ms";
+                         RunResultText(status.outcome) + ", " + std::to_string(status.duration_ms) +
+                         " ms";
   if (status.failure) {
     run_line += " (" + status.failure->class_name + ": " +
                 zub32::PrintableBytes(status.failure->message) + ")";
@@ -110,14 +112,14 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
   StatusReport report;
   if (!present) {
     report.exit_code = 2;
-    report.lines.push_back(std::string("VESK CRITICAL - no ") + kStatusFileName +
+    report.lines.push_back(std::string("VESK CRITICAL - no ") + site::kStatusFileName +
                            ": no run has finished here yet");
     return report;
   }
   const std::optional<RunStatus> status = text ? ParseStatusJson(*text) : std::nullopt;
   if (!status) {
     report.exit_code = 3;
-    report.lines.push_back(std::string("VESK UNKNOWN - ") + kStatusFileName +
+    report.lines.push_back(std::string("VESK UNKNOWN - ") + site::kStatusFileName +
                            " cannot be read or is no status document");
     return report;
   }
@@ -128,7 +130,7 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
 
 int RunStatusCommand() {
   const std::string directory = zub32::GetEXEPath("");
-  const std::string path = directory + kStatusFileName;
+  const std::string path = directory + site::kStatusFileName;
   const bool present = platform::EntryExists(path);
   const std::optional<std::string> text =
       present ? platform::ReadWholeFile(path, kMaxStatusFileBytes) : std::nullopt;
@@ -137,7 +139,7 @@ int RunStatusCommand() {
   // line without the VESK_HOME of the runs.
   if (!present) {
     const std::optional<std::string> home = zub32::HomeFromEnvironment();
-    report.lines.push_back(std::string("Looked for ") + kStatusFileName + " in " + directory +
+    report.lines.push_back(std::string("Looked for ") + site::kStatusFileName + " in " + directory +
                            (home ? " (" + std::string(zub32::kHomeVariable) + "=" + *home + ")"
                                  : std::string(" (the executable's directory; ") +
                                        zub32::kHomeVariable + " is not set)"));

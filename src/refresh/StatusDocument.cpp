@@ -1,10 +1,12 @@
 #include "refresh/StatusDocument.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
+#include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/Json.h"
 
@@ -19,6 +21,41 @@ constexpr std::int64_t kEarliestUtcTime = -62135596800;    // 0001-01-01T00:00:0
 constexpr std::int64_t kLatestUtcTime = 253402300799;      // 9999-12-31T23:59:59Z
 constexpr std::int64_t kEarliestLocalTime = -62135510400;  // 0001-01-02T00:00:00Z
 constexpr std::int64_t kLatestLocalTime = 253402214400;    // 9999-12-31T00:00:00Z
+
+template <typename Enum>
+struct EnumText {
+  Enum value;
+  const char* text;
+};
+
+// The one table of each enum's texts in status.json, for the writer and the
+// reader alike.
+constexpr std::array<EnumText<RunResult>, 3> kRunResultTexts = {{
+    {RunResult::kNewFrame, "new-frame"},
+    {RunResult::kNoChange, "no-change"},
+    {RunResult::kFailed, "failed"},
+}};
+constexpr std::array<EnumText<OverlayState>, 3> kOverlayStateTexts = {{
+    {OverlayState::kDrawn, "drawn"},
+    {OverlayState::kFailed, "failed"},
+    {OverlayState::kNotDrawn, "not-drawn"},
+}};
+
+template <typename Enum, std::size_t kSize>
+const char* TextOf(const std::array<EnumText<Enum>, kSize>& table, Enum value) {
+  for (const EnumText<Enum>& entry : table) {
+    if (entry.value == value) return entry.text;
+  }
+  return table.front().text;
+}
+
+template <typename Enum, std::size_t kSize>
+std::optional<Enum> ValueOf(const std::array<EnumText<Enum>, kSize>& table, std::string_view text) {
+  for (const EnumText<Enum>& entry : table) {
+    if (entry.text == text) return entry.value;
+  }
+  return std::nullopt;
+}
 
 // A text value of status.json, cut as every one is.
 std::string Text(std::string_view bytes) { return zub32::JsonString(bytes, kMaxStatusTextBytes); }
@@ -89,6 +126,10 @@ bool ReadFrames(const zub32::JsonValue& document, RunStatus& status) {
 
 }  // namespace
 
+const char* RunResultText(RunResult outcome) { return TextOf(kRunResultTexts, outcome); }
+
+const char* OverlayStateText(OverlayState state) { return TextOf(kOverlayStateTexts, state); }
+
 std::optional<std::int64_t> FrameTimeFromAddress(std::string_view address) {
   std::size_t at = 0;
   while (at < address.size()) {
@@ -117,9 +158,9 @@ std::string StatusJson(const RunStatus& status) {
   text += " \"run\": {\"started\": " + TimeOrNull(status.started) +
           ", \"finished\": " + TimeOrNull(status.finished) +
           ", \"duration_ms\": " + std::to_string(status.duration_ms) +
-          ",\n         \"outcome\": " + Text(status.outcome) +
+          ",\n         \"outcome\": " + Text(RunResultText(status.outcome)) +
           ", \"frames_downloaded\": " + std::to_string(status.frames_downloaded) +
-          ", \"overlay\": " + Text(status.overlay) +
+          ", \"overlay\": " + Text(OverlayStateText(status.overlay)) +
           ", \"files_not_written\": " + std::to_string(status.files_not_written) +
           ",\n         \"failure\": ";
   if (status.failure) {
@@ -150,7 +191,9 @@ std::string StatusJson(const RunStatus& status) {
   for (std::size_t i = 0; i < status.frames.size(); ++i) {
     const FrameRecord& frame = status.frames[i];
     text += (i == 0 ? "\n  " : ",\n  ");
-    text += "{\"file\": " + Text(frame.file) + ", \"address\": " + Text(frame.address) +
+    text += "{\"file\": " + Text(frame.file) +
+            ", \"overlay\": " + (frame.overlay.empty() ? "null" : Text(frame.overlay)) +
+            ", \"address\": " + Text(frame.address) +
             ", \"time\": " + TimeOrNull(FrameTimeFromAddress(frame.address), true) + "}";
   }
   text += "],\n \"archive\": [";
@@ -191,9 +234,12 @@ std::optional<RunStatus> ParseStatusJson(std::string_view text) {
   status.started = started.value_or(0);
   status.finished = finished.value_or(0);
   status.duration_ms = MemberInteger(*run, "duration_ms");
-  status.outcome = MemberText(*run, "outcome");
+  const std::optional<RunResult> outcome = ValueOf(kRunResultTexts, MemberText(*run, "outcome"));
+  if (!outcome) return std::nullopt;
+  status.outcome = *outcome;
   status.frames_downloaded = MemberCount(*run, "frames_downloaded");
-  status.overlay = MemberText(*run, "overlay");
+  status.overlay =
+      ValueOf(kOverlayStateTexts, MemberText(*run, "overlay")).value_or(OverlayState::kNotDrawn);
   status.files_not_written = MemberCount(*run, "files_not_written");
   if (const zub32::JsonValue* failure = run->Member("failure");
       failure != nullptr && failure->type == zub32::JsonValue::Type::kObject) {
@@ -215,9 +261,9 @@ std::optional<RunStatus> ParseStatusJson(std::string_view text) {
 }
 
 std::optional<RunStatus> ReadPreviousStatus() {
-  if (!platform::EntryExists(kStatusFileName)) return std::nullopt;
+  if (!platform::EntryExists(site::kStatusFileName)) return std::nullopt;
   const std::optional<std::string> text =
-      platform::ReadWholeFile(kStatusFileName, kMaxStatusFileBytes);
+      platform::ReadWholeFile(site::kStatusFileName, kMaxStatusFileBytes);
   if (!text) return std::nullopt;
   return ParseStatusJson(*text);
 }

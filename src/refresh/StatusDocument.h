@@ -15,7 +15,6 @@
 
 namespace refresh {
 
-inline constexpr const char* kStatusFileName = "status.json";
 // The largest status.json read back.
 inline constexpr std::size_t kMaxStatusFileBytes = 1024 * 1024;
 // Each text value of status.json as written is cut at this length, so that
@@ -25,9 +24,22 @@ inline constexpr std::size_t kMaxStatusTextBytes = 2 * 1024;
 inline constexpr std::size_t kMaxStatusDocumentBytes = 256 * 1024;
 static_assert(kMaxStatusDocumentBytes < kMaxStatusFileBytes);
 
+// How a run ended: with a new frame, with none, or failed.
+enum class RunResult { kNewFrame, kNoChange, kFailed };
+// Whether the run drew the overlay, tried and failed, or was not due to.
+enum class OverlayState { kDrawn, kFailed, kNotDrawn };
+
+// The texts status.json gives them: "new-frame", "no-change", "failed";
+// "drawn", "failed", "not-drawn".
+const char* RunResultText(RunResult outcome);
+const char* OverlayStateText(OverlayState state);
+
 struct FrameRecord {
   std::string file;  // "Image6.png"
   std::string address;
+  // The ring member the pages show with the frame ("SESOverlay6.bmp"),
+  // written for the viewer and not read back; empty writes null.
+  std::string overlay = {};
 };
 
 struct NewestFrame {
@@ -57,9 +69,9 @@ struct RunStatus {
   std::int64_t started = 0;
   std::int64_t finished = 0;
   std::int64_t duration_ms = 0;
-  std::string outcome = "no-change";  // "new-frame", "no-change" or "failed"
+  RunResult outcome = RunResult::kNoChange;
   int frames_downloaded = 0;
-  std::string overlay = "not-drawn";  // "drawn", "failed" or "not-drawn"
+  OverlayState overlay = OverlayState::kNotDrawn;
   int files_not_written = 0;
   std::optional<RunFailure> failure;
   std::optional<std::int64_t> last_success;
@@ -88,9 +100,10 @@ std::string StatusJson(const RunStatus& status);
 
 // Reads a status.json back: the run's outcome, counts and failure, the
 // carried-over times, the newest frame, the frames, staleness and not_before
-// (the archive is not read). nullopt when the text is no such document or
-// holds a local time too close to the ends of the years 1 to 9999 to be
-// written again.
+// (the archive is not read). nullopt when the text is no such document, names
+// an outcome other than the three, or holds a local time too close to the
+// ends of the years 1 to 9999 to be written again. An overlay state that is
+// missing or unknown reads as not drawn.
 std::optional<RunStatus> ParseStatusJson(std::string_view text);
 
 // The previous run's status.json in the working directory; nullopt when it

@@ -1,13 +1,7 @@
 #include "refresh/ViewerPage.h"
 
-#include <utility>
-
-#include "overlay/OverlayRing.h"
-#include "refresh/FrameLinks.h"
-#include "refresh/LoopPicture.h"
-#include "refresh/MapLayers.h"
-#include "refresh/StatusDocument.h"
 #include "refresh/ViewerFiles.h"
+#include "site/SiteNames.h"
 #include "zub32/Json.h"
 #include "zub32/TextFiles.h"
 
@@ -23,11 +17,6 @@ constexpr std::string_view kLegendPlaceholder = "@LEGEND@";
 constexpr std::string_view kDownloadPlaceholder = "@DOWNLOAD@";
 constexpr std::string_view kStatusFilePlaceholder = "@STATUS_FILE@";
 constexpr std::string_view kLoopPicturePlaceholder = "@LOOP_PICTURE@";
-constexpr std::string_view kFramePrefixPlaceholder = "@FRAME_PREFIX@";
-constexpr std::string_view kFrameSuffixPlaceholder = "@FRAME_SUFFIX@";
-constexpr std::string_view kOverlayPrefixPlaceholder = "@OVERLAY_PREFIX@";
-constexpr std::string_view kOverlaySuffixPlaceholder = "@OVERLAY_SUFFIX@";
-constexpr std::string_view kRegexSpecials = "\\^$.|?*+()[]{}/";
 
 void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
   for (std::size_t at = text.find(placeholder); at != std::string::npos;
@@ -36,33 +25,10 @@ void ReplaceAll(std::string& text, std::string_view placeholder, std::string_vie
   }
 }
 
-// The text before and after the number of ring member 0's name, so that
-// the script finds the member of any number.
-std::pair<std::string, std::string> AroundNumber(const std::string& name) {
-  const std::size_t at = name.find('0');
-  return {name.substr(0, at), name.substr(at + 1)};
-}
-
-// The text as a part of a script's regular expression that matches it alone.
-std::string RegexLiteral(const std::string& text) {
-  std::string literal;
-  for (char c : text) {
-    if (kRegexSpecials.find(c) != std::string_view::npos) literal += '\\';
-    literal += c;
-  }
-  return literal;
-}
-
 // Fills in the names of the files the page reads, as the program writes them.
 void ReplaceFileNames(std::string& page) {
-  const auto [frame_prefix, frame_suffix] = AroundNumber(FrameFileName(0));
-  const auto [overlay_prefix, overlay_suffix] = AroundNumber(overlay::RingMemberName(0));
-  ReplaceAll(page, kStatusFilePlaceholder, kStatusFileName);
-  ReplaceAll(page, kLoopPicturePlaceholder, kLoopPictureFile);
-  ReplaceAll(page, kFramePrefixPlaceholder, RegexLiteral(frame_prefix));
-  ReplaceAll(page, kFrameSuffixPlaceholder, RegexLiteral(frame_suffix));
-  ReplaceAll(page, kOverlayPrefixPlaceholder, overlay_prefix);
-  ReplaceAll(page, kOverlaySuffixPlaceholder, overlay_suffix);
+  ReplaceAll(page, kStatusFilePlaceholder, site::kStatusFileName);
+  ReplaceAll(page, kLoopPicturePlaceholder, site::kLoopPictureFile);
 }
 
 }  // namespace
@@ -81,9 +47,9 @@ std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
   // The product holds letters and digits only, so its names need no escape
   // inside a script string or the page's text.
   std::string layers = "[";
-  for (std::size_t n = 0; n < kMapLayers.size(); ++n) {
+  for (std::size_t n = 0; n < site::kMapLayers.size(); ++n) {
     if (n > 0) layers += ", ";
-    layers += "\"" + MapLayerFileName(product, n) + "\"";
+    layers += "\"" + site::MapLayerFileName(product, n) + "\"";
   }
   layers += "]";
   // Colours and labels are checked when read; they are escaped all the same.
@@ -108,7 +74,7 @@ std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
 void WriteViewerPage(const RunContext& run) {
   zub32::StringToFile(BuildViewerPage(run.html_delay, run.config.product, run.config.legend,
                                       run.config.loop_export == zub32::LoopExport::kWebp),
-                      kViewerPageFileName, false, "");
+                      site::kViewerPageFileName, false, "");
 }
 
 }  // namespace refresh

@@ -11,7 +11,6 @@
 
 namespace refresh {
 
-inline constexpr const char* kViewerPageFileName = "loop.html";
 
 // The page text with the HTML delay, the product and its map layer names,
 // the colour legend, and the link to loop.webp when loop_picture. It reads

@@ -19,8 +19,7 @@ const kScript = process.env.VESK_VIEWER_SCRIPT ||
 const kNow = Date.parse('2026-12-09T12:00:00Z');
 // The file names the page writer fills in, as the program publishes them.
 const kNames = {
-  STATUS_FILE: 'status.json', LOOP_PICTURE: 'loop.webp', FRAME_PREFIX: 'Image', FRAME_SUFFIX: '\\.png',
-  OVERLAY_PREFIX: 'SESOverlay', OVERLAY_SUFFIX: '.bmp',
+  STATUS_FILE: 'status.json', LOOP_PICTURE: 'loop.webp',
 };
 
 function Script() {
@@ -98,10 +97,10 @@ test('durations and ages are worded by their size', () => {
   for (const [call, expected] of rows) assert.strictEqual(viewer.run(call), expected, call);
 });
 
-test('the 30-minute loop pairs each ring frame with its overlay, oldest first', () => {
+test('the 30-minute loop shows each frame with the overlay status.json pairs it with', () => {
   const viewer = Viewer();
   assert.deepStrictEqual(viewer.data('loop()'), [], 'no status yet');
-  viewer.setStatus({ frames: [{ file: 'Image4.png', time: minutesAgo(10) }, { file: 'Image-MO150.png', time: minutesAgo(5) }, {}] });
+  viewer.setStatus({ frames: [{ file: 'Image4.png', overlay: 'SESOverlay4.bmp', time: minutesAgo(10) }, { file: 'Image-MO150.png', time: minutesAgo(5) }, {}] });
   assert.deepStrictEqual(viewer.data('loop()'), [
     { frame: 'Image4.png', overlay: 'SESOverlay4.bmp', time: minutesAgo(10) },
     { frame: 'Image-MO150.png', overlay: null, time: minutesAgo(5) },

@@ -21,6 +21,7 @@
 #include "picture/TextRenderer.h"
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
+#include "site/SiteNames.h"
 #include "support/FileSizeLimit.h"
 #include "support/ProgramState.h"
 #include "support/ScriptedServer.h"
@@ -421,8 +422,8 @@ TEST_F(Generate_SESOverlayTest, FailedCopiesArePassedOverAndKeepTheirDestination
 TEST_F(Generate_SESOverlayTest, RingKeepsEveryMemberWhenTheNewOneCannotBeWritten) {
   std::set<std::string> names = {kOverlayFile};
   for (int n = 0; n < overlay::kRingSize; ++n) {
-    dir_.Write(overlay::RingMemberName(n), "member " + std::to_string(n));
-    names.insert(overlay::RingMemberName(n));
+    dir_.Write(site::RingMemberName(n), "member " + std::to_string(n));
+    names.insert(site::RingMemberName(n));
   }
   dir_.Write(kOverlayFile, std::string(8192, 'x'));
   ::testing::internal::CaptureStdout();
@@ -436,7 +437,7 @@ TEST_F(Generate_SESOverlayTest, RingKeepsEveryMemberWhenTheNewOneCannotBeWritten
   EXPECT_EQ(lines, std::vector<std::string>{"Cannot write \"" + dir_.File("SESOverlay0.bmp") +
                                             "\": File too large"});
   for (int n = 0; n < overlay::kRingSize; ++n) {
-    EXPECT_EQ(dir_.Read(overlay::RingMemberName(n)), "member " + std::to_string(n));
+    EXPECT_EQ(dir_.Read(site::RingMemberName(n)), "member " + std::to_string(n));
   }
   EXPECT_EQ(Entries(), names);
 }

@@ -15,6 +15,7 @@
 #include "refresh/StaleAlert.h"
 #include "refresh/StatusCommand.h"
 #include "refresh/StatusDocument.h"
+#include "site/SiteNames.h"
 #include "support/FindProgram.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
@@ -31,7 +32,7 @@ RunStatus SampleStatus() {
   status.product = "IDR641";
   status.started = kFrameTime + 180;
   status.finished = kFrameTime + 181;
-  status.outcome = "failed";
+  status.outcome = RunResult::kFailed;
   status.failure =
       RunFailure{"EIdHTTPProtocolException", "HTTP/1.1 503 \"Busy\"\r\n\xFF", "Main():100"};
   status.last_success = kFrameTime;
@@ -83,8 +84,11 @@ TEST(RunStatusTest, StatusReadsBackAndCorruptTextCountsAsAbsent) {
   EXPECT_EQ(back->frames[1].address, "/radar/IDR641.T.202407221150.png");
   EXPECT_TRUE(back->stale);
 
+  std::string unknown_outcome = text;
+  unknown_outcome.replace(text.find("\"outcome\": \"failed\""), 19, "\"outcome\": \"banana\"");
   for (const std::string& corrupt :
        {text.substr(0, text.size() / 2), std::string("[]"), std::string("{\"program\": \"X\"}"),
+        unknown_outcome,
         // A local time that would be written back in year 0.
         std::string("{\"program\": \"VESK\", \"run\": {}, \"consecutive_failures\": 0, "
                     "\"last_success\": \"0001-01-01T00:00:00+23:59\"}"),
@@ -101,7 +105,7 @@ TEST(RunStatusTest, HostileTextAndCountsStillWriteADocumentThatReadsBack) {
   RunStatus previous = SampleStatus();
   previous.consecutive_failures = std::numeric_limits<std::int64_t>::max();
   previous.frames.clear();
-  for (int i = 0; i < 7; ++i) previous.frames.push_back({FrameFileName(i), hostile});
+  for (int i = 0; i < 7; ++i) previous.frames.push_back({site::FrameFileName(i), hostile});
   RunStatus status = SampleStatus();
   status.failure->message = hostile + "\"\\";
   status.newest_frame->address = hostile;
@@ -109,6 +113,11 @@ TEST(RunStatusTest, HostileTextAndCountsStillWriteADocumentThatReadsBack) {
   EXPECT_EQ(status.consecutive_failures, std::numeric_limits<std::int64_t>::max());
   const std::string text = StatusJson(status);
   EXPECT_LE(text.size(), kMaxStatusDocumentBytes);
+  // Each frame names the ring member the pages show with it.
+  for (const char* pair : {"{\"file\": \"Image6.png\", \"overlay\": \"SESOverlay6.bmp\", ",
+                           "{\"file\": \"Image0.png\", \"overlay\": \"SESOverlay0.bmp\", "}) {
+    EXPECT_NE(text.find(pair), std::string::npos) << pair;
+  }
   const std::optional<RunStatus> back = ParseStatusJson(text);
   ASSERT_TRUE(back);
   EXPECT_EQ(back->consecutive_failures, std::numeric_limits<std::int64_t>::max());

@@ -41,10 +41,8 @@ function versioned(file) {
 function loop(which = mode) {
   if (!status) return [];
   if (which === 'recent') {
-    return (Array.isArray(status.frames) ? status.frames : []).map((frame) => {
-      const ring = /^@FRAME_PREFIX@(\d)@FRAME_SUFFIX@$/.exec(frame.file || '');
-      return { frame: frame.file, overlay: ring ? '@OVERLAY_PREFIX@' + ring[1] + '@OVERLAY_SUFFIX@' : null, time: frame.time };
-    });
+    return (Array.isArray(status.frames) ? status.frames : []).map((frame) =>
+      ({ frame: frame.file, overlay: frame.overlay || null, time: frame.time }));
   }
   const day = (Array.isArray(status.archive) ? status.archive : []).map((slot) =>
     ({ frame: slot.frame, overlay: slot.overlay || null, time: slot.time }));
