@@ -11,7 +11,6 @@
 
 namespace refresh {
 
-
 // The page text with the HTML delay, the product and its map layer names,
 // the colour legend, and the link to loop.webp when loop_picture. It reads
 // neither clock nor settings, so a run with the same values writes the same
