@@ -72,7 +72,9 @@ void CheckRoundTrip(const refresh::RunStatus& previous, bool failed, bool new_fr
   next.product = previous.product;
   next.started = now;
   next.finished = now;
-  next.outcome = failed ? "failed" : (new_frame ? "new-frame" : "no-change");
+  next.outcome = failed
+                     ? refresh::RunResult::kFailed
+                     : (new_frame ? refresh::RunResult::kNewFrame : refresh::RunResult::kNoChange);
   if (failed) next.failure = previous.failure.value_or(refresh::RunFailure{});
   next.newest_frame = previous.newest_frame;
   next.not_before = refresh::PendingWait(previous.not_before, now);
