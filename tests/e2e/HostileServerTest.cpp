@@ -973,6 +973,7 @@ class Hosts {
   std::optional<testing_support::TlsFront> radar_front_;
 };
 
+// Runs take ProgramFixture's options, which set VESK_SYSLOG=off.
 class HostileServerTest : public testing_support::ProgramFixture,
                           public ::testing::WithParamInterface<Scenario> {
  protected:

@@ -39,6 +39,7 @@ std::vector<std::string> OverlayLines(const ProcessResult& result) {
   return std::vector<std::string>(calling + 1, lines.end());
 }
 
+// Runs take ProgramFixture's options, which set VESK_SYSLOG=off.
 class OverlayRunTest : public testing_support::ProgramFixture {
  protected:
   OverlayRunTest() : ProgramFixture(/*with_background=*/true) {}

@@ -222,6 +222,7 @@ std::optional<WebpAnimation> ReadWebpAnimation(const std::string& bytes) {
   return animation;
 }
 
+// Runs take ProgramFixture's options, which set VESK_SYSLOG=off.
 class RadarRunTest : public testing_support::ProgramFixture {
  protected:
   RadarRunTest() : ProgramFixture(/*with_background=*/true) {}

@@ -58,6 +58,7 @@ Snapshot TakeSnapshot(const std::string& directory) {
   return snapshot;
 }
 
+// Runs take ProgramFixture's options, which set VESK_SYSLOG=off.
 class RunLockTest : public testing_support::ProgramFixture {};
 
 TEST_F(RunLockTest, HeldLockLeavesEverythingAsItWas) {
