@@ -138,7 +138,10 @@ async function checkThirtyMinutePage(context, base) {
 function expectedSlots(directory) {
   const day = dayNow();
   const slots = [];
-  for (let n = 0; n < 288; ++n) {
+  // Oldest to newest: from the slot after the current one, around
+  // midnight, to the current one.
+  for (let k = 1; k <= 288; ++k) {
+    const n = (day.slot + k) % 288;
     const tag = tagOf(n, day);
     if (!freshFile(path.join(directory, `Image-${tag}.png`))) continue;
     slots.push({ tag, overlay: freshFile(path.join(directory, `SESOverlay-${tag}.bmp`)) ? tag : null });
@@ -163,7 +166,7 @@ async function checkDayPage(context, base, directory, expected) {
   const want = expected.map((slot) => slot.tag);
   // The tick after the newest keeps it up, then the loop starts again.
   check(JSON.stringify(seen) === JSON.stringify([...want, want[want.length - 1], want[0]]),
-    `24-hour page: every shown slot in slot order, then the loop restarts (${seen.join(' ')}; expected ${want.join(' ')})`);
+    `24-hour page: every shown slot in time order, then the loop restarts (${seen.join(' ')}; expected ${want.join(' ')})`);
   check(paired.every(Boolean), '24-hour page: each tick shows one frame with the overlay of its own slot');
   check(view.problems.length === 0, `24-hour page: no failed request or console error ${view.problems.join('; ')}`);
   await view.page.close();
