@@ -12,15 +12,15 @@
 #include "platform/FileSystem.h"
 #include "refresh/BackOff.h"
 #include "refresh/CommandLine.h"
-#include "refresh/LoopPage24.h"
-#include "refresh/LoopPage30.h"
 #include "refresh/LoopPicture.h"
 #include "refresh/MapLayers.h"
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunStatus.h"
 #include "refresh/RunSummary.h"
-#include "refresh/ViewerPage.h"
+#include "site/LoopPage24.h"
+#include "site/LoopPage30.h"
 #include "site/SiteNames.h"
+#include "site/ViewerPage.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
@@ -53,7 +53,7 @@ struct RunState {
   RunContext run;
   // Held until the run returns, the failure reports included.
   std::optional<platform::FileLock> lock;
-  std::optional<RunStatus> previous;
+  std::optional<site::RunStatus> previous;
   // Set once the configuration is loaded in a run that holds the lock: from
   // then on every end of the run writes status.json.
   bool status_due = false;
@@ -213,7 +213,7 @@ std::int64_t ElapsedMs(std::chrono::steady_clock::time_point started) {
 
 // Writes status.json and the metrics; a failure of its own (memory) must not
 // keep the run from its summary.
-void PublishStatus(RunContext& run, const std::optional<RunStatus>& previous, bool failed,
+void PublishStatus(RunContext& run, const std::optional<site::RunStatus>& previous, bool failed,
                    std::chrono::system_clock::time_point started_on_clock,
                    std::chrono::steady_clock::time_point started) {
   try {
@@ -293,7 +293,7 @@ bool TakeOver(RunState& state) {
   // The run's deadline counts from its start, as its elapsed time in the
   // summary does.
   run.config.run_started = state.started;
-  state.previous = ReadPreviousStatus();
+  state.previous = site::ReadPreviousStatus();
   if (state.previous) run.not_before = state.previous->not_before;
   // A run without the lock leaves no status: it could not tell its status
   // from a concurrent run's.
@@ -326,11 +326,21 @@ void FailRun(RunState& state, const std::exception& error) {
 }
 
 StageOutcome WritePages(RunState& state) {
-  WriteLoopPage30(state.run);
-  WriteLoopPage24(state.run);
+  RunContext& run = state.run;
+  const site::PageAddresses addresses = site::PageAddresses::For(run.config);
+  run.page_text = site::WriteLoopPage30(run.html_delay, addresses, run.config.product);
+  site::LoopPage24Inputs inputs;
+  inputs.self_name = zub32::GlobalSettings.SelfName;
+  inputs.version = zub32::GlobalSettings.Version;
+  inputs.addresses = addresses;
+  inputs.html_delay = run.html_delay;
+  inputs.product = run.config.product;
+  inputs.archive_lines = run.config.archive_lines;
+  run.archive.clear();
+  run.page_text = site::WriteLoopPage24(inputs, &run.archive);
   // The viewer reads status.json in the browser, so it names no file and
-  // only needs the delay and the product.
-  WriteViewerPage(state.run);
+  // only needs the delay and the settings.
+  site::WriteViewerPage(run.html_delay, run.config);
   return StageOutcome::kUnchanged;
 }
 
