@@ -63,10 +63,17 @@ int LoopFrameMs(std::int32_t html_delay);
 // the newest frame's size; every layer is drawn from the top-left corner and
 // clipped. Above everything each frame gets its caption (DrawCaption): its
 // time and the station text; a face that cannot be loaded leaves the
-// captions out with one line. The animation is encoded lossy at quality 80
-// and lossless, and the smaller one is returned. Throws platform::Exception
-// naming the file for a missing frame, or a frame or ring overlay that
-// cannot be read or decoded.
+// captions out with one line.
+//
+// The animation is lossless: the oldest frame whole, every later one as its
+// difference from the one before it. The encodings are kept in the cache
+// directory (site::kLoopCacheDirectory, LoopCache) under the digest of
+// everything that went into them, so a run with one new frame encodes only
+// its whole picture and its difference; the file is the same whatever the
+// cache held. Entries of other loops are removed; a cache that cannot be
+// used costs time only, with one line. Throws platform::Exception naming
+// the file for a missing frame, or a frame or ring overlay that cannot be
+// read or decoded.
 std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay,
                              const LoopCaption& caption);
 
