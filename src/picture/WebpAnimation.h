@@ -19,7 +19,7 @@ inline constexpr int kMaxWebpFrameMs = 0xFFFFFF;
 // 0 to 100, chosen for speed on radar loops at a size close to that of the
 // default effort (method 4, quality 75).
 inline constexpr int kWebpLosslessMethod = 1;
-inline constexpr float kWebpLosslessQuality = 25.0F;
+inline constexpr float kWebpLosslessQuality = 30.0F;
 
 // The picture encoded lossless as a still WebP file. With exact, the colours
 // under fully transparent pixels are kept too, so that the decoded pixels

@@ -4,6 +4,7 @@
 #include <array>
 #include <ctime>
 #include <exception>
+#include <future>
 #include <optional>
 #include <vector>
 
@@ -246,14 +247,14 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
   LoopCache cache(site::kLoopCacheDirectory, width, height);
   if (!cache.Problem().empty()) NoteLine("encoded without its cache", cache.Problem());
   // The oldest frame is drawn whole, every later one as its difference
-  // from the one before it. The newest frame's whole picture is kept too:
-  // it is the oldest six runs later.
+  // from the one before it. The whole picture of every frame is kept too,
+  // since each one becomes the oldest: a run with one new frame then
+  // encodes that frame whole and its difference, nothing else.
   std::array<LoopEntry, kFrameCount> entries;
   std::optional<picture::RgbaImage> previous;
   for (int position = 0; position < kFrameCount; ++position) {
     const std::string whole_name = inputs[position].key + kWholeSuffix;
-    const bool needs_whole =
-        position == 0 || (position == kFrameCount - 1 && !cache.Holds(whole_name));
+    const bool needs_whole = position == 0 || (cache.Problem().empty() && !cache.Holds(whole_name));
     std::optional<LoopEntry> whole = position == 0 ? cache.Find(whole_name) : std::nullopt;
     if (whole && (whole->x != 0 || whole->y != 0 || whole->width != width ||
                   whole->height != height || whole->blend)) {
@@ -271,9 +272,13 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
     }
     std::optional<picture::RgbaImage> current;
     if ((needs_whole && !whole) || (position > 0 && !difference)) current = composite(position);
+    // The whole picture is encoded on a second thread while this one works
+    // on the difference (where no thread can be had, when it is asked for).
+    std::future<std::string> whole_encoding;
     if (needs_whole && !whole) {
-      whole = LoopEntry{0, 0, width, height, false, picture::EncodeLosslessWebp(*current, true)};
-      cache.Store(whole_name, *whole);
+      whole_encoding = std::async(std::launch::async | std::launch::deferred, [&current] {
+        return picture::EncodeLosslessWebp(*current, true);
+      });
     }
     if (position > 0 && !difference) {
       if (!previous) previous = composite(position - 1);
@@ -287,6 +292,10 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
                                  ? std::string()
                                  : picture::EncodeLosslessWebp(patch.image, !patch.blend)};
       cache.Store(difference_name, *difference);
+    }
+    if (whole_encoding.valid()) {
+      whole = LoopEntry{0, 0, width, height, false, whole_encoding.get()};
+      cache.Store(whole_name, *whole);
     }
     entries[position] = position == 0 ? std::move(*whole) : std::move(*difference);
     previous = std::move(current);
