@@ -106,7 +106,7 @@ if [ "${VESK_EXPORT:-webp}" != off ]; then
       "TEMP: $temperature  WIND: $wind" ")")
   done
   "$convert" -gravity NorthWest -font "$font" -pointsize 10 "${args[@]}" -loop 0 \
-    -define webp:lossless=true loop.webp.new
+    -define webp:lossless=true WEBP:loop.webp.new
   mv loop.webp.new loop.webp
 fi
 echo "Done!"
