@@ -36,6 +36,8 @@ constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
 // seven oversized frames cannot take the memory of the host (2048 x 2048
 // RGBA pixels; the frames are 512 x 512).
 constexpr std::size_t kMaxPixelBytes = std::size_t{16} << 20;
+// A larger file of station lines is foreign and read as empty.
+constexpr std::size_t kMaxStationsBytes = std::size_t{64} << 10;
 // The console line shows at most this much of why the picture failed.
 constexpr std::size_t kMaxReasonLength = 300;
 
@@ -213,7 +215,12 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
       const auto address = caption.frame_addresses.find(input.frame_file);
       input.caption = {address != caption.frame_addresses.end() ? CaptionTime(address->second)
                                                                 : kUnknownTime};
-      if (!caption.station.empty()) input.caption.push_back(caption.station);
+      const auto kept = address != caption.frame_addresses.end()
+                            ? caption.frame_stations.find(address->second)
+                            : caption.frame_stations.end();
+      const std::string& station =
+          kept != caption.frame_stations.end() ? kept->second : caption.station;
+      if (!station.empty()) input.caption.push_back(station);
     }
     platform::ContentDigest key;
     key.Add(shared_key).Add(input.frame_bytes).Add(input.overlay_bytes ? "overlay" : "none");
@@ -320,6 +327,36 @@ std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay
   return picture::AssembleWebpAnimation(width, height, frames);
 }
 
+std::string FormatLoopStations(const std::map<std::string, std::string>& stations) {
+  std::string text;
+  for (const auto& [address, line] : stations) {
+    if (address.empty() || address.find_first_of("\t\r\n") != std::string::npos ||
+        line.find_first_of("\t\r\n") != std::string::npos) {
+      continue;
+    }
+    text += address + "\t" + line + "\n";
+  }
+  return text;
+}
+
+std::map<std::string, std::string> ParseLoopStations(std::string_view text) {
+  std::map<std::string, std::string> stations;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    // A last line without its line break was cut short.
+    if (end == std::string_view::npos) break;
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    const std::size_t tab = line.find('\t');
+    if (tab == 0 || tab == std::string_view::npos ||
+        line.find_first_of("\t\r", tab + 1) != std::string_view::npos) {
+      continue;
+    }
+    stations[std::string(line.substr(0, tab))] = std::string(line.substr(tab + 1));
+  }
+  return stations;
+}
+
 void WriteLoopPicture(RunContext& run) {
   if (run.config.loop_export == zub32::LoopExport::kOff) return;
   std::string reason;
@@ -344,10 +381,27 @@ void WriteLoopPicture(RunContext& run) {
                           overlay::kWindLabel + info.wind;
       }
     }
+    // Each current frame keeps the station line it was first shown with.
+    const std::optional<std::string> kept_stations =
+        platform::ReadWholeFile(site::kLoopStationsFile, kMaxStationsBytes);
+    const std::map<std::string, std::string> previous_stations =
+        ParseLoopStations(kept_stations.value_or(""));
+    for (int n = 0; n < kFrameCount; ++n) {
+      const auto address = caption.frame_addresses.find(site::FrameFileName(n));
+      if (address == caption.frame_addresses.end()) continue;
+      const auto kept = previous_stations.find(address->second);
+      caption.frame_stations[address->second] =
+          kept != previous_stations.end() ? kept->second : caption.station;
+    }
     const std::string bytes = BuildLoopPicture(run.config.product, run.html_delay, caption);
     const platform::FileResult written =
         platform::ReplaceFileAtomically(site::kLoopPictureFile, bytes);
-    if (written.ok()) return;
+    if (written.ok()) {
+      const platform::FileResult stations = platform::ReplaceFileAtomically(
+          site::kLoopStationsFile, FormatLoopStations(caption.frame_stations));
+      if (!stations.ok()) NoteLine("station lines not kept", stations.reason());
+      return;
+    }
     reason = written.reason();
   } catch (const platform::Exception& error) {
     reason = error.what();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "overlay/OverlayPicture.h"
@@ -34,6 +35,11 @@ struct LoopCaption {
   std::map<std::string, std::string> frame_addresses;
   // "TEMP: 12.3  WIND: NW 20"; empty: the band has the time line only.
   std::string station;
+  // The station line of each frame by its address, as the run that fetched
+  // it captioned it, so that a frame keeps its caption (and its kept
+  // encodings) while it moves along the ring; a frame not listed gets
+  // station.
+  std::map<std::string, std::string> frame_stations;
   picture::FontRequest font = overlay::OverlayFont("");
 };
 
@@ -77,10 +83,19 @@ int LoopFrameMs(std::int32_t html_delay);
 std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay,
                              const LoopCaption& caption);
 
+// The station line of each frame by address, one "address<TAB>line" a
+// line, as site::kLoopStationsFile keeps them between runs. A line that is
+// not of that form is left out when read, and an address or a line with a
+// tab or a line break is not written.
+std::string FormatLoopStations(const std::map<std::string, std::string>& stations);
+std::map<std::string, std::string> ParseLoopStations(std::string_view text);
+
 // When run.config exports the loop: writes BuildLoopPicture's animation to
 // loop.webp atomically, captioned with the frames' addresses (this run's,
-// else those status.json kept) and, when this run drew the overlay, the
-// station text of sysinfo.json. A failure prints one line, keeps the old file and
+// else those status.json kept) and each with the station line it got when
+// it was new (site::kLoopStationsFile): for a new frame, when this run drew
+// the overlay, the station text of sysinfo.json. The file is then
+// rewritten for the current frames. A failure prints one line, keeps the old file and
 // sets run.loop_picture_failed; nothing is reported and nothing is thrown.
 void WriteLoopPicture(RunContext& run);
 

@@ -40,6 +40,10 @@ inline constexpr const char* kLoopPictureFile = "loop.webp";
 // The private directory of loop.webp's encoded frames, kept between runs;
 // never published.
 inline constexpr const char* kLoopCacheDirectory = ".loopcache";
+// The station line each current frame of loop.webp was captioned with,
+// kept so that a frame keeps its caption while it moves along the ring;
+// never published.
+inline constexpr const char* kLoopStationsFile = "loopstations.txt";
 // The radar host's loop page of the last run.
 inline constexpr const char* kRootFileName = "root.html";
 // The newest frame's address, by which the next run sees whether it changed.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -159,8 +160,11 @@ class LoopPictureCacheTest : public ::testing::Test {
         }
       }
       picture::CompositeOver(canvas, picture::DecodePng(dir_.Read(site::FrameFileName(n))));
+      const std::string address = caption_.frame_addresses[site::FrameFileName(n)];
+      const auto kept = caption_.frame_stations.find(address);
       DrawCaption(canvas,
-                  {CaptionTime(caption_.frame_addresses[site::FrameFileName(n)]), caption_.station},
+                  {CaptionTime(address),
+                   kept != caption_.frame_stations.end() ? kept->second : caption_.station},
                   picture::TextRenderer::For(caption_.font));
       const int duration = n == 0 ? LoopFrameMs(delay_) * kNewestFrameHold : LoopFrameMs(delay_);
       if (!expected.empty() && expected.back().pixels == canvas.pixels) {
@@ -221,6 +225,15 @@ TEST_F(LoopPictureCacheTest, EveryRunShowsTheCompositesWhateverTheCacheHeld) {
        }},
       {"changed delay", [&] { delay_ = 250; }},
       {"changed station text", [&] { caption_.station = "TEMP: 9.2  WIND: NW 20"; }},
+      {"new frame with new station text, the others keep theirs",
+       [&] {
+         for (const auto& [file, address] : caption_.frame_addresses) {
+           caption_.frame_stations[address] = caption_.station;
+         }
+         for (int n = 6; n > 0; --n) CopyFrame(n - 1, n);
+         AddFrame(0, 8);
+         caption_.station = "TEMP: 9.3  WIND: N 5";
+       }},
       {"torn and foreign entries",
        [&] {
          int n = 0;
@@ -247,6 +260,20 @@ TEST_F(LoopPictureCacheTest, EveryRunShowsTheCompositesWhateverTheCacheHeld) {
     EXPECT_LE(CacheEntries().size(), std::size_t{13});
     EXPECT_FALSE(dir_.Exists(std::string(site::kLoopCacheDirectory) + "/stray"));
   }
+}
+
+TEST(LoopPictureTest, StationLinesAreKeptOnlyWhereTheyReadBackTheSame) {
+  const std::map<std::string, std::string> kept = {{"/radar/a.202407221150.png", "TEMP: 9.1"},
+                                                   {"/radar/b.png", ""}};
+  std::map<std::string, std::string> written = kept;
+  written["/radar/tab\t.png"] = "x";
+  written["/radar/c.png"] = "TEMP:\n9.1";
+  written[""] = "x";
+  const std::string text = FormatLoopStations(written);
+  EXPECT_EQ(ParseLoopStations(text), kept);
+  // A last line without its line break was cut short.
+  EXPECT_EQ(ParseLoopStations(text + "/radar/d.png\tTEMP"), kept);
+  EXPECT_EQ(ParseLoopStations("no tab\n\tno address\n"), (std::map<std::string, std::string>{}));
 }
 
 }  // namespace
