@@ -195,6 +195,14 @@ class LoopPictureCacheTest : public ::testing::Test {
     }
   }
 
+  void ChangeEntries(const std::function<void(std::string&)>& change) {
+    for (const std::string& entry : CacheEntries()) {
+      std::string bytes = dir_.Read(entry);
+      change(bytes);
+      dir_.Write(entry, bytes);
+    }
+  }
+
   std::vector<std::string> CacheEntries() const {
     std::vector<std::string> names;
     for (const auto& entry :
@@ -234,18 +242,13 @@ TEST_F(LoopPictureCacheTest, EveryRunShowsTheCompositesWhateverTheCacheHeld) {
          AddFrame(0, 8);
          caption_.station = "TEMP: 9.3  WIND: N 5";
        }},
-      {"torn and foreign entries",
+      {"entries cut short",
+       [&] { ChangeEntries([](std::string& bytes) { bytes.resize(bytes.size() / 2); }); }},
+      {"entries with a bit changed",
+       [&] { ChangeEntries([](std::string& bytes) { bytes[bytes.size() * 3 / 4] ^= 0x10; }); }},
+      {"foreign entries",
        [&] {
-         int n = 0;
-         for (const std::string& entry : CacheEntries()) {
-           const std::string bytes = dir_.Read(entry);
-           // Cut short, one byte changed, or another entry's content.
-           std::string changed = n % 3 == 0   ? bytes.substr(0, bytes.size() / 2)
-                                 : n % 3 == 1 ? bytes.substr(0, bytes.size() - 1) + "?"
-                                              : "vesk-loop-entry-1 0 0 1 1 0 0 x\n";
-           dir_.Write(entry, changed);
-           ++n;
-         }
+         ChangeEntries([](std::string& bytes) { bytes = "vesk-loop-entry-1 0 0 1 1 0 0 x\n"; });
        }},
       {"equal frames", [&] { CopyFrame(0, 1); }},
   };
