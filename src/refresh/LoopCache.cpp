@@ -5,7 +5,6 @@
 #include <span>
 #include <string_view>
 
-#include "picture/RgbaImage.h"
 #include "picture/WebpAnimation.h"
 #include "platform/ContentDigest.h"
 #include "platform/FileSystem.h"
