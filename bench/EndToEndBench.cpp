@@ -1,14 +1,20 @@
 // The whole refresh run with a new frame, end to end, against a running
-// simulator: median wall time and peak memory of many `vesk` runs, side by
-// side with two other ways of doing the run's network or whole job:
+// simulator, for a product (so that the map layers are fetched and drawn in
+// loop.webp, as on a real site): minimum, median and maximum wall time, CPU
+// time and peak memory of many `vesk` runs with the loop picture on and off,
+// side by side with two other ways of doing the run's network or whole job:
 //   - the network floor: one curl process fetching the same nine resources
 //     (loop page, seven frames, station feed) over one kept-alive connection;
-//   - a plain shell script doing the same job with curl and ImageMagick.
+//   - a plain shell script doing the same job with curl and ImageMagick,
+//     loop.webp included.
 //
 // Every run starts in a fresh copy of a prepared program directory, so that
-// each one finds a new frame and does the full job. The directory is that of
+// each one finds a new frame and does the full job; a vesk run is preceded
+// by an untimed one in the same copy, so that it finds exactly one new
+// frame, as in a publication that runs every five minutes. The directory is that of
 // a publication that has run for a while: pages, seven frames, a full
-// overlay ring, and archived frames and overlays for every slot of today and
+// overlay ring, the map layers, the loop picture's kept encodings, and
+// archived frames and overlays for every slot of today and
 // yesterday (hard links to one archived pair; the current and the next
 // slot's archives, which a run may write, are real copies, because the shell
 // script writes into an existing file in place). The simulator must
@@ -27,8 +33,8 @@
 // rest of the run to compare. With --strace, one more vesk run (untimed) is
 // traced to count its flush calls (fsync and fdatasync).
 //
-// Targets: the vesk run at most kMaxFloorRatioOnDisk times the curl floor on
-// a disk (kMaxFloorRatioInMemory on a RAM file system), and at least
+// Targets: the vesk run with the loop picture at most kMaxFloorRatio times
+// the curl floor and at most kMaxCpuMs of CPU time, and at least
 // kMinShellRatio times faster than the shell script. Exits 1 when a target
 // is missed or a run fails its check, 2 on a bad command line.
 #include <fcntl.h>
@@ -62,8 +68,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kMaxFloorRatioOnDisk = 1.1;
-constexpr double kMaxFloorRatioInMemory = 1.0;
+constexpr double kMaxFloorRatio = 10.0;
+constexpr double kMaxCpuMs = 80.0;
 constexpr unsigned long kTmpfsMagic = 0x01021994;
 constexpr double kMinShellRatio = 5.0;
 constexpr int kLoopFrames = 7;
@@ -304,17 +310,19 @@ class Bench {
     return true;
   }
 
-  Measurement RunVesk(const fs::path& directory) {
+  Measurement RunVesk(const fs::path& directory, bool export_loop = true) {
     WarmNewestFrame();
+    std::vector<std::string> environment = Environment(directory);
+    if (!export_loop) environment.emplace_back("VESK_EXPORT=off");
     const Measurement measurement =
-        Run({options_.vesk, "500"}, Environment(directory), (work_ / "vesk.log").string());
+        Run({options_.vesk, "500"}, environment, (work_ / "vesk.log").string());
     return Checked(measurement, "vesk", directory / "LastImageURI.txt");
   }
 
   Measurement RunShell(const fs::path& directory) {
     WarmNewestFrame();
     const Measurement measurement =
-        Run({options_.shell_script}, Environment(directory), (work_ / "shell.log").string());
+        Run({options_.shell_script, "500"}, Environment(directory), (work_ / "shell.log").string());
     return Checked(measurement, "the shell script", directory / "LastImageURI.txt");
   }
 
@@ -341,11 +349,13 @@ class Bench {
                        fs::file_size(directory / "sysinfo.json") > 0);
   }
 
-  // The flush calls of one run in a fresh copy, counted by strace; untimed,
+  // The flush calls of one run with one new frame, counted by strace; untimed,
   // since tracing slows every call down. Nullopt when the run failed.
   std::optional<FlushCalls> CountFlushCalls(const std::string& strace) {
     const fs::path directory = FreshCopy("run-traced");
     const fs::path counts = work_ / "strace.txt";
+    // Untimed and untraced: the traced run then finds one new frame.
+    if (!RunVesk(directory).ok) return std::nullopt;
     WarmNewestFrame();
     const Measurement measurement =
         Run({strace, "-f", "-c", "-e", "trace=fsync,fdatasync", "-o", counts.string(),
@@ -387,6 +397,8 @@ class Bench {
                                             entry.path().filename().string()) != writable.end();
       if (entry.is_symlink()) {
         fs::copy_symlink(entry.path(), target);
+      } else if (entry.is_directory()) {
+        fs::copy(entry.path(), target, fs::copy_options::recursive);
       } else if (entry.hard_link_count() > 1 && !may_be_written) {
         fs::create_hard_link(entry.path(), target);
       } else {
@@ -408,8 +420,8 @@ class Bench {
   std::int64_t Newest() const { return options_.start_minutes + pages_ * kFrameStepMinutes; }
 
   std::vector<std::string> Environment(const fs::path& directory) const {
-    return {"VESK_HOME=" + directory.string(), "VESK_SYSLOG=off", "VESK_RADAR_HOST=" + host_,
-            "VESK_PUBLISH_HOST=" + host_, "LC_ALL=C"};
+    return {"VESK_HOME=" + directory.string(), "VESK_SYSLOG=off",     "VESK_RADAR_HOST=" + host_,
+            "VESK_PUBLISH_HOST=" + host_,      "VESK_PRODUCT=IDR641", "LC_ALL=C"};
   }
 
   // Has the simulator draw the frame the next page will add; untimed.
@@ -508,8 +520,9 @@ struct Series {
     return true;
   }
   void Print() const {
-    std::printf("  %-32s %9.1f %9.1f %10.0f\n", label, Median(wall_ms), Median(cpu_ms),
-                Median(peak_kib));
+    auto [least, most] = std::minmax_element(wall_ms.begin(), wall_ms.end());
+    std::printf("  %-32s %9.1f %9.1f %9.1f %9.1f %10.0f\n", label, *least, Median(wall_ms), *most,
+                Median(cpu_ms), Median(peak_kib));
   }
 };
 
@@ -520,8 +533,18 @@ int main(int argc, char** argv) {
   Bench bench(options);
   if (!bench.Prepare()) return 1;
 
-  std::array<Series, 3> series = {{
-      {"vesk run", [&] { return bench.RunVesk(bench.FreshCopy("run-vesk")); }, {}, {}, {}},
+  // Each vesk run first catches up, untimed, with the frames the other
+  // series took meanwhile, so that the timed run finds exactly one new
+  // frame and the loop picture's kept encodings of the run before, as
+  // every run of a publication does.
+  auto caught_up = [&](const char* name, bool export_loop) {
+    const fs::path directory = bench.FreshCopy(name);
+    if (!bench.RunVesk(directory, export_loop).ok) return Measurement{};
+    return bench.RunVesk(directory, export_loop);
+  };
+  std::array<Series, 4> series = {{
+      {"vesk run, loop.webp on", [&] { return caught_up("run-vesk", true); }, {}, {}, {}},
+      {"vesk run, loop.webp off", [&] { return caught_up("run-vesk-off", false); }, {}, {}, {}},
       {"curl, the 9 resources (floor)",
        [&] { return bench.RunCurl(bench.EmptyDirectory("run-curl")); },
        {},
@@ -540,22 +563,27 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("EndToEndBench: a refresh run with a new frame, median of %d runs each\n",
-              options.runs);
+  std::printf("EndToEndBench: a refresh run with a new frame, %d runs each\n", options.runs);
   PrintWorkload(bench.Work() / "prepared", bench.Work());
-  std::printf("  %-32s %9s %9s %10s\n", "", "wall ms", "cpu ms", "peak KiB");
+  std::printf("  %-32s %9s %9s %9s %9s %10s\n", "", "min ms", "median ms", "max ms", "cpu ms",
+              "peak KiB");
   for (const Series& one : series) one.Print();
   const double vesk = Median(series[0].wall_ms);
-  const double floor_ratio = vesk / Median(series[1].wall_ms);
-  const double shell_ratio = Median(series[2].wall_ms) / vesk;
-  const double max_floor_ratio =
-      InMemory(bench.Work()) ? kMaxFloorRatioInMemory : kMaxFloorRatioOnDisk;
-  const bool floor_met = floor_ratio <= max_floor_ratio;
+  const double floor_ratio = vesk / Median(series[2].wall_ms);
+  const double shell_ratio = Median(series[3].wall_ms) / vesk;
+  const double cpu_ms = Median(series[0].cpu_ms);
+  const bool floor_met = floor_ratio <= kMaxFloorRatio;
+  const bool cpu_met = cpu_ms <= kMaxCpuMs;
   const bool shell_met = shell_ratio >= kMinShellRatio;
-  std::printf("  vesk / curl floor   %5.2f  (target <= %.2f: %s)\n", floor_ratio, max_floor_ratio,
-              floor_met ? "met" : "MISSED");
-  std::printf("  shell script / vesk %5.2f  (target >= %.2f: %s)\n", shell_ratio, kMinShellRatio,
-              shell_met ? "met" : "MISSED");
+  std::printf("  vesk (loop.webp on) / curl floor %6.2f  (target <= %.2f: %s)\n", floor_ratio,
+              kMaxFloorRatio, floor_met ? "met" : "MISSED");
+  std::printf("  vesk (loop.webp on) cpu ms       %6.1f  (target <= %.0f: %s)\n", cpu_ms, kMaxCpuMs,
+              cpu_met ? "met" : "MISSED");
+  std::printf("  vesk (loop.webp off) / curl floor %5.2f\n",
+              Median(series[1].wall_ms) / Median(series[2].wall_ms));
+  std::printf("  shell script / vesk (loop.webp on) %5.2f  (target >= %.2f: %s)\n", shell_ratio,
+              kMinShellRatio, shell_met ? "met" : "MISSED");
+  std::printf("  work directory %s\n", InMemory(bench.Work()) ? "in memory" : "on disk");
 
   if (!options.strace.empty()) {
     const std::optional<FlushCalls> calls = bench.CountFlushCalls(options.strace);
@@ -565,5 +593,5 @@ int main(int argc, char** argv) {
   } else {
     std::printf("  flush calls not counted: strace is not installed\n");
   }
-  return floor_met && shell_met ? 0 : 1;
+  return floor_met && cpu_met && shell_met ? 0 : 1;
 }

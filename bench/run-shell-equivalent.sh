@@ -85,4 +85,28 @@ for n in 6 5 4 3 2 1; do
   cp "SESOverlay$((n - 1)).bmp" "SESOverlay$n.bmp" 2>/dev/null || true
 done
 cp "SESOverlay-$tag.bmp" SESOverlay0.bmp
+
+if [ "${VESK_EXPORT:-webp}" != off ]; then
+  size=$("$convert" Image0.png -format '%wx%h' info:)
+  height=${size#*x}
+  ((delay >= 20)) || delay=20
+  args=()
+  for n in 6 5 4 3 2 1 0; do
+    ms=$delay
+    ((n == 0)) && ms=$((delay * 3))
+    args+=(-delay "$((ms / 10))" "(" -size "$size" xc:none)
+    for layer in "SESOverlay$n.bmp" IDR641.topography.png IDR641.locations.png IDR641.range.png \
+      "Image$n.png"; do
+      [ -f "$layer" ] && args+=("$layer" -composite)
+    done
+    digits=$(sed -n 's/.*\.\([0-9]\{12\}\)\.png$/\1/p' <<<"${frames[6 - n]}")
+    caption="${digits:0:4}-${digits:4:2}-${digits:6:2} ${digits:8:2}:${digits:10:2} UTC"
+    args+=(-fill '#181818' -draw "rectangle 0,$((height - 32)) 100000,$height" -fill white
+      -annotate "+3+$((height - 30))" "$caption" -annotate "+3+$((height - 16))"
+      "TEMP: $temperature  WIND: $wind" ")")
+  done
+  "$convert" -gravity NorthWest -font "$font" -pointsize 10 "${args[@]}" -loop 0 \
+    -define webp:lossless=true WEBP:loop.webp.new
+  mv loop.webp.new loop.webp
+fi
 echo "Done!"

@@ -1,9 +1,13 @@
 #include "picture/WebpAnimation.h"
 
+#include <webp/decode.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
-#include <limits>
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 
 #include "platform/Exceptions.h"
 
@@ -26,7 +30,20 @@ class Picture {
   WebPPicture picture_{};
 };
 
-// Encoded bytes that libwebp allocated, freed by it.
+// The encoder's output in memory, freed by libwebp.
+class MemoryWriter {
+ public:
+  MemoryWriter() { WebPMemoryWriterInit(&writer_); }
+  ~MemoryWriter() { WebPMemoryWriterClear(&writer_); }
+  MemoryWriter(const MemoryWriter&) = delete;
+  MemoryWriter& operator=(const MemoryWriter&) = delete;
+  WebPMemoryWriter* get() { return &writer_; }
+
+ private:
+  WebPMemoryWriter writer_{};
+};
+
+// Assembled bytes that libwebp allocated, freed by it.
 class WebpData {
  public:
   WebpData() { WebPDataInit(&data_); }
@@ -39,63 +56,138 @@ class WebpData {
   WebPData data_{};
 };
 
-[[noreturn]] void Fail(const char* step, WebPAnimEncoder* encoder = nullptr) {
-  const char* reason = encoder != nullptr ? WebPAnimEncoderGetError(encoder) : nullptr;
-  std::string message = std::string("WebP animation not encoded: ") + step;
-  if (reason != nullptr && *reason != '\0') message += std::string(": ") + reason;
-  throw platform::EInvalidGraphic(message);
+struct MuxDeleter {
+  void operator()(WebPMux* mux) const { WebPMuxDelete(mux); }
+};
+
+const char* EncodingError(WebPEncodingError error) {
+  switch (error) {
+    case VP8_ENC_ERROR_OUT_OF_MEMORY:
+    case VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY:
+      return "out of memory";
+    case VP8_ENC_ERROR_BAD_DIMENSION:
+      return "bad dimension";
+    case VP8_ENC_ERROR_FILE_TOO_BIG:
+      return "file too big";
+    default:
+      return "encoder failure";
+  }
+}
+
+[[noreturn]] void Fail(const std::string& step) {
+  throw platform::EInvalidGraphic("WebP animation not encoded: " + step);
+}
+
+std::uint32_t PixelAt(const RgbaImage& image, std::size_t index) {
+  std::uint32_t value;
+  std::memcpy(&value, &image.pixels[index * 4], sizeof value);
+  return value;
 }
 
 }  // namespace
 
-void WebpAnimation::EncoderDeleter::operator()(WebPAnimEncoder* encoder) const {
-  WebPAnimEncoderDelete(encoder);
-}
-
-WebpAnimation::WebpAnimation(int width, int height, WebpEncoding encoding)
-    : width_(width), height_(height), encoding_(encoding) {
-  WebPAnimEncoderOptions options;
-  if (WebPAnimEncoderOptionsInit(&options) == 0) Fail("options");
-  options.anim_params.loop_count = 0;
-  encoder_.reset(WebPAnimEncoderNew(width, height, &options));
-  if (!encoder_) Fail("no encoder for this canvas");
-}
-
-WebpAnimation::~WebpAnimation() = default;
-
-void WebpAnimation::Add(const RgbaImage& frame, int duration_ms) {
-  if (frame.width != width_ || frame.height != height_) Fail("frame size differs from the canvas");
-  if (duration_ms < 1 || duration_ms > kMaxWebpFrameMs ||
-      timestamp_ms_ + duration_ms > std::numeric_limits<int>::max()) {
-    Fail("frame duration out of range");
-  }
+std::string EncodeLosslessWebp(const RgbaImage& image, bool exact) {
   WebPConfig config;
-  if (WebPConfigInit(&config) == 0) Fail("configuration");
-  if (encoding_ == WebpEncoding::kLossless) {
-    config.lossless = 1;
-  } else {
-    config.quality = kWebpLossyQuality;
-  }
+  if (WebPConfigInit(&config) == 0) Fail("libwebp version mismatch");
+  config.lossless = 1;
+  config.method = kWebpLosslessMethod;
+  config.quality = kWebpLosslessQuality;
+  config.exact = exact ? 1 : 0;
   Picture picture;
   picture.get()->use_argb = 1;
-  picture.get()->width = width_;
-  picture.get()->height = height_;
-  if (WebPPictureImportRGBA(picture.get(), frame.pixels.data(), width_ * 4) == 0) {
+  picture.get()->width = image.width;
+  picture.get()->height = image.height;
+  if (WebPPictureImportRGBA(picture.get(), image.pixels.data(), image.width * 4) == 0) {
     Fail("out of memory");
   }
-  if (WebPAnimEncoderAdd(encoder_.get(), picture.get(), static_cast<int>(timestamp_ms_), &config) ==
-      0) {
-    Fail("frame", encoder_.get());
-  }
-  timestamp_ms_ += duration_ms;
+  MemoryWriter writer;
+  picture.get()->writer = WebPMemoryWrite;
+  picture.get()->custom_ptr = writer.get();
+  if (WebPEncode(&config, picture.get()) == 0) Fail(EncodingError(picture.get()->error_code));
+  return std::string(reinterpret_cast<const char*>(writer.get()->mem), writer.get()->size);
 }
 
-std::string WebpAnimation::Finish() {
-  if (WebPAnimEncoderAdd(encoder_.get(), nullptr, static_cast<int>(timestamp_ms_), nullptr) == 0) {
-    Fail("end", encoder_.get());
+FramePatch DifferencePatch(const RgbaImage& previous, const RgbaImage& current) {
+  if (previous.width != current.width || previous.height != current.height) {
+    Fail("frame size differs from the canvas");
+  }
+  const int width = current.width;
+  int left = width;
+  int right = -1;
+  int top = current.height;
+  int bottom = -1;
+  bool all_opaque = true;
+  for (int y = 0; y < current.height; ++y) {
+    const std::size_t row = static_cast<std::size_t>(y) * width;
+    for (int x = 0; x < width; ++x) {
+      if (PixelAt(previous, row + x) == PixelAt(current, row + x)) continue;
+      left = std::min(left, x);
+      right = std::max(right, x);
+      top = std::min(top, y);
+      bottom = y;
+      all_opaque = all_opaque && current.pixels[(row + x) * 4 + 3] == 255;
+    }
+  }
+  FramePatch patch;
+  if (right < 0) return patch;
+  // A WebP animation frame starts at even coordinates.
+  left &= ~1;
+  top &= ~1;
+  patch.x = left;
+  patch.y = top;
+  patch.blend = all_opaque;
+  patch.image = RgbaImage::Transparent(right - left + 1, bottom - top + 1);
+  for (int y = top; y <= bottom; ++y) {
+    for (int x = left; x <= right; ++x) {
+      const std::size_t at = static_cast<std::size_t>(y) * width + x;
+      if (patch.blend && PixelAt(previous, at) == PixelAt(current, at)) continue;
+      std::memcpy(
+          &patch.image
+               .pixels[(static_cast<std::size_t>(y - top) * patch.image.width + (x - left)) * 4],
+          &current.pixels[at * 4], 4);
+    }
+  }
+  return patch;
+}
+
+std::optional<std::pair<int, int>> WebpStillSize(std::string_view bytes) {
+  WebPBitstreamFeatures features;
+  if (WebPGetFeatures(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                      &features) != VP8_STATUS_OK ||
+      features.has_animation != 0) {
+    return std::nullopt;
+  }
+  return std::pair{features.width, features.height};
+}
+
+std::string AssembleWebpAnimation(int width, int height, std::span<const WebpFrame> frames) {
+  std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxNew());
+  if (!mux) Fail("out of memory");
+  for (const WebpFrame& frame : frames) {
+    if (frame.duration_ms < 1 || frame.duration_ms > kMaxWebpFrameMs) {
+      Fail("frame duration out of range");
+    }
+    if (frame.x % 2 != 0 || frame.y % 2 != 0) Fail("frame at odd coordinates");
+    WebPMuxFrameInfo info{};
+    info.bitstream.bytes = reinterpret_cast<const std::uint8_t*>(frame.picture.data());
+    info.bitstream.size = frame.picture.size();
+    info.x_offset = frame.x;
+    info.y_offset = frame.y;
+    info.duration = frame.duration_ms;
+    info.id = WEBP_CHUNK_ANMF;
+    info.dispose_method = WEBP_MUX_DISPOSE_NONE;
+    info.blend_method = frame.blend ? WEBP_MUX_BLEND : WEBP_MUX_NO_BLEND;
+    if (WebPMuxPushFrame(mux.get(), &info, 0) != WEBP_MUX_OK) Fail("frame is no WebP picture");
+  }
+  WebPMuxAnimParams params{};
+  params.bgcolor = 0xFFFFFFFF;
+  params.loop_count = 0;
+  if (WebPMuxSetAnimationParams(mux.get(), &params) != WEBP_MUX_OK ||
+      WebPMuxSetCanvasSize(mux.get(), width, height) != WEBP_MUX_OK) {
+    Fail("canvas");
   }
   WebpData data;
-  if (WebPAnimEncoderAssemble(encoder_.get(), data.get()) == 0) Fail("assembly", encoder_.get());
+  if (WebPMuxAssemble(mux.get(), data.get()) != WEBP_MUX_OK) Fail("a frame does not fit");
   return std::string(reinterpret_cast<const char*>(data.get()->bytes), data.get()->size);
 }
 

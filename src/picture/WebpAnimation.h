@@ -1,52 +1,68 @@
-// Encoding an animated WebP picture with libwebp's animation encoder.
+// WebP pictures for an animation assembled from frames encoded once: a
+// still picture encoded lossless, the patch that turns one frame into the
+// next, and the animation put together from encoded frames with libwebpmux
+// without encoding anything again.
 #pragma once
 
-#include <cstdint>
-#include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "picture/RgbaImage.h"
-
-struct WebPAnimEncoder;
 
 namespace picture {
 
 // The longest display time of one frame a WebP animation can hold (24 bits).
 inline constexpr int kMaxWebpFrameMs = 0xFFFFFF;
-// The quality of the lossy encoding.
-inline constexpr float kWebpLossyQuality = 80.0F;
+// The effort of the lossless encoding: method 0 (fastest) to 6 and quality
+// 0 to 100, chosen for speed on radar loops at a size close to that of the
+// default effort (method 4, quality 75).
+inline constexpr int kWebpLosslessMethod = 1;
+inline constexpr float kWebpLosslessQuality = 30.0F;
 
-enum class WebpEncoding {
-  kLossy,     // at kWebpLossyQuality with the default method
-  kLossless,  // with the default effort
+// The picture encoded lossless as a still WebP file. With exact, the colours
+// under fully transparent pixels are kept too, so that the decoded pixels
+// equal the picture's byte for byte; without, the encoder may change them.
+// Throws EInvalidGraphic with libwebp's reason when encoding fails.
+std::string EncodeLosslessWebp(const RgbaImage& image, bool exact);
+
+// The part of a frame that differs from the one before it, as drawn over
+// that one: a rectangle at even coordinates (where a WebP animation frame
+// may start). With blend, the pixels that do not change are transparent and
+// the others opaque, so the patch is drawn over the previous frame;
+// otherwise (some changed pixel is not opaque, and blending would mix it
+// with the pixel below) the patch holds the rectangle's pixels as they are
+// and replaces them. Equal frames give an empty patch (width 0).
+struct FramePatch {
+  int x = 0;
+  int y = 0;
+  bool blend = false;
+  RgbaImage image;
+};
+// Throws EInvalidGraphic for pictures of different sizes.
+FramePatch DifferencePatch(const RgbaImage& previous, const RgbaImage& current);
+
+// The width and height of a still WebP file, or nullopt for bytes that are
+// not one.
+std::optional<std::pair<int, int>> WebpStillSize(std::string_view bytes);
+
+// One frame of an animation: a still WebP file (EncodeLosslessWebp) placed
+// at x, y (even) on the canvas, shown for 1 to kMaxWebpFrameMs, blended over
+// the canvas or replacing its rectangle. Frames are never disposed.
+struct WebpFrame {
+  std::string_view picture;
+  int x = 0;
+  int y = 0;
+  int duration_ms = 0;
+  bool blend = false;
 };
 
-// A WebP animation on a canvas of a fixed size that loops forever, built
-// frame by frame so that only the frame being added need be in memory, every
-// frame encoded the same way. A frame equal to the one before it only
-// lengthens that one's display time. Every method throws EInvalidGraphic
-// with libwebp's reason when encoding fails.
-class WebpAnimation {
- public:
-  WebpAnimation(int width, int height, WebpEncoding encoding);
-  ~WebpAnimation();
-  WebpAnimation(const WebpAnimation&) = delete;
-  WebpAnimation& operator=(const WebpAnimation&) = delete;
-
-  // Appends a frame of the canvas's size shown for 1 to kMaxWebpFrameMs.
-  void Add(const RgbaImage& frame, int duration_ms);
-  // The bytes of the file; no frame may be added afterwards.
-  std::string Finish();
-
- private:
-  struct EncoderDeleter {
-    void operator()(WebPAnimEncoder* encoder) const;
-  };
-  std::unique_ptr<WebPAnimEncoder, EncoderDeleter> encoder_;
-  int width_;
-  int height_;
-  WebpEncoding encoding_;
-  std::int64_t timestamp_ms_ = 0;
-};
+// The animation of the frames on a canvas of the given size that loops
+// forever, assembled without encoding again. Throws EInvalidGraphic with
+// libwebp's reason for a frame that is not a still WebP file, does not fit
+// the canvas or has a duration out of range.
+std::string AssembleWebpAnimation(int width, int height, std::span<const WebpFrame> frames);
 
 }  // namespace picture

@@ -88,4 +88,15 @@ FileResult RemoveEntry(const std::string& path) {
   return {};
 }
 
+FileResult MakeDirectory(const std::string& path, unsigned mode) {
+  if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) return {};
+  const int error_number = errno;
+  struct stat status {};
+  if (error_number == EEXIST && ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    return {};
+  }
+  return FileResult::Failure(FileErrorText("Cannot create directory", path, error_number),
+                             error_number);
+}
+
 }  // namespace platform

@@ -51,4 +51,9 @@ std::optional<std::chrono::system_clock::time_point> LastWriteTime(const std::st
 // name that is already missing is no failure.
 FileResult RemoveEntry(const std::string& path);
 
+// Creates a directory (not its parents) with the given permissions less the
+// umask. Returns the reason on failure; a directory (not a link to one)
+// already at the name is no failure.
+FileResult MakeDirectory(const std::string& path, unsigned mode);
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <array>
 #include <ctime>
 #include <exception>
+#include <future>
 #include <optional>
 #include <vector>
 
@@ -12,9 +13,11 @@
 #include "picture/PngDecoder.h"
 #include "picture/WebpAnimation.h"
 #include "platform/Console.h"
+#include "platform/ContentDigest.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "refresh/FrameLinks.h"
+#include "refresh/LoopCache.h"
 #include "refresh/MapLayers.h"
 #include "site/SiteNames.h"
 #include "site/StatusDocument.h"
@@ -33,8 +36,19 @@ constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
 // seven oversized frames cannot take the memory of the host (2048 x 2048
 // RGBA pixels; the frames are 512 x 512).
 constexpr std::size_t kMaxPixelBytes = std::size_t{16} << 20;
+// A larger file of station lines is foreign and read as empty.
+constexpr std::size_t kMaxStationsBytes = std::size_t{64} << 10;
 // The console line shows at most this much of why the picture failed.
 constexpr std::size_t kMaxReasonLength = 300;
+
+// Names the encoding in every cache key, so that entries of another
+// encoding are never reused.
+const std::string kEncodingName = "webp-lossless-m" + std::to_string(picture::kWebpLosslessMethod) +
+                                  "-q" + std::to_string(picture::kWebpLosslessQuality);
+// The cache entries of a frame's whole picture and of its difference from
+// the frame before it.
+constexpr const char* kWholeSuffix = ".whole";
+constexpr const char* kDifferenceSuffix = ".diff";
 
 constexpr const char* kUnknownTime = "time unknown";
 // Between the temperature and the wind on the station line.
@@ -50,25 +64,39 @@ void NoteLine(const std::string& text, const std::string& reason) {
   }
 }
 
-// The decoded PNG picture in a file; throws naming the file.
-picture::RgbaImage LoadPng(const std::string& file) {
-  const std::optional<std::string> bytes = platform::ReadWholeFile(file, kMaxInputBytes);
+// The bytes of an input file; throws naming the file.
+std::string ReadInput(const std::string& file) {
+  std::optional<std::string> bytes = platform::ReadWholeFile(file, kMaxInputBytes);
   if (!bytes) throw platform::EFOpenError(file + " cannot be read");
+  return std::move(*bytes);
+}
+
+// The decoded PNG picture of a frame; throws naming the file.
+std::optional<picture::RgbaImage> DecodeFrame(const std::string& file, const std::string& bytes) {
   try {
-    return picture::DecodePng(*bytes, picture::kMaxDimension, kMaxPixelBytes);
+    return picture::DecodePng(bytes, picture::kMaxDimension, kMaxPixelBytes);
   } catch (const platform::Exception& error) {
     throw platform::EInvalidGraphic(file + ": " + std::string(error.what()));
   }
 }
 
-// The picture of a map layer, or nullopt, with one line naming the file, for
+// A map layer shown in the animation, with the bytes it was decoded from.
+struct MapLayer {
+  std::string bytes;
+  picture::RgbaImage image;
+};
+
+// The map layer in a file, or nullopt, with one line naming the file, for
 // one that is missing or does not decode: the animation is drawn without it.
-std::optional<picture::RgbaImage> LoadMapLayer(const std::string& file) {
+std::optional<MapLayer> LoadMapLayer(const std::string& file) {
   std::string reason = "missing";
   if (platform::EntryExists(file)) {
     try {
-      const std::optional<std::string> bytes = platform::ReadWholeFile(file, kMaxInputBytes);
-      if (bytes) return DecodeMapLayer(*bytes);
+      std::optional<std::string> bytes = platform::ReadWholeFile(file, kMaxInputBytes);
+      if (bytes) {
+        picture::RgbaImage image = DecodeMapLayer(*bytes);
+        return MapLayer{std::move(*bytes), std::move(image)};
+      }
       reason = "cannot be read";
     } catch (const platform::Exception& error) {
       reason = error.what();
@@ -78,14 +106,16 @@ std::optional<picture::RgbaImage> LoadMapLayer(const std::string& file) {
   return std::nullopt;
 }
 
-std::optional<picture::RgbaImage> LoadOptionalBmp(const std::string& file) {
-  if (!platform::EntryExists(file)) return std::nullopt;
-  try {
-    return picture::RgbaImage::FromBitmap(picture::LoadBmpFile(file, kMaxPixelBytes));
-  } catch (const platform::Exception& error) {
-    throw platform::EInvalidGraphic(file + ": " + std::string(error.what()));
-  }
-}
+// What goes into one frame of the animation, and the digest of it all that
+// names its encodings in the cache.
+struct LoopInput {
+  std::string frame_file;
+  std::string frame_bytes;
+  std::string overlay_file;
+  std::optional<std::string> overlay_bytes;
+  std::vector<std::string> caption;
+  std::string key;
+};
 
 // The renderer of the captions, or nullptr, with one line, when the face
 // cannot be loaded: the frames then go without captions.
@@ -137,52 +167,194 @@ int LoopFrameMs(std::int32_t html_delay) {
 
 std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay,
                              const LoopCaption& caption) {
-  // Every frame is decoded before any encoding, so a bad one costs little.
-  std::vector<picture::RgbaImage> frames;
-  frames.reserve(kFrameCount);
-  for (int n = 0; n < kFrameCount; ++n) {
-    frames.push_back(LoadPng(site::FrameFileName(n)));
+  // Positions in the animation run from the oldest frame, Image6.png, to the
+  // newest, Image0.png.
+  std::array<LoopInput, kFrameCount> inputs;
+  for (int position = 0; position < kFrameCount; ++position) {
+    LoopInput& input = inputs[position];
+    input.frame_file = site::FrameFileName(kFrameCount - 1 - position);
+    input.frame_bytes = ReadInput(input.frame_file);
+    input.overlay_file = site::RingMemberName(kFrameCount - 1 - position);
+    if (platform::EntryExists(input.overlay_file)) {
+      input.overlay_bytes = ReadInput(input.overlay_file);
+    }
   }
-  std::vector<picture::RgbaImage> map_layers;
+  // The newest frame gives the canvas its size; it is new in every run, so
+  // it is decoded in any case.
+  std::optional<picture::RgbaImage> newest =
+      DecodeFrame(inputs.back().frame_file, inputs.back().frame_bytes);
+  const int width = newest->width;
+  const int height = newest->height;
+
+  std::vector<MapLayer> map_layers;
   for (std::size_t layer : kShownMapLayers) {
-    if (std::optional<picture::RgbaImage> image =
-            LoadMapLayer(site::MapLayerFileName(product, layer))) {
-      map_layers.push_back(std::move(*image));
+    if (std::optional<MapLayer> loaded = LoadMapLayer(site::MapLayerFileName(product, layer))) {
+      map_layers.push_back(std::move(*loaded));
     }
   }
   picture::TextRenderer* const renderer = CaptionRenderer(caption.font);
-
-  const int width = frames.front().width;
-  const int height = frames.front().height;
   const int frame_ms = LoopFrameMs(html_delay);
-  // Each frame is composited once and encoded both ways; the smaller file
-  // is kept. Which one wins depends on the pictures: flat map colours and
-  // dithered echoes favour lossless, shaded photographic maps lossy.
-  picture::WebpAnimation lossy(width, height, picture::WebpEncoding::kLossy);
-  picture::WebpAnimation lossless(width, height, picture::WebpEncoding::kLossless);
-  for (int n = kFrameCount - 1; n >= 0; --n) {
-    picture::RgbaImage canvas = picture::RgbaImage::Transparent(width, height);
-    if (const std::optional<picture::RgbaImage> overlay =
-            LoadOptionalBmp(site::RingMemberName(n))) {
-      picture::CompositeOver(canvas, *overlay);
-    }
-    for (const picture::RgbaImage& layer : map_layers) picture::CompositeOver(canvas, layer);
-    picture::CompositeOver(canvas, frames[n]);
-    if (renderer != nullptr) {
-      const auto address = caption.frame_addresses.find(site::FrameFileName(n));
-      std::vector<std::string> lines = {
-          address != caption.frame_addresses.end() ? CaptionTime(address->second) : kUnknownTime};
-      if (!caption.station.empty()) lines.push_back(caption.station);
-      DrawCaption(canvas, lines, *renderer);
-    }
-    const int duration_ms = n == 0 ? frame_ms * kNewestFrameHold : frame_ms;
-    lossy.Add(canvas, duration_ms);
-    lossless.Add(canvas, duration_ms);
+
+  // What every picture shares: the encoding, the canvas, the delay, the
+  // layers and the face of the captions.
+  platform::ContentDigest shared;
+  shared.Add(kEncodingName)
+      .Add(std::to_string(width) + "x" + std::to_string(height))
+      .Add(std::to_string(frame_ms));
+  for (const MapLayer& layer : map_layers) shared.Add(layer.bytes);
+  if (renderer != nullptr) {
+    shared.Add(caption.font.face)
+        .Add(caption.font.file)
+        .Add(caption.font.bold ? "bold" : "regular")
+        .Add(std::to_string(caption.font.size_points))
+        .Add(std::to_string(caption.font.pixels_per_inch));
   }
-  std::string lossy_bytes = lossy.Finish();
-  std::string lossless_bytes = lossless.Finish();
-  return lossless_bytes.size() < lossy_bytes.size() ? std::move(lossless_bytes)
-                                                    : std::move(lossy_bytes);
+  const std::string shared_key = shared.Finish();
+  for (LoopInput& input : inputs) {
+    if (renderer != nullptr) {
+      const auto address = caption.frame_addresses.find(input.frame_file);
+      input.caption = {address != caption.frame_addresses.end() ? CaptionTime(address->second)
+                                                                : kUnknownTime};
+      const auto kept = address != caption.frame_addresses.end()
+                            ? caption.frame_stations.find(address->second)
+                            : caption.frame_stations.end();
+      const std::string& station =
+          kept != caption.frame_stations.end() ? kept->second : caption.station;
+      if (!station.empty()) input.caption.push_back(station);
+    }
+    platform::ContentDigest key;
+    key.Add(shared_key).Add(input.frame_bytes).Add(input.overlay_bytes ? "overlay" : "none");
+    if (input.overlay_bytes) key.Add(*input.overlay_bytes);
+    for (const std::string& line : input.caption) key.Add(line);
+    input.key = key.Finish();
+  }
+
+  auto composite = [&](int position) {
+    const LoopInput& input = inputs[position];
+    picture::RgbaImage canvas = picture::RgbaImage::Transparent(width, height);
+    if (input.overlay_bytes) {
+      try {
+        picture::CompositeOver(canvas,
+                               picture::RgbaImage::FromBitmap(picture::DecodeBmp(
+                                   *input.overlay_bytes, picture::kMaxDimension, kMaxPixelBytes)));
+      } catch (const platform::Exception& error) {
+        throw platform::EInvalidGraphic(input.overlay_file + ": " + std::string(error.what()));
+      }
+    }
+    for (const MapLayer& layer : map_layers) picture::CompositeOver(canvas, layer.image);
+    if (position == kFrameCount - 1 && newest) {
+      picture::CompositeOver(canvas, *newest);
+    } else {
+      picture::CompositeOver(canvas, *DecodeFrame(input.frame_file, input.frame_bytes));
+    }
+    if (renderer != nullptr) DrawCaption(canvas, input.caption, *renderer);
+    return canvas;
+  };
+
+  LoopCache cache(site::kLoopCacheDirectory, width, height);
+  if (!cache.Problem().empty()) NoteLine("encoded without its cache", cache.Problem());
+  // The oldest frame is drawn whole, every later one as its difference
+  // from the one before it. The whole picture of every frame is kept too,
+  // since each one becomes the oldest: a run with one new frame then
+  // encodes that frame whole and its difference, nothing else.
+  std::array<LoopEntry, kFrameCount> entries;
+  std::optional<picture::RgbaImage> previous;
+  for (int position = 0; position < kFrameCount; ++position) {
+    const std::string whole_name = inputs[position].key + kWholeSuffix;
+    const bool needs_whole = position == 0 || (cache.Problem().empty() && !cache.Holds(whole_name));
+    std::optional<LoopEntry> whole = position == 0 ? cache.Find(whole_name) : std::nullopt;
+    if (whole && (whole->x != 0 || whole->y != 0 || whole->width != width ||
+                  whole->height != height || whole->blend)) {
+      whole.reset();
+    }
+    std::optional<LoopEntry> difference;
+    std::string difference_name;
+    if (position > 0) {
+      difference_name = platform::ContentDigest()
+                            .Add(inputs[position - 1].key)
+                            .Add(inputs[position].key)
+                            .Finish() +
+                        kDifferenceSuffix;
+      difference = cache.Find(difference_name);
+    }
+    std::optional<picture::RgbaImage> current;
+    if ((needs_whole && !whole) || (position > 0 && !difference)) current = composite(position);
+    // The whole picture is encoded on a second thread while this one works
+    // on the difference (where no thread can be had, when it is asked for).
+    std::future<std::string> whole_encoding;
+    if (needs_whole && !whole) {
+      whole_encoding = std::async(std::launch::async | std::launch::deferred, [&current] {
+        return picture::EncodeLosslessWebp(*current, true);
+      });
+    }
+    if (position > 0 && !difference) {
+      if (!previous) previous = composite(position - 1);
+      picture::FramePatch patch = picture::DifferencePatch(*previous, *current);
+      difference = LoopEntry{patch.x,
+                             patch.y,
+                             patch.image.width,
+                             patch.image.height,
+                             patch.blend,
+                             patch.image.width == 0
+                                 ? std::string()
+                                 : picture::EncodeLosslessWebp(patch.image, !patch.blend)};
+      cache.Store(difference_name, *difference);
+    }
+    if (whole_encoding.valid()) {
+      whole = LoopEntry{0, 0, width, height, false, whole_encoding.get()};
+      cache.Store(whole_name, *whole);
+    }
+    entries[position] = position == 0 ? std::move(*whole) : std::move(*difference);
+    previous = std::move(current);
+    if (position == kFrameCount - 1) newest.reset();
+  }
+  const std::string cache_problem = cache.Finish();
+  if (!cache_problem.empty() && cache.Problem().empty()) {
+    NoteLine("encodings not kept", cache_problem);
+  }
+
+  // A frame equal to the one before it only lengthens that one's time.
+  std::vector<picture::WebpFrame> frames;
+  for (int position = 0; position < kFrameCount; ++position) {
+    const LoopEntry& entry = entries[position];
+    const int duration_ms = position == kFrameCount - 1 ? frame_ms * kNewestFrameHold : frame_ms;
+    if (entry.width == 0) {
+      frames.back().duration_ms += duration_ms;
+      continue;
+    }
+    frames.push_back({entry.picture, entry.x, entry.y, duration_ms, entry.blend});
+  }
+  return picture::AssembleWebpAnimation(width, height, frames);
+}
+
+std::string FormatLoopStations(const std::map<std::string, std::string>& stations) {
+  std::string text;
+  for (const auto& [address, line] : stations) {
+    if (address.empty() || address.find_first_of("\t\r\n") != std::string::npos ||
+        line.find_first_of("\t\r\n") != std::string::npos) {
+      continue;
+    }
+    text += address + "\t" + line + "\n";
+  }
+  return text;
+}
+
+std::map<std::string, std::string> ParseLoopStations(std::string_view text) {
+  std::map<std::string, std::string> stations;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    // A last line without its line break was cut short.
+    if (end == std::string_view::npos) break;
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    const std::size_t tab = line.find('\t');
+    if (tab == 0 || tab == std::string_view::npos ||
+        line.find_first_of("\t\r", tab + 1) != std::string_view::npos) {
+      continue;
+    }
+    stations[std::string(line.substr(0, tab))] = std::string(line.substr(tab + 1));
+  }
+  return stations;
 }
 
 void WriteLoopPicture(RunContext& run) {
@@ -209,10 +381,27 @@ void WriteLoopPicture(RunContext& run) {
                           overlay::kWindLabel + info.wind;
       }
     }
+    // Each current frame keeps the station line it was first shown with.
+    const std::optional<std::string> kept_stations =
+        platform::ReadWholeFile(site::kLoopStationsFile, kMaxStationsBytes);
+    const std::map<std::string, std::string> previous_stations =
+        ParseLoopStations(kept_stations.value_or(""));
+    for (int n = 0; n < kFrameCount; ++n) {
+      const auto address = caption.frame_addresses.find(site::FrameFileName(n));
+      if (address == caption.frame_addresses.end()) continue;
+      const auto kept = previous_stations.find(address->second);
+      caption.frame_stations[address->second] =
+          kept != previous_stations.end() ? kept->second : caption.station;
+    }
     const std::string bytes = BuildLoopPicture(run.config.product, run.html_delay, caption);
     const platform::FileResult written =
         platform::ReplaceFileAtomically(site::kLoopPictureFile, bytes);
-    if (written.ok()) return;
+    if (written.ok()) {
+      const platform::FileResult stations = platform::ReplaceFileAtomically(
+          site::kLoopStationsFile, FormatLoopStations(caption.frame_stations));
+      if (!stations.ok()) NoteLine("station lines not kept", stations.reason());
+      return;
+    }
     reason = written.reason();
   } catch (const platform::Exception& error) {
     reason = error.what();

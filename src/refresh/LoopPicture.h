@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "overlay/OverlayPicture.h"
@@ -34,6 +35,11 @@ struct LoopCaption {
   std::map<std::string, std::string> frame_addresses;
   // "TEMP: 12.3  WIND: NW 20"; empty: the band has the time line only.
   std::string station;
+  // The station line of each frame by its address, as the run that fetched
+  // it captioned it, so that a frame keeps its caption (and its kept
+  // encodings) while it moves along the ring; a frame not listed gets
+  // station.
+  std::map<std::string, std::string> frame_stations;
   picture::FontRequest font = overlay::OverlayFont("");
 };
 
@@ -63,17 +69,33 @@ int LoopFrameMs(std::int32_t html_delay);
 // the newest frame's size; every layer is drawn from the top-left corner and
 // clipped. Above everything each frame gets its caption (DrawCaption): its
 // time and the station text; a face that cannot be loaded leaves the
-// captions out with one line. The animation is encoded lossy at quality 80
-// and lossless, and the smaller one is returned. Throws platform::Exception
-// naming the file for a missing frame, or a frame or ring overlay that
-// cannot be read or decoded.
+// captions out with one line.
+//
+// The animation is lossless: the oldest frame whole, every later one as its
+// difference from the one before it. The encodings are kept in the cache
+// directory (site::kLoopCacheDirectory, LoopCache) under the digest of
+// everything that went into them, so a run with one new frame encodes only
+// its whole picture and its difference; the file is the same whatever the
+// cache held. Entries of other loops are removed; a cache that cannot be
+// used costs time only, with one line. Throws platform::Exception naming
+// the file for a missing frame, or a frame or ring overlay that cannot be
+// read or decoded.
 std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay,
                              const LoopCaption& caption);
 
+// The station line of each frame by address, one "address<TAB>line" a
+// line, as site::kLoopStationsFile keeps them between runs. A line that is
+// not of that form is left out when read, and an address or a line with a
+// tab or a line break is not written.
+std::string FormatLoopStations(const std::map<std::string, std::string>& stations);
+std::map<std::string, std::string> ParseLoopStations(std::string_view text);
+
 // When run.config exports the loop: writes BuildLoopPicture's animation to
 // loop.webp atomically, captioned with the frames' addresses (this run's,
-// else those status.json kept) and, when this run drew the overlay, the
-// station text of sysinfo.json. A failure prints one line, keeps the old file and
+// else those status.json kept) and each with the station line it got when
+// it was new (site::kLoopStationsFile): for a new frame, when this run drew
+// the overlay, the station text of sysinfo.json. The file is then
+// rewritten for the current frames. A failure prints one line, keeps the old file and
 // sets run.loop_picture_failed; nothing is reported and nothing is thrown.
 void WriteLoopPicture(RunContext& run);
 

@@ -37,6 +37,13 @@ inline constexpr const char* kLoopPage24FileName = "index24.html";
 inline constexpr const char* kViewerPageFileName = "loop.html";
 inline constexpr const char* kStatusFileName = "status.json";
 inline constexpr const char* kLoopPictureFile = "loop.webp";
+// The private directory of loop.webp's encoded frames, kept between runs;
+// never published.
+inline constexpr const char* kLoopCacheDirectory = ".loopcache";
+// The station line each current frame of loop.webp was captioned with,
+// kept so that a frame keeps its caption while it moves along the ring;
+// never published.
+inline constexpr const char* kLoopStationsFile = "loopstations.txt";
 // The radar host's loop page of the last run.
 inline constexpr const char* kRootFileName = "root.html";
 // The newest frame's address, by which the next run sees whether it changed.

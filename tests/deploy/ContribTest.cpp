@@ -410,6 +410,16 @@ TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
   }
   // vesk.ini, root.html, LastImageURI.txt, sysinfo.json, the background.
   EXPECT_GE(hidden, 5);
+  // The loop picture's kept encodings, and the directory itself.
+  int cached = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(home.File(".loopcache"))) {
+    SCOPED_TRACE(entry.path().filename().string());
+    const auto response = server.Get("/vesk/.loopcache/" + entry.path().filename().string());
+    EXPECT_EQ(response.count("status") ? response.at("status") : "none", "404");
+    ++cached;
+  }
+  EXPECT_GE(cached, 1);
+  EXPECT_EQ(server.Get("/vesk/.loopcache/")["status"], "404");
 }
 
 }  // namespace

@@ -1,0 +1,52 @@
+#include "platform/ContentDigest.h"
+
+#include <openssl/evp.h>
+
+#include <cstdint>
+
+#include "platform/Exceptions.h"
+
+namespace platform {
+
+void ContentDigest::ContextDeleter::operator()(evp_md_ctx_st* context) const {
+  EVP_MD_CTX_free(context);
+}
+
+ContentDigest::ContentDigest() : context_(EVP_MD_CTX_new()) {
+  if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
+    throw EOSError("SHA-256 digest not available");
+  }
+}
+
+ContentDigest::~ContentDigest() = default;
+
+ContentDigest& ContentDigest::Add(std::string_view piece) {
+  const std::uint64_t length = piece.size();
+  unsigned char prefix[8];
+  for (int i = 0; i < 8; ++i) prefix[i] = static_cast<unsigned char>(length >> (8 * i));
+  if (EVP_DigestUpdate(context_.get(), prefix, sizeof prefix) != 1 ||
+      EVP_DigestUpdate(context_.get(), piece.data(), piece.size()) != 1) {
+    throw EOSError("SHA-256 digest failed");
+  }
+  return *this;
+}
+
+std::string ContentDigest::Finish() {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(context_.get(), digest, &length) != 1) {
+    throw EOSError("SHA-256 digest failed");
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(2 * length);
+  for (unsigned int i = 0; i < length; ++i) {
+    text.push_back(kHex[digest[i] >> 4]);
+    text.push_back(kHex[digest[i] & 0xF]);
+  }
+  return text;
+}
+
+std::string DigestOf(std::string_view bytes) { return ContentDigest().Add(bytes).Finish(); }
+
+}  // namespace platform

@@ -1,0 +1,37 @@
+// The SHA-256 digest of bytes given in pieces, in lowercase hexadecimal: a
+// name for content that changes whenever any of its bytes does.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct evp_md_ctx_st;
+
+namespace platform {
+
+class ContentDigest {
+ public:
+  ContentDigest();
+  ~ContentDigest();
+  ContentDigest(const ContentDigest&) = delete;
+  ContentDigest& operator=(const ContentDigest&) = delete;
+
+  // Adds one piece preceded by its length, so that pieces cut at other
+  // places ("ab" + "c" against "a" + "bc") never give the same digest.
+  ContentDigest& Add(std::string_view piece);
+  // The 64 hexadecimal digits of everything added; nothing may be added
+  // afterwards.
+  std::string Finish();
+
+ private:
+  struct ContextDeleter {
+    void operator()(evp_md_ctx_st* context) const;
+  };
+  std::unique_ptr<evp_md_ctx_st, ContextDeleter> context_;
+};
+
+// The digest of bytes taken as one piece.
+std::string DigestOf(std::string_view bytes);
+
+}  // namespace platform
