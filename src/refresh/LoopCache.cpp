@@ -1,6 +1,7 @@
 #include "refresh/LoopCache.h"
 
 #include <charconv>
+#include <future>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -31,7 +32,85 @@ std::optional<std::int64_t> TakeNumber(std::string_view& text, std::int64_t limi
   return value;
 }
 
+// The cache entries of a frame's whole picture and of its difference from
+// the frame before it.
+constexpr const char* kWholeSuffix = ".whole";
+constexpr const char* kDifferenceSuffix = ".diff";
+
+// The kept whole picture of the loop's first position, when it covers the
+// canvas.
+std::optional<LoopEntry> FindWhole(LoopCache& cache, const std::string& name) {
+  std::optional<LoopEntry> whole = cache.Find(name);
+  if (whole && (whole->x != 0 || whole->y != 0 || whole->width != cache.canvas_width() ||
+                whole->height != cache.canvas_height() || whole->blend)) {
+    return std::nullopt;
+  }
+  return whole;
+}
+
+LoopEntry EncodeDifference(const picture::RgbaImage& previous, const picture::RgbaImage& current) {
+  picture::FramePatch patch = picture::DifferencePatch(previous, current);
+  // An equal frame has no picture; a replacing patch keeps the colours under
+  // its transparent pixels, which it draws as they are.
+  std::string encoded = patch.image.width == 0
+                            ? std::string()
+                            : picture::EncodeLosslessWebp(patch.image, !patch.blend);
+  return {patch.x, patch.y, patch.image.width, patch.image.height, patch.blend, std::move(encoded)};
+}
+
+// One position of the loop. previous holds the composite of the position
+// before when it was drawn, and receives this one's.
+LoopEntry EncodePosition(LoopCache& cache, const std::vector<std::string>& keys,
+                         std::size_t position, const LoopCompositor& composite,
+                         std::optional<picture::RgbaImage>& previous) {
+  const std::string whole_name = keys[position] + kWholeSuffix;
+  const bool first = position == 0;
+  const bool needs_whole = first || (cache.Problem().empty() && !cache.Holds(whole_name));
+  std::optional<LoopEntry> whole = first ? FindWhole(cache, whole_name) : std::nullopt;
+  std::optional<LoopEntry> difference;
+  std::string difference_name;
+  if (!first) {
+    difference_name =
+        platform::ContentDigest().Add(keys[position - 1]).Add(keys[position]).Finish() +
+        kDifferenceSuffix;
+    difference = cache.Find(difference_name);
+  }
+  const int at = static_cast<int>(position);
+  std::optional<picture::RgbaImage> current;
+  if ((needs_whole && !whole) || (!first && !difference)) current = composite(at);
+  // The whole picture is encoded on a second thread while this one works on
+  // the difference (where no thread can be had, when it is asked for).
+  std::future<std::string> whole_encoding;
+  if (needs_whole && !whole) {
+    whole_encoding = std::async(std::launch::async | std::launch::deferred,
+                                [&current] { return picture::EncodeLosslessWebp(*current, true); });
+  }
+  if (!first && !difference) {
+    if (!previous) previous = composite(at - 1);
+    difference = EncodeDifference(*previous, *current);
+    cache.Store(difference_name, *difference);
+  }
+  if (whole_encoding.valid()) {
+    whole =
+        LoopEntry{0, 0, cache.canvas_width(), cache.canvas_height(), false, whole_encoding.get()};
+    cache.Store(whole_name, *whole);
+  }
+  previous = std::move(current);
+  return first ? std::move(*whole) : std::move(*difference);
+}
+
 }  // namespace
+
+std::vector<LoopEntry> EncodeLoop(LoopCache& cache, const std::vector<std::string>& keys,
+                                  const LoopCompositor& composite) {
+  std::vector<LoopEntry> entries;
+  entries.reserve(keys.size());
+  std::optional<picture::RgbaImage> previous;
+  for (std::size_t position = 0; position < keys.size(); ++position) {
+    entries.push_back(EncodePosition(cache, keys, position, composite, previous));
+  }
+  return entries;
+}
 
 std::string EncodeLoopEntry(const LoopEntry& entry) {
   return std::string(kEntryMagic) + " " + std::to_string(entry.x) + " " + std::to_string(entry.y) +

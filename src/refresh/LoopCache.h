@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "picture/RgbaImage.h"
 #include "platform/StagedFile.h"
 
 namespace refresh {
@@ -53,6 +55,8 @@ class LoopCache {
 
   // Why the cache cannot be used, or empty.
   const std::string& Problem() const { return problem_; }
+  int canvas_width() const { return canvas_width_; }
+  int canvas_height() const { return canvas_height_; }
 
   // The entry of that name when it is on disk and sound; the name is kept
   // by Finish() either way.
@@ -79,5 +83,19 @@ class LoopCache {
   platform::StagedBatch staged_;
   std::vector<std::pair<std::string, platform::StagedFile*>> pending_;
 };
+
+// Draws the composited picture of a position of the loop, oldest first.
+using LoopCompositor = std::function<picture::RgbaImage(int position)>;
+
+// The encodings of a loop whose positions have these keys (each the digest
+// of everything that went into its picture), oldest first: the first
+// position whole, every later one as its difference from the one before.
+// Each comes from the cache when it holds it sound; otherwise the pictures
+// it needs are composited and it is encoded and stored. The whole picture of
+// every position is kept too, since each one becomes the oldest in a later
+// run: a run with one new frame then encodes that frame whole and its
+// difference, nothing else.
+std::vector<LoopEntry> EncodeLoop(LoopCache& cache, const std::vector<std::string>& keys,
+                                  const LoopCompositor& composite);
 
 }  // namespace refresh

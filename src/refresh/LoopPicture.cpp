@@ -4,7 +4,6 @@
 #include <array>
 #include <ctime>
 #include <exception>
-#include <future>
 #include <optional>
 #include <vector>
 
@@ -45,10 +44,6 @@ constexpr std::size_t kMaxReasonLength = 300;
 // encoding are never reused.
 const std::string kEncodingName = "webp-lossless-m" + std::to_string(picture::kWebpLosslessMethod) +
                                   "-q" + std::to_string(picture::kWebpLosslessQuality);
-// The cache entries of a frame's whole picture and of its difference from
-// the frame before it.
-constexpr const char* kWholeSuffix = ".whole";
-constexpr const char* kDifferenceSuffix = ".diff";
 
 constexpr const char* kUnknownTime = "time unknown";
 // Between the temperature and the wind on the station line.
@@ -128,6 +123,119 @@ picture::TextRenderer* CaptionRenderer(const picture::FontRequest& font) {
   return nullptr;
 }
 
+// The frames and ring overlays of the loop's positions, oldest first: from
+// Image6.png with SESOverlay6.bmp to Image0.png with SESOverlay0.bmp.
+std::array<LoopInput, kFrameCount> ReadLoopInputs() {
+  std::array<LoopInput, kFrameCount> inputs;
+  for (int position = 0; position < kFrameCount; ++position) {
+    LoopInput& input = inputs[position];
+    input.frame_file = site::FrameFileName(kFrameCount - 1 - position);
+    input.frame_bytes = ReadInput(input.frame_file);
+    input.overlay_file = site::RingMemberName(kFrameCount - 1 - position);
+    if (platform::EntryExists(input.overlay_file)) {
+      input.overlay_bytes = ReadInput(input.overlay_file);
+    }
+  }
+  return inputs;
+}
+
+// The layers the page shows that can be drawn, bottom first.
+std::vector<MapLayer> LoadShownLayers(const std::string& product) {
+  std::vector<MapLayer> map_layers;
+  for (std::size_t layer : kShownMapLayers) {
+    if (std::optional<MapLayer> loaded = LoadMapLayer(site::MapLayerFileName(product, layer))) {
+      map_layers.push_back(std::move(*loaded));
+    }
+  }
+  return map_layers;
+}
+
+// The digest of what every picture of the loop shares: the encoding, the
+// canvas, the delay, the layers and, when captions are drawn, their face.
+std::string SharedKey(int width, int height, int frame_ms, const std::vector<MapLayer>& map_layers,
+                      const picture::FontRequest* font) {
+  platform::ContentDigest shared;
+  shared.Add(kEncodingName)
+      .Add(std::to_string(width) + "x" + std::to_string(height))
+      .Add(std::to_string(frame_ms));
+  for (const MapLayer& layer : map_layers) shared.Add(layer.bytes);
+  if (font != nullptr) {
+    shared.Add(font->face)
+        .Add(font->file)
+        .Add(font->bold ? "bold" : "regular")
+        .Add(std::to_string(font->size_points))
+        .Add(std::to_string(font->pixels_per_inch));
+  }
+  return shared.Finish();
+}
+
+// The caption lines of a frame: its time, then the station line it was
+// first shown with (else this run's) when there is one.
+std::vector<std::string> CaptionLines(const std::string& frame_file, const LoopCaption& caption) {
+  const auto address = caption.frame_addresses.find(frame_file);
+  if (address == caption.frame_addresses.end()) {
+    if (caption.station.empty()) return {kUnknownTime};
+    return {kUnknownTime, caption.station};
+  }
+  std::vector<std::string> lines = {CaptionTime(address->second)};
+  const auto kept = caption.frame_stations.find(address->second);
+  const std::string& station =
+      kept != caption.frame_stations.end() ? kept->second : caption.station;
+  if (!station.empty()) lines.push_back(station);
+  return lines;
+}
+
+// The digest of everything that goes into one frame's picture.
+std::string InputKey(const std::string& shared_key, const LoopInput& input) {
+  platform::ContentDigest key;
+  key.Add(shared_key).Add(input.frame_bytes).Add(input.overlay_bytes ? "overlay" : "none");
+  if (input.overlay_bytes) key.Add(*input.overlay_bytes);
+  for (const std::string& line : input.caption) key.Add(line);
+  return key.Finish();
+}
+
+// One frame as the page stacks it: the ring overlay, the layers, the frame
+// (decoded from its bytes unless given) and the caption on top.
+picture::RgbaImage Composite(const LoopInput& input, const picture::RgbaImage* decoded_frame,
+                             const std::vector<MapLayer>& map_layers,
+                             picture::TextRenderer* renderer, int width, int height) {
+  picture::RgbaImage canvas = picture::RgbaImage::Transparent(width, height);
+  if (input.overlay_bytes) {
+    try {
+      picture::CompositeOver(canvas,
+                             picture::RgbaImage::FromBitmap(picture::DecodeBmp(
+                                 *input.overlay_bytes, picture::kMaxDimension, kMaxPixelBytes)));
+    } catch (const platform::Exception& error) {
+      throw platform::EInvalidGraphic(input.overlay_file + ": " + std::string(error.what()));
+    }
+  }
+  for (const MapLayer& layer : map_layers) picture::CompositeOver(canvas, layer.image);
+  if (decoded_frame != nullptr) {
+    picture::CompositeOver(canvas, *decoded_frame);
+  } else {
+    picture::CompositeOver(canvas, *DecodeFrame(input.frame_file, input.frame_bytes));
+  }
+  if (renderer != nullptr) DrawCaption(canvas, input.caption, *renderer);
+  return canvas;
+}
+
+// The animation's frames: a frame equal to the one before it only lengthens
+// that one's time, and the newest is held longer.
+std::vector<picture::WebpFrame> AnimationFrames(const std::vector<LoopEntry>& entries,
+                                                int frame_ms) {
+  std::vector<picture::WebpFrame> frames;
+  for (std::size_t position = 0; position < entries.size(); ++position) {
+    const LoopEntry& entry = entries[position];
+    const int duration_ms = position + 1 == entries.size() ? frame_ms * kNewestFrameHold : frame_ms;
+    if (entry.width == 0) {
+      frames.back().duration_ms += duration_ms;
+      continue;
+    }
+    frames.push_back({entry.picture, entry.x, entry.y, duration_ms, entry.blend});
+  }
+  return frames;
+}
+
 }  // namespace
 
 std::string CaptionTime(const std::string& address) {
@@ -167,164 +275,38 @@ int LoopFrameMs(std::int32_t html_delay) {
 
 std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay,
                              const LoopCaption& caption) {
-  // Positions in the animation run from the oldest frame, Image6.png, to the
-  // newest, Image0.png.
-  std::array<LoopInput, kFrameCount> inputs;
-  for (int position = 0; position < kFrameCount; ++position) {
-    LoopInput& input = inputs[position];
-    input.frame_file = site::FrameFileName(kFrameCount - 1 - position);
-    input.frame_bytes = ReadInput(input.frame_file);
-    input.overlay_file = site::RingMemberName(kFrameCount - 1 - position);
-    if (platform::EntryExists(input.overlay_file)) {
-      input.overlay_bytes = ReadInput(input.overlay_file);
-    }
-  }
+  std::array<LoopInput, kFrameCount> inputs = ReadLoopInputs();
   // The newest frame gives the canvas its size; it is new in every run, so
   // it is decoded in any case.
-  std::optional<picture::RgbaImage> newest =
+  const std::optional<picture::RgbaImage> newest =
       DecodeFrame(inputs.back().frame_file, inputs.back().frame_bytes);
   const int width = newest->width;
   const int height = newest->height;
-
-  std::vector<MapLayer> map_layers;
-  for (std::size_t layer : kShownMapLayers) {
-    if (std::optional<MapLayer> loaded = LoadMapLayer(site::MapLayerFileName(product, layer))) {
-      map_layers.push_back(std::move(*loaded));
-    }
-  }
+  const std::vector<MapLayer> map_layers = LoadShownLayers(product);
   picture::TextRenderer* const renderer = CaptionRenderer(caption.font);
   const int frame_ms = LoopFrameMs(html_delay);
 
-  // What every picture shares: the encoding, the canvas, the delay, the
-  // layers and the face of the captions.
-  platform::ContentDigest shared;
-  shared.Add(kEncodingName)
-      .Add(std::to_string(width) + "x" + std::to_string(height))
-      .Add(std::to_string(frame_ms));
-  for (const MapLayer& layer : map_layers) shared.Add(layer.bytes);
-  if (renderer != nullptr) {
-    shared.Add(caption.font.face)
-        .Add(caption.font.file)
-        .Add(caption.font.bold ? "bold" : "regular")
-        .Add(std::to_string(caption.font.size_points))
-        .Add(std::to_string(caption.font.pixels_per_inch));
-  }
-  const std::string shared_key = shared.Finish();
+  const std::string shared_key =
+      SharedKey(width, height, frame_ms, map_layers, renderer != nullptr ? &caption.font : nullptr);
+  std::vector<std::string> keys;
   for (LoopInput& input : inputs) {
-    if (renderer != nullptr) {
-      const auto address = caption.frame_addresses.find(input.frame_file);
-      input.caption = {address != caption.frame_addresses.end() ? CaptionTime(address->second)
-                                                                : kUnknownTime};
-      const auto kept = address != caption.frame_addresses.end()
-                            ? caption.frame_stations.find(address->second)
-                            : caption.frame_stations.end();
-      const std::string& station =
-          kept != caption.frame_stations.end() ? kept->second : caption.station;
-      if (!station.empty()) input.caption.push_back(station);
-    }
-    platform::ContentDigest key;
-    key.Add(shared_key).Add(input.frame_bytes).Add(input.overlay_bytes ? "overlay" : "none");
-    if (input.overlay_bytes) key.Add(*input.overlay_bytes);
-    for (const std::string& line : input.caption) key.Add(line);
-    input.key = key.Finish();
+    if (renderer != nullptr) input.caption = CaptionLines(input.frame_file, caption);
+    keys.push_back(InputKey(shared_key, input));
   }
-
-  auto composite = [&](int position) {
-    const LoopInput& input = inputs[position];
-    picture::RgbaImage canvas = picture::RgbaImage::Transparent(width, height);
-    if (input.overlay_bytes) {
-      try {
-        picture::CompositeOver(canvas,
-                               picture::RgbaImage::FromBitmap(picture::DecodeBmp(
-                                   *input.overlay_bytes, picture::kMaxDimension, kMaxPixelBytes)));
-      } catch (const platform::Exception& error) {
-        throw platform::EInvalidGraphic(input.overlay_file + ": " + std::string(error.what()));
-      }
-    }
-    for (const MapLayer& layer : map_layers) picture::CompositeOver(canvas, layer.image);
-    if (position == kFrameCount - 1 && newest) {
-      picture::CompositeOver(canvas, *newest);
-    } else {
-      picture::CompositeOver(canvas, *DecodeFrame(input.frame_file, input.frame_bytes));
-    }
-    if (renderer != nullptr) DrawCaption(canvas, input.caption, *renderer);
-    return canvas;
+  const LoopCompositor composite = [&](int position) {
+    const bool is_newest = position == kFrameCount - 1;
+    return Composite(inputs[position], is_newest ? &*newest : nullptr, map_layers, renderer, width,
+                     height);
   };
 
   LoopCache cache(site::kLoopCacheDirectory, width, height);
   if (!cache.Problem().empty()) NoteLine("encoded without its cache", cache.Problem());
-  // The oldest frame is drawn whole, every later one as its difference
-  // from the one before it. The whole picture of every frame is kept too,
-  // since each one becomes the oldest: a run with one new frame then
-  // encodes that frame whole and its difference, nothing else.
-  std::array<LoopEntry, kFrameCount> entries;
-  std::optional<picture::RgbaImage> previous;
-  for (int position = 0; position < kFrameCount; ++position) {
-    const std::string whole_name = inputs[position].key + kWholeSuffix;
-    const bool needs_whole = position == 0 || (cache.Problem().empty() && !cache.Holds(whole_name));
-    std::optional<LoopEntry> whole = position == 0 ? cache.Find(whole_name) : std::nullopt;
-    if (whole && (whole->x != 0 || whole->y != 0 || whole->width != width ||
-                  whole->height != height || whole->blend)) {
-      whole.reset();
-    }
-    std::optional<LoopEntry> difference;
-    std::string difference_name;
-    if (position > 0) {
-      difference_name = platform::ContentDigest()
-                            .Add(inputs[position - 1].key)
-                            .Add(inputs[position].key)
-                            .Finish() +
-                        kDifferenceSuffix;
-      difference = cache.Find(difference_name);
-    }
-    std::optional<picture::RgbaImage> current;
-    if ((needs_whole && !whole) || (position > 0 && !difference)) current = composite(position);
-    // The whole picture is encoded on a second thread while this one works
-    // on the difference (where no thread can be had, when it is asked for).
-    std::future<std::string> whole_encoding;
-    if (needs_whole && !whole) {
-      whole_encoding = std::async(std::launch::async | std::launch::deferred, [&current] {
-        return picture::EncodeLosslessWebp(*current, true);
-      });
-    }
-    if (position > 0 && !difference) {
-      if (!previous) previous = composite(position - 1);
-      picture::FramePatch patch = picture::DifferencePatch(*previous, *current);
-      difference = LoopEntry{patch.x,
-                             patch.y,
-                             patch.image.width,
-                             patch.image.height,
-                             patch.blend,
-                             patch.image.width == 0
-                                 ? std::string()
-                                 : picture::EncodeLosslessWebp(patch.image, !patch.blend)};
-      cache.Store(difference_name, *difference);
-    }
-    if (whole_encoding.valid()) {
-      whole = LoopEntry{0, 0, width, height, false, whole_encoding.get()};
-      cache.Store(whole_name, *whole);
-    }
-    entries[position] = position == 0 ? std::move(*whole) : std::move(*difference);
-    previous = std::move(current);
-    if (position == kFrameCount - 1) newest.reset();
-  }
+  const std::vector<LoopEntry> entries = EncodeLoop(cache, keys, composite);
   const std::string cache_problem = cache.Finish();
   if (!cache_problem.empty() && cache.Problem().empty()) {
     NoteLine("encodings not kept", cache_problem);
   }
-
-  // A frame equal to the one before it only lengthens that one's time.
-  std::vector<picture::WebpFrame> frames;
-  for (int position = 0; position < kFrameCount; ++position) {
-    const LoopEntry& entry = entries[position];
-    const int duration_ms = position == kFrameCount - 1 ? frame_ms * kNewestFrameHold : frame_ms;
-    if (entry.width == 0) {
-      frames.back().duration_ms += duration_ms;
-      continue;
-    }
-    frames.push_back({entry.picture, entry.x, entry.y, duration_ms, entry.blend});
-  }
-  return picture::AssembleWebpAnimation(width, height, frames);
+  return picture::AssembleWebpAnimation(width, height, AnimationFrames(entries, frame_ms));
 }
 
 std::string FormatLoopStations(const std::map<std::string, std::string>& stations) {
