@@ -1,7 +1,8 @@
 #include "nowcast/EchoLevels.h"
 
+#include "picture/PngEncoder.h"
+
 #include <cstddef>
-#include <cstring>
 
 namespace nowcast {
 
@@ -36,36 +37,34 @@ std::uint8_t NearestLevel(const std::uint8_t* pixel, const Legend& legend) {
 LevelField EchoLevels(const picture::RgbaImage& frame, const Legend& legend) {
   LevelField field = LevelField::Empty(frame.width, frame.height);
   const std::uint8_t* pixel = frame.pixels.data();
-  // Frames hold few colours, in runs: the last colour's level is kept.
-  std::uint8_t last_colour[3] = {0, 0, 0};
-  std::uint8_t last_level = NearestLevel(last_colour, legend);
+  // Frames hold few colours: a small cache of colours seen, indexed by a
+  // hash of the colour, keeps the search through the legend rare.
+  constexpr std::size_t kCacheSize = 256;
+  std::uint32_t cached_colour[kCacheSize];
+  std::uint8_t cached_level[kCacheSize];
+  for (std::size_t i = 0; i < kCacheSize; ++i) cached_colour[i] = 0xffffffffu;
   for (std::uint8_t& level : field.levels) {
     if (pixel[3] == 255) {
-      if (std::memcmp(pixel, last_colour, 3) != 0) {
-        std::memcpy(last_colour, pixel, 3);
-        last_level = NearestLevel(pixel, legend);
+      const std::uint32_t colour = static_cast<std::uint32_t>(pixel[0]) << 16 |
+                                   static_cast<std::uint32_t>(pixel[1]) << 8 | pixel[2];
+      const std::size_t slot = (colour * 2654435761u) >> 24;
+      if (cached_colour[slot] != colour) {
+        cached_colour[slot] = colour;
+        cached_level[slot] = NearestLevel(pixel, legend);
       }
-      level = last_level;
+      level = cached_level[slot];
     }
     pixel += 4;
   }
   return field;
 }
 
-picture::RgbaImage RenderLevels(const LevelField& field, const Legend& legend) {
-  picture::RgbaImage image = picture::RgbaImage::Transparent(field.width, field.height);
-  std::uint8_t* out = image.pixels.data();
-  for (const std::uint8_t level : field.levels) {
-    if (level > 0 && level <= legend.size()) {
-      const Colour& colour = legend[level - 1];
-      out[0] = colour.red;
-      out[1] = colour.green;
-      out[2] = colour.blue;
-      out[3] = 255;
-    }
-    out += 4;
+std::string EncodeLevelsPng(const LevelField& field, const Legend& legend) {
+  std::vector<picture::PaletteColour> palette = {{0, 0, 0, 0}};
+  for (std::size_t i = 0; i < legend.size() && i < kMaxLevels; ++i) {
+    palette.push_back({legend[i].red, legend[i].green, legend[i].blue, 255});
   }
-  return image;
+  return picture::EncodePalettePng(field.width, field.height, palette, field.levels);
 }
 
 }  // namespace nowcast

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "picture/RgbaImage.h"
@@ -40,7 +41,8 @@ struct LevelField {
 // The levels of a frame: a pixel that is not fully opaque is no echo.
 LevelField EchoLevels(const picture::RgbaImage& frame, const Legend& legend);
 
-// The levels drawn in the legend's colours, opaque, on transparency.
-picture::RgbaImage RenderLevels(const LevelField& field, const Legend& legend);
+// The levels drawn in the legend's colours, opaque, on transparency: a
+// palette PNG picture whose colour 0 is transparent and colour k level k's.
+std::string EncodeLevelsPng(const LevelField& field, const Legend& legend);
 
 }  // namespace nowcast

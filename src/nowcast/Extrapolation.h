@@ -13,7 +13,6 @@
 namespace nowcast {
 
 // The levels 5, 10, ... 5 * steps minutes after the newest frame.
-std::vector<LevelField> Extrapolate(const LevelField& newest, const MotionField& motion,
-                                    int steps);
+std::vector<LevelField> Extrapolate(const LevelField& newest, const MotionField& motion, int steps);
 
 }  // namespace nowcast

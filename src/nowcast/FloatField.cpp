@@ -42,27 +42,34 @@ void BoxBlur(FloatField& field, int radius) {
     BoxLine(&field.values[static_cast<std::size_t>(y) * width], field.width, 1, radius, scratch);
   }
   // Columns: a running sum for every column at once, row by row, which
-  // reads the grid in memory order.
+  // reads the grid in memory order. A row leaves the sum radius + 1 rows
+  // after it was overwritten, so the last radius + 1 original rows are kept
+  // in a ring.
   const float scale = 1.0f / static_cast<float>(2 * radius + 1);
+  const std::size_t kept = static_cast<std::size_t>(radius) + 1;
   std::vector<float> sums(width, 0.0f);
-  std::vector<float> source(field.values);
+  std::vector<float> ring(kept * width);
   for (int y = 0; y < radius && y < field.height; ++y) {
-    const float* row = &source[static_cast<std::size_t>(y) * width];
+    const float* row = &field.values[static_cast<std::size_t>(y) * width];
     for (std::size_t x = 0; x < width; ++x) sums[x] += row[x];
   }
   for (int y = 0; y < field.height; ++y) {
     const int enter = y + radius;
     const int leave = y - radius - 1;
     if (enter < field.height) {
-      const float* row = &source[static_cast<std::size_t>(enter) * width];
+      const float* row = &field.values[static_cast<std::size_t>(enter) * width];
       for (std::size_t x = 0; x < width; ++x) sums[x] += row[x];
     }
     if (leave >= 0) {
-      const float* row = &source[static_cast<std::size_t>(leave) * width];
+      const float* row = &ring[(static_cast<std::size_t>(leave) % kept) * width];
       for (std::size_t x = 0; x < width; ++x) sums[x] -= row[x];
     }
     float* out = &field.values[static_cast<std::size_t>(y) * width];
-    for (std::size_t x = 0; x < width; ++x) out[x] = sums[x] * scale;
+    float* saved = &ring[(static_cast<std::size_t>(y) % kept) * width];
+    for (std::size_t x = 0; x < width; ++x) {
+      saved[x] = out[x];
+      out[x] = sums[x] * scale;
+    }
   }
 }
 
@@ -86,20 +93,6 @@ FloatField Halve(const FloatField& field) {
     }
   }
   return half;
-}
-
-float Sample(const FloatField& field, float x, float y) {
-  x = std::clamp(x, 0.0f, static_cast<float>(field.width - 1));
-  y = std::clamp(y, 0.0f, static_cast<float>(field.height - 1));
-  const int x0 = std::min(static_cast<int>(x), field.width - 2 < 0 ? 0 : field.width - 2);
-  const int y0 = std::min(static_cast<int>(y), field.height - 2 < 0 ? 0 : field.height - 2);
-  const int x1 = std::min(x0 + 1, field.width - 1);
-  const int y1 = std::min(y0 + 1, field.height - 1);
-  const float fx = x - static_cast<float>(x0);
-  const float fy = y - static_cast<float>(y0);
-  const float top = field.At(x0, y0) + (field.At(x1, y0) - field.At(x0, y0)) * fx;
-  const float bottom = field.At(x0, y1) + (field.At(x1, y1) - field.At(x0, y1)) * fx;
-  return top + (bottom - top) * fy;
 }
 
 }  // namespace nowcast

@@ -38,6 +38,24 @@ FloatField Halve(const FloatField& field);
 
 // The value at a fractional position by bilinear interpolation; positions
 // outside the grid take the nearest edge value.
-float Sample(const FloatField& field, float x, float y);
+inline float Sample(const FloatField& field, float x, float y) {
+  const float max_x = static_cast<float>(field.width - 1);
+  const float max_y = static_cast<float>(field.height - 1);
+  x = x < 0 ? 0 : (x > max_x ? max_x : x);
+  y = y < 0 ? 0 : (y > max_y ? max_y : y);
+  int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+  if (x0 > 0 && x0 == field.width - 1) --x0;
+  if (y0 > 0 && y0 == field.height - 1) --y0;
+  const int x1 = x0 + 1 < field.width ? x0 + 1 : x0;
+  const std::size_t row = static_cast<std::size_t>(field.width);
+  const std::size_t next_row = y0 + 1 < field.height ? row : 0;
+  const float* p = &field.values[static_cast<std::size_t>(y0) * row + static_cast<std::size_t>(x0)];
+  const float fx = x - static_cast<float>(x0);
+  const float fy = y - static_cast<float>(y0);
+  const std::size_t dx = static_cast<std::size_t>(x1 - x0);
+  const float top = p[0] + (p[dx] - p[0]) * fx;
+  const float bottom = p[next_row] + (p[next_row + dx] - p[next_row]) * fx;
+  return top + (bottom - top) * fy;
+}
 
 }  // namespace nowcast

@@ -7,22 +7,31 @@
 namespace nowcast {
 namespace {
 
-// The echo field the motion is read from: levels averaged over 2 x 2 pixels
-// and blurred, so that single pixels and colour steps do not dominate.
-FloatField HalfSizeLevels(const LevelField& frame) {
-  FloatField half = FloatField::Zero((frame.width + 1) / 2, (frame.height + 1) / 2);
-  for (int y = 0; y < half.height; ++y) {
-    const int y0 = 2 * y;
-    const int y1 = std::min(y0 + 1, frame.height - 1);
-    for (int x = 0; x < half.width; ++x) {
-      const int x0 = 2 * x;
-      const int x1 = std::min(x0 + 1, frame.width - 1);
-      half.At(x, y) = 0.25f * static_cast<float>(frame.At(x0, y0) + frame.At(x1, y0) +
-                                                 frame.At(x0, y1) + frame.At(x1, y1));
+// The echo field the motion is read from: levels averaged over cells of
+// scale x scale pixels and blurred, so that single pixels and colour steps
+// do not dominate.
+FloatField CellLevels(const LevelField& frame, int scale) {
+  FloatField cells =
+      FloatField::Zero((frame.width + scale - 1) / scale, (frame.height + scale - 1) / scale);
+  std::vector<int> row_sums(static_cast<std::size_t>(cells.width));
+  for (int j = 0; j < cells.height; ++j) {
+    std::fill(row_sums.begin(), row_sums.end(), 0);
+    const int bottom = std::min((j + 1) * scale, frame.height);
+    for (int y = j * scale; y < bottom; ++y) {
+      const std::uint8_t* row =
+          &frame.levels[static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width)];
+      for (int x = 0; x < frame.width; ++x) row_sums[static_cast<std::size_t>(x / scale)] += row[x];
+    }
+    // Cells cut by the frame's edge are averaged over the pixels they hold.
+    const int rows = bottom - j * scale;
+    for (int i = 0; i < cells.width; ++i) {
+      const int columns = std::min((i + 1) * scale, frame.width) - i * scale;
+      cells.At(i, j) = static_cast<float>(row_sums[static_cast<std::size_t>(i)]) /
+                       static_cast<float>(rows * columns);
     }
   }
-  BoxBlur(half, 1);
-  return half;
+  BoxBlur(cells, 1);
+  return cells;
 }
 
 // The field on a grid twice as fine (of the given size), values doubled.
@@ -50,9 +59,12 @@ struct Normals {
 };
 
 // Adds the equations of the pair (older, newer), step five-minute units
-// apart, for the motion (u, v) per five minutes.
+// apart, for the motion (u, v) per five minutes; the first pair replaces
+// what the sums held.
 void AddPair(const FloatField& older, const FloatField& newer, float step, const FloatField& u,
-             const FloatField& v, float outlier_scale, Normals& normals, FloatField& warped) {
+             const FloatField& v, float outlier_scale, bool first, Normals& normals,
+             FloatField& warped) {
+  const float keep = first ? 0.0f : 1.0f;
   const int width = older.width, height = older.height;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -65,21 +77,21 @@ void AddPair(const FloatField& older, const FloatField& newer, float step, const
     const int up = std::max(y - 1, 0), down = std::min(y + 1, height - 1);
     for (int x = 0; x < width; ++x) {
       const int left = std::max(x - 1, 0), right = std::min(x + 1, width - 1);
-      const float gx = 0.25f * step *
-                       (older.At(right, y) - older.At(left, y) + warped.At(right, y) -
-                        warped.At(left, y));
-      const float gy = 0.25f * step *
-                       (older.At(x, down) - older.At(x, up) + warped.At(x, down) -
-                        warped.At(x, up));
+      const float gx =
+          0.25f * step *
+          (older.At(right, y) - older.At(left, y) + warped.At(right, y) - warped.At(left, y));
+      const float gy =
+          0.25f * step *
+          (older.At(x, down) - older.At(x, up) + warped.At(x, down) - warped.At(x, up));
       const float gt = warped.At(x, y) - older.At(x, y);
       const float weight = outlier_sq / (outlier_sq + gt * gt);
-      const std::size_t i =
-          static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
-      normals.xx.values[i] += weight * gx * gx;
-      normals.xy.values[i] += weight * gx * gy;
-      normals.yy.values[i] += weight * gy * gy;
-      normals.xt.values[i] += weight * gx * gt;
-      normals.yt.values[i] += weight * gy * gt;
+      const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                            static_cast<std::size_t>(x);
+      normals.xx.values[i] = keep * normals.xx.values[i] + weight * gx * gx;
+      normals.xy.values[i] = keep * normals.xy.values[i] + weight * gx * gy;
+      normals.yy.values[i] = keep * normals.yy.values[i] + weight * gy * gy;
+      normals.xt.values[i] = keep * normals.xt.values[i] + weight * gx * gt;
+      normals.yt.values[i] = keep * normals.yt.values[i] + weight * gy * gt;
     }
   }
 }
@@ -109,8 +121,7 @@ void SmoothByWeight(FloatField& u, FloatField& v, FloatField weight, float sigma
   GaussianBlur(weight, sigma);
   // A point whose surroundings carry a hundredth of the mean weight is half
   // its neighbours' motion and half the mean motion.
-  const float floor =
-      static_cast<float>(0.01 * total / static_cast<double>(weight.values.size()));
+  const float floor = static_cast<float>(0.01 * total / static_cast<double>(weight.values.size()));
   for (std::size_t i = 0; i < weight.values.size(); ++i) {
     const float w = weight.values[i];
     u.values[i] = (u.values[i] + floor * static_cast<float>(mean_u)) / (w + floor);
@@ -126,11 +137,11 @@ MotionField EstimateMotion(const std::vector<const LevelField*>& frames,
       std::min(frames.size() - 1, static_cast<std::size_t>(std::max(options.pairs, 1)));
   const std::size_t first = frames.size() - 1 - pairs;
 
-  // pyramid[k][g]: frame first + k on grid g, grid 0 the half-size one.
+  // pyramid[k][g]: frame first + k on grid g, grid 0 the finest.
   std::vector<std::vector<FloatField>> pyramid;
   for (std::size_t k = first; k < frames.size(); ++k) {
     std::vector<FloatField> grids;
-    grids.push_back(HalfSizeLevels(*frames[k]));
+    grids.push_back(CellLevels(*frames[k], options.grid_scale));
     for (int g = 0; g < options.pyramid_levels; ++g) {
       if (grids.back().width < 16 || grids.back().height < 16) break;
       grids.push_back(Halve(grids.back()));
@@ -151,11 +162,11 @@ MotionField EstimateMotion(const std::vector<const LevelField*>& frames,
       v = Upsample(v, width, height);
     }
     FloatField warped = FloatField::Zero(width, height);
+    Normals normals(width, height);
     for (int iteration = 0; iteration < options.iterations; ++iteration) {
-      Normals normals(width, height);
       for (std::size_t p = 0; p < pairs; ++p) {
         AddPair(pyramid[p][g], pyramid[p + 1][g], steps[first + p], u, v, options.outlier_scale,
-                normals, warped);
+                p == 0, normals, warped);
       }
       BoxBlur(normals.xx, options.window_radius);
       BoxBlur(normals.xy, options.window_radius);
@@ -181,11 +192,12 @@ MotionField EstimateMotion(const std::vector<const LevelField*>& frames,
       }
     }
   }
-  // From half-size grid points to frame pixels.
-  for (float& value : u.values) value *= 2.0f;
-  for (float& value : v.values) value *= 2.0f;
-  SmoothByWeight(u, v, std::move(weight), options.smoothing_sigma / 2.0f);
-  return MotionField{std::move(u), std::move(v)};
+  // From grid points to frame pixels.
+  const auto scale = static_cast<float>(options.grid_scale);
+  for (float& value : u.values) value *= scale;
+  for (float& value : v.values) value *= scale;
+  SmoothByWeight(u, v, std::move(weight), options.smoothing_sigma / scale);
+  return MotionField{std::move(u), std::move(v), options.grid_scale};
 }
 
 }  // namespace nowcast

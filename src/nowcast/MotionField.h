@@ -19,24 +19,36 @@
 namespace nowcast {
 
 struct MotionOptions {
-  int pairs = 3;              // the newest frame pairs fitted together
-  int pyramid_levels = 3;     // grids below the half-size one the field is refined on
-  int iterations = 4;         // warping steps on each grid
-  int window_radius = 4;      // box window of the least-squares fit, in grid points
+  int pairs = 3;                 // the newest frame pairs fitted together
+  int grid_scale = 4;            // frame pixels a side of the finest grid's cells
+  int pyramid_levels = 2;        // coarser grids the field is first estimated on
+  int iterations = 3;            // warping steps on each grid
+  int window_radius = 2;         // box window of the least-squares fit, in grid points
   float regularisation = 0.02f;  // added to the structure tensor's diagonal
   float outlier_scale = 3.0f;    // level differences beyond which a pixel counts less
   float smoothing_sigma = 8.0f;  // of the final field, in frame pixels
 };
 
-// The motion per five minutes in frame pixels, on a grid of half the
-// frame's size (point (i, j) stands for frame pixel (2 i + 0.5, 2 j + 0.5)).
+// The motion per five minutes in frame pixels, on a grid of cells of
+// scale x scale frame pixels (point (i, j) stands for the centre of its
+// cell).
 struct MotionField {
   FloatField dx;
   FloatField dy;
+  int scale = 1;
 
+  // The frame pixel position of a grid point's coordinate.
+  float FramePosition(int grid) const {
+    return static_cast<float>(scale * grid) + 0.5f * static_cast<float>(scale - 1);
+  }
   // The displacement at a frame pixel position, interpolated.
-  float DxAt(float x, float y) const { return Sample(dx, (x - 0.5f) / 2, (y - 0.5f) / 2); }
-  float DyAt(float x, float y) const { return Sample(dy, (x - 0.5f) / 2, (y - 0.5f) / 2); }
+  float DxAt(float x, float y) const { return Sample(dx, GridPosition(x), GridPosition(y)); }
+  float DyAt(float x, float y) const { return Sample(dy, GridPosition(x), GridPosition(y)); }
+
+ private:
+  float GridPosition(float frame) const {
+    return (frame - 0.5f * static_cast<float>(scale - 1)) / static_cast<float>(scale);
+  }
 };
 
 // The motion from frames of one size, oldest first; steps[i] is the time

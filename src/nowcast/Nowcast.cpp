@@ -1,5 +1,6 @@
 #include "nowcast/Nowcast.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -66,16 +67,22 @@ Forecast MakeNowcast(const std::vector<TimedFrame>& frames, const Legend& legend
   forecast.failure = Unusable(frames, legend);
   if (!forecast.Made()) return forecast;
 
+  // Only the frames of the pairs the motion is fitted to are read.
+  const std::size_t used = std::min(frames.size(), static_cast<std::size_t>(options.pairs) + 1);
+  const std::size_t first = frames.size() - used;
   std::vector<LevelField> levels;
-  levels.reserve(frames.size());
-  for (const TimedFrame& frame : frames) levels.push_back(EchoLevels(*frame.picture, legend));
+  levels.reserve(used);
+  for (std::size_t i = first; i < frames.size(); ++i) {
+    levels.push_back(EchoLevels(*frames[i].picture, legend));
+  }
   std::vector<const LevelField*> fields;
   std::vector<float> steps;
   for (std::size_t i = 0; i < levels.size(); ++i) {
     fields.push_back(&levels[i]);
     if (i > 0) {
-      steps.push_back(static_cast<float>(frames[i].minutes - frames[i - 1].minutes) /
-                      static_cast<float>(kStepMinutes));
+      steps.push_back(
+          static_cast<float>(frames[first + i].minutes - frames[first + i - 1].minutes) /
+          static_cast<float>(kStepMinutes));
     }
   }
   const MotionField motion = EstimateMotion(fields, steps, options);

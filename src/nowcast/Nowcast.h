@@ -38,9 +38,7 @@ struct Forecast {
   double direction_degrees = 0;
 
   bool Made() const { return failure.empty(); }
-  int LeadMinutes(std::size_t index) const {
-    return kStepMinutes * (static_cast<int>(index) + 1);
-  }
+  int LeadMinutes(std::size_t index) const { return kStepMinutes * (static_cast<int>(index) + 1); }
 };
 
 // The forecast from frames oldest first (all of them at most

@@ -4,8 +4,7 @@
 
 namespace nowcast {
 
-std::optional<int> FirstRainLead(const Forecast& forecast, StationPixel station,
-                                 int alert_level) {
+std::optional<int> FirstRainLead(const Forecast& forecast, StationPixel station, int alert_level) {
   if (!forecast.Made()) return std::nullopt;
   for (std::size_t k = 0; k < forecast.leads.size(); ++k) {
     const LevelField& lead = forecast.leads[k];

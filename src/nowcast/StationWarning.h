@@ -20,7 +20,6 @@ struct StationPixel {
 // at least alert_level within kStationRadius of the station; nullopt when
 // there is none or no forecast was made. A station off the frame sees only
 // the pixels of the disc that lie on it.
-std::optional<int> FirstRainLead(const Forecast& forecast, StationPixel station,
-                                 int alert_level);
+std::optional<int> FirstRainLead(const Forecast& forecast, StationPixel station, int alert_level);
 
 }  // namespace nowcast
