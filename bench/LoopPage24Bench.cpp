@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/DateTime.h"
-#include "refresh/LoopPage24.h"
+#include "site/LoopPage24.h"
 #include "zub32/DaySlot.h"
 
 namespace {
@@ -85,13 +85,12 @@ int main() {
   }
 
   if (status == 0) {
-    const refresh::LoopPage24Inputs inputs{
-        "VESK", "2024.7.22.2151", refresh::PageAddresses::ForPublishHost("localhost"), 333};
+    const site::LoopPage24Inputs inputs{"VESK", "2024.7.22.2151",
+                                        site::PageAddresses::ForPublishHost("localhost"), 333};
     std::size_t console_lines = 0;
     std::size_t page_size = 0;
     const double page_us = MedianMicroseconds([&] {
-      page_size =
-          refresh::BuildLoopPage24(inputs, [&](std::string_view) { ++console_lines; }).size();
+      page_size = site::BuildLoopPage24(inputs, [&](std::string_view) { ++console_lines; }).size();
     });
     const double stat_us = MedianMicroseconds([&] {
       // Two passes over all names, as the rule and the div sections make.

@@ -1,6 +1,6 @@
 # Writes a C++ source that holds text files as string constants, run as
 # `cmake -DOUTPUT=<file.cpp> -DHEADER=<include> -DNAMESPACE=<ns>
-# -DFILES=<name>=<path>;... -P VeskEmbed.cmake`. Each file becomes one raw
+# -DFILES=<name>=<path>;... [-DMEMBERS_FROM=<script>] -P VeskEmbed.cmake`. Each file becomes one raw
 # string literal with its bytes unchanged; a file that contains the literal's
 # closing delimiter stops the build rather than ending the literal early.
 set(delimiter "embed")
@@ -20,6 +20,21 @@ foreach(entry IN LISTS FILES)
   string(APPEND text "\nconst std::string_view ${name} = R\"${delimiter}(${content})${delimiter}\";\n")
 endforeach()
 string(APPEND text "\n}  // namespace ${NAMESPACE}\n")
+# With MEMBERS_FROM naming a script: every status.json member the script
+# reads as kMember.<name> must be one site/StatusMembers.h names, or the
+# generated source does not compile.
+if(DEFINED MEMBERS_FROM)
+  file(READ "${MEMBERS_FROM}" script)
+  string(REGEX MATCHALL "kMember\\.[A-Za-z_][A-Za-z0-9_]*" reads "${script}")
+  list(REMOVE_DUPLICATES reads)
+  list(SORT reads)
+  string(APPEND text "\n#include \"site/StatusMembers.h\"\n\n")
+  foreach(read IN LISTS reads)
+    string(REPLACE "kMember." "" name "${read}")
+    string(APPEND text "static_assert(site::IsViewerMember(\"${name}\"), \"the viewer script reads "
+                       "kMember.${name}, which site/StatusMembers.h does not name\");\n")
+  endforeach()
+endif()
 # Rewriting an unchanged source would rebuild the library on every build.
 if(EXISTS "${OUTPUT}")
   file(READ "${OUTPUT}" old)

@@ -19,7 +19,7 @@
 #include "refresh/BackOff.h"
 #include "refresh/RunStatus.h"
 #include "refresh/StatusCommand.h"
-#include "refresh/StatusDocument.h"
+#include "site/StatusDocument.h"
 #include "zub32/Json.h"
 
 namespace {
@@ -62,20 +62,19 @@ void CheckTree(const zub32::JsonValue& value, std::size_t bound) {
   }
 }
 
-void CheckRoundTrip(const refresh::RunStatus& previous, bool failed, bool new_frame,
+void CheckRoundTrip(const site::RunStatus& previous, bool failed, bool new_frame,
                     std::int64_t now) {
   // Whatever was read is written again as a document that reads back.
-  Check(refresh::ParseStatusJson(refresh::StatusJson(previous)).has_value());
+  Check(site::ParseStatusJson(site::StatusJson(previous)).has_value());
 
-  refresh::RunStatus next;
+  site::RunStatus next;
   next.version = previous.version;
   next.product = previous.product;
   next.started = now;
   next.finished = now;
-  next.outcome = failed
-                     ? refresh::RunResult::kFailed
-                     : (new_frame ? refresh::RunResult::kNewFrame : refresh::RunResult::kNoChange);
-  if (failed) next.failure = previous.failure.value_or(refresh::RunFailure{});
+  next.outcome = failed ? site::RunResult::kFailed
+                        : (new_frame ? site::RunResult::kNewFrame : site::RunResult::kNoChange);
+  if (failed) next.failure = previous.failure.value_or(site::RunFailure{});
   next.newest_frame = previous.newest_frame;
   next.not_before = refresh::PendingWait(previous.not_before, now);
   refresh::CarryOverStatus(next, previous, {{"Image0.png", previous.product}}, now);
@@ -90,15 +89,15 @@ void CheckRoundTrip(const refresh::RunStatus& previous, bool failed, bool new_fr
     Check(*next.not_before > now && *next.not_before - now <= refresh::kMaxBackOffSeconds);
   }
 
-  const std::string written = refresh::StatusJson(next);
-  Check(written.size() <= refresh::kMaxStatusDocumentBytes);
-  const std::optional<refresh::RunStatus> back = refresh::ParseStatusJson(written);
+  const std::string written = site::StatusJson(next);
+  Check(written.size() <= site::kMaxStatusDocumentBytes);
+  const std::optional<site::RunStatus> back = site::ParseStatusJson(written);
   Check(back.has_value());
   Check(back->consecutive_failures == next.consecutive_failures);
   Check(back->not_before == next.not_before);
   Check(back->last_success == next.last_success);
   Check(back->frames.size() == next.frames.size());
-  Check(refresh::StatusJson(*back).size() <= refresh::kMaxStatusDocumentBytes);
+  Check(site::StatusJson(*back).size() <= site::kMaxStatusDocumentBytes);
 }
 
 }  // namespace
@@ -122,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       http::RetryAfterSeconds(text.substr(0, text.find('\n')), now, refresh::kMaxBackOffSeconds);
   if (wait) Check(*wait > 0 && *wait <= refresh::kMaxBackOffSeconds);
 
-  if (const std::optional<refresh::RunStatus> previous = refresh::ParseStatusJson(text)) {
+  if (const std::optional<site::RunStatus> previous = site::ParseStatusJson(text)) {
     Check(previous->consecutive_failures >= 0);
     CheckRoundTrip(*previous, failed, new_frame, now);
   }
@@ -130,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const refresh::StatusReport report = refresh::DescribeStatus(true, std::string(text), now);
   Check(report.exit_code >= 0 && report.exit_code <= 3 && !report.lines.empty());
   if (report.exit_code == 0) {
-    const std::optional<refresh::RunStatus> status = refresh::ParseStatusJson(text);
+    const std::optional<site::RunStatus> status = site::ParseStatusJson(text);
     Check(status && status->consecutive_failures == 0 && !status->stale &&
           !refresh::PendingWait(status->not_before, now));
   }

@@ -2,8 +2,8 @@
 
 #include "platform/CheckedArithmetic.h"
 #include "platform/FileSystem.h"
-#include "refresh/StatusDocument.h"
 #include "site/SiteNames.h"
+#include "site/StatusDocument.h"
 
 namespace refresh {
 
@@ -19,9 +19,9 @@ std::optional<std::int64_t> PendingWait(std::optional<std::int64_t> not_before, 
 
 std::optional<std::int64_t> PendingNotBefore(const std::string& directory, std::int64_t now) {
   const std::optional<std::string> text =
-      platform::ReadWholeFile(directory + site::kStatusFileName, kMaxStatusFileBytes);
+      platform::ReadWholeFile(directory + site::kStatusFileName, site::kMaxStatusFileBytes);
   if (!text) return std::nullopt;
-  const std::optional<RunStatus> status = ParseStatusJson(*text);
+  const std::optional<site::RunStatus> status = site::ParseStatusJson(*text);
   if (!status) return std::nullopt;
   return PendingWait(status->not_before, now);
 }

@@ -21,11 +21,11 @@
 #include "platform/Udp.h"
 #include "refresh/BackOff.h"
 #include "refresh/MapLayers.h"
-#include "refresh/PageText.h"
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunSummary.h"
-#include "refresh/StatusDocument.h"
+#include "site/PageText.h"
 #include "site/SiteNames.h"
+#include "site/StatusDocument.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
 
@@ -230,7 +230,7 @@ std::optional<CheckResult> CheckCertificateAuthorities(const zub32::Configuratio
 CheckResult CheckSiteAddress(const zub32::Configuration& config) {
   const std::string subject = "site address " + EntryOf(config, "SiteAddress").value + " (" +
                               SourceOf(config, "SiteAddress") + "): ";
-  const PageAddresses addresses = PageAddresses::For(config);
+  const site::PageAddresses addresses = site::PageAddresses::For(config);
   if (addresses.pictures == addresses.refresh) {
     return {true, subject + "the pages' picture and refresh addresses start there"};
   }

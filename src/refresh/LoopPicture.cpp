@@ -16,8 +16,8 @@
 #include "platform/FileSystem.h"
 #include "refresh/FrameLinks.h"
 #include "refresh/MapLayers.h"
-#include "refresh/StatusDocument.h"
 #include "site/SiteNames.h"
+#include "site/StatusDocument.h"
 #include "zub32/PrintableText.h"
 
 namespace refresh {
@@ -101,7 +101,7 @@ picture::TextRenderer* CaptionRenderer(const picture::FontRequest& font) {
 }  // namespace
 
 std::string CaptionTime(const std::string& address) {
-  const std::optional<std::int64_t> time = FrameTimeFromAddress(address);
+  const std::optional<std::int64_t> time = site::FrameTimeFromAddress(address);
   if (!time) return kUnknownTime;
   const auto seconds = static_cast<std::time_t>(*time);
   std::tm local{};
@@ -193,8 +193,8 @@ void WriteLoopPicture(RunContext& run) {
     caption.font = overlay::OverlayFont(run.config.font);
     // Frames this run did not replace keep the addresses status.json has
     // for them until this run writes it.
-    if (const std::optional<RunStatus> previous = ReadPreviousStatus()) {
-      for (const FrameRecord& frame : previous->frames)
+    if (const std::optional<site::RunStatus> previous = site::ReadPreviousStatus()) {
+      for (const site::FrameRecord& frame : previous->frames)
         caption.frame_addresses[frame.file] = frame.address;
     }
     for (const auto& [file, address] : run.frame_addresses) caption.frame_addresses[file] = address;

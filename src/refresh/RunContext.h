@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "http/TIdHTTP.h"
+#include "site/LoopPage24.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
@@ -17,15 +18,6 @@
 namespace refresh {
 
 inline constexpr std::int32_t kDefaultHtmlDelay = 333;
-
-// A slot the 24-hour page shows: its tag ("WE000"), its archived frame, its
-// overlay (empty when the page shows none) and when the slot began.
-struct ShownArchiveSlot {
-  std::string tag;
-  std::string frame;
-  std::string overlay;
-  std::int64_t slot_start = 0;  // seconds since the Unix epoch
-};
 
 // An answer outside 2xx that ended the radar stage: its status code and its
 // Retry-After values, from which the driver tells whether the radar source
@@ -71,7 +63,7 @@ struct RunContext {
   zub32::ReportOutcome overlay_report;
   zub32::ReportOutcome write_report;
   // The slots the 24-hour page of this run shows, in its order.
-  std::vector<ShownArchiveSlot> archive;
+  std::vector<site::ShownArchiveSlot> archive;
   // The frame files this run put in place, each with the address it was
   // fetched from.
   std::map<std::string, std::string> frame_addresses;

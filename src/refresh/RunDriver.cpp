@@ -12,15 +12,16 @@
 #include "platform/FileSystem.h"
 #include "refresh/BackOff.h"
 #include "refresh/CommandLine.h"
-#include "refresh/LoopPage24.h"
-#include "refresh/LoopPage30.h"
 #include "refresh/LoopPicture.h"
 #include "refresh/MapLayers.h"
+#include "refresh/ProgramDirectory.h"
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunStatus.h"
 #include "refresh/RunSummary.h"
-#include "refresh/ViewerPage.h"
+#include "site/LoopPage24.h"
+#include "site/LoopPage30.h"
 #include "site/SiteNames.h"
+#include "site/ViewerPage.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
@@ -30,7 +31,6 @@
 namespace refresh {
 namespace {
 
-constexpr const char* kLockFileName = "vesk.lock";
 // The answers of the radar source that may ask the runs to wait.
 constexpr int kTooManyRequests = 429;
 constexpr int kServiceUnavailable = 503;
@@ -53,14 +53,12 @@ struct RunState {
   RunContext run;
   // Held until the run returns, the failure reports included.
   std::optional<platform::FileLock> lock;
-  std::optional<RunStatus> previous;
+  std::optional<site::RunStatus> previous;
   // Set once the configuration is loaded in a run that holds the lock: from
   // then on every end of the run writes status.json.
   bool status_due = false;
   StageOutcome outcome = StageOutcome::kUnchanged;
 };
-
-bool VeskHomeIsSet() { return zub32::HomeFromEnvironment().has_value(); }
 
 // The top-level handler: the run's remaining steps are skipped, the failure
 // is reported with the driver's name and marker, and the run still ends
@@ -78,38 +76,6 @@ void ReportRunFailure(RunContext& run, const std::exception& error) {
     // The report writer catches its own failures; nothing more can be done
     // here if reporting itself runs out of memory.
   }
-}
-
-// Takes the run lock in the program directory for the rest of the run. False
-// when another run holds it: a scheduler started this run while the last one
-// was still going, and this one leaves every file to it. A lock file that
-// cannot be locked (a link or a directory at its name, a file system
-// without locks) does not stop the run.
-bool TakeRunLock(std::optional<platform::FileLock>& lock) {
-  lock.emplace(platform::FileLock::TryExclusive(kLockFileName));
-  switch (lock->GetState()) {
-    case platform::FileLock::State::kAcquired:
-      return true;
-    case platform::FileLock::State::kHeldElsewhere:
-      platform::WriteLine(std::string("Another run holds ") + kLockFileName +
-                          "; this run does nothing.");
-      return false;
-    case platform::FileLock::State::kUnavailable:
-      break;
-  }
-  platform::WriteLine(std::string("Cannot lock ") + kLockFileName + " (" + lock->Reason() +
-                      "); this run goes on without the lock.");
-  return true;
-}
-
-// Why no file can be created in the program directory, or nullopt when one
-// can: an empty file is staged beside the lock file and discarded. The lock
-// file alone proves nothing, since one that exists is opened for reading.
-std::optional<std::string> FileCreationProblem() {
-  const platform::StagedFile probe =
-      platform::StagedFile::Write(kLockFileName, {}, platform::Flush::kLater);
-  if (probe.Reason().empty()) return std::nullopt;
-  return probe.ErrorNumber() != 0 ? platform::SystemErrorText(probe.ErrorNumber()) : probe.Reason();
 }
 
 // The files the run could not write are reported together once its steps
@@ -213,7 +179,7 @@ std::int64_t ElapsedMs(std::chrono::steady_clock::time_point started) {
 
 // Writes status.json and the metrics; a failure of its own (memory) must not
 // keep the run from its summary.
-void PublishStatus(RunContext& run, const std::optional<RunStatus>& previous, bool failed,
+void PublishStatus(RunContext& run, const std::optional<site::RunStatus>& previous, bool failed,
                    std::chrono::system_clock::time_point started_on_clock,
                    std::chrono::steady_clock::time_point started) {
   try {
@@ -222,57 +188,6 @@ void PublishStatus(RunContext& run, const std::optional<RunStatus>& previous, bo
   } catch (const std::exception&) {
     // As in the top-level handler: nothing more can be done without memory.
   }
-}
-
-void LoadRunConfiguration(RunContext& run) {
-  run.config = zub32::LoadConfiguration(zub32::GlobalSettings.EXEPath);
-  for (const std::string& warning : run.config.warnings) platform::WriteErrorLine(warning);
-}
-
-// Enters the program directory and sets the run's names. The exit code when
-// the run ends here: the directory cannot be entered, is a system directory
-// (without VESK_HOME) or holds no file this user can create.
-std::optional<int> EnterDirectory(RunContext& run) {
-  const zub32::ProgramDirectoryEntry entered = zub32::EnterProgramDirectory();
-  if (!entered.entered) {
-    // Without its own directory the run would read and write its files
-    // wherever it was started; nothing is written and nothing is sent.
-    const std::string& directory = entered.directory;
-    platform::WriteErrorLine(
-        "Cannot enter the program directory \"" + directory + "\" (" +
-        (platform::EntryExists(directory) ? "not an accessible directory" : "it does not exist") +
-        "); check VESK_HOME");
-    return kExitNoProgramDirectory;
-  }
-  // Without VESK_HOME a packaged program would publish into /usr/bin, or
-  // fail on every write; nothing is written and nothing is sent.
-  if (!VeskHomeIsSet()) {
-    if (const std::optional<std::string> problem =
-            zub32::SystemDirectoryProblem(entered.directory)) {
-      platform::WriteErrorLine("The executable's directory " + entered.directory + " is " +
-                               *problem + "; set VESK_HOME to the program directory");
-      return kExitNoProgramDirectory;
-    }
-  }
-  zub32::GlobalSettings.ExceptionFileName = kExceptionFileName;
-  zub32::GlobalSettings.SelfName = kSelfName;
-  zub32::GlobalSettings.Version = kVersion;
-  zub32::GlobalSettings.EXEPath = zub32::GetEXEPath("");
-  // A directory this user cannot create files in would have every file of
-  // the run fail after all was fetched; nothing is fetched or written, and
-  // the syslog line tells whoever does not read the console.
-  if (const std::optional<std::string> problem = FileCreationProblem()) {
-    platform::WriteErrorLine("Cannot create a file in the program directory \"" +
-                             entered.directory + "\" (" + *problem + "); this run fetches nothing");
-    LoadRunConfiguration(run);
-    zub32::BeginRunReports(run.config.syslog);
-    zub32::tExceptionRec rec;
-    rec.Function = "Main()";
-    rec.Trace = run.Log.Trace;
-    zub32::PostExceptionSummary(rec);
-    return kExitNoProgramDirectory;
-  }
-  return std::nullopt;
 }
 
 // Takes the run lock, loads the configuration and the last run's status;
@@ -293,7 +208,7 @@ bool TakeOver(RunState& state) {
   // The run's deadline counts from its start, as its elapsed time in the
   // summary does.
   run.config.run_started = state.started;
-  state.previous = ReadPreviousStatus();
+  state.previous = site::ReadPreviousStatus();
   if (state.previous) run.not_before = state.previous->not_before;
   // A run without the lock leaves no status: it could not tell its status
   // from a concurrent run's.
@@ -326,11 +241,21 @@ void FailRun(RunState& state, const std::exception& error) {
 }
 
 StageOutcome WritePages(RunState& state) {
-  WriteLoopPage30(state.run);
-  WriteLoopPage24(state.run);
+  RunContext& run = state.run;
+  const site::PageAddresses addresses = site::PageAddresses::For(run.config);
+  run.page_text = site::WriteLoopPage30(run.html_delay, addresses, run.config.product);
+  site::LoopPage24Inputs inputs;
+  inputs.self_name = zub32::GlobalSettings.SelfName;
+  inputs.version = zub32::GlobalSettings.Version;
+  inputs.addresses = addresses;
+  inputs.html_delay = run.html_delay;
+  inputs.product = run.config.product;
+  inputs.archive_lines = run.config.archive_lines;
+  run.archive.clear();
+  run.page_text = site::WriteLoopPage24(inputs, &run.archive);
   // The viewer reads status.json in the browser, so it names no file and
-  // only needs the delay and the product.
-  WriteViewerPage(state.run);
+  // only needs the delay and the settings.
+  site::WriteViewerPage(run.html_delay, run.config);
   return StageOutcome::kUnchanged;
 }
 

@@ -20,7 +20,7 @@ std::optional<std::string> IntegerText(const std::optional<std::int64_t>& value)
 
 }  // namespace
 
-std::string MetricsText(const RunStatus& status) {
+std::string MetricsText(const site::RunStatus& status) {
   const std::string& product = status.product;
   char duration[32];
   std::snprintf(duration, sizeof duration, "%.3f", static_cast<double>(status.duration_ms) / 1000);
@@ -36,7 +36,7 @@ std::string MetricsText(const RunStatus& status) {
   AppendGauge(text, "vesk_run_duration_seconds", "How long the last run took.", product,
               std::string(duration));
   AppendGauge(text, "vesk_run_success", "1 when the last run did not fail, 0 when it failed.",
-              product, std::string(status.outcome == RunResult::kFailed ? "0" : "1"));
+              product, std::string(status.outcome == site::RunResult::kFailed ? "0" : "1"));
   AppendGauge(text, "vesk_last_success_timestamp_seconds",
               "When the last run that did not fail finished.", product,
               IntegerText(status.last_success));

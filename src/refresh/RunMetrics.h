@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "refresh/StatusDocument.h"
+#include "site/StatusDocument.h"
 
 namespace refresh {
 
 // The metrics in the Prometheus text format, every sample labelled with the
 // product; a time that is not known leaves its sample out.
-std::string MetricsText(const RunStatus& status);
+std::string MetricsText(const site::RunStatus& status);
 
 }  // namespace refresh

@@ -25,10 +25,10 @@ constexpr std::int64_t kSecondsPerMinute = 60;
 
 // The newest frame: the address LastImageURI.txt records, aged from the time
 // in its name or else from when the record last changed.
-std::optional<NewestFrame> FindNewestFrame(std::int64_t now) {
+std::optional<site::NewestFrame> FindNewestFrame(std::int64_t now) {
   const std::string address = zub32::FileToBin(site::kLastImageUriFileName);
   if (address.empty()) return std::nullopt;
-  NewestFrame newest{address, FrameTimeFromAddress(address), std::nullopt};
+  site::NewestFrame newest{address, site::FrameTimeFromAddress(address), std::nullopt};
   std::optional<std::int64_t> since = newest.time;
   if (!since) {
     if (const auto changed = platform::LastWriteTime(site::kLastImageUriFileName)) {
@@ -41,12 +41,12 @@ std::optional<NewestFrame> FindNewestFrame(std::int64_t now) {
 
 // The values the last overlay drew, from the feed copy it kept; nullopt
 // before the first feed arrived.
-std::optional<StationValues> ReadStationValues() {
+std::optional<site::StationValues> ReadStationValues() {
   const std::optional<std::string> feed =
       platform::ReadWholeFile(site::kStationFeedFile, kMaxStationFeedBytes);
   if (!feed) return std::nullopt;
   const overlay::StationInfo info = overlay::CutStationInfo(*feed);
-  StationValues station{info.temperature, info.wind, std::nullopt};
+  site::StationValues station{info.temperature, info.wind, std::nullopt};
   if (const auto changed = platform::LastWriteTime(site::kStationFeedFile)) {
     station.updated = platform::UnixSeconds(*changed);
   }
@@ -55,26 +55,26 @@ std::optional<StationValues> ReadStationValues() {
 
 }  // namespace
 
-void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous,
+void CarryOverStatus(site::RunStatus& status, const std::optional<site::RunStatus>& previous,
                      const std::map<std::string, std::string>& frame_addresses, std::int64_t now) {
   if (previous) {
     status.last_success = previous->last_success;
     status.last_new_frame = previous->last_new_frame;
     status.consecutive_failures = previous->consecutive_failures;
   }
-  if (status.outcome == RunResult::kFailed) {
+  if (status.outcome == site::RunResult::kFailed) {
     status.consecutive_failures =
         platform::CheckedAdd(status.consecutive_failures, 1).value_or(status.consecutive_failures);
   } else {
     status.last_success = now;
     status.consecutive_failures = 0;
   }
-  if (status.outcome == RunResult::kNewFrame) status.last_new_frame = now;
+  if (status.outcome == site::RunResult::kNewFrame) status.last_new_frame = now;
   // The frame files keep what the last runs put there, except those this run
   // replaced.
   std::map<std::string, std::string> addresses;
   if (previous) {
-    for (const FrameRecord& frame : previous->frames) addresses[frame.file] = frame.address;
+    for (const site::FrameRecord& frame : previous->frames) addresses[frame.file] = frame.address;
   }
   for (const auto& [file, address] : frame_addresses) addresses[file] = address;
   status.frames.clear();
@@ -86,25 +86,26 @@ void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous
   }
 }
 
-void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous, bool failed,
+void PublishRunStatus(RunContext& run, const std::optional<site::RunStatus>& previous, bool failed,
                       std::int64_t started, std::int64_t duration_ms) {
   const std::int64_t now = platform::UnixNow();
-  RunStatus status;
+  site::RunStatus status;
   status.version = zub32::GlobalSettings.Version;
   status.product = run.config.product;
   status.started = started;
   status.finished = now;
   status.duration_ms = duration_ms;
-  status.outcome = failed ? RunResult::kFailed
-                          : (run.frame_changed ? RunResult::kNewFrame : RunResult::kNoChange);
+  status.outcome =
+      failed ? site::RunResult::kFailed
+             : (run.frame_changed ? site::RunResult::kNewFrame : site::RunResult::kNoChange);
   status.frames_downloaded = run.frames_downloaded;
   if (run.overlay_drawn) {
-    status.overlay = *run.overlay_drawn ? OverlayState::kDrawn : OverlayState::kFailed;
+    status.overlay = *run.overlay_drawn ? site::OverlayState::kDrawn : site::OverlayState::kFailed;
   }
   if (failed) {
     status.failure =
-        RunFailure{run.ExceptionRec.ClassName, run.ExceptionRec.Message,
-                   run.ExceptionRec.Function + ":" + std::to_string(run.ExceptionRec.Trace)};
+        site::RunFailure{run.ExceptionRec.ClassName, run.ExceptionRec.Message,
+                         run.ExceptionRec.Function + ":" + std::to_string(run.ExceptionRec.Trace)};
   }
   CarryOverStatus(status, previous, run.frame_addresses, now);
   status.newest_frame = FindNewestFrame(now);
@@ -122,7 +123,7 @@ void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous,
     zub32::StringToFile(MetricsText(status), run.config.metrics_file, false, "");
     status.files_not_written = static_cast<int>(run.write_failures.size());
   }
-  zub32::StringToFile(StatusJson(status), site::kStatusFileName, false, "");
+  zub32::StringToFile(site::StatusJson(status), site::kStatusFileName, false, "");
 }
 
 }  // namespace refresh

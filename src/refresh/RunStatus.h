@@ -8,21 +8,21 @@
 #include <string>
 
 #include "refresh/RunContext.h"
-#include "refresh/StatusDocument.h"
+#include "site/StatusDocument.h"
 
 namespace refresh {
 
 // What status, whose outcome is set, carries over from the previous run:
 // the last success and last new frame, the failures in a row (saturating),
 // and the frame files' addresses, which frame_addresses (this run's) update.
-void CarryOverStatus(RunStatus& status, const std::optional<RunStatus>& previous,
+void CarryOverStatus(site::RunStatus& status, const std::optional<site::RunStatus>& previous,
                      const std::map<std::string, std::string>& frame_addresses, std::int64_t now);
 
 // The end of a run that holds the lock: finds the newest frame and its age,
 // prints and sends the stale alert, then replaces the metrics file (when
 // configured) and status.json. Failures to write are noted as the run's
 // other writes are.
-void PublishRunStatus(RunContext& run, const std::optional<RunStatus>& previous, bool failed,
+void PublishRunStatus(RunContext& run, const std::optional<site::RunStatus>& previous, bool failed,
                       std::int64_t started, std::int64_t duration_ms);
 
 }  // namespace refresh

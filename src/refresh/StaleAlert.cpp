@@ -28,9 +28,9 @@ StaleAlert DecideStaleAlert(bool stale, bool alert_on_record,
   return StaleAlert::kNone;
 }
 
-void AlertOnStaleSource(const RunStatus& status, std::int64_t now) {
+void AlertOnStaleSource(const site::RunStatus& status, std::int64_t now) {
   if (!status.newest_frame || !status.newest_frame->age_seconds) return;
-  const NewestFrame& newest = *status.newest_frame;
+  const site::NewestFrame& newest = *status.newest_frame;
   const std::int64_t minutes = *newest.age_seconds / kSecondsPerMinute;
   if (status.stale) {
     platform::WriteLine("Radar source stale: newest frame " + newest.address + " is " +

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "refresh/StatusDocument.h"
+#include "site/StatusDocument.h"
 
 namespace refresh {
 
@@ -30,6 +30,6 @@ StaleAlert DecideStaleAlert(bool stale, bool alert_on_record,
 // The stale check of a run whose status knows its newest frame: the console
 // line, and the syslog line as DecideStaleAlert says, with the record of the
 // last STALE line kept in kStaleAlertFileName.
-void AlertOnStaleSource(const RunStatus& status, std::int64_t now);
+void AlertOnStaleSource(const site::RunStatus& status, std::int64_t now);
 
 }  // namespace refresh

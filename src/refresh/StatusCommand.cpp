@@ -8,8 +8,8 @@
 #include "platform/DurationText.h"
 #include "platform/FileSystem.h"
 #include "refresh/BackOff.h"
-#include "refresh/StatusDocument.h"
 #include "site/SiteNames.h"
+#include "site/StatusDocument.h"
 #include "zub32/Config.h"
 #include "zub32/PrintableText.h"
 #include "zub32/SystemInfo.h"
@@ -25,7 +25,7 @@ constexpr std::int64_t kCriticalRunAgeFactor = 3;
 
 // The first line of the report, the state and its reason, and its exit
 // code.
-std::string VerdictLine(const RunStatus& status, std::int64_t now, int& exit_code) {
+std::string VerdictLine(const site::RunStatus& status, std::int64_t now, int& exit_code) {
   const std::int64_t failures = status.consecutive_failures;
   // A scheduler that stopped starting runs leaves a document that looks
   // healthy for ever, so the time since the last run's end counts too.
@@ -39,7 +39,7 @@ std::string VerdictLine(const RunStatus& status, std::int64_t now, int& exit_cod
   }
   const bool run_age_critical = run_age && *run_age > limit * kCriticalRunAgeFactor;
   std::string state = "OK";
-  std::string reason = std::string("last run ") + RunResultText(status.outcome);
+  std::string reason = std::string("last run ") + site::RunResultText(status.outcome);
   if (run_age && (run_age_critical || failures < kCriticalFailures)) {
     exit_code = run_age_critical ? 2 : 1;
     state = run_age_critical ? "CRITICAL" : "WARNING";
@@ -68,10 +68,11 @@ std::string VerdictLine(const RunStatus& status, std::int64_t now, int& exit_cod
 
 // The lines after the first: the last run, the newest frame, the last
 // success, staleness and the wait.
-void AppendDetailLines(const RunStatus& status, std::int64_t now, std::vector<std::string>& lines) {
+void AppendDetailLines(const site::RunStatus& status, std::int64_t now,
+                       std::vector<std::string>& lines) {
   std::string run_line = "Last run: " + platform::FormatIsoLocal(status.finished) + ", " +
-                         RunResultText(status.outcome) + ", " + std::to_string(status.duration_ms) +
-                         " ms";
+                         site::RunResultText(status.outcome) + ", " +
+                         std::to_string(status.duration_ms) + " ms";
   if (status.failure) {
     run_line += " (" + status.failure->class_name + ": " +
                 zub32::PrintableBytes(status.failure->message) + ")";
@@ -116,7 +117,7 @@ StatusReport DescribeStatus(bool present, const std::optional<std::string>& text
                            ": no run has finished here yet");
     return report;
   }
-  const std::optional<RunStatus> status = text ? ParseStatusJson(*text) : std::nullopt;
+  const std::optional<site::RunStatus> status = text ? site::ParseStatusJson(*text) : std::nullopt;
   if (!status) {
     report.exit_code = 3;
     report.lines.push_back(std::string("VESK UNKNOWN - ") + site::kStatusFileName +
@@ -133,7 +134,7 @@ int RunStatusCommand() {
   const std::string path = directory + site::kStatusFileName;
   const bool present = platform::EntryExists(path);
   const std::optional<std::string> text =
-      present ? platform::ReadWholeFile(path, kMaxStatusFileBytes) : std::nullopt;
+      present ? platform::ReadWholeFile(path, site::kMaxStatusFileBytes) : std::nullopt;
   StatusReport report = DescribeStatus(present, text, platform::UnixNow());
   // A missing file is often one looked for in the wrong place: a command
   // line without the VESK_HOME of the runs.

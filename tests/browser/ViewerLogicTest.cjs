@@ -15,7 +15,7 @@ const vm = require('node:vm');
 process.env.TZ = 'America/St_Johns';
 
 const kScript = process.env.VESK_VIEWER_SCRIPT ||
-  path.join(__dirname, '..', '..', 'src', 'refresh', 'viewer', 'viewer.js');
+  path.join(__dirname, '..', '..', 'src', 'site', 'viewer', 'viewer.js');
 const kNow = Date.parse('2026-12-09T12:00:00Z');
 // The file names the page writer fills in, as the program publishes them.
 const kNames = {
@@ -66,7 +66,10 @@ function Viewer() {
     Image,
   });
   vm.runInContext(`Date.now = () => ${kNow};\nconst kDelay = 500;\n` +
-    "const kLayers = ['P.background.png', 'P.range.png'];\nconst kLegend = [];\n", context);
+    "const kLayers = ['P.background.png', 'P.range.png'];\nconst kLegend = [];\n" +
+    // The page names each member the script reads by its name in the
+    // document; the fixtures below spell the document's names.
+    'const kMember = new Proxy({}, { get: (_, name) => name });\n', context);
   vm.runInContext(Script(), context, { filename: kScript });
   const run = (code) => vm.runInContext(code, context);
   return {

@@ -1,10 +1,14 @@
-// scripts/check-layers, run on the source tree and on small trees made for
-// the test: it passes includes that point down or sideways and fails, naming
-// the file, on one that points up.
+// The build's own checks of the sources. scripts/check-layers, run on the
+// source tree and on small trees made for the test: it passes includes that
+// point down or sideways and fails, naming the file, on one that points up.
+// The viewer's embedding: a script that reads a status.json member the
+// document's table does not name does not compile.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -74,6 +78,36 @@ TEST_F(CheckLayersTest, UpwardIncludesFailAndOthersPass) {
     const ProcessResult result = RunTool(tree.File("scripts/check-layers"), {});
     EXPECT_EQ(result.exit_code, row.complaint.empty() ? 0 : 1) << result.err;
     EXPECT_EQ(result.out, row.complaint.empty() ? kClean : row.complaint);
+  }
+}
+
+// The viewer script is embedded as the build does it, then compiled: the
+// real script passes, one that also reads a member the table lacks fails
+// with the member named.
+TEST(ViewerEmbeddingTest, AMemberTheTableDoesNotNameStopsTheBuild) {
+  REQUIRE_ENVIRONMENT("VESK_SOURCE_DIR");
+  const std::string source = std::getenv("VESK_SOURCE_DIR");
+  const std::string script = source + "/src/site/viewer/viewer.js";
+  for (const bool foreign : {false, true}) {
+    SCOPED_TRACE(foreign ? "a foreign member" : "the script as it is");
+    const TempDir tree;
+    std::ifstream in(script, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(text.empty()) << script;
+    if (foreign) text += "\nconst lost = status[kMember.frames_lost];\n";
+    tree.Write("viewer.js", text);
+    const ProcessResult embedded =
+        RunTool(VESK_CMAKE, {"-DOUTPUT=" + tree.File("Files.cpp"), "-DHEADER=site/ViewerFiles.h",
+                             "-DNAMESPACE=site", "-DFILES=kViewerScript=" + tree.File("viewer.js"),
+                             "-DMEMBERS_FROM=" + tree.File("viewer.js"), "-P",
+                             source + "/cmake/VeskEmbed.cmake"});
+    ASSERT_EQ(embedded.exit_code, 0) << embedded.out << embedded.err;
+    const ProcessResult compiled =
+        RunTool(VESK_CXX_COMPILER,
+                {"-std=c++20", "-fsyntax-only", "-I" + source + "/src", tree.File("Files.cpp")});
+    EXPECT_EQ(compiled.exit_code, foreign ? 1 : 0) << compiled.err;
+    EXPECT_EQ(compiled.err.find("reads kMember.frames_lost") != std::string::npos, foreign)
+        << compiled.err;
   }
 }
 

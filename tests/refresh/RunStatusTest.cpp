@@ -14,8 +14,8 @@
 #include "refresh/RunMetrics.h"
 #include "refresh/StaleAlert.h"
 #include "refresh/StatusCommand.h"
-#include "refresh/StatusDocument.h"
 #include "site/SiteNames.h"
+#include "site/StatusDocument.h"
 #include "support/FindProgram.h"
 #include "support/RunProcess.h"
 #include "support/TempDir.h"
@@ -26,24 +26,24 @@ namespace {
 // 2024-07-22T11:50:00Z.
 constexpr std::int64_t kFrameTime = 1721649000;
 
-RunStatus SampleStatus() {
-  RunStatus status;
+site::RunStatus SampleStatus() {
+  site::RunStatus status;
   status.version = "2024.7.22.2151";
   status.product = "IDR641";
   status.started = kFrameTime + 180;
   status.finished = kFrameTime + 181;
-  status.outcome = RunResult::kFailed;
+  status.outcome = site::RunResult::kFailed;
   status.failure =
-      RunFailure{"EIdHTTPProtocolException", "HTTP/1.1 503 \"Busy\"\r\n\xFF", "Main():100"};
+      site::RunFailure{"EIdHTTPProtocolException", "HTTP/1.1 503 \"Busy\"\r\n\xFF", "Main():100"};
   status.last_success = kFrameTime;
   status.consecutive_failures = 2;
-  status.newest_frame = NewestFrame{"/radar/IDR641.T.202407221150.png", kFrameTime, 181};
+  status.newest_frame = site::NewestFrame{"/radar/IDR641.T.202407221150.png", kFrameTime, 181};
   status.frames = {{"Image6.png", "/radar/IDR641.T.202407221120.png"},
                    {"Image0.png", "/radar/IDR641.T.202407221150.png"}};
   status.archive = {{"MO143", "Image-MO143.png", "", kFrameTime - 300}};
   status.stale = true;
   status.not_before = kFrameTime + 3600;
-  status.station = StationValues{"21.4", "SW \"11\" km/h", kFrameTime};
+  status.station = site::StationValues{"21.4", "SW \"11\" km/h", kFrameTime};
   status.stale_after_minutes = 30;
   return status;
 }
@@ -58,11 +58,12 @@ TEST(RunStatusTest, FrameTimesComeFromTheTwelveDigitsOfTheName) {
                 {"/radar/IDR641.T.20240722115.png", std::nullopt},
                 {"/radar/IDR641.T.202413221150.png", std::nullopt},  // month 13
                 {"/radar/latest.png", std::nullopt}};
-  for (const auto& c : kCases) EXPECT_EQ(FrameTimeFromAddress(c.address), c.time) << c.address;
+  for (const auto& c : kCases)
+    EXPECT_EQ(site::FrameTimeFromAddress(c.address), c.time) << c.address;
 }
 
 TEST(RunStatusTest, StatusReadsBackAndCorruptTextCountsAsAbsent) {
-  const std::string text = StatusJson(SampleStatus());
+  const std::string text = site::StatusJson(SampleStatus());
   EXPECT_NE(text.find("\"failure\": {\"class\": \"EIdHTTPProtocolException\", \"message\": "
                       "\"HTTP/1.1 503 \\\"Busy\\\"\\r\\n\xEF\xBF\xBD\""),
             std::string::npos)
@@ -73,7 +74,7 @@ TEST(RunStatusTest, StatusReadsBackAndCorruptTextCountsAsAbsent) {
                       "\"updated\": \"2024-07-22T11:50:00Z\"},\n \"frames\""),
             std::string::npos)
       << text;
-  const std::optional<RunStatus> back = ParseStatusJson(text);
+  const std::optional<site::RunStatus> back = site::ParseStatusJson(text);
   ASSERT_TRUE(back) << text;
   EXPECT_EQ(back->last_success, kFrameTime);
   EXPECT_EQ(back->last_new_frame, std::nullopt);
@@ -95,42 +96,42 @@ TEST(RunStatusTest, StatusReadsBackAndCorruptTextCountsAsAbsent) {
         std::string("{\"program\": \"VESK\", \"run\": {}, \"consecutive_failures\": -1}"),
         std::string("{\"program\": \"VESK\", \"run\": {}, \"consecutive_failures\": 0, "
                     "\"last_success\": \"yesterday\"}")}) {
-    EXPECT_FALSE(ParseStatusJson(corrupt)) << corrupt;
+    EXPECT_FALSE(site::ParseStatusJson(corrupt)) << corrupt;
   }
 }
 
 TEST(RunStatusTest, HostileTextAndCountsStillWriteADocumentThatReadsBack) {
   // 400 KB addresses of bytes that are no UTF-8, each written as U+FFFD.
   const std::string hostile(400 * 1024, '\xFF');
-  RunStatus previous = SampleStatus();
+  site::RunStatus previous = SampleStatus();
   previous.consecutive_failures = std::numeric_limits<std::int64_t>::max();
   previous.frames.clear();
   for (int i = 0; i < 7; ++i) previous.frames.push_back({site::FrameFileName(i), hostile});
-  RunStatus status = SampleStatus();
+  site::RunStatus status = SampleStatus();
   status.failure->message = hostile + "\"\\";
   status.newest_frame->address = hostile;
   CarryOverStatus(status, previous, {{"Image0.png", hostile}}, kFrameTime);
   EXPECT_EQ(status.consecutive_failures, std::numeric_limits<std::int64_t>::max());
-  const std::string text = StatusJson(status);
-  EXPECT_LE(text.size(), kMaxStatusDocumentBytes);
+  const std::string text = site::StatusJson(status);
+  EXPECT_LE(text.size(), site::kMaxStatusDocumentBytes);
   // Each frame names the ring member the pages show with it.
   for (const char* pair : {"{\"file\": \"Image6.png\", \"overlay\": \"SESOverlay6.bmp\", ",
                            "{\"file\": \"Image0.png\", \"overlay\": \"SESOverlay0.bmp\", "}) {
     EXPECT_NE(text.find(pair), std::string::npos) << pair;
   }
-  const std::optional<RunStatus> back = ParseStatusJson(text);
+  const std::optional<site::RunStatus> back = site::ParseStatusJson(text);
   ASSERT_TRUE(back);
   EXPECT_EQ(back->consecutive_failures, std::numeric_limits<std::int64_t>::max());
   ASSERT_EQ(back->frames.size(), 7u);
   // Cut on a character boundary at kMaxStatusTextBytes and marked.
   EXPECT_TRUE(back->frames[0].address.ends_with("\xEF\xBF\xBD\xE2\x80\xA6"));
-  EXPECT_LE(back->frames[0].address.size(), kMaxStatusTextBytes);
-  EXPECT_GT(back->frames[0].address.size(), kMaxStatusTextBytes - 6);
+  EXPECT_LE(back->frames[0].address.size(), site::kMaxStatusTextBytes);
+  EXPECT_GT(back->frames[0].address.size(), site::kMaxStatusTextBytes - 6);
 
   // An age too large to grow is left out rather than wrapped.
   status.newest_frame->address = "/radar/IDR641.T.202407221150.png";
   status.newest_frame->age_seconds = std::numeric_limits<std::int64_t>::max();
-  EXPECT_EQ(DescribeStatus(true, StatusJson(status), kFrameTime + 3600).lines.at(2),
+  EXPECT_EQ(DescribeStatus(true, site::StatusJson(status), kFrameTime + 3600).lines.at(2),
             "Newest frame: /radar/IDR641.T.202407221150.png");
 }
 
@@ -181,12 +182,12 @@ TEST(RunStatusTest, StatusCommandFollowsTheMonitoringPluginConvention) {
   const auto with = [](std::int64_t failures, bool stale,
                        std::optional<std::int64_t> not_before = std::nullopt,
                        int stale_after_minutes = 30) {
-    RunStatus status = SampleStatus();
+    site::RunStatus status = SampleStatus();
     status.consecutive_failures = failures;
     status.stale = stale;
     status.not_before = not_before;
     status.stale_after_minutes = stale_after_minutes;
-    return StatusJson(status);
+    return site::StatusJson(status);
   };
   const std::int64_t now = kFrameTime + 181;
   std::string earlier_version = with(0, false, std::nullopt, 5);

@@ -1,5 +1,5 @@
 // The golden files the tests compare written pages with: data files under
-// tests/refresh/golden, so that a listing reads as the page itself.
+// tests/site/golden, so that a listing reads as the page itself.
 #pragma once
 
 #include <string>

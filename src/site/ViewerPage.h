@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "refresh/RunContext.h"
+#include "zub32/Config.h"
 
-namespace refresh {
+namespace site {
 
 // The page text with the HTML delay, the product and its map layer names,
 // the colour legend, and the link to loop.webp when loop_picture. It reads
@@ -18,9 +18,9 @@ namespace refresh {
 std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
                             const std::vector<zub32::LegendEntry>& legend, bool loop_picture);
 
-// Writes the page with the HTML delay and settings of the run to "loop.html"
-// in the working directory. A failed write keeps the old page and counts
-// among the run's files not written.
-void WriteViewerPage(const RunContext& run);
+// Writes the page with the HTML delay and the product, legend and export
+// settings of config to "loop.html" in the working directory. A failed write
+// keeps the old page and counts among the run's files not written.
+void WriteViewerPage(std::int32_t html_delay, const zub32::Configuration& config);
 
-}  // namespace refresh
+}  // namespace site

@@ -1,11 +1,12 @@
-#include "refresh/ViewerPage.h"
+#include "site/ViewerPage.h"
 
-#include "refresh/ViewerFiles.h"
 #include "site/SiteNames.h"
+#include "site/StatusMembers.h"
+#include "site/ViewerFiles.h"
 #include "zub32/Json.h"
 #include "zub32/TextFiles.h"
 
-namespace refresh {
+namespace site {
 namespace {
 
 constexpr std::string_view kStylePlaceholder = "@VIEWER_STYLE@\n";
@@ -17,6 +18,7 @@ constexpr std::string_view kLegendPlaceholder = "@LEGEND@";
 constexpr std::string_view kDownloadPlaceholder = "@DOWNLOAD@";
 constexpr std::string_view kStatusFilePlaceholder = "@STATUS_FILE@";
 constexpr std::string_view kLoopPicturePlaceholder = "@LOOP_PICTURE@";
+constexpr std::string_view kMembersPlaceholder = "@STATUS_MEMBERS@";
 
 void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
   for (std::size_t at = text.find(placeholder); at != std::string::npos;
@@ -27,8 +29,18 @@ void ReplaceAll(std::string& text, std::string_view placeholder, std::string_vie
 
 // Fills in the names of the files the page reads, as the program writes them.
 void ReplaceFileNames(std::string& page) {
-  ReplaceAll(page, kStatusFilePlaceholder, site::kStatusFileName);
-  ReplaceAll(page, kLoopPicturePlaceholder, site::kLoopPictureFile);
+  ReplaceAll(page, kStatusFilePlaceholder, kStatusFileName);
+  ReplaceAll(page, kLoopPicturePlaceholder, kLoopPictureFile);
+}
+
+// The script's object of status.json member names: {"frames": "frames", ...}.
+std::string ViewerMembers() {
+  std::string members = "{";
+  for (const ScriptMember& entry : kViewerMembers) {
+    if (members.size() > 1) members += ", ";
+    members += zub32::JsonString(entry.script_name) + ": " + zub32::JsonString(entry.json_name);
+  }
+  return members + "}";
 }
 
 }  // namespace
@@ -47,9 +59,9 @@ std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
   // The product holds letters and digits only, so its names need no escape
   // inside a script string or the page's text.
   std::string layers = "[";
-  for (std::size_t n = 0; n < site::kMapLayers.size(); ++n) {
+  for (std::size_t n = 0; n < kMapLayers.size(); ++n) {
     if (n > 0) layers += ", ";
-    layers += "\"" + site::MapLayerFileName(product, n) + "\"";
+    layers += "\"" + MapLayerFileName(product, n) + "\"";
   }
   layers += "]";
   // Colours and labels are checked when read; they are escaped all the same.
@@ -63,6 +75,7 @@ std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
   ReplaceAll(page, kStylePlaceholder, kViewerStyle);
   ReplaceAll(page, kScriptPlaceholder, kViewerScript);
   ReplaceFileNames(page);
+  ReplaceAll(page, kMembersPlaceholder, ViewerMembers());
   ReplaceAll(page, kDelayPlaceholder, std::to_string(html_delay));
   ReplaceAll(page, kLayersPlaceholder, layers);
   ReplaceAll(page, kProductPlaceholder, product);
@@ -71,10 +84,10 @@ std::string BuildViewerPage(std::int32_t html_delay, const std::string& product,
   return page;
 }
 
-void WriteViewerPage(const RunContext& run) {
-  zub32::StringToFile(BuildViewerPage(run.html_delay, run.config.product, run.config.legend,
-                                      run.config.loop_export == zub32::LoopExport::kWebp),
-                      site::kViewerPageFileName, false, "");
+void WriteViewerPage(std::int32_t html_delay, const zub32::Configuration& config) {
+  zub32::StringToFile(BuildViewerPage(html_delay, config.product, config.legend,
+                                      config.loop_export == zub32::LoopExport::kWebp),
+                      kViewerPageFileName, false, "");
 }
 
-}  // namespace refresh
+}  // namespace site

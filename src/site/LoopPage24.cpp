@@ -1,4 +1,4 @@
-#include "refresh/LoopPage24.h"
+#include "site/LoopPage24.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,14 +12,14 @@
 #include "platform/Console.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
-#include "refresh/PageText.h"
+#include "site/PageText.h"
 #include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/DaySlot.h"
 #include "zub32/Records.h"
 #include "zub32/TextFiles.h"
 
-namespace refresh {
+namespace site {
 
 namespace {
 
@@ -31,11 +31,11 @@ constexpr std::size_t kBytesPerArchivedFile = 400;
 constexpr double kMaxAgeDays = 1.0;
 
 std::string FrameName(platform::TDateTime day, int slot) {
-  return site::ArchiveFrameName(zub32::SlotTag(day, slot));
+  return ArchiveFrameName(zub32::SlotTag(day, slot));
 }
 
 std::string OverlayName(platform::TDateTime day, int slot) {
-  return site::ArchiveOverlayName(zub32::SlotTag(day, slot));
+  return ArchiveOverlayName(zub32::SlotTag(day, slot));
 }
 
 // Slots up to the current one were archived today; later slots can only hold
@@ -235,24 +235,18 @@ std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& w
   return page;
 }
 
-void WriteLoopPage24(RunContext& run) {
-  LoopPage24Inputs inputs;
-  inputs.self_name = zub32::GlobalSettings.SelfName;
-  inputs.version = zub32::GlobalSettings.Version;
-  inputs.addresses = PageAddresses::For(run.config);
-  inputs.html_delay = run.html_delay;
-  inputs.product = run.config.product;
-  inputs.archive_lines = run.config.archive_lines;
+std::string WriteLoopPage24(const LoopPage24Inputs& inputs,
+                            std::vector<ShownArchiveSlot>* shown_slots) {
   // The lines for missing files, hundreds on a young archive, go out at once.
   std::vector<std::string> lines;
-  run.archive.clear();
-  run.page_text = BuildLoopPage24(
-      inputs, [&lines](std::string_view line) { lines.emplace_back(line); }, &run.archive);
+  std::string page = BuildLoopPage24(
+      inputs, [&lines](std::string_view line) { lines.emplace_back(line); }, shown_slots);
   platform::WriteLines(lines);
-  platform::WriteLine(std::string("Writing ") + site::kLoopPage24FileName + "....");
+  platform::WriteLine(std::string("Writing ") + kLoopPage24FileName + "....");
   // The file is written only once the text is complete, so a failure while
   // assembling never publishes half a page.
-  zub32::StringToFile(run.page_text, site::kLoopPage24FileName, false, "");
+  zub32::StringToFile(page, kLoopPage24FileName, false, "");
+  return page;
 }
 
-}  // namespace refresh
+}  // namespace site

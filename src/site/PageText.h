@@ -8,7 +8,7 @@ namespace zub32 {
 struct Configuration;
 }
 
-namespace refresh {
+namespace site {
 
 // Where the pages send readers: the start of every picture address and of
 // the refresh address, each ending in '/'.
@@ -73,4 +73,4 @@ void AppendLayerDivs(std::string& page, std::string_view title);
 // function: the layers' displays and the first index i1 of the loop.
 void AppendScriptOpening(std::string& page, int first_index);
 
-}  // namespace refresh
+}  // namespace site

@@ -1,16 +1,15 @@
-#include "refresh/PageText.h"
+#include "site/PageText.h"
 
 #include <algorithm>
 #include <iterator>
 
 #include "platform/DateTime.h"
 #include "platform/DateTimeFormat.h"
-#include "refresh/MapLayers.h"
 #include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/TextFiles.h"
 
-namespace refresh {
+namespace site {
 
 std::string CacheBuster() {
   std::string text = zub32::StringOfString(platform::Now());
@@ -80,7 +79,7 @@ void AppendLayerRules(std::string& page, const PageAddresses& addresses, const s
       {"locations-box", 3},
       {"range-box", 4},
   };
-  static_assert(std::size(kLayers) == site::kMapLayers.size());
+  static_assert(std::size(kLayers) == kMapLayers.size());
   AppendLine(page, "    <style>");
   AppendLine(page, "      .container");
   AppendLine(page, "      {");
@@ -89,8 +88,8 @@ void AppendLayerRules(std::string& page, const PageAddresses& addresses, const s
   AppendLine(page, "");
   for (std::size_t n = 0; n < std::size(kLayers); ++n) {
     AppendBoxRule(page, addresses,
-                  {kLayers[n].css_class, kLayers[n].z_index, site::MapLayerFileName(product, n),
-                   shown[n], PropertyOrder::kBackgroundFirst, true});
+                  {kLayers[n].css_class, kLayers[n].z_index, MapLayerFileName(product, n), shown[n],
+                   PropertyOrder::kBackgroundFirst, true});
   }
 }
 
@@ -123,4 +122,4 @@ void AppendScriptOpening(std::string& page, int first_index) {
   AppendLine(page, "    {");
 }
 
-}  // namespace refresh
+}  // namespace site

@@ -32,7 +32,8 @@ function picture(address) {
 // one costs the reader no download.
 function versioned(file) {
   if (!file) return null;
-  const version = status && (status.last_new_frame || (status.run && status.run.finished));
+  const run = status && status[kMember.run];
+  const version = status && (status[kMember.last_new_frame] || (run && run[kMember.finished]));
   return version ? file + '?v=' + encodeURIComponent(version) : file;
 }
 
@@ -41,11 +42,13 @@ function versioned(file) {
 function loop(which = mode) {
   if (!status) return [];
   if (which === 'recent') {
-    return (Array.isArray(status.frames) ? status.frames : []).map((frame) =>
-      ({ frame: frame.file, overlay: frame.overlay || null, time: frame.time }));
+    return (Array.isArray(status[kMember.frames]) ? status[kMember.frames] : []).map((frame) =>
+      ({ frame: frame[kMember.file], overlay: frame[kMember.overlay] || null,
+        time: frame[kMember.time] }));
   }
-  const day = (Array.isArray(status.archive) ? status.archive : []).map((slot) =>
-    ({ frame: slot.frame, overlay: slot.overlay || null, time: slot.time }));
+  const day = (Array.isArray(status[kMember.archive]) ? status[kMember.archive] : []).map((slot) =>
+    ({ frame: slot[kMember.frame], overlay: slot[kMember.overlay] || null,
+      time: slot[kMember.time] }));
   return thinned(day, Number($('every').value) * 60000);
 }
 
@@ -156,14 +159,15 @@ function duration(seconds, short) {
 // gives, else its age when the run ended plus the time since; negative when
 // the frame's time lies ahead.
 function ageSeconds() {
-  const newest = status && status.newest_frame;
+  const newest = status && status[kMember.newest_frame];
   if (!newest) return null;
-  const time = Date.parse(newest.time);
+  const time = Date.parse(newest[kMember.time]);
   if (!Number.isNaN(time)) return (Date.now() - time) / 1000;
-  if (typeof newest.age_seconds !== 'number') return null;
-  const finished = Date.parse(status.run && status.run.finished);
+  if (typeof newest[kMember.age_seconds] !== 'number') return null;
+  const run = status[kMember.run];
+  const finished = Date.parse(run && run[kMember.finished]);
   const since = Number.isNaN(finished) ? (Date.now() - fetchedAt) / 1000 : (Date.now() - finished) / 1000;
-  return newest.age_seconds + Math.max(0, since);
+  return newest[kMember.age_seconds] + Math.max(0, since);
 }
 
 function describeAge(seconds) {
@@ -184,11 +188,11 @@ function showLabels() {
   $('age').textContent = status ? describeAge(ageSeconds()) : '';
   const text = known ? stamp(date, false) + ' ' + offset(date) : 'time unknown';
   $('frame-time').textContent = (shown && dayTime(shown.time)) || 'time unknown';
-  const station = status && status.station;
+  const station = status && status[kMember.station];
   $('station').hidden = !shown;
-  $('temperature').textContent = station ? 'Temperature: ' + station.temperature : '';
-  $('wind').textContent = station ? 'Wind: ' + station.wind : '';
-  const updated = station && dayTime(station.updated);
+  $('temperature').textContent = station ? 'Temperature: ' + station[kMember.temperature] : '';
+  $('wind').textContent = station ? 'Wind: ' + station[kMember.wind] : '';
+  const updated = station && dayTime(station[kMember.updated]);
   $('updated').textContent = updated ? 'Station at ' + updated : '';
   const entries = loop();
   const at = entries.findIndex((entry) => shown && entry.frame === shown.frame && entry.time === shown.time);
@@ -198,11 +202,11 @@ function showLabels() {
 function showBanner() {
   const banner = $('banner');
   const age = ageSeconds();
-  const limit = status && status.stale_after_minutes * 60;
+  const limit = status && status[kMember.stale_after_minutes] * 60;
   const late = age !== null && limit > 0 && age > limit;
   if (unreadable) {
     banner.textContent = 'Radar status unavailable';
-  } else if (late || (status && status.stale === true)) {
+  } else if (late || (status && status[kMember.stale] === true)) {
     banner.textContent = late ? 'Radar data is ' + duration(age) + ' old' : 'Radar data is out of date';
   } else {
     banner.hidden = true;
@@ -228,7 +232,8 @@ function show() {
   $('empty').textContent = !status ? waiting : mode === 'recent'
     ? 'No radar frames yet. The loop appears after the first runs.'
     : 'No archived frames of the last 24 hours yet.';
-  const counts = status ? [(status.frames || []).length, (status.archive || []).length] : [0, 0];
+  const counts = status ?
+    [(status[kMember.frames] || []).length, (status[kMember.archive] || []).length] : [0, 0];
   $('recent').textContent = '30 minutes (' + counts[0] + ')';
   $('day').textContent = '24 hours (' + counts[1] + ')';
   $('recent').setAttribute('aria-pressed', String(mode === 'recent'));

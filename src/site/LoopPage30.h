@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "refresh/PageText.h"
-#include "refresh/RunContext.h"
+#include "site/PageText.h"
+#include "zub32/Config.h"
 
-namespace refresh {
+namespace site {
 
 // The page text: 321 lines, each ending in CR LF, with the map layers of
 // product. Reads the clock once for the creation time and once more for each
@@ -18,9 +18,10 @@ namespace refresh {
 std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addresses,
                             const std::string& product = zub32::kDefaultProduct);
 
-// Prints "Writing index.html", assembles the page into run.page_text with the
-// addresses and product of run.config and writes it whole to "index.html" in the
-// working directory. A failed write leaves the old page in place.
-void WriteLoopPage30(RunContext& run);
+// Prints "Writing index.html", assembles the page and writes it whole to
+// "index.html" in the working directory; returns the page text. A failed
+// write leaves the old page in place.
+std::string WriteLoopPage30(std::int32_t html_delay, const PageAddresses& addresses,
+                            const std::string& product);
 
-}  // namespace refresh
+}  // namespace site

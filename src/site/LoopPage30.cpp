@@ -1,16 +1,16 @@
-#include "refresh/LoopPage30.h"
+#include "site/LoopPage30.h"
 
 #include <string_view>
 
 #include "platform/Console.h"
 #include "platform/DateTime.h"
-#include "refresh/PageText.h"
+#include "site/PageText.h"
 #include "site/SiteNames.h"
 #include "zub32/Config.h"
 #include "zub32/Records.h"
 #include "zub32/TextFiles.h"
 
-namespace refresh {
+namespace site {
 namespace {
 
 constexpr int kFrameCount = 7;
@@ -46,27 +46,27 @@ std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addres
   std::string page;
   AppendCommentHead(page, zub32::GlobalSettings.Version, zub32::GlobalSettings.SelfName);
   AppendLine(page, "    <meta http-equiv=\"refresh\" content=\"300; url=" + addresses.refresh +
-                       site::kLoopPage30FileName + "?foo=" + CacheBuster() + "\">");
+                       kLoopPage30FileName + "?foo=" + CacheBuster() + "\">");
   AppendLayerRules(page, addresses, product, {true, false, false, false});
   // Each rule is built when it is reached, so the cache-busters are read in
   // page order.
   for (int n = 0; n < kFrameCount; ++n) {
     AppendBoxRule(
         page, addresses,
-        {"sesoverlay-box" + std::to_string(n), 1, site::RingMemberName(n) + "?foo=" + CacheBuster(),
+        {"sesoverlay-box" + std::to_string(n), 1, RingMemberName(n) + "?foo=" + CacheBuster(),
          false, PropertyOrder::kBackgroundFirst});
   }
   // A seventh overlay rule that no div uses; it stays in the page as it was
   // always published.
   AppendBoxRule(page, addresses,
-                {"sesoverlay-box7", 1, site::FrameLinkName(0) + "?foo=" + CacheBuster(), true,
+                {"sesoverlay-box7", 1, FrameLinkName(0) + "?foo=" + CacheBuster(), true,
                  PropertyOrder::kPositionFirst});
   for (int n = 0; n < kFrameCount; ++n) {
     // The last rule is followed directly by the end of the style sheet.
     AppendBoxRule(
         page, addresses,
-        {"weather-box" + std::to_string(n), 10, site::FrameLinkName(n) + "?foo=" + CacheBuster(),
-         false, PropertyOrder::kPositionFirst, n + 1 < kFrameCount});
+        {"weather-box" + std::to_string(n), 10, FrameLinkName(n) + "?foo=" + CacheBuster(), false,
+         PropertyOrder::kPositionFirst, n + 1 < kFrameCount});
   }
 
   AppendLayerDivs(page, "VESK 30min loop");
@@ -88,13 +88,14 @@ std::string BuildLoopPage30(std::int32_t html_delay, const PageAddresses& addres
   return page;
 }
 
-void WriteLoopPage30(RunContext& run) {
-  platform::WriteLine(std::string("Writing ") + site::kLoopPage30FileName);
-  run.page_text =
-      BuildLoopPage30(run.html_delay, PageAddresses::For(run.config), run.config.product);
+std::string WriteLoopPage30(std::int32_t html_delay, const PageAddresses& addresses,
+                            const std::string& product) {
+  platform::WriteLine(std::string("Writing ") + kLoopPage30FileName);
+  std::string page = BuildLoopPage30(html_delay, addresses, product);
   // A failed write keeps the previous page, which is still a whole page; the
   // run goes on to its other stages either way.
-  zub32::StringToFile(run.page_text, site::kLoopPage30FileName, false, "");
+  zub32::StringToFile(page, kLoopPage30FileName, false, "");
+  return page;
 }
 
-}  // namespace refresh
+}  // namespace site

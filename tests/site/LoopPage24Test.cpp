@@ -1,4 +1,4 @@
-#include "refresh/LoopPage24.h"
+#include "site/LoopPage24.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,7 +22,7 @@
 #include "zub32/Records.h"
 #include "zub32/TextFiles.h"
 
-namespace refresh {
+namespace site {
 namespace {
 
 using testing_support::SplitAt;
@@ -257,18 +257,18 @@ TEST_F(LoopPage24Test, SummaryLineCountsWhatThePageShows) {
 TEST_F(LoopPage24Test, RunStepWritesThePageWhole) {
   zub32::GlobalSettings.SelfName = "VESK";
   zub32::GlobalSettings.Version = "2024.7.22.2151";
-  RunContext run;
-  run.config.publish_host.text = "127.0.0.1:8080";
-  run.html_delay = -5;
-  run.page_text = "the 30-minute page";
+  LoopPage24Inputs inputs;
+  inputs.self_name = zub32::GlobalSettings.SelfName;
+  inputs.version = zub32::GlobalSettings.Version;
+  inputs.addresses = PageAddresses::ForPublishHost("127.0.0.1:8080");
+  inputs.html_delay = -5;
   ::testing::internal::CaptureStdout();
-  WriteLoopPage24(run);
+  const std::string page_text = WriteLoopPage24(inputs, nullptr);
   const std::string printed = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 577);
   // The missing frames are reported while the page is assembled, before it is written.
   EXPECT_TRUE(
       printed.ends_with("Image-MO287.png - misisng?????????????????\nWriting index24.html....\n"));
-  const std::string& page_text = run.page_text;
   EXPECT_EQ(dir_.Read("index24.html"), page_text);
   EXPECT_TRUE(page_text.ends_with("\r\n    },-5)\r\n  </script>\r\n</html>"));
   EXPECT_NE(page_text.find("https://127.0.0.1:8080/vesk/IDR641.range.png"), std::string::npos);
@@ -276,4 +276,4 @@ TEST_F(LoopPage24Test, RunStepWritesThePageWhole) {
 }
 
 }  // namespace
-}  // namespace refresh
+}  // namespace site

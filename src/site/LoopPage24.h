@@ -9,10 +9,19 @@
 #include <string_view>
 #include <vector>
 
-#include "refresh/PageText.h"
-#include "refresh/RunContext.h"
+#include "site/PageText.h"
+#include "zub32/Config.h"
 
-namespace refresh {
+namespace site {
+
+// A slot the 24-hour page shows: its tag ("WE000"), its archived frame, its
+// overlay (empty when the page shows none) and when the slot began.
+struct ShownArchiveSlot {
+  std::string tag;
+  std::string frame;
+  std::string overlay;
+  std::int64_t slot_start = 0;  // seconds since the Unix epoch
+};
 
 // Everything the page shows besides the archive and the clock.
 struct LoopPage24Inputs {
@@ -44,12 +53,12 @@ using ConsoleSink = std::function<void(std::string_view)>;
 std::string BuildLoopPage24(const LoopPage24Inputs& inputs, const ConsoleSink& write_line,
                             std::vector<ShownArchiveSlot>* shown_slots = nullptr);
 
-// The run's step: assembles the page into run.page_text (replacing the
-// 30-minute page held there), prints "Writing index24.html...." and writes
-// the text whole to "index24.html" in the working directory. Inputs come from
-// GlobalSettings, run.config's page addresses, product and archive lines, and
-// run.html_delay; console lines go to standard output; run.archive receives
-// the shown slots. A failed write leaves the old page in place.
-void WriteLoopPage24(RunContext& run);
+// The run's step: assembles the page, prints its missing-file lines at once
+// and "Writing index24.html....", and writes the text whole to
+// "index24.html" in the working directory; returns the page text, and fills
+// shown_slots as BuildLoopPage24 does. A failed write leaves the old page in
+// place.
+std::string WriteLoopPage24(const LoopPage24Inputs& inputs,
+                            std::vector<ShownArchiveSlot>* shown_slots);
 
-}  // namespace refresh
+}  // namespace site

@@ -1,4 +1,4 @@
-#include "refresh/LoopPage30.h"
+#include "site/LoopPage30.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "zub32/Config.h"
 #include "zub32/Records.h"
 
-namespace refresh {
+namespace site {
 namespace {
 
 using testing_support::DiffAgainstLoopPage30;
@@ -91,16 +91,14 @@ TEST_F(LoopPage30Test, WriterReplacesThePageInTheWorkingDirectory) {
   testing_support::TempDir dir;
   std::filesystem::current_path(dir.path());
   dir.Write("index.html", std::string(20000, 'x'));
-  RunContext run;
-  run.config.publish_host = {"publish.example", 80, "publish.example"};
-  run.html_delay = 500;
+  const PageAddresses addresses = PageAddresses::ForPublishHost("publish.example");
   testing::internal::CaptureStdout();
-  WriteLoopPage30(run);
-  WriteLoopPage30(run);
+  WriteLoopPage30(500, addresses, zub32::kDefaultProduct);
+  const std::string page_text = WriteLoopPage30(500, addresses, zub32::kDefaultProduct);
   const std::string printed = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(printed, "Writing index.html\nWriting index.html\n");
-  EXPECT_EQ(dir.Read("index.html"), run.page_text);
+  EXPECT_EQ(dir.Read("index.html"), page_text);
   ListingValues values = FixedClockValues();
   values.host = "publish.example";
   values.delay = "500";
@@ -108,4 +106,4 @@ TEST_F(LoopPage30Test, WriterReplacesThePageInTheWorkingDirectory) {
 }
 
 }  // namespace
-}  // namespace refresh
+}  // namespace site

@@ -1,10 +1,10 @@
 // The viewer page's markup, style and script, kept as files under
-// src/refresh/viewer/ and built into the program as they are.
+// src/site/viewer/ and built into the program as they are.
 #pragma once
 
 #include <string_view>
 
-namespace refresh {
+namespace site {
 
 // viewer.html: the page with its placeholders, the style and the script
 // each standing on a line of their own.
@@ -14,4 +14,4 @@ extern const std::string_view kViewerStyle;
 // viewer.js, which replaces the script's line.
 extern const std::string_view kViewerScript;
 
-}  // namespace refresh
+}  // namespace site

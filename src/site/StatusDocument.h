@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "refresh/RunContext.h"
+#include "site/LoopPage24.h"
 #include "zub32/Config.h"
 
-namespace refresh {
+namespace site {
 
 // The largest status.json read back.
 inline constexpr std::size_t kMaxStatusFileBytes = 1024 * 1024;
@@ -110,4 +110,4 @@ std::optional<RunStatus> ParseStatusJson(std::string_view text);
 // is missing or corrupt.
 std::optional<RunStatus> ReadPreviousStatus();
 
-}  // namespace refresh
+}  // namespace site

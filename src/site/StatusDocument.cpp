@@ -1,4 +1,4 @@
-#include "refresh/StatusDocument.h"
+#include "site/StatusDocument.h"
 
 #include <algorithm>
 #include <array>
@@ -7,10 +7,11 @@
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
 #include "site/SiteNames.h"
+#include "site/StatusMembers.h"
 #include "zub32/Config.h"
 #include "zub32/Json.h"
 
-namespace refresh {
+namespace site {
 namespace {
 
 constexpr std::size_t kStampDigits = 12;
@@ -65,6 +66,9 @@ std::string TimeOrNull(const std::optional<std::int64_t>& time, bool utc = false
   return Text(utc ? platform::FormatIsoUtc(*time) : platform::FormatIsoLocal(*time));
 }
 
+// A member's name and colon as the document writes them: "\"time\": ".
+std::string Key(std::string_view name) { return "\"" + std::string(name) + "\": "; }
+
 std::string NumberOrNull(const std::optional<std::int64_t>& value) {
   return value ? std::to_string(*value) : "null";
 }
@@ -103,20 +107,20 @@ int MemberCount(const zub32::JsonValue& object, std::string_view name) {
 // The newest frame and the frame files of a document into status; false
 // when one of them is malformed.
 bool ReadFrames(const zub32::JsonValue& document, RunStatus& status) {
-  if (const zub32::JsonValue* newest = document.Member("newest_frame");
+  if (const zub32::JsonValue* newest = document.Member(member::kNewestFrame);
       newest != nullptr && newest->type == zub32::JsonValue::Type::kObject) {
-    NewestFrame frame{MemberText(*newest, "address"), std::nullopt, std::nullopt};
-    if (!ReadTime(*newest, "time", frame.time, true)) return false;
-    if (const zub32::JsonValue* age = newest->Member("age_seconds"))
+    NewestFrame frame{MemberText(*newest, member::kAddress), std::nullopt, std::nullopt};
+    if (!ReadTime(*newest, member::kTime, frame.time, true)) return false;
+    if (const zub32::JsonValue* age = newest->Member(member::kAgeSeconds))
       frame.age_seconds = age->AsInteger();
     status.newest_frame = frame;
   }
-  if (const zub32::JsonValue* frames = document.Member("frames")) {
+  if (const zub32::JsonValue* frames = document.Member(member::kFrames)) {
     for (const zub32::JsonValue& item : frames->items) {
       const std::optional<std::string> file =
-          item.Member("file") ? item.Member("file")->AsString() : std::nullopt;
+          item.Member(member::kFile) ? item.Member(member::kFile)->AsString() : std::nullopt;
       const std::optional<std::string> address =
-          item.Member("address") ? item.Member("address")->AsString() : std::nullopt;
+          item.Member(member::kAddress) ? item.Member(member::kAddress)->AsString() : std::nullopt;
       if (!file || !address) return false;
       status.frames.push_back({*file, *address});
     }
@@ -153,106 +157,108 @@ std::optional<std::int64_t> FrameTimeFromAddress(std::string_view address) {
 }
 
 std::string StatusJson(const RunStatus& status) {
-  std::string text = "{\"program\": \"VESK\", \"version\": " + Text(status.version) +
-                     ", \"product\": " + Text(status.product) + ",\n";
-  text += " \"run\": {\"started\": " + TimeOrNull(status.started) +
-          ", \"finished\": " + TimeOrNull(status.finished) +
-          ", \"duration_ms\": " + std::to_string(status.duration_ms) +
-          ",\n         \"outcome\": " + Text(RunResultText(status.outcome)) +
-          ", \"frames_downloaded\": " + std::to_string(status.frames_downloaded) +
-          ", \"overlay\": " + Text(OverlayStateText(status.overlay)) +
-          ", \"files_not_written\": " + std::to_string(status.files_not_written) +
-          ",\n         \"failure\": ";
+  using namespace member;
+  std::string text = "{" + Key(kProgram) + "\"VESK\", " + Key(kVersion) + Text(status.version) +
+                     ", " + Key(kProduct) + Text(status.product) + ",\n";
+  text += " " + Key(kRun) + "{" + Key(kStarted) + TimeOrNull(status.started) + ", " +
+          Key(kFinished) + TimeOrNull(status.finished) + ", " + Key(kDurationMs) +
+          std::to_string(status.duration_ms) + ",\n         " + Key(kOutcome) +
+          Text(RunResultText(status.outcome)) + ", " + Key(kFramesDownloaded) +
+          std::to_string(status.frames_downloaded) + ", " + Key(kOverlay) +
+          Text(OverlayStateText(status.overlay)) + ", " + Key(kFilesNotWritten) +
+          std::to_string(status.files_not_written) + ",\n         " + Key(kFailure);
   if (status.failure) {
-    text += "{\"class\": " + Text(status.failure->class_name) +
-            ", \"message\": " + Text(status.failure->message) +
-            ", \"function\": " + Text(status.failure->function) + "}";
+    text += "{" + Key(kClass) + Text(status.failure->class_name) + ", " + Key(kMessage) +
+            Text(status.failure->message) + ", " + Key(kFunction) + Text(status.failure->function) +
+            "}";
   } else {
     text += "null";
   }
   text += "},\n";
-  text += " \"last_success\": " + TimeOrNull(status.last_success) +
-          ", \"last_new_frame\": " + TimeOrNull(status.last_new_frame) +
-          ", \"consecutive_failures\": " + std::to_string(status.consecutive_failures) + ",\n";
-  text += " \"newest_frame\": ";
+  text += " " + Key(kLastSuccess) + TimeOrNull(status.last_success) + ", " + Key(kLastNewFrame) +
+          TimeOrNull(status.last_new_frame) + ", " + Key(kConsecutiveFailures) +
+          std::to_string(status.consecutive_failures) + ",\n";
+  text += " " + Key(kNewestFrame);
   if (status.newest_frame) {
-    text += "{\"address\": " + Text(status.newest_frame->address) +
-            ", \"time\": " + TimeOrNull(status.newest_frame->time, true) +
-            ", \"age_seconds\": " + NumberOrNull(status.newest_frame->age_seconds) + "}";
+    text += "{" + Key(kAddress) + Text(status.newest_frame->address) + ", " + Key(kTime) +
+            TimeOrNull(status.newest_frame->time, true) + ", " + Key(kAgeSeconds) +
+            NumberOrNull(status.newest_frame->age_seconds) + "}";
   } else {
     text += "null";
   }
-  text += ",\n \"station\": ";
-  text += status.station ? "{\"temperature\": " + Text(status.station->temperature) +
-                               ", \"wind\": " + Text(status.station->wind) +
-                               ", \"updated\": " + TimeOrNull(status.station->updated, true) + "}"
+  text += ",\n " + Key(kStation);
+  text += status.station ? "{" + Key(kTemperature) + Text(status.station->temperature) + ", " +
+                               Key(kWind) + Text(status.station->wind) + ", " + Key(kUpdated) +
+                               TimeOrNull(status.station->updated, true) + "}"
                          : "null";
-  text += ",\n \"frames\": [";
+  text += ",\n " + Key(kFrames) + "[";
   for (std::size_t i = 0; i < status.frames.size(); ++i) {
     const FrameRecord& frame = status.frames[i];
     text += (i == 0 ? "\n  " : ",\n  ");
-    text += "{\"file\": " + Text(frame.file) +
-            ", \"overlay\": " + (frame.overlay.empty() ? "null" : Text(frame.overlay)) +
-            ", \"address\": " + Text(frame.address) +
-            ", \"time\": " + TimeOrNull(FrameTimeFromAddress(frame.address), true) + "}";
+    text += "{" + Key(kFile) + Text(frame.file) + ", " + Key(kOverlay) +
+            (frame.overlay.empty() ? "null" : Text(frame.overlay)) + ", " + Key(kAddress) +
+            Text(frame.address) + ", " + Key(kTime) +
+            TimeOrNull(FrameTimeFromAddress(frame.address), true) + "}";
   }
-  text += "],\n \"archive\": [";
+  text += "],\n " + Key(kArchive) + "[";
   for (std::size_t i = 0; i < status.archive.size(); ++i) {
     const ShownArchiveSlot& slot = status.archive[i];
     text += (i == 0 ? "\n  " : ",\n  ");
-    text += "{\"slot\": " + Text(slot.tag) + ", \"frame\": " + Text(slot.frame) +
-            ", \"overlay\": " + (slot.overlay.empty() ? "null" : Text(slot.overlay)) +
-            ", \"time\": " + TimeOrNull(slot.slot_start) + "}";
+    text += "{" + Key(kSlot) + Text(slot.tag) + ", " + Key(kFrame) + Text(slot.frame) + ", " +
+            Key(kOverlay) + (slot.overlay.empty() ? "null" : Text(slot.overlay)) + ", " +
+            Key(kTime) + TimeOrNull(slot.slot_start) + "}";
   }
-  text += "],\n \"stale\": " + std::string(status.stale ? "true" : "false") +
-          ", \"stale_after_minutes\": " + std::to_string(status.stale_after_minutes) +
-          ", \"not_before\": " + TimeOrNull(status.not_before) + "}\n";
+  text += "],\n " + Key(kStale) + std::string(status.stale ? "true" : "false") + ", " +
+          Key(kStaleAfterMinutes) + std::to_string(status.stale_after_minutes) + ", " +
+          Key(kNotBefore) + TimeOrNull(status.not_before) + "}\n";
   return text;
 }
 
 std::optional<RunStatus> ParseStatusJson(std::string_view text) {
   const std::optional<zub32::JsonValue> document = zub32::ParseJson(text);
   if (!document || document->type != zub32::JsonValue::Type::kObject) return std::nullopt;
-  if (MemberText(*document, "program") != "VESK") return std::nullopt;
-  const zub32::JsonValue* run = document->Member("run");
-  const zub32::JsonValue* failures = document->Member("consecutive_failures");
+  if (MemberText(*document, member::kProgram) != "VESK") return std::nullopt;
+  const zub32::JsonValue* run = document->Member(member::kRun);
+  const zub32::JsonValue* failures = document->Member(member::kConsecutiveFailures);
   if (run == nullptr || run->type != zub32::JsonValue::Type::kObject || failures == nullptr ||
       !failures->AsInteger() || *failures->AsInteger() < 0) {
     return std::nullopt;
   }
   RunStatus status;
-  status.version = MemberText(*document, "version");
-  status.product = MemberText(*document, "product");
+  status.version = MemberText(*document, member::kVersion);
+  status.product = MemberText(*document, member::kProduct);
   status.consecutive_failures = *failures->AsInteger();
   std::optional<std::int64_t> started, finished;
-  if (!ReadTime(*run, "started", started) || !ReadTime(*run, "finished", finished) ||
-      !ReadTime(*document, "last_success", status.last_success) ||
-      !ReadTime(*document, "last_new_frame", status.last_new_frame) ||
-      !ReadTime(*document, "not_before", status.not_before)) {
+  if (!ReadTime(*run, member::kStarted, started) || !ReadTime(*run, member::kFinished, finished) ||
+      !ReadTime(*document, member::kLastSuccess, status.last_success) ||
+      !ReadTime(*document, member::kLastNewFrame, status.last_new_frame) ||
+      !ReadTime(*document, member::kNotBefore, status.not_before)) {
     return std::nullopt;
   }
   status.started = started.value_or(0);
   status.finished = finished.value_or(0);
-  status.duration_ms = MemberInteger(*run, "duration_ms");
-  const std::optional<RunResult> outcome = ValueOf(kRunResultTexts, MemberText(*run, "outcome"));
+  status.duration_ms = MemberInteger(*run, member::kDurationMs);
+  const std::optional<RunResult> outcome =
+      ValueOf(kRunResultTexts, MemberText(*run, member::kOutcome));
   if (!outcome) return std::nullopt;
   status.outcome = *outcome;
-  status.frames_downloaded = MemberCount(*run, "frames_downloaded");
-  status.overlay =
-      ValueOf(kOverlayStateTexts, MemberText(*run, "overlay")).value_or(OverlayState::kNotDrawn);
-  status.files_not_written = MemberCount(*run, "files_not_written");
-  if (const zub32::JsonValue* failure = run->Member("failure");
+  status.frames_downloaded = MemberCount(*run, member::kFramesDownloaded);
+  status.overlay = ValueOf(kOverlayStateTexts, MemberText(*run, member::kOverlay))
+                       .value_or(OverlayState::kNotDrawn);
+  status.files_not_written = MemberCount(*run, member::kFilesNotWritten);
+  if (const zub32::JsonValue* failure = run->Member(member::kFailure);
       failure != nullptr && failure->type == zub32::JsonValue::Type::kObject) {
-    status.failure = RunFailure{MemberText(*failure, "class"), MemberText(*failure, "message"),
-                                MemberText(*failure, "function")};
+    status.failure =
+        RunFailure{MemberText(*failure, member::kClass), MemberText(*failure, member::kMessage),
+                   MemberText(*failure, member::kFunction)};
   }
   if (!ReadFrames(*document, status)) return std::nullopt;
-  if (const zub32::JsonValue* stale = document->Member("stale")) {
+  if (const zub32::JsonValue* stale = document->Member(member::kStale)) {
     status.stale = stale->AsBool().value_or(false);
   }
   // A document of an earlier version has no StaleAfter; the default stands
   // in for it, as for a value out of range.
-  if (const zub32::JsonValue* stale_after = document->Member("stale_after_minutes")) {
+  if (const zub32::JsonValue* stale_after = document->Member(member::kStaleAfterMinutes)) {
     const std::optional<std::int64_t> minutes = stale_after->AsInteger();
     if (minutes && *minutes >= 0 && *minutes <= zub32::kMaxStaleAfterMinutes)
       status.stale_after_minutes = static_cast<int>(*minutes);
@@ -261,11 +267,11 @@ std::optional<RunStatus> ParseStatusJson(std::string_view text) {
 }
 
 std::optional<RunStatus> ReadPreviousStatus() {
-  if (!platform::EntryExists(site::kStatusFileName)) return std::nullopt;
+  if (!platform::EntryExists(kStatusFileName)) return std::nullopt;
   const std::optional<std::string> text =
-      platform::ReadWholeFile(site::kStatusFileName, kMaxStatusFileBytes);
+      platform::ReadWholeFile(kStatusFileName, kMaxStatusFileBytes);
   if (!text) return std::nullopt;
   return ParseStatusJson(*text);
 }
 
-}  // namespace refresh
+}  // namespace site

@@ -1,4 +1,4 @@
-#include "refresh/ViewerPage.h"
+#include "site/ViewerPage.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "support/Regex.h"
 
-namespace refresh {
+namespace site {
 namespace {
 
 // The page is one file that a reader's browser needs nothing else for: no
@@ -41,4 +41,4 @@ TEST(ViewerPageTest, CarriesTheDelayTheProductItsLayersAndTheLegend) {
 }
 
 }  // namespace
-}  // namespace refresh
+}  // namespace site
