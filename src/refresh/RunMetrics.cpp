@@ -52,6 +52,14 @@ std::string MetricsText(const site::RunStatus& status) {
               product, std::string(status.stale ? "1" : "0"));
   AppendGauge(text, "vesk_consecutive_failures", "Runs in a row that failed.", product,
               std::to_string(status.consecutive_failures));
+  const bool forecast = status.nowcast && status.nowcast->reason.empty();
+  AppendGauge(text, "vesk_nowcast_available",
+              "1 when the newest frame has a nowcast, 0 when it has none.", product,
+              std::string(forecast ? "1" : "0"));
+  AppendGauge(
+      text, "vesk_rain_expected_in_minutes",
+      "The first lead time of the nowcast with rain at the station.", product,
+      IntegerText(status.nowcast ? status.nowcast->rain_expected_in_minutes : std::nullopt));
   return text;
 }
 
