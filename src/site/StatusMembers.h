@@ -63,7 +63,7 @@ struct ScriptMember {
   std::string_view json_name;
 };
 
-inline constexpr std::array<ScriptMember, 22> kViewerMembers = {{
+inline constexpr std::array<ScriptMember, 21> kViewerMembers = {{
     {"age_seconds", member::kAgeSeconds},
     {"archive", member::kArchive},
     {"file", member::kFile},

@@ -37,14 +37,29 @@ function versioned(file) {
   return version ? file + '?v=' + encodeURIComponent(version) : file;
 }
 
+// The forecast pictures of the nowcast, each with its lead time in minutes,
+// when status.json has one of the newest frame shown and the reader has not
+// left it out.
+function forecast(frames) {
+  const nowcast = status[kMember.nowcast];
+  if (!nowcast || $('forecast').checked === false || !Array.isArray(nowcast[kMember.frames])) return [];
+  const newest = frames[frames.length - 1];
+  const issued = Date.parse(nowcast[kMember.issued]);
+  if (!newest || Number.isNaN(issued) || Date.parse(newest.time) !== issued) return [];
+  return nowcast[kMember.frames].map((frame) =>
+    ({ frame: frame[kMember.file], overlay: null, time: frame[kMember.time],
+      lead: frame[kMember.lead_minutes] }));
+}
+
 // A loop, the one shown unless named, oldest first: each entry's frame,
-// overlay and time.
+// overlay and time; the 30-minute loop goes on into the forecast.
 function loop(which = mode) {
   if (!status) return [];
   if (which === 'recent') {
-    return (Array.isArray(status[kMember.frames]) ? status[kMember.frames] : []).map((frame) =>
+    const frames = (Array.isArray(status[kMember.frames]) ? status[kMember.frames] : []).map((frame) =>
       ({ frame: frame[kMember.file], overlay: frame[kMember.overlay] || null,
         time: frame[kMember.time] }));
+    return frames.concat(forecast(frames));
   }
   const day = (Array.isArray(status[kMember.archive]) ? status[kMember.archive] : []).map((slot) =>
     ({ frame: slot[kMember.frame], overlay: slot[kMember.overlay] || null,
@@ -115,6 +130,7 @@ function draw() {
   context.clearRect(0, 0, view.width, view.height);
   for (const image of images) context.drawImage(image, 0, 0);
   view.dataset.frame = entry.frame;
+  if (entry.lead) view.dataset.forecast = String(entry.lead); else delete view.dataset.forecast;
   shown = entry;
   showLabels();
 }
@@ -180,14 +196,17 @@ function describeAge(seconds) {
 function showLabels() {
   const date = shown && shown.time ? new Date(shown.time) : null;
   const known = date && !Number.isNaN(date.getTime());
+  // A forecast is marked as one wherever its time is given.
+  const marked = shown && shown.lead ? 'Forecast +' + shown.lead + ' min, ' : '';
   for (const [id, utc] of [['local', false], ['utc', true]]) {
     const label = $(id);
-    label.textContent = known ? stamp(date, utc) + (utc ? '' : ' ' + offset(date)) : 'unknown';
+    label.textContent = (utc ? '' : marked) +
+      (known ? stamp(date, utc) + (utc ? '' : ' ' + offset(date)) : 'unknown');
     if (known) label.dateTime = date.toISOString(); else label.removeAttribute('datetime');
   }
   $('age').textContent = status ? describeAge(ageSeconds()) : '';
-  const text = known ? stamp(date, false) + ' ' + offset(date) : 'time unknown';
-  $('frame-time').textContent = (shown && dayTime(shown.time)) || 'time unknown';
+  const text = marked + (known ? stamp(date, false) + ' ' + offset(date) : 'time unknown');
+  $('frame-time').textContent = marked + ((shown && dayTime(shown.time)) || 'time unknown');
   const station = status && status[kMember.station];
   $('station').hidden = !shown;
   $('temperature').textContent = station ? 'Temperature: ' + station[kMember.temperature] : '';
@@ -239,6 +258,8 @@ function show() {
   $('recent').setAttribute('aria-pressed', String(mode === 'recent'));
   $('day').setAttribute('aria-pressed', String(mode === 'day'));
   $('every-box').hidden = mode !== 'day';
+  $('forecast-box').hidden = mode !== 'recent';
+  showForecastNote(entries);
   $('play').innerHTML = playing ? '&#10074;&#10074;' : '&#9654;';
   $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
   $('download').href = versioned('@LOOP_PICTURE@');
@@ -251,6 +272,24 @@ function show() {
   }
   showLabels();
   showBanner();
+}
+
+// Under the legend: that forecast frames are an extrapolation, or why the
+// newest frame has no forecast.
+function showForecastNote(entries) {
+  const note = $('forecast-note');
+  const nowcast = mode === 'recent' && status && status[kMember.nowcast];
+  const reason = nowcast && nowcast[kMember.reason];
+  if (entries.some((entry) => entry.lead)) {
+    note.textContent = 'Frames marked \u201cForecast\u201d carry the newest echoes along their ' +
+      'recent motion (an extrapolation, not a measurement).';
+  } else if (reason) {
+    note.textContent = 'No forecast: ' + reason;
+  } else {
+    note.hidden = true;
+    return;
+  }
+  note.hidden = false;
 }
 
 // Said to screen readers on a pause or a step only, not on every tick.
@@ -336,6 +375,10 @@ $('every').addEventListener('change', () => {
   const entries = loop();
   const at = entries.findIndex((entry) => Date.parse(entry.time) >= from);
   index = at < 0 ? entries.length - 1 : at;
+  held = 0;
+  show();
+});
+$('forecast').addEventListener('change', () => {
   held = 0;
   show();
 });
