@@ -243,7 +243,11 @@ TEST(ConfigTest, NowcastStationAndAlertLevel) {
       {{{"VESK_NOWCAST", " Off"}, {"VESK_STATION_PIXEL", "310, 20"}}, false, {{310, 20}}, 8, 0},
       {{{"VESK_NOWCAST", "maybe"}, {"VESK_STATION_PIXEL", "3,"}}, true, std::nullopt, 8, 2},
       {{{"VESK_STATION_PIXEL", "-1,4"}, {"VESK_ALERT_LEVEL", "16"}}, true, std::nullopt, 8, 2},
-      {{{"VESK_ALERT_LEVEL", "3"}, {"VESK_LEGEND", "#000001,#000002,#000003"}}, true, std::nullopt, 3, 0},
+      {{{"VESK_ALERT_LEVEL", "3"}, {"VESK_LEGEND", "#000001,#000002,#000003"}},
+       true,
+       std::nullopt,
+       3,
+       0},
       {{{"VESK_LEGEND", "#000001,#000002,#000003,#000004"}}, true, std::nullopt, 2, 0},
   };
   for (const Row& row : rows) {
