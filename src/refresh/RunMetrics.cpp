@@ -56,10 +56,13 @@ std::string MetricsText(const site::RunStatus& status) {
   AppendGauge(text, "vesk_nowcast_available",
               "1 when the newest frame has a nowcast, 0 when it has none.", product,
               std::string(forecast ? "1" : "0"));
-  AppendGauge(
-      text, "vesk_rain_expected_in_minutes",
-      "The first lead time of the nowcast with rain at the station.", product,
-      IntegerText(status.nowcast ? status.nowcast->rain_expected_in_minutes : std::nullopt));
+  std::optional<std::int64_t> rain_seconds;
+  if (status.nowcast && status.nowcast->rain_expected_in_minutes) {
+    rain_seconds = *status.nowcast->rain_expected_in_minutes * 60;
+  }
+  AppendGauge(text, "vesk_rain_expected_seconds",
+              "How far ahead the nowcast first has rain at the station.", product,
+              IntegerText(rain_seconds));
   return text;
 }
 

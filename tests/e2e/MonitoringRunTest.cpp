@@ -251,8 +251,8 @@ TEST_F(MonitoringRunTest, NowcastIsPublishedAndRainAtTheStationAnnouncedOnceAndC
               std::string::npos)
         << status;
     EXPECT_EQ(
-        home_.Read("vesk.prom").find("vesk_rain_expected_in_minutes{product=\"IDR641\"} 5"),
-        rain ? home_.Read("vesk.prom").find("vesk_rain_expected_in_minutes{") : std::string::npos);
+        home_.Read("vesk.prom").find("vesk_rain_expected_seconds{product=\"IDR641\"} 300"),
+        rain ? home_.Read("vesk.prom").find("vesk_rain_expected_seconds{") : std::string::npos);
     EXPECT_FALSE(home_.Exists("e!vesk.xml"));
   }
 }

@@ -14,6 +14,8 @@ let shown = null;
 let held = 0;
 let playing = !matchMedia('(prefers-reduced-motion: reduce)').matches;
 let timer = 0;
+// Whether the 30-minute loop goes on into the forecast.
+let withForecast = true;
 
 function picture(address) {
   let image = pictures.get(address);
@@ -42,7 +44,7 @@ function versioned(file) {
 // left it out.
 function forecast(frames) {
   const nowcast = status[kMember.nowcast];
-  if (!nowcast || $('forecast').checked === false || !Array.isArray(nowcast[kMember.frames])) return [];
+  if (!nowcast || !withForecast || !Array.isArray(nowcast[kMember.frames])) return [];
   const newest = frames[frames.length - 1];
   const issued = Date.parse(nowcast[kMember.issued]);
   if (!newest || Number.isNaN(issued) || Date.parse(newest.time) !== issued) return [];
@@ -258,7 +260,8 @@ function show() {
   $('recent').setAttribute('aria-pressed', String(mode === 'recent'));
   $('day').setAttribute('aria-pressed', String(mode === 'day'));
   $('every-box').hidden = mode !== 'day';
-  $('forecast-box').hidden = mode !== 'recent';
+  $('forecast').hidden = mode !== 'recent';
+  $('forecast').setAttribute('aria-pressed', String(withForecast));
   showForecastNote(entries);
   $('play').innerHTML = playing ? '&#10074;&#10074;' : '&#9654;';
   $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
@@ -298,6 +301,14 @@ function announce() {
   const entry = entries[index];
   $('announce').textContent = 'Paused' + (entry ? ', frame ' + (index + 1) +
     ' of ' + entries.length + ', ' + (localTime(entry.time) || 'time unknown') : '');
+}
+
+// The index of the newest observed frame: a forecast comes after it.
+function newest() {
+  const entries = loop();
+  let at = entries.length - 1;
+  while (at > 0 && entries[at].lead) --at;
+  return at;
 }
 
 function schedule() {
@@ -350,7 +361,7 @@ async function load() {
     unreadable = false;
     fetchedAt = Date.now();
     // Without animation the reader sees the newest frame first.
-    if (first && !playing) index = loop().length - 1;
+    if (first && !playing) index = newest();
   } catch (error) {
     unreadable = true;
   }
@@ -378,7 +389,8 @@ $('every').addEventListener('change', () => {
   held = 0;
   show();
 });
-$('forecast').addEventListener('change', () => {
+$('forecast').addEventListener('click', () => {
+  withForecast = !withForecast;
   held = 0;
   show();
 });
@@ -402,7 +414,7 @@ document.addEventListener('keydown', (event) => {
     ArrowLeft: () => go(index - 1),
     ArrowRight: () => go(index + 1),
     Home: () => go(0),
-    End: () => go(loop().length - 1),
+    End: () => go(newest()),
   };
   const action = keys[event.key];
   if (!action) return;
