@@ -24,9 +24,9 @@ int main(int argc, char** argv) {
   run.config.legend = *legend;
   for (int index = 0; index < refresh::kLoopEntries; ++index) {
     const int minute = 30 - 5 * index;
-    run.frame_addresses[site::FrameFileName(index)] =
-        "/radar/X.T.2015051512" + std::string(minute < 10 ? "0" : "") + std::to_string(minute) +
-        ".png";
+    run.frame_addresses[site::FrameFileName(index)] = "/radar/X.T.2015051512" +
+                                                      std::string(minute < 10 ? "0" : "") +
+                                                      std::to_string(minute) + ".png";
   }
   refresh::PublishNowcast(run);
   const site::NowcastRecord& nowcast = *run.nowcast;
