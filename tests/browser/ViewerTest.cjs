@@ -345,10 +345,10 @@ async function screenshots(browser, base, directory, status, into) {
     ['stale', JSON.stringify(aged(status, (40 * 60 + 15) * 60, false, 1800)), async () => {}],
     ['webp', null, async (view) => view.page.goto(`${base}/loop.webp`)],
     ['rain', null, async (view) => press(view, 'End')],
-    // Three steps before the end of the loop: the forecast 15 minutes ahead.
+    // Three steps after the newest frame: the forecast 15 minutes ahead.
     ['forecast', 'nowcast', async (view) => {
       await press(view, 'End');
-      for (let step = 0; step < 3; ++step) await press(view, 'ArrowLeft');
+      for (let step = 0; step < 3; ++step) await press(view, 'ArrowRight');
     }],
   ];
   for (let [scene, statusText, look] of scenes) {
