@@ -300,7 +300,8 @@ function announce() {
   const entries = loop();
   const entry = entries[index];
   $('announce').textContent = 'Paused' + (entry ? ', frame ' + (index + 1) +
-    ' of ' + entries.length + ', ' + (localTime(entry.time) || 'time unknown') : '');
+    ' of ' + entries.length + ', ' + (entry.lead ? 'forecast +' + entry.lead + ' min, ' : '') +
+    (localTime(entry.time) || 'time unknown') : '');
 }
 
 // The index of the newest observed frame: a forecast comes after it.
