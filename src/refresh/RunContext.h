@@ -10,6 +10,7 @@
 
 #include "http/TIdHTTP.h"
 #include "site/LoopPage24.h"
+#include "site/StatusDocument.h"
 #include "zub32/Config.h"
 #include "zub32/ExceptionReport.h"
 #include "zub32/Records.h"
@@ -57,6 +58,9 @@ struct RunContext {
   int layers_not_fetched = 0;
   // loop.webp was due and kept its old content (no report).
   bool loop_picture_failed = false;
+  // The nowcast this run made, or why it made none; unset when it was not
+  // due (no new frame, or Nowcast off).
+  std::optional<site::NowcastRecord> nowcast;
   // What became of the reports of the run's failure, of the overlay's and
   // of the files not written, for the summary line.
   zub32::ReportOutcome failure_report;

@@ -14,6 +14,7 @@
 #include "refresh/CommandLine.h"
 #include "refresh/LoopPicture.h"
 #include "refresh/MapLayers.h"
+#include "refresh/NowcastPublication.h"
 #include "refresh/ProgramDirectory.h"
 #include "refresh/RadarFrameUpdate.h"
 #include "refresh/RunStatus.h"
@@ -277,6 +278,11 @@ StageOutcome WritePicture(RunState& state) {
   return StageOutcome::kUnchanged;
 }
 
+StageOutcome WriteNowcast(RunState& state) {
+  PublishNowcast(state.run);
+  return StageOutcome::kUnchanged;
+}
+
 StageOutcome WriteStatus(RunState& state) {
   if (state.status_due) {
     PublishStatus(state.run, state.previous, state.outcome == StageOutcome::kFailed,
@@ -316,6 +322,7 @@ constexpr Stage kStages[] = {
     {DrawOverlay, Due::kOnNewFrame},
     {RefreshLayers, Due::kOnNewFrame},
     {WritePicture, Due::kOnNewFrame},  // loop.webp
+    {WriteNowcast, Due::kOnNewFrame},  // Nowcast1.png ... Nowcast6.png
     {WriteStatus, Due::kAlways},
     {ReportWrites, Due::kAlways},
     {SayDone, Due::kUnlessFailed},

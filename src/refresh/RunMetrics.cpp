@@ -52,6 +52,17 @@ std::string MetricsText(const site::RunStatus& status) {
               product, std::string(status.stale ? "1" : "0"));
   AppendGauge(text, "vesk_consecutive_failures", "Runs in a row that failed.", product,
               std::to_string(status.consecutive_failures));
+  const bool forecast = status.nowcast && status.nowcast->reason.empty();
+  AppendGauge(text, "vesk_nowcast_available",
+              "1 when the newest frame has a nowcast, 0 when it has none.", product,
+              std::string(forecast ? "1" : "0"));
+  std::optional<std::int64_t> rain_seconds;
+  if (status.nowcast && status.nowcast->rain_expected_in_minutes) {
+    rain_seconds = *status.nowcast->rain_expected_in_minutes * 60;
+  }
+  AppendGauge(text, "vesk_rain_expected_seconds",
+              "How far ahead the nowcast first has rain at the station.", product,
+              IntegerText(rain_seconds));
   return text;
 }
 

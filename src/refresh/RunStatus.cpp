@@ -7,6 +7,7 @@
 #include "refresh/BackOff.h"
 #include "refresh/FrameLinks.h"
 #include "refresh/RadarFrameUpdate.h"
+#include "refresh/RainAlert.h"
 #include "refresh/RunMetrics.h"
 #include "refresh/StaleAlert.h"
 #include "site/SiteNames.h"
@@ -117,7 +118,17 @@ void PublishRunStatus(RunContext& run, const std::optional<site::RunStatus>& pre
   status.archive = run.archive;
   status.not_before = PendingWait(run.not_before, now);
 
+  // A run without a new frame keeps the last run's nowcast: it still
+  // belongs to the newest frame.
+  if (run.config.nowcast) {
+    status.nowcast = run.nowcast ? run.nowcast : (previous ? previous->nowcast : std::nullopt);
+    if (status.nowcast && !run.config.station_pixel) {
+      status.nowcast->rain_expected_in_minutes.reset();
+    }
+  }
+
   if (run.config.stale_after_minutes > 0) AlertOnStaleSource(status, now);
+  AlertOnRain(status, run.config.station_pixel.has_value(), now);
   status.files_not_written = static_cast<int>(run.write_failures.size());
   if (!run.config.metrics_file.empty()) {
     zub32::StringToFile(MetricsText(status), run.config.metrics_file, false, "");

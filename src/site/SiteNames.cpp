@@ -8,6 +8,10 @@ std::string FrameLinkName(int index) { return "image" + std::to_string(index) + 
 
 std::string RingMemberName(int index) { return "SESOverlay" + std::to_string(index) + ".bmp"; }
 
+std::string NowcastFileName(int lead_index) {
+  return "Nowcast" + std::to_string(lead_index) + ".png";
+}
+
 std::string ArchiveFrameName(const std::string& slot_tag) { return "Image-" + slot_tag + ".png"; }
 
 std::string ArchiveOverlayName(const std::string& slot_tag) {

@@ -19,6 +19,10 @@ std::string FrameLinkName(int index);
 // (oldest); the pages show member n with Image<n>.png.
 std::string RingMemberName(int index);
 
+// The forecast pictures, "Nowcast1.png" (5 minutes after the newest
+// frame) to "Nowcast6.png" (30 minutes).
+std::string NowcastFileName(int lead_index);
+
 // The day's archive by slot tag ("MO150"): "Image-MO150.png" and
 // "SESOverlay-MO150.bmp".
 std::string ArchiveFrameName(const std::string& slot_tag);

@@ -128,6 +128,36 @@ bool ReadFrames(const zub32::JsonValue& document, RunStatus& status) {
   return true;
 }
 
+// The nowcast member into status; false when it is malformed.
+bool ReadNowcast(const zub32::JsonValue& document, RunStatus& status) {
+  const zub32::JsonValue* nowcast = document.Member(member::kNowcast);
+  if (nowcast == nullptr || nowcast->type != zub32::JsonValue::Type::kObject) return true;
+  NowcastRecord record;
+  if (!ReadTime(*nowcast, member::kIssued, record.issued, true)) return false;
+  if (const zub32::JsonValue* frames = nowcast->Member(member::kFrames)) {
+    for (const zub32::JsonValue& item : frames->items) {
+      std::optional<std::int64_t> time;
+      const zub32::JsonValue* lead = item.Member(member::kLeadMinutes);
+      if (!ReadTime(item, member::kTime, time, true) || !time || lead == nullptr ||
+          !lead->AsInteger() || *lead->AsInteger() < 0 ||
+          *lead->AsInteger() > std::numeric_limits<int>::max()) {
+        return false;
+      }
+      record.frames.push_back(
+          {MemberText(item, member::kFile), static_cast<int>(*lead->AsInteger()), *time});
+    }
+  }
+  auto integer = [](const zub32::JsonValue* value) {
+    return value != nullptr ? value->AsInteger() : std::nullopt;
+  };
+  record.speed_pixels_per_hour = integer(nowcast->Member(member::kSpeedPixelsPerHour));
+  record.direction_degrees = integer(nowcast->Member(member::kDirectionDegrees));
+  record.reason = MemberText(*nowcast, member::kReason);
+  record.rain_expected_in_minutes = integer(document.Member(member::kRainExpectedInMinutes));
+  status.nowcast = std::move(record);
+  return true;
+}
+
 }  // namespace
 
 const char* RunResultText(RunResult outcome) { return TextOf(kRunResultTexts, outcome); }
@@ -210,7 +240,26 @@ std::string StatusJson(const RunStatus& status) {
   }
   text += "],\n " + Key(kStale) + std::string(status.stale ? "true" : "false") + ", " +
           Key(kStaleAfterMinutes) + std::to_string(status.stale_after_minutes) + ", " +
-          Key(kNotBefore) + TimeOrNull(status.not_before) + "}\n";
+          Key(kNotBefore) + TimeOrNull(status.not_before) + ",\n " + Key(kNowcast);
+  if (status.nowcast) {
+    const NowcastRecord& nowcast = *status.nowcast;
+    text += "{" + Key(kIssued) + TimeOrNull(nowcast.issued, true) + ", " + Key(kFrames) + "[";
+    for (std::size_t i = 0; i < nowcast.frames.size(); ++i) {
+      const ForecastFrame& frame = nowcast.frames[i];
+      text += (i == 0 ? "\n  " : ",\n  ");
+      text += "{" + Key(kFile) + Text(frame.file) + ", " + Key(kLeadMinutes) +
+              std::to_string(frame.lead_minutes) + ", " + Key(kTime) +
+              TimeOrNull(frame.time, true) + "}";
+    }
+    text += "],\n  " + Key(kSpeedPixelsPerHour) + NumberOrNull(nowcast.speed_pixels_per_hour) +
+            ", " + Key(kDirectionDegrees) + NumberOrNull(nowcast.direction_degrees) + ", " +
+            Key(kReason) + (nowcast.reason.empty() ? "null" : Text(nowcast.reason)) + "}";
+  } else {
+    text += "null";
+  }
+  text += ", " + Key(kRainExpectedInMinutes) +
+          NumberOrNull(status.nowcast ? status.nowcast->rain_expected_in_minutes : std::nullopt) +
+          "}\n";
   return text;
 }
 
@@ -252,7 +301,7 @@ std::optional<RunStatus> ParseStatusJson(std::string_view text) {
         RunFailure{MemberText(*failure, member::kClass), MemberText(*failure, member::kMessage),
                    MemberText(*failure, member::kFunction)};
   }
-  if (!ReadFrames(*document, status)) return std::nullopt;
+  if (!ReadFrames(*document, status) || !ReadNowcast(*document, status)) return std::nullopt;
   if (const zub32::JsonValue* stale = document->Member(member::kStale)) {
     status.stale = stale->AsBool().value_or(false);
   }

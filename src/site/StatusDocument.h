@@ -62,6 +62,26 @@ struct StationValues {
   std::optional<std::int64_t> updated;  // when the feed was fetched
 };
 
+// A forecast picture: its file, its lead time and the time it is valid for.
+struct ForecastFrame {
+  std::string file;  // "Nowcast2.png"
+  int lead_minutes = 0;
+  std::int64_t time = 0;
+};
+
+// The nowcast of the newest frame: its pictures and the echoes' mean
+// motion, or why there is none (then no frames).
+struct NowcastRecord {
+  std::optional<std::int64_t> issued;  // the newest frame's time
+  std::vector<ForecastFrame> frames;
+  std::optional<std::int64_t> speed_pixels_per_hour;
+  std::optional<std::int64_t> direction_degrees;  // towards, 0 up, 90 right
+  std::string reason;                             // empty when made
+  // The first lead time with rain forecast at the station; nullopt when
+  // none or no station is set.
+  std::optional<std::int64_t> rain_expected_in_minutes;
+};
+
 // One status.json. Times are seconds since the Unix epoch.
 struct RunStatus {
   std::string version;
@@ -87,6 +107,8 @@ struct RunStatus {
   std::optional<std::int64_t> not_before;
   // Written for the viewer, not read back.
   std::optional<StationValues> station;
+  // nullopt when Nowcast is off.
+  std::optional<NowcastRecord> nowcast;
 };
 
 // The UTC time named by the first run of exactly twelve digits
@@ -99,8 +121,8 @@ std::optional<std::int64_t> FrameTimeFromAddress(std::string_view address);
 std::string StatusJson(const RunStatus& status);
 
 // Reads a status.json back: the run's outcome, counts and failure, the
-// carried-over times, the newest frame, the frames, staleness and not_before
-// (the archive is not read). nullopt when the text is no such document, names
+// carried-over times, the newest frame, the frames, staleness, not_before
+// and the nowcast (the archive is not read). nullopt when the text is no such document, names
 // an outcome other than the three, or holds a local time too close to the
 // ends of the years 1 to 9999 to be written again. An overlay state that is
 // missing or unknown reads as not drawn.

@@ -44,6 +44,13 @@ inline constexpr std::string_view kFrame = "frame";
 inline constexpr std::string_view kStale = "stale";
 inline constexpr std::string_view kStaleAfterMinutes = "stale_after_minutes";
 inline constexpr std::string_view kNotBefore = "not_before";
+inline constexpr std::string_view kNowcast = "nowcast";
+inline constexpr std::string_view kIssued = "issued";
+inline constexpr std::string_view kLeadMinutes = "lead_minutes";
+inline constexpr std::string_view kSpeedPixelsPerHour = "speed_pixels_per_hour";
+inline constexpr std::string_view kDirectionDegrees = "direction_degrees";
+inline constexpr std::string_view kReason = "reason";
+inline constexpr std::string_view kRainExpectedInMinutes = "rain_expected_in_minutes";
 
 }  // namespace site::member
 
@@ -56,16 +63,20 @@ struct ScriptMember {
   std::string_view json_name;
 };
 
-inline constexpr std::array<ScriptMember, 17> kViewerMembers = {{
+inline constexpr std::array<ScriptMember, 21> kViewerMembers = {{
     {"age_seconds", member::kAgeSeconds},
     {"archive", member::kArchive},
     {"file", member::kFile},
     {"finished", member::kFinished},
     {"frame", member::kFrame},
     {"frames", member::kFrames},
+    {"issued", member::kIssued},
     {"last_new_frame", member::kLastNewFrame},
+    {"lead_minutes", member::kLeadMinutes},
     {"newest_frame", member::kNewestFrame},
+    {"nowcast", member::kNowcast},
     {"overlay", member::kOverlay},
+    {"reason", member::kReason},
     {"run", member::kRun},
     {"stale", member::kStale},
     {"stale_after_minutes", member::kStaleAfterMinutes},

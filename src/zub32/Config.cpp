@@ -112,6 +112,18 @@ const KeyRow kKeyRows[] = {
       "the viewer page's colour legend: comma-separated #rrggbb, weakest echo\n"
       "      first, each optionally =label (default: the simulator's ramp)"},
      LoadLegend},
+    {{"Nowcast", "VESK_NOWCAST",
+      "on (a run with a new frame forecasts the next 30 minutes as Nowcast1.png\n"
+      "      ... Nowcast6.png) or off"},
+     LoadNowcast},
+    {{"StationPixel", "VESK_STATION_PIXEL",
+      "x,y: the station's pixel on the frame; forecast echoes of AlertLevel within\n"
+      "      5 pixels of it give the rain warning (default: none, no warning)"},
+     LoadStationPixel},
+    {{"AlertLevel", "VESK_ALERT_LEVEL",
+      "the legend level (1 the weakest) of the rain warning (default: the\n"
+      "      middle of Legend)"},
+     LoadAlertLevel},
     {{"MetricsFile", "VESK_METRICS_FILE",
       "file replaced by every run with its metrics in the Prometheus text format\n"
       "      (none: no metrics); relative to the program directory"},

@@ -108,6 +108,14 @@ struct Configuration {
   int stale_after_minutes = kDefaultStaleAfterMinutes;
   // The viewer page's colour legend, weakest echo first.
   std::vector<LegendEntry> legend = DefaultLegend();
+  // Whether a run with a new frame forecasts the next 30 minutes.
+  bool nowcast = true;
+  // The station's pixel on the frame, for the rain warning; none: no
+  // warning.
+  std::optional<PixelPosition> station_pixel;
+  // The legend level (1 the weakest) from which a forecast echo near the
+  // station counts as rain; the Legend key's middle unless set.
+  int alert_level = 1;
   // A file the run replaces with its metrics in the Prometheus text format;
   // empty: none.
   std::string metrics_file;

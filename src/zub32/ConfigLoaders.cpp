@@ -189,6 +189,40 @@ void LoadLegend(const std::optional<RawValue>& raw, Configuration& config, Confi
   }
 }
 
+void LoadNowcast(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+  config.nowcast = true;
+  entry.value = "on";
+  if (!raw) return;
+  if (const std::optional<bool> parsed = ParseOnOff(raw->text)) {
+    config.nowcast = *parsed;
+    entry.value = *parsed ? "on" : "off";
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(Malformed(*raw, "on or off", "the default on"));
+  }
+}
+
+void LoadStationPixel(const std::optional<RawValue>& raw, Configuration& config,
+                      ConfigEntry& entry) {
+  config.station_pixel.reset();
+  entry.value = "none";
+  if (!raw) return;
+  if (const std::optional<PixelPosition> parsed = ParsePixelPosition(raw->text)) {
+    config.station_pixel = *parsed;
+    entry.value = std::to_string(parsed->x) + "," + std::to_string(parsed->y);
+    entry.source = raw->source;
+  } else {
+    config.warnings.push_back(
+        Malformed(*raw, "x,y, two whole numbers from 0 to " + std::to_string(kMaxStationCoordinate),
+                  "none (no rain warning)"));
+  }
+}
+
+void LoadAlertLevel(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
+  const int levels = static_cast<int>(config.legend.size());
+  LoadCount(raw, (levels + 1) / 2, levels, "legend levels", config.alert_level, config, entry);
+}
+
 void LoadLoopExport(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry) {
   config.loop_export = LoopExport::kWebp;
   entry.value = "webp";

@@ -73,5 +73,10 @@ void LoadArchiveLines(const std::optional<RawValue>& raw, Configuration& config,
                       ConfigEntry& entry);
 void LoadLoopExport(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry);
 void LoadLegend(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry);
+void LoadNowcast(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry);
+void LoadStationPixel(const std::optional<RawValue>& raw, Configuration& config,
+                      ConfigEntry& entry);
+// Loaded after the legend, whose length bounds it.
+void LoadAlertLevel(const std::optional<RawValue>& raw, Configuration& config, ConfigEntry& entry);
 
 }  // namespace zub32

@@ -246,6 +246,24 @@ std::optional<LoopExport> ParseLoopExport(std::string_view text) {
   return std::nullopt;
 }
 
+std::optional<bool> ParseOnOff(std::string_view text) {
+  const std::string lower = platform::AsciiLower(Trim(text));
+  if (lower == "on") return true;
+  if (lower == "off") return false;
+  return std::nullopt;
+}
+
+std::optional<PixelPosition> ParsePixelPosition(std::string_view text) {
+  const std::size_t comma = text.find(',');
+  if (comma == std::string_view::npos) return std::nullopt;
+  const std::optional<int> x =
+      ParseBoundedCount(Trim(text.substr(0, comma)), kMaxStationCoordinate, 0);
+  const std::optional<int> y =
+      ParseBoundedCount(Trim(text.substr(comma + 1)), kMaxStationCoordinate, 0);
+  if (!x || !y) return std::nullopt;
+  return PixelPosition{*x, *y};
+}
+
 std::vector<LegendEntry> DefaultLegend() { return ParseLegend(kDefaultLegend).value(); }
 
 std::optional<std::vector<LegendEntry>> ParseLegend(std::string_view text) {

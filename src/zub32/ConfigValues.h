@@ -108,6 +108,20 @@ std::optional<ArchiveLines> ParseArchiveLines(std::string_view text);
 // "webp" or "off", without regard to case. nullopt otherwise.
 std::optional<LoopExport> ParseLoopExport(std::string_view text);
 
+// "on" or "off" in any case: the Nowcast key.
+std::optional<bool> ParseOnOff(std::string_view text);
+
+// The largest coordinate a station pixel may have.
+inline constexpr int kMaxStationCoordinate = 65535;
+
+// A pixel on the radar frame, "x,y", each a whole number from 0 to
+// kMaxStationCoordinate.
+struct PixelPosition {
+  int x = 0;
+  int y = 0;
+};
+std::optional<PixelPosition> ParsePixelPosition(std::string_view text);
+
 // A comma-separated list of 1 to kMaxLegendEntries colours "#rrggbb" (hex
 // digits of either case), each optionally followed by "=" and a label of 1
 // to kMaxLegendLabelLength letters, digits, blanks and ".", "-", "+", "/",

@@ -180,3 +180,33 @@ test('time labels give the local and UTC time with the zone', () => {
   assert.strictEqual(viewer.element('frame-time').textContent, 'Wed 21:35 UTC-03:30');
   assert.strictEqual(viewer.element('view').attributes['aria-label'], 'Radar frame 1 of 1, 2026-12-09 21:35 UTC-03:30');
 });
+
+test('the 30-minute loop goes on into the nowcast of its newest frame, marked as a forecast', () => {
+  const viewer = Viewer();
+  const frames = [{ file: 'Image1.png', time: minutesAgo(10) }, { file: 'Image0.png', time: minutesAgo(5) }];
+  const nowcast = (issued) => ({ issued, reason: null, frames: [5, 10].map((lead) =>
+    ({ file: `Nowcast${lead / 5}.png`, lead_minutes: lead, time: minutesAgo(5 - lead) })) });
+  const rows = [
+    ['of the newest frame', nowcast(minutesAgo(5)), ['Image1.png', 'Image0.png', 'Nowcast1.png', 'Nowcast2.png']],
+    ['of an older frame', nowcast(minutesAgo(10)), ['Image1.png', 'Image0.png']],
+    ['none', null, ['Image1.png', 'Image0.png']],
+  ];
+  for (const [what, forecast, files] of rows) {
+    viewer.setStatus({ frames, nowcast: forecast });
+    assert.deepStrictEqual(viewer.data('loop()').map((entry) => entry.frame), files, what);
+  }
+  viewer.setStatus({ frames, nowcast: nowcast(minutesAgo(5)) });
+  viewer.run('index = 3; show();');
+  assert.match(viewer.element('local').textContent, /^Forecast \+10 min, 2026-12-09 /);
+  assert.match(viewer.element('frame-time').textContent, /^Forecast \+10 min, /);
+  assert.strictEqual(viewer.element('view').dataset.forecast, '10');
+  assert.match(viewer.element('forecast-note').textContent, /extrapolation/);
+  viewer.run('index = 1; show();');
+  assert.strictEqual(viewer.element('view').dataset.forecast, undefined, 'an observed frame');
+  assert.strictEqual(viewer.run('newest()'), 1, 'End goes to the newest frame observed');
+  assert.strictEqual(viewer.run('withForecast = false; loop().length'), 2, 'left out by the reader');
+  viewer.run('withForecast = true;');
+  viewer.setStatus({ frames, nowcast: { issued: null, frames: [], reason: '3 usable frames, at least 4 needed' } });
+  viewer.run('show();');
+  assert.strictEqual(viewer.element('forecast-note').textContent, 'No forecast: 3 usable frames, at least 4 needed');
+});

@@ -5,10 +5,11 @@
 // day-long loop's memory and a slow link, and a phone's screen. The page
 // clock is paused, so every animation tick is taken on purpose.
 //
-//   node ViewerTest.cjs VESK VESK_SIM ARTEFACT_DIR
+//   node ViewerTest.cjs VESK VESK_SIM ARTEFACT_DIR WRITE_NOWCAST
 //
 // With VESK_SCREENSHOT_DIR set it also writes docs/viewer-*.png there, each
-// at 1280 x 800 (desktop) and 390 x 844 (phone).
+// at 1280 x 800 (desktop) and 390 x 844 (phone); WRITE_NOWCAST makes the
+// forecast of real frames for one of them.
 // Skipped (exit 77) without playwright-core or chromium; see
 // BrowserSupport.cjs.
 
@@ -24,7 +25,7 @@ const kOffsetMs = 8 * 3600000;
 const kDaySlots = 288;
 const kScreens = { desktop: { width: 1280, height: 800 }, phone: { width: 390, height: 844 } };
 
-const [vesk, sim, artefacts] = process.argv.slice(2);
+const [vesk, sim, artefacts, writeNowcast] = process.argv.slice(2);
 const { chromium, browserPath } = begin(kTimeLimitMs);
 
 const pad = (n) => String(n).padStart(2, '0');
@@ -89,6 +90,33 @@ async function checkControls(view, files) {
   check(await advance(view, 2 * kDelayMs - 1) === files[2] && await advance(view, 1) === files[3],
     'speed 0.5x steps after twice the HTML delay');
   await view.page.selectOption('#speed', '1');
+}
+
+// Switches the forecast after the newest frame on or off, as a reader
+// clicks it, without keeping the focus (Space would press it again).
+async function toggleForecast(view) {
+  await view.page.click('#forecast');
+  await view.page.evaluate(() => document.activeElement.blur());
+  await settle(view);
+}
+
+// The forecast after the newest frame, marked as one; the other checks
+// play the loop with it switched off.
+async function checkForecast(view, status) {
+  const count = async () => Number(await view.page.locator('#scrub').getAttribute('max')) + 1;
+  const frames = status.frames.length;
+  const leads = status.nowcast.frames.map((frame) => frame.file);
+  check(await count() === frames && await view.page.locator('#forecast').getAttribute('aria-pressed') === 'false',
+    `the forecast switched off leaves ${frames} frames (${await count()})`);
+  await toggleForecast(view);
+  const newest = await press(view, 'End');
+  const next = await press(view, 'ArrowRight');
+  const marked = await view.page.evaluate(() => [document.getElementById('view').dataset.forecast,
+    document.getElementById('local').textContent, document.getElementById('forecast-note').hidden]);
+  check(await count() === frames + leads.length && newest === status.frames[frames - 1].file &&
+    next === leads[0] && marked[0] === '5' && marked[1].startsWith('Forecast +5 min, ') && !marked[2],
+  `after the newest frame the forecast, marked as one (${newest} ${next} ${marked.join(' | ')})`);
+  await toggleForecast(view);
 }
 
 async function checkLoops(view, status) {
@@ -317,11 +345,31 @@ async function screenshots(browser, base, directory, status, into) {
     ['stale', JSON.stringify(aged(status, (40 * 60 + 15) * 60, false, 1800)), async () => {}],
     ['webp', null, async (view) => view.page.goto(`${base}/loop.webp`)],
     ['rain', null, async (view) => press(view, 'End')],
+    // Three steps after the newest frame: the forecast 15 minutes ahead.
+    ['forecast', 'nowcast', async (view) => {
+      await press(view, 'End');
+      for (let step = 0; step < 3; ++step) await press(view, 'ArrowRight');
+    }],
   ];
-  for (const [scene, statusText, look] of scenes) {
+  for (let [scene, statusText, look] of scenes) {
     if (scene === 'rain') {
       fs.readdirSync(samples).sort().slice(-14, -7)
         .forEach((file, n) => fs.copyFileSync(path.join(samples, file), path.join(directory, `Image${6 - n}.png`)));
+    }
+    if (statusText === 'nowcast') {
+      // The real frames' forecast, as the runs make it, after the newest
+      // frame the status names.
+      const legend = '#f5f5ff=light,#b4b4ff,#7878ff,#1414ff,#00d8c3,#009690,#006666,#ffff00,' +
+        '#ffc800,#ff9600,#ff6400,#ff0000,#c80000,#780000=heavy';
+      const made = require('child_process').execFileSync(writeNowcast, [directory, legend], { encoding: 'utf8' });
+      const nowcast = JSON.parse(made);
+      const issued = status.frames[status.frames.length - 1].time;
+      nowcast.issued = issued;
+      nowcast.reason = null;
+      for (const frame of nowcast.frames) {
+        frame.time = new Date(Date.parse(issued) + frame.lead_minutes * 60000).toISOString();
+      }
+      statusText = JSON.stringify({ ...status, nowcast });
     }
     for (const [screen, viewport] of Object.entries(kScreens)) {
       // The desktop in the dark scheme, the phone in the light one.
@@ -385,9 +433,12 @@ async function main() {
       .map((control) => control.id));
     check(names.length === 0, `every control has an accessible name (${names.join(' ')})`);
     await view.page.screenshot({ path: path.join(artefacts, 'loop.png') });
+    check(status.nowcast && status.nowcast.frames.length === 6, 'the runs left a nowcast of six pictures');
+    await toggleForecast(view);
     await checkControls(view, files);
     await checkLoops(view, status);
     await checkTimeLabels(view, status);
+    await checkForecast(view, status);
     await checkPage(view, status);
     noProblems(view, 'loop.html');
     await view.page.close();

@@ -2,12 +2,15 @@
 // stops publishing turns stale after StaleAfter and is announced once on a
 // loopback syslog listener, vesk --status warns about it and about runs that
 // stopped, and a source that answers 503 with Retry-After is left alone until
-// then, but not for longer than any answer may ask.
+// then, but not for longer than any answer may ask. A run with a new frame
+// publishes its nowcast, and the station's rain warning goes out once at
+// onset and is cleared once.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,7 +40,8 @@ class MonitoringRunTest : public ::testing::Test {
   }
 
   ProcessResult Vesk(const std::string& host, const std::string& syslog,
-                     std::vector<std::string> args = {}) const {
+                     std::vector<std::string> args = {},
+                     const std::map<std::string, std::string>& settings = {}) const {
     ProcessOptions options =
         testing_support::VeskRunOptions(testing_support::VeskBinary(), elsewhere_.path());
     options.args = std::move(args);
@@ -47,6 +51,7 @@ class MonitoringRunTest : public ::testing::Test {
     options.environment["VESK_PUBLISH_HOST"] = host;
     options.environment["VESK_STALE_AFTER"] = "1";
     options.environment["VESK_METRICS_FILE"] = "vesk.prom";
+    for (const auto& [name, value] : settings) options.environment[name] = value;
     ProcessResult result = testing_support::RunProcess(options);
     EXPECT_FALSE(result.timed_out);
     return result;
@@ -192,6 +197,64 @@ TEST_F(MonitoringRunTest, RetryAfterKeepsLaterRunsAwayFromTheSource) {
       << after_ignored;
   EXPECT_EQ(after_ignored.find("2999-"), std::string::npos) << after_ignored;
   EXPECT_EQ(Vesk(host, "off", {"--status"}).exit_code, 2);
+}
+
+// The simulator's ground clutter around the radar in the middle of the
+// frame is forecast at every lead; a corner outside the radar's reach never
+// sees an echo. Each run gets a new frame and makes a new nowcast.
+TEST_F(MonitoringRunTest, NowcastIsPublishedAndRainAtTheStationAnnouncedOnceAndClearedOnce) {
+  SimProcess sim({"--advance-on-request", "--start-frame", "202405151200", "--max-seconds", "150"});
+  ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
+  testing_support::UdpListener listener;
+  const std::string syslog = "127.0.0.1:" + std::to_string(listener.port());
+  // The station lines of what the listener got (a stale source adds its own).
+  auto station_lines = [&listener] {
+    std::vector<std::string> lines;
+    for (const testing_support::Datagram& datagram : listener.ReceiveAll()) {
+      for (const char* kind : {" RAIN:", " DRY:"}) {
+        const std::size_t at = datagram.payload.find(kind);
+        if (at != std::string::npos) lines.push_back(datagram.payload.substr(at + 1));
+      }
+    }
+    return lines;
+  };
+  struct Row {
+    const char* station;
+    std::vector<std::string> lines;  // the station lines the run sends
+  };
+  const std::vector<Row> rows = {
+      {"256,256", {"RAIN:Product=IDR641 In=5min H=\"\" (ID=40013)"}},
+      {"256,256", {}},  // still raining: no second line within the hour
+      {"2,2", {"DRY:Product=IDR641 H=\"\" (ID=60014)"}},
+      {"2,2", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.station);
+    const ProcessResult run =
+        Vesk(sim.HostPort(), syslog, {},
+             {{"VESK_STATION_PIXEL", row.station}, {"VESK_ALERT_LEVEL", "1"}});
+    EXPECT_FALSE(HasLine(run, "Nowcast not made")) << run.out;
+    EXPECT_EQ(station_lines(), row.lines);
+    const std::string status = home_.Read("status.json");
+    for (int lead = 1; lead <= 6; ++lead) {
+      const std::string file = "Nowcast" + std::to_string(lead) + ".png";
+      EXPECT_TRUE(home_.Exists(file)) << file;
+      EXPECT_NE(status.find("{\"file\": \"" + file +
+                            "\", \"lead_minutes\": " + std::to_string(5 * lead) + ", \"time\": \""),
+                std::string::npos)
+          << status;
+    }
+    EXPECT_NE(status.find("\"speed_pixels_per_hour\": "), std::string::npos);
+    const bool rain = row.station == std::string("256,256");
+    EXPECT_NE(status.find(rain ? "\"rain_expected_in_minutes\": 5}"
+                               : "\"rain_expected_in_minutes\": null}"),
+              std::string::npos)
+        << status;
+    EXPECT_EQ(
+        home_.Read("vesk.prom").find("vesk_rain_expected_seconds{product=\"IDR641\"} 300"),
+        rain ? home_.Read("vesk.prom").find("vesk_rain_expected_seconds{") : std::string::npos);
+    EXPECT_FALSE(home_.Exists("e!vesk.xml"));
+  }
 }
 
 }  // namespace

@@ -45,6 +45,13 @@ site::RunStatus SampleStatus() {
   status.not_before = kFrameTime + 3600;
   status.station = site::StationValues{"21.4", "SW \"11\" km/h", kFrameTime};
   status.stale_after_minutes = 30;
+  site::NowcastRecord nowcast;
+  nowcast.issued = kFrameTime;
+  nowcast.frames = {{"Nowcast1.png", 5, kFrameTime + 300}, {"Nowcast6.png", 30, kFrameTime + 1800}};
+  nowcast.speed_pixels_per_hour = 86;
+  nowcast.direction_degrees = 63;
+  nowcast.rain_expected_in_minutes = 30;
+  status.nowcast = nowcast;
   return status;
 }
 
@@ -84,6 +91,23 @@ TEST(RunStatusTest, StatusReadsBackAndCorruptTextCountsAsAbsent) {
   ASSERT_EQ(back->frames.size(), 2u);
   EXPECT_EQ(back->frames[1].address, "/radar/IDR641.T.202407221150.png");
   EXPECT_TRUE(back->stale);
+  ASSERT_TRUE(back->nowcast);
+  EXPECT_EQ(back->nowcast->issued, kFrameTime);
+  ASSERT_EQ(back->nowcast->frames.size(), 2u);
+  EXPECT_EQ(back->nowcast->frames[1].file, "Nowcast6.png");
+  EXPECT_EQ(back->nowcast->frames[1].lead_minutes, 30);
+  EXPECT_EQ(back->nowcast->frames[1].time, kFrameTime + 1800);
+  EXPECT_EQ(back->nowcast->direction_degrees, 63);
+  EXPECT_EQ(back->nowcast->rain_expected_in_minutes, 30);
+  // A nowcast that could not be made reads back with its reason.
+  site::RunStatus none = SampleStatus();
+  none.nowcast = site::NowcastRecord{};
+  none.nowcast->reason = "3 usable frames, at least 4 needed";
+  const std::optional<site::RunStatus> none_back = site::ParseStatusJson(site::StatusJson(none));
+  ASSERT_TRUE(none_back && none_back->nowcast);
+  EXPECT_EQ(none_back->nowcast->reason, none.nowcast->reason);
+  EXPECT_TRUE(none_back->nowcast->frames.empty());
+  EXPECT_EQ(none_back->nowcast->rain_expected_in_minutes, std::nullopt);
 
   std::string unknown_outcome = text;
   unknown_outcome.replace(text.find("\"outcome\": \"failed\""), 19, "\"outcome\": \"banana\"");
@@ -247,6 +271,8 @@ TEST(RunStatusTest, MetricsPassPromtool) {
   const std::string text = MetricsText(SampleStatus());
   EXPECT_NE(text.find("vesk_source_stale{product=\"IDR641\"} 1\n"), std::string::npos) << text;
   EXPECT_NE(text.find("vesk_run_success{product=\"IDR641\"} 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("vesk_rain_expected_seconds{product=\"IDR641\"} 1800\n"), std::string::npos)
+      << text;
   const std::string promtool = testing_support::FindProgram("promtool");
   if (promtool.empty()) GTEST_SKIP() << "promtool (Debian package prometheus) is not installed";
   testing_support::ProcessOptions options;

@@ -62,7 +62,10 @@ TEST(ConfigTest, DefaultsBeforeAndAfterLoading) {
   EXPECT_EQ(config.metrics_file, "");
   EXPECT_TRUE(config.frame_hosts.empty());
   EXPECT_EQ(config.max_frame_bytes, 16777216);
-  ASSERT_EQ(config.entries.size(), 18u);
+  EXPECT_TRUE(config.nowcast);
+  EXPECT_FALSE(config.station_pixel.has_value());
+  EXPECT_EQ(config.alert_level, 8);  // the middle of the default legend's 15 levels
+  ASSERT_EQ(config.entries.size(), 21u);
   for (const ConfigEntry& entry : config.entries) EXPECT_EQ(entry.source, ValueSource::kDefault);
 }
 
@@ -224,6 +227,41 @@ TEST(ConfigTest, ExportIsWebpUnlessOff) {
   const Configuration wrong = Load(dir, {{"VESK_EXPORT", "gif"}});
   EXPECT_EQ(wrong.loop_export, LoopExport::kWebp);
   EXPECT_EQ(wrong.warnings.size(), 1u);
+}
+
+// Each row: the settings and what the nowcast keys come to; a malformed
+// value keeps the default with one warning.
+TEST(ConfigTest, NowcastStationAndAlertLevel) {
+  struct Row {
+    Environment environment;
+    bool nowcast;
+    std::optional<std::pair<int, int>> station;
+    int alert_level;
+    std::size_t warnings;
+  };
+  const std::vector<Row> rows = {
+      {{{"VESK_NOWCAST", " Off"}, {"VESK_STATION_PIXEL", "310, 20"}}, false, {{310, 20}}, 8, 0},
+      {{{"VESK_NOWCAST", "maybe"}, {"VESK_STATION_PIXEL", "3,"}}, true, std::nullopt, 8, 2},
+      {{{"VESK_STATION_PIXEL", "-1,4"}, {"VESK_ALERT_LEVEL", "16"}}, true, std::nullopt, 8, 2},
+      {{{"VESK_ALERT_LEVEL", "3"}, {"VESK_LEGEND", "#000001,#000002,#000003"}},
+       true,
+       std::nullopt,
+       3,
+       0},
+      {{{"VESK_LEGEND", "#000001,#000002,#000003,#000004"}}, true, std::nullopt, 2, 0},
+  };
+  for (const Row& row : rows) {
+    TempDir dir;
+    const Configuration config = Load(dir, row.environment);
+    EXPECT_EQ(config.nowcast, row.nowcast);
+    ASSERT_EQ(config.station_pixel.has_value(), row.station.has_value());
+    if (row.station) {
+      EXPECT_EQ(config.station_pixel->x, row.station->first);
+      EXPECT_EQ(config.station_pixel->y, row.station->second);
+    }
+    EXPECT_EQ(config.alert_level, row.alert_level);
+    EXPECT_EQ(config.warnings.size(), row.warnings);
+  }
 }
 
 // A legend value reaches the viewer page and status.json as written, so

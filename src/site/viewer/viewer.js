@@ -14,6 +14,8 @@ let shown = null;
 let held = 0;
 let playing = !matchMedia('(prefers-reduced-motion: reduce)').matches;
 let timer = 0;
+// Whether the 30-minute loop goes on into the forecast.
+let withForecast = true;
 
 function picture(address) {
   let image = pictures.get(address);
@@ -37,14 +39,29 @@ function versioned(file) {
   return version ? file + '?v=' + encodeURIComponent(version) : file;
 }
 
+// The forecast pictures of the nowcast, each with its lead time in minutes,
+// when status.json has one of the newest frame shown and the reader has not
+// left it out.
+function forecast(frames) {
+  const nowcast = status[kMember.nowcast];
+  if (!nowcast || !withForecast || !Array.isArray(nowcast[kMember.frames])) return [];
+  const newest = frames[frames.length - 1];
+  const issued = Date.parse(nowcast[kMember.issued]);
+  if (!newest || Number.isNaN(issued) || Date.parse(newest.time) !== issued) return [];
+  return nowcast[kMember.frames].map((frame) =>
+    ({ frame: frame[kMember.file], overlay: null, time: frame[kMember.time],
+      lead: frame[kMember.lead_minutes] }));
+}
+
 // A loop, the one shown unless named, oldest first: each entry's frame,
-// overlay and time.
+// overlay and time; the 30-minute loop goes on into the forecast.
 function loop(which = mode) {
   if (!status) return [];
   if (which === 'recent') {
-    return (Array.isArray(status[kMember.frames]) ? status[kMember.frames] : []).map((frame) =>
+    const frames = (Array.isArray(status[kMember.frames]) ? status[kMember.frames] : []).map((frame) =>
       ({ frame: frame[kMember.file], overlay: frame[kMember.overlay] || null,
         time: frame[kMember.time] }));
+    return frames.concat(forecast(frames));
   }
   const day = (Array.isArray(status[kMember.archive]) ? status[kMember.archive] : []).map((slot) =>
     ({ frame: slot[kMember.frame], overlay: slot[kMember.overlay] || null,
@@ -115,6 +132,7 @@ function draw() {
   context.clearRect(0, 0, view.width, view.height);
   for (const image of images) context.drawImage(image, 0, 0);
   view.dataset.frame = entry.frame;
+  if (entry.lead) view.dataset.forecast = String(entry.lead); else delete view.dataset.forecast;
   shown = entry;
   showLabels();
 }
@@ -180,14 +198,17 @@ function describeAge(seconds) {
 function showLabels() {
   const date = shown && shown.time ? new Date(shown.time) : null;
   const known = date && !Number.isNaN(date.getTime());
+  // A forecast is marked as one wherever its time is given.
+  const marked = shown && shown.lead ? 'Forecast +' + shown.lead + ' min, ' : '';
   for (const [id, utc] of [['local', false], ['utc', true]]) {
     const label = $(id);
-    label.textContent = known ? stamp(date, utc) + (utc ? '' : ' ' + offset(date)) : 'unknown';
+    label.textContent = (utc ? '' : marked) +
+      (known ? stamp(date, utc) + (utc ? '' : ' ' + offset(date)) : 'unknown');
     if (known) label.dateTime = date.toISOString(); else label.removeAttribute('datetime');
   }
   $('age').textContent = status ? describeAge(ageSeconds()) : '';
-  const text = known ? stamp(date, false) + ' ' + offset(date) : 'time unknown';
-  $('frame-time').textContent = (shown && dayTime(shown.time)) || 'time unknown';
+  const text = marked + (known ? stamp(date, false) + ' ' + offset(date) : 'time unknown');
+  $('frame-time').textContent = marked + ((shown && dayTime(shown.time)) || 'time unknown');
   const station = status && status[kMember.station];
   $('station').hidden = !shown;
   $('temperature').textContent = station ? 'Temperature: ' + station[kMember.temperature] : '';
@@ -239,6 +260,9 @@ function show() {
   $('recent').setAttribute('aria-pressed', String(mode === 'recent'));
   $('day').setAttribute('aria-pressed', String(mode === 'day'));
   $('every-box').hidden = mode !== 'day';
+  $('forecast').hidden = mode !== 'recent';
+  $('forecast').setAttribute('aria-pressed', String(withForecast));
+  showForecastNote(entries);
   $('play').innerHTML = playing ? '&#10074;&#10074;' : '&#9654;';
   $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
   $('download').href = versioned('@LOOP_PICTURE@');
@@ -253,12 +277,39 @@ function show() {
   showBanner();
 }
 
+// Under the legend: that forecast frames are an extrapolation, or why the
+// newest frame has no forecast.
+function showForecastNote(entries) {
+  const note = $('forecast-note');
+  const nowcast = mode === 'recent' && status && status[kMember.nowcast];
+  const reason = nowcast && nowcast[kMember.reason];
+  if (entries.some((entry) => entry.lead)) {
+    note.textContent = 'Frames marked \u201cForecast\u201d carry the newest echoes along their ' +
+      'recent motion (an extrapolation, not a measurement).';
+  } else if (reason) {
+    note.textContent = 'No forecast: ' + reason;
+  } else {
+    note.hidden = true;
+    return;
+  }
+  note.hidden = false;
+}
+
 // Said to screen readers on a pause or a step only, not on every tick.
 function announce() {
   const entries = loop();
   const entry = entries[index];
   $('announce').textContent = 'Paused' + (entry ? ', frame ' + (index + 1) +
-    ' of ' + entries.length + ', ' + (localTime(entry.time) || 'time unknown') : '');
+    ' of ' + entries.length + ', ' + (entry.lead ? 'forecast +' + entry.lead + ' min, ' : '') +
+    (localTime(entry.time) || 'time unknown') : '');
+}
+
+// The index of the newest observed frame: a forecast comes after it.
+function newest() {
+  const entries = loop();
+  let at = entries.length - 1;
+  while (at > 0 && entries[at].lead) --at;
+  return at;
 }
 
 function schedule() {
@@ -311,7 +362,7 @@ async function load() {
     unreadable = false;
     fetchedAt = Date.now();
     // Without animation the reader sees the newest frame first.
-    if (first && !playing) index = loop().length - 1;
+    if (first && !playing) index = newest();
   } catch (error) {
     unreadable = true;
   }
@@ -339,6 +390,11 @@ $('every').addEventListener('change', () => {
   held = 0;
   show();
 });
+$('forecast').addEventListener('click', () => {
+  withForecast = !withForecast;
+  held = 0;
+  show();
+});
 for (const [id, which] of [['recent', 'recent'], ['day', 'day']]) {
   $(id).addEventListener('click', () => {
     if (mode === which) return;
@@ -359,7 +415,7 @@ document.addEventListener('keydown', (event) => {
     ArrowLeft: () => go(index - 1),
     ArrowRight: () => go(index + 1),
     Home: () => go(0),
-    End: () => go(loop().length - 1),
+    End: () => go(newest()),
   };
   const action = keys[event.key];
   if (!action) return;
