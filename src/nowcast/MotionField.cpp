@@ -129,15 +129,10 @@ void SmoothByWeight(FloatField& u, FloatField& v, FloatField weight, float sigma
   }
 }
 
-}  // namespace
-
-MotionField EstimateMotion(const std::vector<const LevelField*>& frames,
-                           const std::vector<float>& steps, const MotionOptions& options) {
-  const std::size_t pairs =
-      std::min(frames.size() - 1, static_cast<std::size_t>(std::max(options.pairs, 1)));
-  const std::size_t first = frames.size() - 1 - pairs;
-
-  // pyramid[k][g]: frame first + k on grid g, grid 0 the finest.
+// pyramid[k][g]: frame first + k on grid g, grid 0 the finest.
+std::vector<std::vector<FloatField>> BuildPyramids(const std::vector<const LevelField*>& frames,
+                                                   std::size_t first,
+                                                   const MotionOptions& options) {
   std::vector<std::vector<FloatField>> pyramid;
   for (std::size_t k = first; k < frames.size(); ++k) {
     std::vector<FloatField> grids;
@@ -148,7 +143,40 @@ MotionField EstimateMotion(const std::vector<const LevelField*>& frames,
     }
     pyramid.push_back(std::move(grids));
   }
+  return pyramid;
+}
+
+// One step of the least-squares fit: the normal equations, summed over the
+// window, solved at every grid point for the change of the motion, which is
+// bounded so that a step cannot jump past the fit's reach.
+void SolveStep(Normals& normals, float lambda, int window_radius, FloatField& u, FloatField& v) {
+  BoxBlur(normals.xx, window_radius);
+  BoxBlur(normals.xy, window_radius);
+  BoxBlur(normals.yy, window_radius);
+  BoxBlur(normals.xt, window_radius);
+  BoxBlur(normals.yt, window_radius);
+  for (std::size_t i = 0; i < u.values.size(); ++i) {
+    const float a = normals.xx.values[i] + lambda;
+    const float b = normals.xy.values[i];
+    const float c = normals.yy.values[i] + lambda;
+    const float det = a * c - b * b;
+    const float du = -(c * normals.xt.values[i] - b * normals.yt.values[i]) / det;
+    const float dv = -(a * normals.yt.values[i] - b * normals.xt.values[i]) / det;
+    u.values[i] += std::clamp(du, -1.5f, 1.5f);
+    v.values[i] += std::clamp(dv, -1.5f, 1.5f);
+  }
+}
+
+}  // namespace
+
+MotionField EstimateMotion(const std::vector<const LevelField*>& frames,
+                           const std::vector<float>& steps, const MotionOptions& options) {
+  const std::size_t pairs =
+      std::min(frames.size() - 1, static_cast<std::size_t>(std::max(options.pairs, 1)));
+  const std::size_t first = frames.size() - 1 - pairs;
+  const std::vector<std::vector<FloatField>> pyramid = BuildPyramids(frames, first, options);
   const std::size_t grid_count = pyramid.front().size();
+  const float lambda = options.regularisation * static_cast<float>(pairs);
 
   FloatField u, v;
   FloatField weight;
@@ -168,22 +196,7 @@ MotionField EstimateMotion(const std::vector<const LevelField*>& frames,
         AddPair(pyramid[p][g], pyramid[p + 1][g], steps[first + p], u, v, options.outlier_scale,
                 p == 0, normals, warped);
       }
-      BoxBlur(normals.xx, options.window_radius);
-      BoxBlur(normals.xy, options.window_radius);
-      BoxBlur(normals.yy, options.window_radius);
-      BoxBlur(normals.xt, options.window_radius);
-      BoxBlur(normals.yt, options.window_radius);
-      const float lambda = options.regularisation * static_cast<float>(pairs);
-      for (std::size_t i = 0; i < u.values.size(); ++i) {
-        const float a = normals.xx.values[i] + lambda;
-        const float b = normals.xy.values[i];
-        const float c = normals.yy.values[i] + lambda;
-        const float det = a * c - b * b;
-        const float du = -(c * normals.xt.values[i] - b * normals.yt.values[i]) / det;
-        const float dv = -(a * normals.yt.values[i] - b * normals.xt.values[i]) / det;
-        u.values[i] += std::clamp(du, -1.5f, 1.5f);
-        v.values[i] += std::clamp(dv, -1.5f, 1.5f);
-      }
+      SolveStep(normals, lambda, options.window_radius, u, v);
       if (g == 0 && iteration + 1 == options.iterations) {
         weight = std::move(normals.xx);
         for (std::size_t i = 0; i < weight.values.size(); ++i) {

@@ -11,7 +11,7 @@
 
 namespace site {
 
-// The current frames, "Image0.png" (oldest) to "Image6.png" (newest).
+// The current frames, "Image0.png" (newest) to "Image6.png" (oldest).
 std::string FrameFileName(int index);
 // The name the pages use for a frame, "image3.png", a link to Image3.png.
 std::string FrameLinkName(int index);

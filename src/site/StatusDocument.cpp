@@ -186,17 +186,19 @@ std::optional<std::int64_t> FrameTimeFromAddress(std::string_view address) {
   return std::nullopt;
 }
 
-std::string StatusJson(const RunStatus& status) {
-  using namespace member;
-  std::string text = "{" + Key(kProgram) + "\"VESK\", " + Key(kVersion) + Text(status.version) +
-                     ", " + Key(kProduct) + Text(status.product) + ",\n";
-  text += " " + Key(kRun) + "{" + Key(kStarted) + TimeOrNull(status.started) + ", " +
-          Key(kFinished) + TimeOrNull(status.finished) + ", " + Key(kDurationMs) +
-          std::to_string(status.duration_ms) + ",\n         " + Key(kOutcome) +
-          Text(RunResultText(status.outcome)) + ", " + Key(kFramesDownloaded) +
-          std::to_string(status.frames_downloaded) + ", " + Key(kOverlay) +
-          Text(OverlayStateText(status.overlay)) + ", " + Key(kFilesNotWritten) +
-          std::to_string(status.files_not_written) + ",\n         " + Key(kFailure);
+namespace {
+
+using namespace member;
+
+// The "run" member's object.
+std::string RunObject(const RunStatus& status) {
+  std::string text = "{" + Key(kStarted) + TimeOrNull(status.started) + ", " + Key(kFinished) +
+                     TimeOrNull(status.finished) + ", " + Key(kDurationMs) +
+                     std::to_string(status.duration_ms) + ",\n         " + Key(kOutcome) +
+                     Text(RunResultText(status.outcome)) + ", " + Key(kFramesDownloaded) +
+                     std::to_string(status.frames_downloaded) + ", " + Key(kOverlay) +
+                     Text(OverlayStateText(status.overlay)) + ", " + Key(kFilesNotWritten) +
+                     std::to_string(status.files_not_written) + ",\n         " + Key(kFailure);
   if (status.failure) {
     text += "{" + Key(kClass) + Text(status.failure->class_name) + ", " + Key(kMessage) +
             Text(status.failure->message) + ", " + Key(kFunction) + Text(status.failure->function) +
@@ -204,59 +206,78 @@ std::string StatusJson(const RunStatus& status) {
   } else {
     text += "null";
   }
-  text += "},\n";
+  return text + "}";
+}
+
+// The "newest_frame" and "station" members' values, null when absent.
+std::string NewestFrameObject(const std::optional<NewestFrame>& newest) {
+  if (!newest) return "null";
+  return "{" + Key(kAddress) + Text(newest->address) + ", " + Key(kTime) +
+         TimeOrNull(newest->time, true) + ", " + Key(kAgeSeconds) +
+         NumberOrNull(newest->age_seconds) + "}";
+}
+
+std::string StationObject(const std::optional<StationValues>& station) {
+  if (!station) return "null";
+  return "{" + Key(kTemperature) + Text(station->temperature) + ", " + Key(kWind) +
+         Text(station->wind) + ", " + Key(kUpdated) + TimeOrNull(station->updated, true) + "}";
+}
+
+// An array of one object a line, each written by item.
+template <typename Item, typename Write>
+std::string ArrayOf(const std::vector<Item>& items, Write write) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    text += (i == 0 ? "\n  " : ",\n  ");
+    text += write(items[i]);
+  }
+  return text + "]";
+}
+
+std::string FrameObject(const FrameRecord& frame) {
+  return "{" + Key(kFile) + Text(frame.file) + ", " + Key(kOverlay) +
+         (frame.overlay.empty() ? "null" : Text(frame.overlay)) + ", " + Key(kAddress) +
+         Text(frame.address) + ", " + Key(kTime) +
+         TimeOrNull(FrameTimeFromAddress(frame.address), true) + "}";
+}
+
+std::string SlotObject(const ShownArchiveSlot& slot) {
+  return "{" + Key(kSlot) + Text(slot.tag) + ", " + Key(kFrame) + Text(slot.frame) + ", " +
+         Key(kOverlay) + (slot.overlay.empty() ? "null" : Text(slot.overlay)) + ", " + Key(kTime) +
+         TimeOrNull(slot.slot_start) + "}";
+}
+
+// The "nowcast" member's value, null when the document has none.
+std::string NowcastObject(const std::optional<NowcastRecord>& nowcast) {
+  if (!nowcast) return "null";
+  const std::string frames = ArrayOf(nowcast->frames, [](const ForecastFrame& frame) {
+    return "{" + Key(kFile) + Text(frame.file) + ", " + Key(kLeadMinutes) +
+           std::to_string(frame.lead_minutes) + ", " + Key(kTime) + TimeOrNull(frame.time, true) +
+           "}";
+  });
+  return "{" + Key(kIssued) + TimeOrNull(nowcast->issued, true) + ", " + Key(kFrames) + frames +
+         ",\n  " + Key(kSpeedPixelsPerHour) + NumberOrNull(nowcast->speed_pixels_per_hour) + ", " +
+         Key(kDirectionDegrees) + NumberOrNull(nowcast->direction_degrees) + ", " + Key(kReason) +
+         (nowcast->reason.empty() ? "null" : Text(nowcast->reason)) + "}";
+}
+
+}  // namespace
+
+std::string StatusJson(const RunStatus& status) {
+  std::string text = "{" + Key(kProgram) + "\"VESK\", " + Key(kVersion) + Text(status.version) +
+                     ", " + Key(kProduct) + Text(status.product) + ",\n";
+  text += " " + Key(kRun) + RunObject(status) + ",\n";
   text += " " + Key(kLastSuccess) + TimeOrNull(status.last_success) + ", " + Key(kLastNewFrame) +
           TimeOrNull(status.last_new_frame) + ", " + Key(kConsecutiveFailures) +
           std::to_string(status.consecutive_failures) + ",\n";
-  text += " " + Key(kNewestFrame);
-  if (status.newest_frame) {
-    text += "{" + Key(kAddress) + Text(status.newest_frame->address) + ", " + Key(kTime) +
-            TimeOrNull(status.newest_frame->time, true) + ", " + Key(kAgeSeconds) +
-            NumberOrNull(status.newest_frame->age_seconds) + "}";
-  } else {
-    text += "null";
-  }
-  text += ",\n " + Key(kStation);
-  text += status.station ? "{" + Key(kTemperature) + Text(status.station->temperature) + ", " +
-                               Key(kWind) + Text(status.station->wind) + ", " + Key(kUpdated) +
-                               TimeOrNull(status.station->updated, true) + "}"
-                         : "null";
-  text += ",\n " + Key(kFrames) + "[";
-  for (std::size_t i = 0; i < status.frames.size(); ++i) {
-    const FrameRecord& frame = status.frames[i];
-    text += (i == 0 ? "\n  " : ",\n  ");
-    text += "{" + Key(kFile) + Text(frame.file) + ", " + Key(kOverlay) +
-            (frame.overlay.empty() ? "null" : Text(frame.overlay)) + ", " + Key(kAddress) +
-            Text(frame.address) + ", " + Key(kTime) +
-            TimeOrNull(FrameTimeFromAddress(frame.address), true) + "}";
-  }
-  text += "],\n " + Key(kArchive) + "[";
-  for (std::size_t i = 0; i < status.archive.size(); ++i) {
-    const ShownArchiveSlot& slot = status.archive[i];
-    text += (i == 0 ? "\n  " : ",\n  ");
-    text += "{" + Key(kSlot) + Text(slot.tag) + ", " + Key(kFrame) + Text(slot.frame) + ", " +
-            Key(kOverlay) + (slot.overlay.empty() ? "null" : Text(slot.overlay)) + ", " +
-            Key(kTime) + TimeOrNull(slot.slot_start) + "}";
-  }
-  text += "],\n " + Key(kStale) + std::string(status.stale ? "true" : "false") + ", " +
+  text += " " + Key(kNewestFrame) + NewestFrameObject(status.newest_frame);
+  text += ",\n " + Key(kStation) + StationObject(status.station);
+  text += ",\n " + Key(kFrames) + ArrayOf(status.frames, FrameObject);
+  text += ",\n " + Key(kArchive) + ArrayOf(status.archive, SlotObject);
+  text += ",\n " + Key(kStale) + std::string(status.stale ? "true" : "false") + ", " +
           Key(kStaleAfterMinutes) + std::to_string(status.stale_after_minutes) + ", " +
-          Key(kNotBefore) + TimeOrNull(status.not_before) + ",\n " + Key(kNowcast);
-  if (status.nowcast) {
-    const NowcastRecord& nowcast = *status.nowcast;
-    text += "{" + Key(kIssued) + TimeOrNull(nowcast.issued, true) + ", " + Key(kFrames) + "[";
-    for (std::size_t i = 0; i < nowcast.frames.size(); ++i) {
-      const ForecastFrame& frame = nowcast.frames[i];
-      text += (i == 0 ? "\n  " : ",\n  ");
-      text += "{" + Key(kFile) + Text(frame.file) + ", " + Key(kLeadMinutes) +
-              std::to_string(frame.lead_minutes) + ", " + Key(kTime) +
-              TimeOrNull(frame.time, true) + "}";
-    }
-    text += "],\n  " + Key(kSpeedPixelsPerHour) + NumberOrNull(nowcast.speed_pixels_per_hour) +
-            ", " + Key(kDirectionDegrees) + NumberOrNull(nowcast.direction_degrees) + ", " +
-            Key(kReason) + (nowcast.reason.empty() ? "null" : Text(nowcast.reason)) + "}";
-  } else {
-    text += "null";
-  }
+          Key(kNotBefore) + TimeOrNull(status.not_before) + ",\n " + Key(kNowcast) +
+          NowcastObject(status.nowcast);
   text += ", " + Key(kRainExpectedInMinutes) +
           NumberOrNull(status.nowcast ? status.nowcast->rain_expected_in_minutes : std::nullopt) +
           "}\n";
