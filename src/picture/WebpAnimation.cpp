@@ -160,6 +160,19 @@ std::optional<std::pair<int, int>> WebpStillSize(std::string_view bytes) {
   return std::pair{features.width, features.height};
 }
 
+std::optional<RgbaImage> DecodeWebpStill(std::string_view bytes, int width, int height) {
+  const std::optional<std::pair<int, int>> size = WebpStillSize(bytes);
+  if (!size || size->first != width || size->second != height) return std::nullopt;
+  RgbaImage image = RgbaImage::Transparent(width, height);
+  const std::size_t stride = static_cast<std::size_t>(width) * 4;
+  if (WebPDecodeRGBAInto(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                         image.pixels.data(), image.pixels.size(),
+                         static_cast<int>(stride)) == nullptr) {
+    return std::nullopt;
+  }
+  return image;
+}
+
 std::string AssembleWebpAnimation(int width, int height, std::span<const WebpFrame> frames) {
   std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxNew());
   if (!mux) Fail("out of memory");

@@ -48,6 +48,10 @@ FramePatch DifferencePatch(const RgbaImage& previous, const RgbaImage& current);
 // not one.
 std::optional<std::pair<int, int>> WebpStillSize(std::string_view bytes);
 
+// The picture of a still WebP file, decoded whole; nullopt for bytes that
+// are not one or a picture of another size than expected.
+std::optional<RgbaImage> DecodeWebpStill(std::string_view bytes, int width, int height);
+
 // One frame of an animation: a still WebP file (EncodeLosslessWebp) placed
 // at x, y (even) on the canvas, shown for 1 to kMaxWebpFrameMs, blended over
 // the canvas or replacing its rectangle. Frames are never disposed.

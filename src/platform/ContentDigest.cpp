@@ -2,9 +2,15 @@
 
 #include <openssl/evp.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 
 #include "platform/Exceptions.h"
+#include "platform/FileDescriptor.h"
+#include "platform/RegularFile.h"
 
 namespace platform {
 
@@ -48,5 +54,40 @@ std::string ContentDigest::Finish() {
 }
 
 std::string DigestOf(std::string_view bytes) { return ContentDigest().Add(bytes).Finish(); }
+
+std::optional<std::string> DigestOfFile(const std::string& path, std::size_t max_bytes) {
+  struct stat status {};
+  int error_number = 0;
+  const FileDescriptor fd = OpenRegularFile(path, true, status, error_number);
+  if (!fd.valid() || status.st_size < 0) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > max_bytes) return std::nullopt;
+  // The piece's length goes first, as Add writes it, so the digest equals
+  // DigestOf the same bytes; a file that is not of that length when read
+  // has changed and gives none.
+  ContentDigest digest;
+  unsigned char prefix[8];
+  for (int i = 0; i < 8; ++i) prefix[i] = static_cast<unsigned char>(size >> (8 * i));
+  if (EVP_DigestUpdate(digest.context_.get(), prefix, sizeof prefix) != 1) {
+    throw EOSError("SHA-256 digest failed");
+  }
+  std::uint64_t total = 0;
+  char buffer[kCopyBufferSize];
+  for (;;) {
+    const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (count == 0) break;
+    total += static_cast<std::uint64_t>(count);
+    if (total > size) return std::nullopt;
+    if (EVP_DigestUpdate(digest.context_.get(), buffer, static_cast<std::size_t>(count)) != 1) {
+      throw EOSError("SHA-256 digest failed");
+    }
+  }
+  if (total != size) return std::nullopt;
+  return digest.Finish();
+}
 
 }  // namespace platform

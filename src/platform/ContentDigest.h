@@ -2,7 +2,9 @@
 // name for content that changes whenever any of its bytes does.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,8 @@ class ContentDigest {
   std::string Finish();
 
  private:
+  friend std::optional<std::string> DigestOfFile(const std::string& path, std::size_t max_bytes);
+
   struct ContextDeleter {
     void operator()(evp_md_ctx_st* context) const;
   };
@@ -33,5 +37,10 @@ class ContentDigest {
 
 // The digest of bytes taken as one piece.
 std::string DigestOf(std::string_view bytes);
+
+// DigestOf the content of a regular file (a link to one is followed), read
+// in small pieces so that no copy of it is held; nullopt when it cannot be
+// read, is larger than max_bytes or changes its size while it is read.
+std::optional<std::string> DigestOfFile(const std::string& path, std::size_t max_bytes);
 
 }  // namespace platform

@@ -48,6 +48,15 @@ std::optional<LoopEntry> FindWhole(LoopCache& cache, const std::string& name) {
   return whole;
 }
 
+// The picture of a position kept whole, decoded: a sound entry holds
+// exactly the composite it was encoded from, at a fraction of the cost of
+// compositing it again.
+std::optional<picture::RgbaImage> KeptPicture(LoopCache& cache, const std::string& name) {
+  const std::optional<LoopEntry> whole = FindWhole(cache, name);
+  if (!whole) return std::nullopt;
+  return picture::DecodeWebpStill(whole->picture, cache.canvas_width(), cache.canvas_height());
+}
+
 LoopEntry EncodeDifference(const picture::RgbaImage& previous, const picture::RgbaImage& current) {
   picture::FramePatch patch = picture::DifferencePatch(previous, current);
   // An equal frame has no picture; a replacing patch keeps the colours under
@@ -86,6 +95,7 @@ LoopEntry EncodePosition(LoopCache& cache, const std::vector<std::string>& keys,
                                 [&current] { return picture::EncodeLosslessWebp(*current, true); });
   }
   if (!first && !difference) {
+    if (!previous) previous = KeptPicture(cache, keys[position - 1] + kWholeSuffix);
     if (!previous) previous = composite(at - 1);
     difference = EncodeDifference(*previous, *current);
     cache.Store(difference_name, *difference);

@@ -4,6 +4,7 @@
 #include <array>
 #include <ctime>
 #include <exception>
+#include <future>
 #include <optional>
 #include <vector>
 
@@ -59,10 +60,21 @@ void NoteLine(const std::string& text, const std::string& reason) {
   }
 }
 
-// The bytes of an input file; throws naming the file.
-std::string ReadInput(const std::string& file) {
+// The digest of an input file, read in small pieces; throws naming the file.
+std::string DigestInput(const std::string& file) {
+  std::optional<std::string> digest = platform::DigestOfFile(file, kMaxInputBytes);
+  if (!digest) throw platform::EFOpenError(file + " cannot be read");
+  return std::move(*digest);
+}
+
+// The bytes of an input file whose digest was taken, to draw it; throws
+// naming the file when it cannot be read or is no longer what was keyed.
+std::string ReadInput(const std::string& file, const std::string& digest) {
   std::optional<std::string> bytes = platform::ReadWholeFile(file, kMaxInputBytes);
   if (!bytes) throw platform::EFOpenError(file + " cannot be read");
+  if (platform::DigestOf(*bytes) != digest) {
+    throw platform::EInvalidGraphic(file + ": changed while the loop was drawn");
+  }
   return std::move(*bytes);
 }
 
@@ -103,11 +115,13 @@ std::optional<MapLayer> LoadMapLayer(const std::string& file) {
 
 // What goes into one frame of the animation, and the digest of it all that
 // names its encodings in the cache.
+// Only their digests are taken for every position, since most positions are
+// found in the cache; the bytes are read for the pictures drawn.
 struct LoopInput {
   std::string frame_file;
-  std::string frame_bytes;
+  std::string frame_digest;
   std::string overlay_file;
-  std::optional<std::string> overlay_bytes;
+  std::optional<std::string> overlay_digest;
   std::vector<std::string> caption;
   std::string key;
 };
@@ -123,17 +137,18 @@ picture::TextRenderer* CaptionRenderer(const picture::FontRequest& font) {
   return nullptr;
 }
 
-// The frames and ring overlays of the loop's positions, oldest first: from
-// Image6.png with SESOverlay6.bmp to Image0.png with SESOverlay0.bmp.
-std::array<LoopInput, kFrameCount> ReadLoopInputs() {
+// The digests of the frames and ring overlays of the loop's positions,
+// oldest first: from Image6.png with SESOverlay6.bmp to Image0.png with
+// SESOverlay0.bmp.
+std::array<LoopInput, kFrameCount> DigestLoopInputs() {
   std::array<LoopInput, kFrameCount> inputs;
   for (int position = 0; position < kFrameCount; ++position) {
     LoopInput& input = inputs[position];
     input.frame_file = site::FrameFileName(kFrameCount - 1 - position);
-    input.frame_bytes = ReadInput(input.frame_file);
+    input.frame_digest = DigestInput(input.frame_file);
     input.overlay_file = site::RingMemberName(kFrameCount - 1 - position);
     if (platform::EntryExists(input.overlay_file)) {
-      input.overlay_bytes = ReadInput(input.overlay_file);
+      input.overlay_digest = DigestInput(input.overlay_file);
     }
   }
   return inputs;
@@ -188,8 +203,8 @@ std::vector<std::string> CaptionLines(const std::string& frame_file, const LoopC
 // The digest of everything that goes into one frame's picture.
 std::string InputKey(const std::string& shared_key, const LoopInput& input) {
   platform::ContentDigest key;
-  key.Add(shared_key).Add(input.frame_bytes).Add(input.overlay_bytes ? "overlay" : "none");
-  if (input.overlay_bytes) key.Add(*input.overlay_bytes);
+  key.Add(shared_key).Add(input.frame_digest).Add(input.overlay_digest ? "overlay" : "none");
+  if (input.overlay_digest) key.Add(*input.overlay_digest);
   for (const std::string& line : input.caption) key.Add(line);
   return key.Finish();
 }
@@ -200,11 +215,11 @@ picture::RgbaImage Composite(const LoopInput& input, const picture::RgbaImage* d
                              const std::vector<MapLayer>& map_layers,
                              picture::TextRenderer* renderer, int width, int height) {
   picture::RgbaImage canvas = picture::RgbaImage::Transparent(width, height);
-  if (input.overlay_bytes) {
+  if (input.overlay_digest) {
+    const std::string bytes = ReadInput(input.overlay_file, *input.overlay_digest);
     try {
-      picture::CompositeOver(canvas,
-                             picture::RgbaImage::FromBitmap(picture::DecodeBmp(
-                                 *input.overlay_bytes, picture::kMaxDimension, kMaxPixelBytes)));
+      picture::CompositeOver(canvas, picture::RgbaImage::FromBitmap(picture::DecodeBmp(
+                                         bytes, picture::kMaxDimension, kMaxPixelBytes)));
     } catch (const platform::Exception& error) {
       throw platform::EInvalidGraphic(input.overlay_file + ": " + std::string(error.what()));
     }
@@ -213,7 +228,8 @@ picture::RgbaImage Composite(const LoopInput& input, const picture::RgbaImage* d
   if (decoded_frame != nullptr) {
     picture::CompositeOver(canvas, *decoded_frame);
   } else {
-    picture::CompositeOver(canvas, *DecodeFrame(input.frame_file, input.frame_bytes));
+    picture::CompositeOver(
+        canvas, *DecodeFrame(input.frame_file, ReadInput(input.frame_file, input.frame_digest)));
   }
   if (renderer != nullptr) DrawCaption(canvas, input.caption, *renderer);
   return canvas;
@@ -275,14 +291,19 @@ int LoopFrameMs(std::int32_t html_delay) {
 
 std::string BuildLoopPicture(const std::string& product, std::int32_t html_delay,
                              const LoopCaption& caption) {
-  std::array<LoopInput, kFrameCount> inputs = ReadLoopInputs();
+  // The layers are decoded on a second thread while this one takes the
+  // inputs' digests and decodes the newest frame: every picture drawn needs
+  // them.
+  std::future<std::vector<MapLayer>> layers =
+      std::async(std::launch::async | std::launch::deferred, LoadShownLayers, product);
+  std::array<LoopInput, kFrameCount> inputs = DigestLoopInputs();
   // The newest frame gives the canvas its size; it is new in every run, so
   // it is decoded in any case.
-  const std::optional<picture::RgbaImage> newest =
-      DecodeFrame(inputs.back().frame_file, inputs.back().frame_bytes);
+  const std::optional<picture::RgbaImage> newest = DecodeFrame(
+      inputs.back().frame_file, ReadInput(inputs.back().frame_file, inputs.back().frame_digest));
   const int width = newest->width;
   const int height = newest->height;
-  const std::vector<MapLayer> map_layers = LoadShownLayers(product);
+  const std::vector<MapLayer> map_layers = layers.get();
   picture::TextRenderer* const renderer = CaptionRenderer(caption.font);
   const int frame_ms = LoopFrameMs(html_delay);
 

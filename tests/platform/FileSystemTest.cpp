@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ContentDigest.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 #include "support/Unprivileged.h"
@@ -109,6 +110,14 @@ TEST(FileSystemTest, ReadsTakeRegularFilesWithinTheirLimitOnly) {
   EXPECT_FALSE(IsRegularEntry(dir.File("link")));
   EXPECT_EQ(LastWriteTimeLocal(dir.File("link")), std::nullopt);
   EXPECT_EQ(LastWriteTimeLocal(dir.File("fifo")), std::nullopt);
+  // A file's digest, taken in pieces, is that of its bytes; a file over the
+  // limit and a FIFO give none.
+  const std::string large(3 * kCopyBufferSize + 7, 'x');
+  dir.Write("large", large);
+  EXPECT_EQ(DigestOfFile(dir.File("large"), large.size()), DigestOf(large));
+  EXPECT_EQ(DigestOfFile(dir.File("link"), 5), DigestOf("12345"));
+  EXPECT_EQ(DigestOfFile(dir.File("small"), 4), std::nullopt);
+  EXPECT_EQ(DigestOfFile(dir.File("fifo"), 5), std::nullopt);
 }
 
 // A staged file is invisible until committed and leaves nothing behind when
