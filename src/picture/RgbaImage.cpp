@@ -21,6 +21,20 @@ RgbaImage RgbaImage::Transparent(int width, int height) {
 RgbaImage RgbaImage::FromBitmap(const Bitmap& bitmap) {
   RgbaImage image = Transparent(bitmap.Width(), bitmap.Height());
   uint8_t* out = image.pixels.data();
+  // The overlays are 24-bit pictures, whose rows hold blue, green and red
+  // bytes: read straight from the rows, they convert several times faster.
+  if (bitmap.BitCount() == 24) {
+    for (int y = 0; y < image.height; ++y) {
+      const uint8_t* in = bitmap.Row(y).data();
+      for (int x = 0; x < image.width; ++x, in += 3) {
+        *out++ = in[2];
+        *out++ = in[1];
+        *out++ = in[0];
+        *out++ = 255;
+      }
+    }
+    return image;
+  }
   for (int y = 0; y < image.height; ++y) {
     for (int x = 0; x < image.width; ++x) {
       const Rgb color = bitmap.PixelColor(x, y);

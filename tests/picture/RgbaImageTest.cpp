@@ -2,6 +2,8 @@
 // hand from the "over" operator, and the clipping of layers of another size.
 #include "picture/RgbaImage.h"
 
+#include "picture/Bitmap.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -24,6 +26,23 @@ RgbaImage Filled(int width, int height, Rgba color) {
 Rgba At(const RgbaImage& image, int x, int y) {
   const std::uint8_t* pixel = image.Pixel(x, y);
   return {pixel[0], pixel[1], pixel[2], pixel[3]};
+}
+
+// A 24-bit picture's rows hold blue, green and red; an 8-bit one's indices
+// into its palette. Each pixel becomes its colour, opaque.
+TEST(RgbaImageTest, BitmapsBecomeTheirColoursOpaque) {
+  picture::Bitmap deep(3, 2, 24);
+  deep.SetPixelValue(2, 1, 0x102030);  // red 0x10, green 0x20, blue 0x30
+  deep.SetPixelValue(0, 0, 0xFFFFFF);
+  const RgbaImage from_deep = RgbaImage::FromBitmap(deep);
+  EXPECT_EQ(At(from_deep, 2, 1), (Rgba{0x10, 0x20, 0x30, 255}));
+  EXPECT_EQ(At(from_deep, 0, 0), (Rgba{255, 255, 255, 255}));
+  EXPECT_EQ(At(from_deep, 1, 0), (Rgba{0, 0, 0, 255}));
+  picture::Bitmap indexed(2, 1, 8, {{1, 2, 3, 0}, {40, 50, 60, 0}}, {});
+  indexed.SetPixelValue(1, 0, 1);
+  const RgbaImage from_indexed = RgbaImage::FromBitmap(indexed);
+  EXPECT_EQ(At(from_indexed, 0, 0), (Rgba{1, 2, 3, 255}));
+  EXPECT_EQ(At(from_indexed, 1, 0), (Rgba{40, 50, 60, 255}));
 }
 
 TEST(RgbaImageTest, BlendsByTheOverOperator) {
