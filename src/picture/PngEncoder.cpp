@@ -30,17 +30,25 @@ std::string EncodePalettePng(int width, int height, const std::vector<PaletteCol
   image.height = static_cast<png_uint_32>(height);
   image.format = PNG_FORMAT_RGBA_COLORMAP;
   image.colormap_entries = static_cast<png_uint_32>(palette.size());
-  // The first call measures, the second writes.
-  png_alloc_size_t size = 0;
-  std::string bytes;
+  // A palette picture compresses to less than its indices and a row filter
+  // byte each, so one pass into that much room (and the chunks' overhead)
+  // nearly always suffices; otherwise libpng tells the size it needs and a
+  // second pass writes it.
+  const std::size_t raw = static_cast<std::size_t>(height) * (static_cast<std::size_t>(width) + 1);
+  png_alloc_size_t size = raw + raw / 64 + 4096;
+  std::string bytes(size, '\0');
   for (int pass = 0; pass < 2; ++pass) {
-    if (png_image_write_to_memory(&image, pass == 0 ? nullptr : bytes.data(), &size, 0,
-                                  indices.data(), 0, colour_map.data()) == 0) {
+    const png_alloc_size_t room = size;
+    if (png_image_write_to_memory(&image, bytes.data(), &size, 0, indices.data(), 0,
+                                  colour_map.data()) != 0) {
+      break;
+    }
+    if (pass == 1 || size <= room) {
       const std::string reason = image.message;
       png_image_free(&image);
       throw platform::EInvalidGraphic("Palette picture cannot be written: " + reason);
     }
-    if (pass == 0) bytes.resize(size);
+    bytes.resize(size);
   }
   bytes.resize(size);
   return bytes;
