@@ -2,14 +2,9 @@
 
 #include <openssl/evp.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 
 #include "platform/Exceptions.h"
-#include "platform/FileDescriptor.h"
 #include "platform/RegularFile.h"
 
 namespace platform {
@@ -26,14 +21,16 @@ ContentDigest::ContentDigest() : context_(EVP_MD_CTX_new()) {
 
 ContentDigest::~ContentDigest() = default;
 
+void ContentDigest::Update(const void* data, std::size_t size) {
+  if (EVP_DigestUpdate(context_.get(), data, size) != 1) throw EOSError("SHA-256 digest failed");
+}
+
 ContentDigest& ContentDigest::Add(std::string_view piece) {
   const std::uint64_t length = piece.size();
   unsigned char prefix[8];
   for (int i = 0; i < 8; ++i) prefix[i] = static_cast<unsigned char>(length >> (8 * i));
-  if (EVP_DigestUpdate(context_.get(), prefix, sizeof prefix) != 1 ||
-      EVP_DigestUpdate(context_.get(), piece.data(), piece.size()) != 1) {
-    throw EOSError("SHA-256 digest failed");
-  }
+  Update(prefix, sizeof prefix);
+  Update(piece.data(), piece.size());
   return *this;
 }
 
@@ -56,37 +53,25 @@ std::string ContentDigest::Finish() {
 std::string DigestOf(std::string_view bytes) { return ContentDigest().Add(bytes).Finish(); }
 
 std::optional<std::string> DigestOfFile(const std::string& path, std::size_t max_bytes) {
-  struct stat status {};
-  int error_number = 0;
-  const FileDescriptor fd = OpenRegularFile(path, true, status, error_number);
-  if (!fd.valid() || status.st_size < 0) return std::nullopt;
-  const auto size = static_cast<std::uint64_t>(status.st_size);
-  if (size > max_bytes) return std::nullopt;
   // The piece's length goes first, as Add writes it, so the digest equals
   // DigestOf the same bytes; a file that is not of that length when read
   // has changed and gives none.
   ContentDigest digest;
-  unsigned char prefix[8];
-  for (int i = 0; i < 8; ++i) prefix[i] = static_cast<unsigned char>(size >> (8 * i));
-  if (EVP_DigestUpdate(digest.context_.get(), prefix, sizeof prefix) != 1) {
-    throw EOSError("SHA-256 digest failed");
-  }
+  std::uint64_t expected = 0;
   std::uint64_t total = 0;
-  char buffer[kCopyBufferSize];
-  for (;;) {
-    const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (count == 0) break;
-    total += static_cast<std::uint64_t>(count);
-    if (total > size) return std::nullopt;
-    if (EVP_DigestUpdate(digest.context_.get(), buffer, static_cast<std::size_t>(count)) != 1) {
-      throw EOSError("SHA-256 digest failed");
-    }
-  }
-  if (total != size) return std::nullopt;
+  const bool read = ReadFileInPieces(
+      path, max_bytes,
+      [&](std::size_t size) {
+        expected = size;
+        unsigned char prefix[8];
+        for (int i = 0; i < 8; ++i) prefix[i] = static_cast<unsigned char>(expected >> (8 * i));
+        digest.Update(prefix, sizeof prefix);
+      },
+      [&](std::string_view piece) {
+        total += piece.size();
+        if (total <= expected) digest.Update(piece.data(), piece.size());
+      });
+  if (!read || total != expected) return std::nullopt;
   return digest.Finish();
 }
 

@@ -28,6 +28,8 @@ class ContentDigest {
 
  private:
   friend std::optional<std::string> DigestOfFile(const std::string& path, std::size_t max_bytes);
+  // Adds bytes as they are, with no length before them.
+  void Update(const void* data, std::size_t size);
 
   struct ContextDeleter {
     void operator()(evp_md_ctx_st* context) const;

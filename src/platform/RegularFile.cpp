@@ -42,28 +42,40 @@ FileDescriptor OpenRegularFile(const std::string& path, bool follow_links, struc
   return error_number == 0 ? std::move(fd) : FileDescriptor();
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
+bool ReadFileInPieces(const std::string& path, std::size_t max_bytes,
+                      const std::function<void(std::size_t size)>& opened,
+                      const std::function<void(std::string_view piece)>& piece) {
   struct stat status {};
   int error_number = 0;
   const FileDescriptor fd = OpenRegularFile(path, true, status, error_number);
-  if (!fd.valid()) return std::nullopt;
+  if (!fd.valid()) return false;
   const auto size = static_cast<std::size_t>(std::max<off_t>(status.st_size, 0));
-  if (size > max_bytes) return std::nullopt;
-  std::string content;
-  // The size is only a hint: the file may grow while it is read, up to the
-  // limit.
-  content.reserve(std::min(size, kMaxInitialReserve));
+  if (size > max_bytes) return false;
+  opened(size);
+  std::size_t total = 0;
   char buffer[kCopyBufferSize];
   for (;;) {
     const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
     if (count < 0) {
       if (errno == EINTR) continue;
-      return std::nullopt;
+      return false;
     }
-    if (count == 0) break;
-    if (max_bytes - content.size() < static_cast<std::size_t>(count)) return std::nullopt;
-    content.append(buffer, static_cast<std::size_t>(count));
+    if (count == 0) return true;
+    if (max_bytes - total < static_cast<std::size_t>(count)) return false;
+    total += static_cast<std::size_t>(count);
+    piece(std::string_view(buffer, static_cast<std::size_t>(count)));
   }
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
+  std::string content;
+  const bool read = ReadFileInPieces(
+      path, max_bytes,
+      // The size is only a hint: the file may grow while it is read, up to
+      // the limit.
+      [&content](std::size_t size) { content.reserve(std::min(size, kMaxInitialReserve)); },
+      [&content](std::string_view piece) { content.append(piece); });
+  if (!read) return std::nullopt;
   return content;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,14 @@ inline constexpr std::size_t kMaxWholeFileBytes = std::size_t{1} << 30;
 // read from it.
 std::optional<std::string> ReadWholeFile(const std::string& path,
                                          std::size_t max_bytes = kMaxWholeFileBytes);
+
+// Reads a regular file (a link to one is followed) as ReadWholeFile opens
+// it, through a buffer of kCopyBufferSize: opened receives the size the file
+// had when it was opened, then piece each piece in order. False when it
+// cannot be opened or read, or is or grows larger than max_bytes.
+bool ReadFileInPieces(const std::string& path, std::size_t max_bytes,
+                      const std::function<void(std::size_t size)>& opened,
+                      const std::function<void(std::string_view piece)>& piece);
 
 // Appends to an existing regular file (creates it when missing; a link is
 // not followed). Returns the reason on failure.

@@ -371,6 +371,14 @@ TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
       shown.insert((*it)[1]);
     }
   }
+  // Every file status.json names, which the viewer shows: frames, overlays
+  // and forecast pictures.
+  const std::string status = home.Read("status.json");
+  const std::regex named(R"re("(?:file|frame|overlay)": "([^"/]+)")re");
+  for (std::sregex_iterator it(status.begin(), status.end(), named), end; it != end; ++it) {
+    shown.insert((*it)[1]);
+  }
+  EXPECT_EQ(shown.count("Nowcast6.png"), 1u) << status;
   int served = 0;
   for (const std::string& name : shown) {
     if (name.rfind("IDR641.", 0) == 0) continue;  // published by other means
@@ -392,8 +400,8 @@ TEST_F(ContribTest, NginxSnippetServesWhatThePagesShowAndNothingElse) {
   // The readers land on the viewer page.
   EXPECT_EQ(server.Get("/vesk/")["body"], home.Read("loop.html"));
   // Both pages, the status, the loop picture, seven frames, the archived
-  // frame and overlay, the ring.
-  EXPECT_GE(served, 2 + 1 + 1 + 7 + 2 + 1);
+  // frame and overlay, the ring, six forecast pictures.
+  EXPECT_GE(served, 2 + 1 + 1 + 7 + 2 + 1 + 6);
 
   int hidden = 0;
   for (const auto& entry : std::filesystem::directory_iterator(home.path())) {

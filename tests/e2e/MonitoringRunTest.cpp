@@ -7,6 +7,7 @@
 // onset and is cleared once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -255,6 +256,27 @@ TEST_F(MonitoringRunTest, NowcastIsPublishedAndRainAtTheStationAnnouncedOnceAndC
         rain ? home_.Read("vesk.prom").find("vesk_rain_expected_seconds{") : std::string::npos);
     EXPECT_FALSE(home_.Exists("e!vesk.xml"));
   }
+}
+
+// A forecast that cannot be written never fails the run: one line before
+// "Done!", no report, and status.json lists no forecast frame but says why,
+// so the viewer leaves the pictures on disk out.
+TEST_F(MonitoringRunTest, NowcastThatCannotBeWrittenIsOneLineAndNoReport) {
+  SimProcess sim({"--advance-on-request", "--start-frame", "202405151200", "--max-seconds", "60"});
+  ASSERT_NE(sim.Port(), 0) << sim.FirstLine();
+  std::filesystem::create_directory(home_.File("Nowcast3.png"));
+  const ProcessResult run = Vesk(sim.HostPort(), "off");
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  const std::vector<std::string> lines = run.OutLines();
+  const auto failed = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.starts_with("Nowcast not made: Nowcast3.png not written");
+  });
+  ASSERT_NE(failed, lines.end()) << run.out;
+  EXPECT_LT(failed, std::find(lines.begin(), lines.end(), "Done!")) << run.out;
+  EXPECT_FALSE(home_.Exists("e!vesk.xml"));
+  const std::string status = home_.Read("status.json");
+  EXPECT_NE(status.find("\"reason\": \"Nowcast3.png not written"), std::string::npos) << status;
+  EXPECT_EQ(status.find("\"lead_minutes\""), std::string::npos) << status;
 }
 
 }  // namespace
