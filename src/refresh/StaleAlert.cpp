@@ -28,6 +28,21 @@ StaleAlert DecideStaleAlert(bool stale, bool alert_on_record,
   return StaleAlert::kNone;
 }
 
+void AnnounceCondition(bool holds, const ConditionLines& lines, std::int64_t now) {
+  const bool on_record = platform::EntryExists(lines.record_file);
+  const std::optional<std::int64_t> last_alert =
+      on_record ? platform::ParseIsoTime(zub32::FileToBin(lines.record_file)) : std::nullopt;
+  const StaleAlert alert = DecideStaleAlert(holds, on_record, last_alert, now);
+  if (alert == StaleAlert::kStale) {
+    zub32::PostRunSyslogLine(lines.on_code, lines.on_line);
+    zub32::StringToFile(platform::FormatIsoLocal(now), lines.record_file, false, "");
+  } else if (alert == StaleAlert::kFresh) {
+    zub32::PostRunSyslogLine(lines.off_code, lines.off_line);
+    const platform::FileResult removed = platform::RemoveEntry(lines.record_file);
+    if (!removed.ok()) zub32::NoteWriteFailure(removed.reason());
+  }
+}
+
 void AlertOnStaleSource(const site::RunStatus& status, std::int64_t now) {
   if (!status.newest_frame || !status.newest_frame->age_seconds) return;
   const site::NewestFrame& newest = *status.newest_frame;
@@ -36,21 +51,12 @@ void AlertOnStaleSource(const site::RunStatus& status, std::int64_t now) {
     platform::WriteLine("Radar source stale: newest frame " + newest.address + " is " +
                         platform::AgeText(*newest.age_seconds));
   }
-  const bool on_record = platform::EntryExists(kStaleAlertFileName);
-  const std::optional<std::int64_t> last_alert =
-      on_record ? platform::ParseIsoTime(zub32::FileToBin(kStaleAlertFileName)) : std::nullopt;
-  const StaleAlert alert = DecideStaleAlert(status.stale, on_record, last_alert, now);
-  if (alert == StaleAlert::kNone) return;
   const std::string details = "Product=" + status.product + " Age=" + std::to_string(minutes) +
                               "min Newest=" + zub32::PrintableBytes(newest.address);
-  if (alert == StaleAlert::kStale) {
-    zub32::PostRunSyslogLine(kStaleSyslogCode, "STALE:" + details);
-    zub32::StringToFile(platform::FormatIsoLocal(now), kStaleAlertFileName, false, "");
-  } else {
-    zub32::PostRunSyslogLine(kFreshSyslogCode, "FRESH:" + details);
-    const platform::FileResult removed = platform::RemoveEntry(kStaleAlertFileName);
-    if (!removed.ok()) zub32::NoteWriteFailure(removed.reason());
-  }
+  AnnounceCondition(status.stale,
+                    {kStaleAlertFileName, kStaleSyslogCode, "STALE:" + details, kFreshSyslogCode,
+                     "FRESH:" + details},
+                    now);
 }
 
 }  // namespace refresh

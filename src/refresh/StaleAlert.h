@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "site/StatusDocument.h"
 
@@ -26,6 +27,18 @@ enum class StaleAlert { kNone, kStale, kFresh };
 // it went out (nullopt when that cannot be read).
 StaleAlert DecideStaleAlert(bool stale, bool alert_on_record,
                             std::optional<std::int64_t> last_alert, std::int64_t now);
+
+// One condition's syslog lines: on_line (with on_code) when DecideStaleAlert
+// says to announce it, off_line once it clears; record_file keeps when it was
+// last announced while it lasts.
+struct ConditionLines {
+  const char* record_file;
+  std::int32_t on_code;
+  std::string on_line;
+  std::int32_t off_code;
+  std::string off_line;
+};
+void AnnounceCondition(bool holds, const ConditionLines& lines, std::int64_t now);
 
 // The stale check of a run whose status knows its newest frame: the console
 // line, and the syslog line as DecideStaleAlert says, with the record of the
