@@ -331,11 +331,11 @@ TEST_F(Generate_SESOverlayTest, UnwritableProgramDirectoryIsReportedAtTheSaveSte
   testing_support::UdpListener syslog;
   config_.syslog = {zub32::SyslogMode::kUnicast, "127.0.0.1", syslog.port()};
   dir_.Write("SESOverlay0.bmp", "member 0");
-  auto server = Serving(HttpOk(kFeed));
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0555), 0);
   std::vector<std::string> lines;
   const std::optional<bool> ran = testing_support::RunUnprivileged([&] {
-    lines = RunStage(*server);
+    // The server starts in the child, so that no thread runs beside the fork.
+    lines = RunStage(HttpOk(kFeed));
     // Drawn and announced, but neither saved nor rotated; the failed save is
     // named right after.
     const auto saving =

@@ -65,15 +65,16 @@ class Sim {
     stderr_path_ = dir.File("sim-stderr.txt");
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    // Built before the fork: the child only makes system calls until exec.
+    arguments.insert(arguments.begin(), SimBinary());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], STDOUT_FILENO);
       const int err = open(stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(err, STDERR_FILENO);
-      arguments.insert(arguments.begin(), SimBinary());
-      std::vector<char*> argv;
-      for (auto& argument : arguments) argv.push_back(argument.data());
-      argv.push_back(nullptr);
       execv(argv[0], argv.data());
       _exit(127);
     }

@@ -4,11 +4,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <stdexcept>
+
 namespace testing_support {
 namespace {
 
 constexpr uid_t kNobody = 65534;
 constexpr int kCannotDropRights = 100;
+
+// The threads of this process, counted from /proc.
+std::size_t ThreadCount() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+    ++count;
+  return count;
+}
 
 }  // namespace
 
@@ -18,6 +29,12 @@ bool DropToNobody() {
 }
 
 std::optional<bool> RunUnprivileged(const std::function<bool()>& check) {
+  // A forked child has only the calling thread, but every lock another thread
+  // held at the fork stays held in it (the allocator's, a resolver's): the
+  // child may then hang at random. Refuse rather than be flaky.
+  if (ThreadCount() != 1) {
+    throw std::logic_error("RunUnprivileged needs a process without other threads");
+  }
   const pid_t pid = ::fork();
   if (pid < 0) return std::nullopt;
   if (pid == 0) {

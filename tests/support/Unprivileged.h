@@ -15,7 +15,9 @@ bool DropToNobody();
 
 // Runs check in a forked child; as root the child first becomes the user
 // and group nobody (65534). Returns check's result, or nullopt when the
-// child could not drop its rights or did not finish normally.
+// child could not drop its rights or did not finish normally. Throws
+// std::logic_error when this process has other threads (a server, say):
+// start them inside check instead.
 std::optional<bool> RunUnprivileged(const std::function<bool()>& check);
 
 }  // namespace testing_support
