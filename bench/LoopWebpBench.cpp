@@ -272,7 +272,10 @@ int main(int argc, char** argv) {
   std::filesystem::current_path(options.previous, error);
   if (error) Usage("cannot enter " + options.previous + ": " + error.message());
   std::filesystem::remove_all(cache);
-  if (!build()) return 1;
+  // Built in a child as well: a build here would leave this process a heap
+  // that every measured child then shares copy-on-write, charging each of
+  // its writes a page copy that a run started afresh never pays.
+  if (!InChild(build).ok) return 1;
   const std::filesystem::path previous_cache = std::filesystem::absolute(cache);
   std::filesystem::current_path(options.work, error);
   if (error) Usage("cannot enter " + options.work + ": " + error.message());
