@@ -32,6 +32,7 @@
 
 #include "http/TIdHTTP.h"
 #include "platform/Exceptions.h"
+#include "platform/MemoryPages.h"
 #include "support/TlsFront.h"
 
 namespace {
@@ -288,6 +289,8 @@ bool MeasurePath(const Options& options, const Target& target, const std::string
 
 int main(int argc, char** argv) {
   Options options = ParseOptions(argc, argv);
+  // The heap as vesk sets it up.
+  platform::PreferLargePagesForHeap(platform::kRunHeapReserve);
 
   int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};

@@ -45,6 +45,7 @@
 #include "picture/PngDecoder.h"
 #include "picture/WebpAnimation.h"
 #include "platform/FileSystem.h"
+#include "platform/MemoryPages.h"
 #include "refresh/LoopPicture.h"
 #include "refresh/MapLayers.h"
 #include "site/SiteNames.h"
@@ -257,6 +258,8 @@ void PrintRow(const char* label, const Series& series, long bytes) {
 
 int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
+  // The heap as vesk sets it up, which every measured child inherits.
+  platform::PreferLargePagesForHeap(platform::kRunHeapReserve);
   const std::string cache = site::kLoopCacheDirectory;
   auto build = [&] {
     try {

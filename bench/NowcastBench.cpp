@@ -38,6 +38,7 @@
 #include "nowcast/EchoLevels.h"
 #include "nowcast/Nowcast.h"
 #include "picture/PngDecoder.h"
+#include "platform/MemoryPages.h"
 #include "platform/RegularFile.h"
 
 namespace {
@@ -347,6 +348,8 @@ long PeakMemoryKib(const std::string& directory) {
 
 int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
+  // The heap as vesk sets it up.
+  platform::PreferLargePagesForHeap(platform::kRunHeapReserve);
   // Measured first, while this process is still small: the child starts
   // with its parent's pages.
   const long peak_kib = PeakMemoryKib(options.real);
