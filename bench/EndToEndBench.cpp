@@ -62,6 +62,8 @@
 #include <string>
 #include <vector>
 
+#include "BenchOptions.h"
+
 extern char** environ;
 
 namespace {
@@ -127,36 +129,34 @@ std::string FramePath(std::int64_t minutes) {
 
 Options ParseOptions(int argc, char** argv) {
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (i + 1 >= argc) Usage(name + " needs a value");
-    const std::string value = argv[++i];
-    if (name == "--vesk") {
-      options.vesk = value;
-    } else if (name == "--curl") {
-      options.curl = value;
-    } else if (name == "--shell-script") {
-      options.shell_script = value;
-    } else if (name == "--background") {
-      options.background = value;
-    } else if (name == "--work") {
-      options.work = value;
-    } else if (name == "--strace") {
-      options.strace = value;
-    } else if (name == "--port") {
-      options.port = std::atoi(value.c_str());
-      if (options.port <= 0 || options.port > 65535) Usage("bad --port " + value);
-    } else if (name == "--start-frame") {
-      const auto minutes = ParseStamp(value);
-      if (!minutes) Usage("bad --start-frame " + value);
-      options.start_minutes = *minutes;
-    } else if (name == "--runs") {
-      options.runs = std::atoi(value.c_str());
-      if (options.runs < 1 || options.runs > 1000) Usage("bad --runs " + value);
-    } else {
-      Usage("unknown option " + name);
-    }
-  }
+  auto text = [](std::string& field) {
+    return [&field](const std::string& value) { field = value; };
+  };
+  bench::ReadOptions(argc, argv,
+                     {{"--vesk", text(options.vesk)},
+                      {"--curl", text(options.curl)},
+                      {"--shell-script", text(options.shell_script)},
+                      {"--background", text(options.background)},
+                      {"--work", text(options.work)},
+                      {"--strace", text(options.strace)},
+                      {"--port",
+                       [&](const std::string& value) {
+                         options.port = std::atoi(value.c_str());
+                         if (options.port <= 0 || options.port > 65535)
+                           Usage("bad --port " + value);
+                       }},
+                      {"--start-frame",
+                       [&](const std::string& value) {
+                         const auto minutes = ParseStamp(value);
+                         if (!minutes) Usage("bad --start-frame " + value);
+                         options.start_minutes = *minutes;
+                       }},
+                      {"--runs",
+                       [&](const std::string& value) {
+                         options.runs = std::atoi(value.c_str());
+                         if (options.runs < 1 || options.runs > 1000) Usage("bad --runs " + value);
+                       }}},
+                     Usage);
   if (options.vesk.empty() || options.curl.empty() || options.shell_script.empty() ||
       options.background.empty() || options.work.empty() || options.port == 0 ||
       options.start_minutes == 0) {

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "BenchOptions.h"
+
 extern char** environ;
 
 namespace {
@@ -121,18 +123,13 @@ void SendFeed(int fd, std::size_t feed_bytes) {
 int main(int argc, char** argv) {
   std::string vesk, work;
   std::size_t feed_mib = 250;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i], value = argv[i + 1];
-    if (name == "--vesk") {
-      vesk = value;
-    } else if (name == "--work") {
-      work = value;
-    } else if (name == "--feed-mib") {
-      feed_mib = std::strtoul(value.c_str(), nullptr, 10);
-    } else {
-      Usage("unknown option " + name);
-    }
-  }
+  bench::ReadOptions(
+      argc, argv,
+      {{"--vesk", [&](const std::string& value) { vesk = value; }},
+       {"--work", [&](const std::string& value) { work = value; }},
+       {"--feed-mib",
+        [&](const std::string& value) { feed_mib = std::strtoul(value.c_str(), nullptr, 10); }}},
+      Usage);
   if (vesk.empty() || work.empty() || feed_mib == 0) Usage("--vesk and --work are needed");
   const std::size_t feed_bytes = feed_mib * kMiB;
 

@@ -42,6 +42,7 @@
 #include <fstream>
 #include <memory>
 
+#include "BenchOptions.h"
 #include "picture/PngDecoder.h"
 #include "picture/WebpAnimation.h"
 #include "platform/FileSystem.h"
@@ -79,26 +80,16 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (i + 1 >= argc) Usage(name + " needs a value");
-    const std::string value = argv[++i];
-    if (name == "--work") {
-      options.work = value;
-    } else if (name == "--previous") {
-      options.previous = value;
-    } else if (name == "--img2webp") {
-      options.img2webp = value;
-    } else if (name == "--convert") {
-      options.convert = value;
-    } else if (name == "--delay") {
-      options.delay_ms = std::atoi(value.c_str());
-    } else if (name == "--runs") {
-      options.runs = std::max(1, std::atoi(value.c_str()));
-    } else {
-      Usage("unknown option " + name);
-    }
-  }
+  bench::ReadOptions(
+      argc, argv,
+      {{"--work", [&](const std::string& value) { options.work = value; }},
+       {"--previous", [&](const std::string& value) { options.previous = value; }},
+       {"--img2webp", [&](const std::string& value) { options.img2webp = value; }},
+       {"--convert", [&](const std::string& value) { options.convert = value; }},
+       {"--delay", [&](const std::string& value) { options.delay_ms = std::atoi(value.c_str()); }},
+       {"--runs",
+        [&](const std::string& value) { options.runs = std::max(1, std::atoi(value.c_str())); }}},
+      Usage);
   if (options.work.empty() || options.previous.empty() || options.convert.empty() ||
       options.img2webp.empty()) {
     Usage("an option is missing");

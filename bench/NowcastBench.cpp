@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchOptions.h"
 #include "FrameSchedule.h"
 #include "PngEncoder.h"
 #include "RadarScene.h"
@@ -76,22 +77,12 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (i + 1 >= argc) Usage(name + " needs a value");
-    const std::string value = argv[++i];
-    if (name == "--real") {
-      options.real = value;
-    } else if (name == "--reference") {
-      options.reference = value;
-    } else if (name == "--work") {
-      options.work = value;
-    } else if (name == "--python") {
-      options.python = value;
-    } else {
-      Usage("unknown option " + name);
-    }
-  }
+  bench::ReadOptions(argc, argv,
+                     {{"--real", [&](const std::string& value) { options.real = value; }},
+                      {"--reference", [&](const std::string& value) { options.reference = value; }},
+                      {"--work", [&](const std::string& value) { options.work = value; }},
+                      {"--python", [&](const std::string& value) { options.python = value; }}},
+                     Usage);
   if (options.real.empty() || options.reference.empty() || options.work.empty()) {
     Usage("an option is missing");
   }
